@@ -1,0 +1,18 @@
+# Thin wrapper over the project's scripts and CMake. Both targets set up a fresh Debian machine
+# (as root) first.
+.PHONY: setup build test demo clean
+
+setup:
+	./scripts/setup.sh
+
+build: setup
+	./scripts/build.sh
+
+test: setup
+	./scripts/run-tests.sh
+
+demo: setup
+	./scripts/demo.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,46 @@
+# Test helpers shared by every area.
+#
+# sonavire_add_test(NAME name SOURCES ... [LIBS ...] [STANDIN] [LOCKS lock ...] [TIMEOUT s])
+#   Adds one GoogleTest executable and registers it as one ctest test. In the cross build it runs
+#   under Wine (through CMAKE_CROSSCOMPILING_EMULATOR); natively it runs under the sanitizers.
+#   STANDIN: the test runs with a fresh stand-in lyrics service on a free loopback port; its
+#   address is in SONAVIRE_STANDIN (host:port) and its control URL base in the same host.
+#   OWN_MAIN: the test provides main() (for COM or window set-up); otherwise gtest_main is linked.
+#   LOCKS: ctest resource locks (e.g. "registry", "cachedir") so that tests sharing machine state
+#   never run at the same time.
+function(sonavire_add_test)
+  cmake_parse_arguments(T "STANDIN;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  if(WIN32)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gtest gmock)
+    if(NOT T_OWN_MAIN)
+      target_link_libraries(${T_NAME} PRIVATE gtest_main)
+    endif()
+    set(prefix "win.")
+  else()
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock pthread)
+    if(NOT T_OWN_MAIN)
+      target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
+    endif()
+    set(prefix "native.")
+  endif()
+  if(T_STANDIN)
+    if(WIN32)
+      set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh ${SONAVIRE_STANDIN_SERVER}
+          -- ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${T_NAME}>)
+    else()
+      set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh $<TARGET_FILE:sonavire-standin>
+          -- $<TARGET_FILE:${T_NAME}>)
+    endif()
+    add_test(NAME ${prefix}${T_NAME} COMMAND ${runner})
+  else()
+    add_test(NAME ${prefix}${T_NAME} COMMAND ${T_NAME})
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${prefix}${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_LOCKS)
+    set_tests_properties(${prefix}${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Configures, builds and runs every test: the native build (sanitizers) and the cross build (under
+# Wine, inside Xvfb when there is no display). Ends with one summary line over both runs.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${SONAVIRE_BUILD:-$root/build}
+jobs=${SONAVIRE_JOBS:-$(nproc)}
+export SONAVIRE_WINEPREFIX="$build/wineprefix"
+
+"$root/scripts/build.sh" || exit 1
+
+"$root/scripts/ensure-wine-prefix.sh"
+
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 130); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+  done
+  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY="$display"
+  for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+fi
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  WINEPREFIX="$SONAVIRE_WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null
+}
+trap cleanup EXIT
+
+passed=0; failed=0
+run_ctest() {
+  local dir=$1 log
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" ${SONAVIRE_CTEST_ARGS:-}) 2>&1 | tee "$log"
+  local p f
+  p=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -1)
+  if [ -n "$p" ]; then
+    set -- $p
+    f=$2; passed=$((passed + $1 - $2)); failed=$((failed + f))
+  elif grep -q 'No tests were found' "$log"; then :
+  else failed=$((failed + 1)); fi
+  rm -f "$log"
+}
+run_ctest "$build/native"
+run_ctest "$build/win"
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
