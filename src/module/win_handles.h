@@ -1,6 +1,7 @@
 // Handle types that state their invalid value and close what they hold exactly once.
 #pragma once
 #include <windows.h>
+#include <objbase.h>  // CoInitializeEx: WIN32_LEAN_AND_MEAN leaves it out of windows.h
 #include <wininet.h>
 #include <utility>
 
