@@ -1,0 +1,159 @@
+#include "service/http_retriever.h"
+
+#include "module/module_lock.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+namespace sv {
+namespace {
+
+constexpr char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded";
+static_assert(sizeof(kFormContentType) - 1 == 47, "content-type header length");
+
+constexpr DWORD kReadChunkBytes = 8191;  // one less than the staging buffer, for the NUL
+
+struct RetrievalHandoff {
+    explicit RetrievalHandoff(const char* text) : url(text) {}
+    // One share for the caller, one for the worker: whoever lets go last frees the record.
+    std::atomic<long> shares{2};
+    std::string url;
+    std::optional<std::string> reply;
+    HMODULE pinnedModule = nullptr;
+};
+
+void ReleaseShare(RetrievalHandoff* handoff) {
+    if (handoff->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete handoff;
+}
+
+// Takes a load reference on the module holding this code (the DLL, or the executable in tests), so
+// that the worker's last instructions never run in unloaded code.
+HMODULE PinThisModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RetrieveWorker),
+                            &module))
+        return nullptr;
+    return module;
+}
+
+void Retrieve(RetrievalHandoff& handoff) noexcept {
+    try {
+        HttpRetriever retriever;
+        HttpRequest request;
+        request.url = handoff.url.c_str();
+        if (const char* reply = retriever.Run(request)) handoff.reply.emplace(reply);
+    } catch (...) {
+        handoff.reply.reset();
+    }
+}
+
+}  // namespace
+
+HttpRetriever::HttpRetriever()
+    : internet_(InternetOpenW(L"HTTP Retriever", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
+
+bool HttpRetriever::Failed() {
+    lastError_ = GetLastError();
+    return false;
+}
+
+bool HttpRetriever::Get(const char* url) {
+    request_.reset();
+    request_.reset(InternetOpenUrlA(internet_.get(), url, nullptr, 0, kRequestFlags, 0));
+    return request_ ? true : Failed();
+}
+
+bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) {
+    if (!body) bodyLength = 0;
+    else if (bodyLength < 0) bodyLength = static_cast<int32_t>(std::strlen(body));
+
+    URL_COMPONENTSA parts;
+    std::memset(&parts, 0, sizeof(parts));
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1;  // ask for pointers into the URL
+    parts.dwUrlPathLength = 1;   // no extra-info part asked for: the path keeps its query
+    if (!InternetCrackUrlA(url, static_cast<DWORD>(std::strlen(url)), 0, &parts) || !parts.lpszHostName)
+        return Failed();
+    connection_.reset();
+    const std::string host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::string path = parts.lpszUrlPath ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : std::string();
+
+    request_.reset();
+    connection_.reset(InternetConnectA(internet_.get(), host.c_str(), parts.nPort, "", "", INTERNET_SERVICE_HTTP,
+                                       kRequestFlags, 0));
+    if (!connection_) return Failed();
+    const char* acceptTypes[] = {"*/*", nullptr};
+    request_.reset(HttpOpenRequestA(connection_.get(), "POST", path.c_str(), nullptr, nullptr, acceptTypes,
+                                    kRequestFlags, 0));
+    if (!request_) return Failed();
+    if (!HttpSendRequestA(request_.get(), kFormContentType, sizeof(kFormContentType) - 1,
+                          const_cast<char*>(body), static_cast<DWORD>(bodyLength)))
+        return Failed();
+    return true;
+}
+
+const char* HttpRetriever::Run(HttpRequest& request) {
+    if (!request.url) return nullptr;
+    const bool sent = request.post ? Post(request.url, request.body, request.bodyLength) : Get(request.url);
+    if (!sent) {
+        request.errorCode = MapConnectionError(lastError_);
+        return nullptr;
+    }
+    reply_.clear();
+    char staging[kReadChunkBytes + 1];
+    DWORD read = 0;
+    for (;;) {
+        if (!InternetReadFile(request_.get(), staging, kReadChunkBytes, &read)) {
+            Failed();  // what came so far is the reply
+            break;
+        }
+        if (read == 0) break;
+        reply_.append(staging, strnlen(staging, read));
+    }
+    return reply_.c_str();
+}
+
+int MapConnectionError() { return MapConnectionError(GetLastError()); }
+
+int MapConnectionError(DWORD win32Error) {
+    if (win32Error == ERROR_INTERNET_LOGIN_FAILURE) return kInternetLoginFailed;
+    if (win32Error >= ERROR_INTERNET_ITEM_NOT_FOUND && win32Error <= ERROR_INTERNET_CONNECTION_ABORTED)
+        return kServerUnreachable;
+    return kRequestFailed;
+}
+
+DWORD WINAPI RetrieveWorker(LPVOID parameter) {
+    auto* handoff = static_cast<RetrievalHandoff*>(parameter);
+    const HMODULE pinnedModule = handoff->pinnedModule;
+    Retrieve(*handoff);
+    ReleaseShare(handoff);  // a caller that gave up has already let go: the late reply goes here
+    ModuleRelease();
+    if (pinnedModule) FreeLibraryAndExitThread(pinnedModule, 0);
+    return 0;
+}
+
+std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs) {
+    if (!url) return std::nullopt;
+    RetrievalHandoff* handoff = nullptr;
+    try {
+        handoff = new RetrievalHandoff(url);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;  // to the caller, like any failed request
+    }
+    handoff->pinnedModule = PinThisModule();
+    ModuleAddRef();
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, RetrieveWorker, handoff, 0, nullptr));
+    if (!thread) {
+        ModuleRelease();
+        if (handoff->pinnedModule) FreeLibrary(handoff->pinnedModule);
+        delete handoff;
+        return std::nullopt;
+    }
+    std::optional<std::string> reply;
+    if (WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0) reply = std::move(handoff->reply);
+    ReleaseShare(handoff);
+    return reply;
+}
+
+}  // namespace sv

@@ -1,0 +1,77 @@
+// The plug-in's only HTTP client: one synchronous GET or POST through WinINet on the calling thread,
+// reply collected as a NUL-terminated narrow text. The HTTP status is never examined: an error page
+// is a reply like any other.
+#pragma once
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "module/win_handles.h"
+
+namespace sv {
+
+// Connection error codes; they double as string-table ids of the texts shown for them.
+inline constexpr int kConnectionError = 500;        // no reply and no code (set by callers)
+inline constexpr int kInternetLoginFailed = 501;    // ERROR_INTERNET_LOGIN_FAILURE
+inline constexpr int kServerUnreachable = 504;      // item not found, cannot connect, aborted
+inline constexpr int kRequestFailed = 505;          // anything else
+
+// No cache writes, no cookies, a no-cache pragma on every request.
+inline constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(kRequestFlags == 0x04080100, "request flags");
+
+inline constexpr DWORD kRetrieveTimeoutMs = 3000;
+
+struct HttpRequest {
+    const char* url = nullptr;  // full, already escaped; must stay valid during Run
+    uint8_t post = 0;           // 0 = GET, anything else = POST
+    const char* body = nullptr;  // POST only; sent byte for byte, not form-encoded
+    int32_t bodyLength = -1;     // -1: up to the body's first NUL byte
+    int32_t errorCode = 0;       // out: a connection error code when the request failed
+};
+
+class HttpRetriever {
+public:
+    HttpRetriever();
+    ~HttpRetriever() = default;
+    HttpRetriever(const HttpRetriever&) = delete;
+    HttpRetriever& operator=(const HttpRetriever&) = delete;
+
+    // The reply text, valid until the next Run or the retriever's end; null when there is no URL
+    // (errorCode untouched) or the request failed (errorCode set). An empty body is "", not null.
+    // Each chunk read is appended up to its first NUL byte; a read error part-way keeps what came.
+    const char* Run(HttpRequest& request);
+
+    // The Win32 error of the last failed WinINet call; for inspection only.
+    DWORD LastError() const { return lastError_; }
+
+private:
+    bool Get(const char* url);
+    bool Post(const char* url, const char* body, int32_t bodyLength);
+    bool Failed();
+
+    // Declared parent first, so they close child first.
+    UniqueHinternet internet_;
+    UniqueHinternet connection_;  // of the last POST
+    UniqueHinternet request_;     // URL handle of a GET, request handle of a POST
+    std::string reply_;
+    DWORD lastError_ = 0;
+};
+
+// 501, 504 or 505 for the calling thread's last Win32 error (call it right after the failure).
+int MapConnectionError();
+int MapConnectionError(DWORD win32Error);
+
+// Thread procedure of RetrieveWithTimeout. Its parameter is the hand-off record made there; the
+// worker owns a share of it, keeps the module loaded while it runs and frees what it made.
+DWORD WINAPI RetrieveWorker(LPVOID handoff);
+
+// GETs url on a worker thread and waits at most timeoutMs. Gives the reply (possibly empty), or
+// nothing when the request failed or took too long; a worker left behind finishes on its own and
+// drops its late reply. The URL is copied: the caller may free it as soon as this returns.
+std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs = kRetrieveTimeoutMs);
+
+}  // namespace sv
