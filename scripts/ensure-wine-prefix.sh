@@ -13,3 +13,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w || true
 fi
+# Windows that no window manager handles: under Xvfb there is none, and Wine would otherwise wait
+# two seconds for one each time a top-level window is destroyed.
+if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -w || true
+fi
