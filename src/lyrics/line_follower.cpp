@@ -1,0 +1,161 @@
+#include "lyrics/line_follower.h"
+
+#include <cmath>
+#include <utility>
+
+namespace sv {
+
+PaneActions& PaneActions::Then(const PaneActions& later) {
+    if (later.stopLineTimer) {
+        stopLineTimer = true;
+        armLineTimer = false;
+        lineTimerMs = 0;
+    }
+    if (later.armLineTimer) {
+        armLineTimer = true;
+        lineTimerMs = later.lineTimerMs;
+    }
+    animateScroll = animateScroll || later.animateScroll;
+    repaint = repaint || later.repaint;
+    return *this;
+}
+
+LineFollower::LineFollower(std::function<uint32_t()> readPosition) : readPosition_(std::move(readPosition)) {}
+
+PaneActions LineFollower::SetDocument(LyricsDocument* document) {
+    document_ = document;
+    currentLine_ = 0;
+    PaneActions actions;
+    actions.stopLineTimer = true;
+    actions.repaint = true;
+    return actions;
+}
+
+PaneActions LineFollower::CurrentLineFor(uint32_t positionMs, bool repaint) {
+    PaneActions actions;
+    if (!document_ || document_->manualScroll) return actions;
+    // Untimed lyrics move only by stamping.
+    if (document_->status != kStatusTimed && document_->status != kStatusRetimed) return actions;
+
+    const double position = static_cast<double>(positionMs);
+    const int count = document_->LineCount();
+    int stop = count;
+    for (int i = 0; i < count; ++i) {
+        if (document_->LineAt(i)->time >= position) {
+            stop = i;
+            break;
+        }
+    }
+    currentLine_ = stop > 0 ? stop - 1 : 0;
+
+    if (mode_ == PlaybackMode::Playing) actions.Then(NextLineDelay());
+    if (repaint) actions.repaint = true;
+    return actions;
+}
+
+PaneActions LineFollower::NextLineDelay() {
+    PaneActions actions;
+    actions.stopLineTimer = true;
+    actions.repaint = true;
+    if (!document_ || document_->resyncing) return actions;
+    const LyricLine* current = document_->LineAt(currentLine_);
+    const LyricLine* next = document_->LineAt(currentLine_ + 1);
+    if (!current || !next) return actions;
+
+    const double delay = std::trunc(next->time - static_cast<double>(readPosition_()));
+    uint32_t period;
+    if (!(delay > 0))  // also a NaN
+        period = 1;
+    else if (delay >= static_cast<double>(kLongestLineTimerMs))
+        period = kLongestLineTimerMs;
+    else
+        period = static_cast<uint32_t>(delay);
+    actions.armLineTimer = true;
+    actions.lineTimerMs = period;
+    return actions;
+}
+
+PaneActions LineFollower::StampNextLine(uint32_t positionMs) {
+    PaneActions actions;
+    if (!document_ || !document_->resyncing) return actions;
+    LyricLine* next = document_->LineAt(currentLine_ + 1);
+    if (!next) return actions;
+    document_->status = kStatusRetimed;
+    next->time = static_cast<double>(positionMs);
+    ++currentLine_;
+    actions.stopLineTimer = true;
+    actions.animateScroll = true;
+    actions.Then(NextLineDelay());
+    actions.repaint = true;
+    return actions;
+}
+
+PaneActions LineFollower::OnPlay(uint32_t positionMs) {
+    mode_ = PlaybackMode::Playing;
+    return CurrentLineFor(positionMs, true);
+}
+
+PaneActions LineFollower::OnPause() {
+    mode_ = PlaybackMode::Paused;
+    PaneActions actions;
+    actions.stopLineTimer = true;
+    return actions;
+}
+
+PaneActions LineFollower::OnStop() {
+    mode_ = PlaybackMode::Stopped;
+    PaneActions actions;
+    actions.stopLineTimer = true;
+    actions.Then(CurrentLineFor(0, true));
+    return actions;
+}
+
+PaneActions LineFollower::OnLineTimer() {
+    PaneActions actions;
+    actions.stopLineTimer = true;
+    if (document_ && !document_->resyncing) actions.Then(CurrentLineFor(readPosition_(), true));
+    return actions;
+}
+
+PaneActions LineFollower::SetResyncing(bool on) {
+    PaneActions actions;
+    if (!document_) return actions;
+    document_->resyncing = on;
+    actions.Then(CurrentLineFor(on ? 0 : readPosition_(), true));
+    actions.repaint = true;
+    return actions;
+}
+
+ManualScrollChange LineFollower::SetManualScroll(bool on) {
+    ManualScrollChange change;
+    const bool wasOn = document_ && document_->manualScroll;
+    if (document_) document_->manualScroll = on;
+    if (on && document_) {
+        change.scrollBar.visible = true;
+        change.scrollBar.maximum = document_->LineCount();
+        change.scrollBar.position = currentLine_;
+    }
+    // Leaving manual scroll while playing: the lines follow the music again now, not at the next seek.
+    if (wasOn && !on && mode_ == PlaybackMode::Playing) change.actions.Then(CurrentLineFor(readPosition_(), true));
+    change.actions.repaint = true;
+    return change;
+}
+
+ResyncStartPlan PlanResyncStart(const LyricsDocument* document, bool restart) {
+    ResyncStartPlan plan;
+    if (!document || document->resyncing || document->LineCount() == 0) return plan;
+    const int32_t status = document->status;
+    if (status != kStatusRetimed && status != kStatusUntimed && status != kStatusTimed) return plan;
+    plan.start = true;
+    if (document->sourceKind == kSourcePlayer) {
+        plan.rewindPlayer = restart;
+        plan.playPlayer = true;
+    } else if (document->sourceKind == kSourceVideoPage) {
+        plan.seekPageToStart = restart;
+    }
+    return plan;
+}
+
+bool ResyncStopNeeded(const LyricsDocument* document) { return document && document->resyncing; }
+
+}  // namespace sv

@@ -1,0 +1,145 @@
+// The lyrics of one track: its request keys, what the lyrics service said about them, the outcome
+// of the last fetch and the timed lines. Built on a fetch worker, then owned by the main window and
+// used only on the user-interface thread. A document carries no lock and shares nothing with other
+// documents, so each thread may build its own.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lyrics/lyrics_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+struct IXMLDOMDocument;
+#endif
+
+namespace sv {
+
+// Outcome codes of a document. Codes of 0 and above are connection errors that double as the
+// string-table id of their message.
+constexpr int32_t kStatusNone = -1;
+constexpr int32_t kStatusMissingKeys = -2;  // artist or title missing, nothing requested
+constexpr int32_t kStatusNotFound = -3;
+constexpr int32_t kStatusTimed = -4;
+constexpr int32_t kStatusFinal = -5;  // reserved: nothing assigns it
+constexpr int32_t kStatusUntimed = -6;
+constexpr int32_t kStatusRetimed = -8;  // at least one line stamped by re-sync
+
+// Where the track plays.
+constexpr int32_t kSourceNone = 0;
+constexpr int32_t kSourcePlayer = 1;
+constexpr int32_t kSourceVideoPage = 2;
+
+struct LyricLine {
+    double time = 0;       // start in milliseconds from the start of the track; 0 means untimed
+    std::u16string text;   // the line as displayed; may hold any UTF-16 unit
+    bool rightToLeft = false;
+};
+
+class LyricsDocument {
+public:
+    LyricsDocument() = default;
+    // Copies the eight texts, sourceKind and status: the request keys a worker starts from.
+    // The copy has no lines and both flags off.
+    LyricsDocument(const LyricsDocument& other);
+    // Neither assigned nor moved: a "copy" of a document takes its header only, so a whole-document
+    // transfer would lose lines silently. Documents live on the heap and are handed over by pointer.
+    LyricsDocument& operator=(const LyricsDocument&) = delete;
+    LyricsDocument(LyricsDocument&&) = delete;
+    LyricsDocument& operator=(LyricsDocument&&) = delete;
+    ~LyricsDocument() = default;
+
+    // Replaces the eight texts (embedded NULs kept) and copies sourceKind and status; lines and
+    // flags stay.
+    void AssignHeader(const LyricsDocument& other);
+    // Empty texts, sourceKind 0, status -1; lines and flags stay.
+    void Reset();
+    // Both flags off and no lines.
+    void ClearLines();
+
+    int LineCount() const { return static_cast<int>(lines.size()); }
+    // None when the index is outside 0..LineCount()-1.
+    const LyricLine* LineAt(int index) const;
+    LyricLine* LineAt(int index);
+    // Lyrics are on display: status -4, -6 or -8.
+    bool HasLines() const;
+
+    // Appends a line: its time decoded from the "timing" text (absent passed as empty), its
+    // reading order from its characters.
+    void AddLine(std::u16string_view text, std::u16string_view timing);
+
+    // Fresh copies of the texts.
+    std::u16string Title() const { return title; }
+    std::u16string Artist() const { return artist; }
+    std::u16string Album() const { return album; }
+    std::u16string Language() const { return language; }
+    std::u16string VideoId() const { return videoId; }
+    std::u16string Version() const { return version; }
+    std::u16string SongLock() const { return songLock; }
+    std::u16string LastUpdate() const { return lastUpdate; }
+
+    void SetTitle(std::u16string_view text) { title.assign(text); }
+    void SetArtist(std::u16string_view text) { artist.assign(text); }
+    void SetAlbum(std::u16string_view text) { album.assign(text); }
+    void SetLanguage(std::u16string_view text) { language.assign(text); }
+    void SetVideoId(std::u16string_view text) { videoId.assign(text); }
+    void SetVersion(std::u16string_view text) { version.assign(text); }
+    void SetSongLock(std::u16string_view text) { songLock.assign(text); }
+    void SetLastUpdate(std::u16string_view text) { lastUpdate.assign(text); }
+
+    // This document's cache file name for its artist, title, video id and language, in the given
+    // folder; none when no safe name fits (see ComposeCachePath).
+    std::optional<std::u16string> CachePathIn(std::u16string_view folder) const;
+
+    // Re-timed lyrics good enough to upload: status -8, times never decrease and any two lines
+    // two apart are at least one second apart.
+    bool PassesResyncTest() const;
+    // Every line as "[mm:ss.hh] text", with nothing between entries; none when there are no lines.
+    // A pure function of the document: it may run wherever the document is not being changed.
+    std::optional<std::u16string> ToTimedText() const;
+
+#ifdef _WIN32
+    // Parses a lyrics-service reply (UTF-8 XML). With saveToCache, a well-formed reply is also
+    // written to this document's cache file, whatever its contents, under the keys as the reply
+    // left them (its title and artist replace the request's); a failed write is ignored.
+    // Needs COM on the calling thread. E_INVALIDARG for a missing text; S_FALSE (with no lines and
+    // nothing saved) for text that is not well-formed XML or that declares a document type;
+    // E_FAIL when memory runs out.
+    HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache);
+    // Parses this document's cache file; a missing or malformed file gives a result other than S_OK.
+    HRESULT LoadFromCache();
+    // Reads the texts and lines from a loaded reply. Needs COM on the calling thread.
+    HRESULT ParseDom(IXMLDOMDocument* dom);
+    // Writes this document's cache path into buffer; false (and an empty buffer) when there is
+    // none. With createFolder, the cache folder itself is made first (not its parents).
+    bool CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder) const;
+#endif
+
+    int32_t sourceKind = kSourceNone;
+    int32_t status = kStatusNone;
+    bool resyncing = false;     // re-sync mode: clicks stamp lines
+    bool manualScroll = false;  // the user scrolls; playback does not move the lines
+
+private:
+    std::u16string title;
+    std::u16string artist;
+    std::u16string album;
+    std::u16string language;  // set by its owner, never by a reply
+    std::u16string videoId;   // set by its owner, never by a reply
+    std::u16string version;
+    std::u16string songLock;
+    std::u16string lastUpdate;
+    std::vector<LyricLine> lines;
+};
+
+#ifdef _WIN32
+// The folder that holds cache files: "C:\Program Files\Sonavire" unless a test has pointed it
+// elsewhere. Process-wide; null restores the fixed folder.
+void OverrideCacheFolder(const wchar_t* folder);
+std::u16string CacheFolder();
+#endif
+
+}  // namespace sv

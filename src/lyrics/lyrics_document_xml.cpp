@@ -1,0 +1,268 @@
+// Reading replies and cache files through the MSXML DOM, and writing cache files.
+#include "lyrics/lyrics_document.h"
+
+#include <msxml2.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "module/com_ptr.h"
+#include "module/hresult.h"
+#include "module/utf.h"
+
+namespace sv {
+namespace {
+
+// Published values; some of MinGW's symbols for these resolve to other classes.
+constexpr CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIidXmlDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIidXmlDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIidStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+constexpr char16_t kProductCacheFolder[] = u"C:\\Program Files\\Sonavire";
+
+std::mutex& CacheFolderLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::u16string& CacheFolderOverride() {
+    static std::u16string folder;
+    return folder;
+}
+
+UniqueBstr MakeBstr(const wchar_t* text) {
+    UniqueBstr bstr(text);
+    if (!bstr.get()) ThrowHr(E_OUTOFMEMORY);
+    return bstr;
+}
+
+std::u16string_view ViewOf(const UniqueBstr& bstr) { return AsU16View(bstr.c_str(), bstr.length()); }
+
+// A DOM for untrusted text: no document type definitions (so no entity expansion), nothing fetched
+// from outside, no validation, loads that finish before they return.
+HRESULT CreateReplyDom(ComPtr<IXMLDOMDocument>& dom) {
+    SV_RETURN_IF_FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                         kIidXmlDomDocument, dom.put_void()));
+    ComPtr<IXMLDOMDocument2> dom2;
+    // A DOM that cannot refuse a document type definition is not used at all.
+    SV_RETURN_IF_FAILED(dom2.QueryFrom(dom.get(), kIidXmlDomDocument2));
+    UniqueBstr prohibitDtd = MakeBstr(L"ProhibitDTD");
+    VARIANT on;
+    VariantInit(&on);
+    on.vt = VT_BOOL;
+    on.boolVal = VARIANT_TRUE;
+    SV_RETURN_IF_FAILED(dom2->setProperty(prohibitDtd.get(), on));
+    SV_RETURN_IF_FAILED(dom->put_resolveExternals(VARIANT_FALSE));
+    SV_RETURN_IF_FAILED(dom->put_validateOnParse(VARIANT_FALSE));
+    SV_RETURN_IF_FAILED(dom->put_async(VARIANT_FALSE));
+    return S_OK;
+}
+
+bool HasDocumentType(IXMLDOMDocument* dom) {
+    ComPtr<IXMLDOMDocumentType> doctype;
+    return SUCCEEDED(dom->get_doctype(doctype.put())) && doctype;
+}
+
+// First element with exactly this tag name among the descendants of root, in document order.
+ComPtr<IXMLDOMNode> FirstDescendant(IXMLDOMElement* root, const wchar_t* tag) {
+    UniqueBstr name = MakeBstr(tag);
+    ComPtr<IXMLDOMNodeList> found;
+    ComPtr<IXMLDOMNode> first;
+    if (SUCCEEDED(root->getElementsByTagName(name.get(), found.put())) && found) found->get_item(0, first.put());
+    return first;
+}
+
+// The cache file is opened as a stream rather than by name: MSXML reads a name as a URL, where
+// '#' and '%' in a title would make it read another file.
+HRESULT OpenCacheStream(const std::u16string& path, bool forWriting, ComPtr<IStream>& stream) {
+    const DWORD mode = forWriting ? (STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE) : (STGM_READ | STGM_SHARE_DENY_WRITE);
+    return SHCreateStreamOnFileEx(AsWide(path.c_str()), mode, FILE_ATTRIBUTE_NORMAL, forWriting ? TRUE : FALSE,
+                                  nullptr, stream.put());
+}
+
+UniqueVariant VariantOfStream(const ComPtr<IStream>& stream) {
+    UniqueVariant value;
+    value->vt = VT_UNKNOWN;
+    value->punkVal = stream.Copy().detach();
+    return value;
+}
+
+// This document's cache file; with createFolder the folder itself (one level, not its parents) is
+// made first. An existing folder is fine, and any other failure shows when the file opens.
+std::optional<std::u16string> CacheFileOf(const LyricsDocument& document, bool createFolder) {
+    const std::u16string folder = CacheFolder();
+    std::optional<std::u16string> path = document.CachePathIn(folder);
+    if (path && createFolder) CreateDirectoryW(AsWide(folder.c_str()), nullptr);
+    return path;
+}
+
+}  // namespace
+
+void OverrideCacheFolder(const wchar_t* folder) {
+    std::u16string replacement = folder ? std::u16string(AsU16(folder)) : std::u16string();
+    std::lock_guard<std::mutex> hold(CacheFolderLock());
+    CacheFolderOverride().swap(replacement);
+}
+
+std::u16string CacheFolder() {
+    std::lock_guard<std::mutex> hold(CacheFolderLock());
+    const std::u16string& folder = CacheFolderOverride();
+    return folder.empty() ? std::u16string(kProductCacheFolder) : folder;
+}
+
+bool LyricsDocument::CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder) const {
+    buffer[0] = L'\0';
+    const std::optional<std::u16string> path = CacheFileOf(*this, createFolder);
+    if (!path) return false;
+    std::memcpy(buffer, path->c_str(), (path->size() + 1) * sizeof(wchar_t));
+    return true;
+}
+
+HRESULT LyricsDocument::ParseDom(IXMLDOMDocument* dom) {
+    if (!dom) return E_POINTER;
+    try {
+        ComPtr<IXMLDOMElement> root;
+        HRESULT hr = dom->get_documentElement(root.put());
+        if (FAILED(hr)) return hr;
+        if (!root) return S_FALSE;
+
+        struct TextField {
+            const wchar_t* tag;
+            std::u16string LyricsDocument::*field;
+        };
+        static const TextField kFields[] = {
+            {L"title", &LyricsDocument::title},       {L"album", &LyricsDocument::album},
+            {L"artist", &LyricsDocument::artist},     {L"version", &LyricsDocument::version},
+            {L"songLock", &LyricsDocument::songLock}, {L"lastUpdate", &LyricsDocument::lastUpdate},
+        };
+        for (const TextField& f : kFields) {
+            ComPtr<IXMLDOMNode> element = FirstDescendant(root.get(), f.tag);
+            if (!element) continue;
+            UniqueBstr text;
+            if (SUCCEEDED(element->get_text(text.put()))) (this->*f.field).assign(ViewOf(text));
+        }
+
+        ComPtr<IXMLDOMNode> lyric = FirstDescendant(root.get(), L"lyric");
+        if (!lyric) return S_OK;
+
+        // Every child counts, whatever its kind or name.
+        ComPtr<IXMLDOMNodeList> children;
+        SV_RETURN_IF_FAILED(lyric->get_childNodes(children.put()));
+        long childCount = 0;
+        if (children) SV_RETURN_IF_FAILED(children->get_length(&childCount));
+        if (childCount >= 2) {
+            UniqueBstr timingName = MakeBstr(L"timing");
+            // Walked by sibling links: indexing the list would cost a walk per line.
+            ComPtr<IXMLDOMNode> child;
+            hr = lyric->get_firstChild(child.put());
+            if (FAILED(hr)) return hr;
+            while (child) {
+                UniqueBstr text;
+                hr = child->get_text(text.put());
+                if (FAILED(hr)) return hr;
+                UniqueVariant timing;
+                ComPtr<IXMLDOMElement> element;
+                if (SUCCEEDED(element.QueryFrom(child.get(), kIidXmlDomElement)) && element) {
+                    // Absent: S_FALSE with VT_NULL, read as no timing.
+                    element->getAttribute(timingName.get(), timing.put());
+                }
+                std::u16string_view timingText;
+                if (timing->vt == VT_BSTR && timing->bstrVal)
+                    timingText = AsU16View(timing->bstrVal, SysStringLen(timing->bstrVal));
+                AddLine(ViewOf(text), timingText);
+
+                ComPtr<IXMLDOMNode> next;
+                hr = child->get_nextSibling(next.put());
+                if (FAILED(hr)) return hr;
+                child = std::move(next);
+            }
+        }
+
+        if (LineCount() == 0) {
+            status = kStatusNotFound;
+        } else {
+            status = kStatusUntimed;
+            for (const LyricLine& line : lines) {
+                if (line.time != 0) {
+                    status = kStatusTimed;
+                    break;
+                }
+            }
+        }
+        return S_OK;
+    } catch (...) {
+        ClearLines();
+        return E_FAIL;
+    }
+}
+
+HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache) {
+    try {
+        ClearLines();
+        if (!replyUtf8) return E_INVALIDARG;
+        std::u16string text = Utf16FromUtf8(replyUtf8);
+        // Refused as the DOM refuses text that is not well-formed: not every MSXML honours ProhibitDTD.
+        if (DeclaresDocumentType(text)) return S_FALSE;
+        // A UTF-8 byte-order mark is not part of the text the DOM gets.
+        const size_t start = !text.empty() && text[0] == u'\uFEFF' ? 1 : 0;
+        if (text.size() - start > 0x7FFFFFFF) return E_OUTOFMEMORY;
+        UniqueBstr xml(AsWide(text.c_str() + start), static_cast<UINT>(text.size() - start));
+        if (!xml.get()) return E_FAIL;
+        // The wide copy is no longer needed; large replies should not sit in memory twice.
+        std::u16string().swap(text);
+
+        ComPtr<IXMLDOMDocument> dom;
+        SV_RETURN_IF_FAILED(CreateReplyDom(dom));
+        VARIANT_BOOL wellFormed = VARIANT_FALSE;
+        HRESULT hr = dom->loadXML(xml.get(), &wellFormed);
+        if (FAILED(hr)) return hr;
+        if (wellFormed != VARIANT_TRUE) return hr == S_OK ? S_FALSE : hr;
+        xml.reset();
+        if (HasDocumentType(dom.get())) return S_FALSE;
+
+        const HRESULT parsed = ParseDom(dom.get());
+        if (saveToCache) {
+            const std::optional<std::u16string> path = CacheFileOf(*this, true);
+            if (path) {
+                ComPtr<IStream> file;
+                if (SUCCEEDED(OpenCacheStream(*path, true, file))) {
+                    UniqueVariant destination = VariantOfStream(file);
+                    dom->save(*destination.get());
+                }
+            }
+        }
+        return parsed;
+    } catch (...) {
+        ClearLines();
+        return E_FAIL;
+    }
+}
+
+HRESULT LyricsDocument::LoadFromCache() {
+    try {
+        ClearLines();
+        ComPtr<IXMLDOMDocument> dom;
+        SV_RETURN_IF_FAILED(CreateReplyDom(dom));
+        const std::optional<std::u16string> path = CacheFileOf(*this, false);
+        // No safe name: this document has no cache file.
+        if (!path) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+        ComPtr<IStream> file;
+        SV_RETURN_IF_FAILED(OpenCacheStream(*path, false, file));
+        UniqueVariant source = VariantOfStream(file);
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        HRESULT hr = dom->load(*source.get(), &loaded);
+        if (FAILED(hr)) return hr;
+        if (loaded != VARIANT_TRUE) return hr == S_OK ? S_FALSE : hr;
+        // Cache files are replies as saved, and replies never carry a document type.
+        if (HasDocumentType(dom.get())) return S_FALSE;
+        return ParseDom(dom.get());
+    } catch (...) {
+        ClearLines();
+        return E_FAIL;
+    }
+}
+
+}  // namespace sv

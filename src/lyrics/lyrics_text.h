@@ -1,0 +1,46 @@
+// Text rules of the lyrics model that need no Windows API: the "timing" attribute code, the
+// right-to-left test, cache file names and the entries of the timed text.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sv {
+
+// Decodes a "timing" attribute into milliseconds. The first character is a key digit k (1 to 9);
+// the last k characters are the leading digits of time * k in reverse order, the k before them are
+// filler, and the ones between the key and the filler are the remaining digits. An absent attribute
+// is passed as the empty text. Anything that does not carry a whole code (length 1 or less, a key
+// that is not 1 to 9, fewer than 2k + 1 characters) decodes as 0, the untimed value.
+double DecodeTiming(std::u16string_view timing) noexcept;
+
+// True when a UTF-16 unit of the text lies in a Hebrew, Arabic, Syriac, Thaana or presentation-form
+// block; such lines are drawn with right-to-left reading order.
+bool IsRightToLeft(std::u16string_view text) noexcept;
+
+// Replaces the characters a Windows file name cannot hold (" * / : < > ? \ |) by '_'.
+std::u16string SanitizePathPart(std::u16string_view part);
+
+// Size of the buffer that holds a cache path, terminator included.
+constexpr size_t kCachePathCapacity = 520;
+
+// folder\[artist][title][videoId][language].xml with every key sanitised. No path at all when it
+// would not fit kCachePathCapacity or when a key holds a NUL: Windows would cut the name there,
+// and a cut name could be another song's file.
+std::optional<std::u16string> ComposeCachePath(std::u16string_view folder, std::u16string_view artist,
+                                               std::u16string_view title, std::u16string_view videoId,
+                                               std::u16string_view language);
+
+// True when the XML text declares a document type: a "<!DOCTYPE" in its prolog, after an optional
+// byte-order mark, white space, processing instructions and comments. Replies are untrusted, and a
+// document type definition is how entity expansion and external entities get in, so such a reply
+// is refused before any parser sees it.
+bool DeclaresDocumentType(std::u16string_view xml) noexcept;
+
+// Appends one timed-text entry "[mm:ss.hh] text": minutes are not limited to two digits and the
+// hundredths are truncated from the double value. The text ends at its first NUL, as a C string.
+void AppendTimedEntry(std::u16string& out, double timeMs, std::u16string_view text);
+
+}  // namespace sv

@@ -1,0 +1,11 @@
+// The lyrics tests under Windows: MSXML needs COM on the test thread.
+#include <gtest/gtest.h>
+
+#include "module/win_handles.h"
+
+int main(int argc, char** argv) {
+    sv::ScopedCoInit com(COINIT_APARTMENTTHREADED);
+    if (FAILED(com.result())) return 2;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
