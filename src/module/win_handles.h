@@ -117,4 +117,21 @@ private:
     HRESULT hr_;
 };
 
+// Holds a slim reader/writer lock for a scope, exclusively or shared.
+class ScopedSrwLock {
+public:
+    enum Mode { kExclusive, kShared };
+    explicit ScopedSrwLock(SRWLOCK& lock, Mode mode = kExclusive) : lock_(lock), mode_(mode) {
+        if (mode_ == kExclusive) AcquireSRWLockExclusive(&lock_); else AcquireSRWLockShared(&lock_);
+    }
+    ~ScopedSrwLock() {
+        if (mode_ == kExclusive) ReleaseSRWLockExclusive(&lock_); else ReleaseSRWLockShared(&lock_);
+    }
+    ScopedSrwLock(const ScopedSrwLock&) = delete;
+    ScopedSrwLock& operator=(const ScopedSrwLock&) = delete;
+private:
+    SRWLOCK& lock_;
+    Mode mode_;
+};
+
 }  // namespace sv
