@@ -75,11 +75,11 @@ bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) 
     parts.dwUrlPathLength = 1;   // no extra-info part asked for: the path keeps its query
     if (!InternetCrackUrlA(url, static_cast<DWORD>(std::strlen(url)), 0, &parts) || !parts.lpszHostName)
         return Failed();
-    connection_.reset();
     const std::string host(parts.lpszHostName, parts.dwHostNameLength);
     const std::string path = parts.lpszUrlPath ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : std::string();
 
-    request_.reset();
+    request_.reset();  // the old request before the connection it belongs to
+    connection_.reset();
     connection_.reset(InternetConnectA(internet_.get(), host.c_str(), parts.nPort, "", "", INTERNET_SERVICE_HTTP,
                                        kRequestFlags, 0));
     if (!connection_) return Failed();
