@@ -1,0 +1,322 @@
+#include "window/window_base.h"
+
+namespace sv {
+namespace {
+
+// The object bound to a window, and the previous procedure of a window whose object has gone while
+// another procedure was installed on top of this layer's (so the chain must keep working).
+constexpr wchar_t kObjectProperty[] = L"SonavireWindowObject";
+constexpr wchar_t kPreviousProcedureProperty[] = L"SonavireWindowPreviousProcedure";
+
+// The object whose window is being made on this thread; taken by the window's first message.
+struct PendingBinding {
+    WindowBase* object = nullptr;
+    int kind = 0;
+};
+thread_local PendingBinding t_pending;
+
+class ScopedPendingBinding {
+public:
+    ScopedPendingBinding(WindowBase* object, int kind) : saved_(t_pending) { t_pending = {object, kind}; }
+    ~ScopedPendingBinding() { t_pending = saved_; }
+    ScopedPendingBinding(const ScopedPendingBinding&) = delete;
+    ScopedPendingBinding& operator=(const ScopedPendingBinding&) = delete;
+
+private:
+    PendingBinding saved_;
+};
+
+bool ReturnsValueDirectly(UINT message) {
+    switch (message) {
+    case WM_INITDIALOG:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+// One per message being handled by an object; lets the destructor tell every running dispatch
+// that the object is gone.
+struct WindowBase::DispatchFrame {
+    DispatchFrame* outer;
+    bool objectDeleted;
+};
+
+bool WindowBase::ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) {
+    return false;
+}
+
+WindowBase::~WindowBase() {
+    for (DispatchFrame* frame = innermostFrame_; frame; frame = frame->outer) frame->objectDeleted = true;
+    if (modalDeletedFlag_) *modalDeletedFlag_ = true;
+    if (!hwnd_) return;
+    const HWND hwnd = hwnd_;
+    const Kind kind = kind_;
+    Unbind(hwnd, false);
+    // The window must not outlive its object unbound: a created window goes with it, a modal
+    // dialog is ended (nothing would handle its buttons any more).
+    if (kind == Kind::Created) {
+        DestroyWindow(hwnd);
+    } else if (kind == Kind::Dialog) {
+        ::EndDialog(hwnd, IDCANCEL);
+    }
+}
+
+bool WindowBase::RegisterWindowClass(HINSTANCE instance, const WindowClassInfo& info) {
+    if (!info.name) return false;
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExW(instance, info.name, &existing)) {
+        if (existing.lpfnWndProc == &WindowBase::WindowProcedure) return true;
+        // Left by an earlier load of this module: its procedure address is no longer ours.
+        UnregisterClassW(info.name, instance);
+    }
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = info.style;
+    windowClass.lpfnWndProc = &WindowBase::WindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = info.icon;
+    windowClass.hCursor = info.cursor;
+    windowClass.hbrBackground = info.background;
+    windowClass.lpszClassName = info.name;
+    if (RegisterClassExW(&windowClass)) return true;
+    return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+bool WindowBase::UnregisterWindowClass(HINSTANCE instance, const wchar_t* className) {
+    return UnregisterClassW(className, instance) != FALSE;
+}
+
+HWND WindowBase::Create(HINSTANCE instance, const wchar_t* className, HWND parent, const wchar_t* windowName,
+                        DWORD style, DWORD exStyle, const RECT* rect, HMENU menuOrId) {
+    if (hwnd_) return nullptr;
+    int x = CW_USEDEFAULT, y = CW_USEDEFAULT, width = CW_USEDEFAULT, height = CW_USEDEFAULT;
+    if (rect) {
+        x = rect->left;
+        y = rect->top;
+        width = rect->right - rect->left;
+        height = rect->bottom - rect->top;
+    }
+    ScopedPendingBinding pending(this, static_cast<int>(Kind::Created));
+    // The object may be gone when this returns (a WM_CREATE handler may delete it): touch nothing.
+    return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menuOrId,
+                           instance, this);
+}
+
+bool WindowBase::Destroy() {
+    if (!hwnd_) return false;
+    return DestroyWindow(hwnd_) != FALSE;
+}
+
+bool WindowBase::SubclassWindow(HWND hwnd) {
+    if (hwnd_ || !IsWindow(hwnd)) return false;
+    if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) return false;
+    // Already served by this layer (bound, or still forwarding for an object that has gone):
+    // a second subclass would call itself in a loop.
+    if (GetPropW(hwnd, kObjectProperty) || GetPropW(hwnd, kPreviousProcedureProperty)) return false;
+    if (GetWindowLongPtrW(hwnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure)) {
+        return false;
+    }
+    if (!SetPropW(hwnd, kObjectProperty, static_cast<HANDLE>(this))) return false;
+    SetLastError(0);
+    const LONG_PTR previous =
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure));
+    if (previous == 0 && GetLastError() != 0) {
+        RemovePropW(hwnd, kObjectProperty);
+        return false;
+    }
+    previousProcedure_ = reinterpret_cast<WNDPROC>(previous);
+    hwnd_ = hwnd;
+    kind_ = Kind::Subclassed;
+    return true;
+}
+
+HWND WindowBase::UnsubclassWindow() {
+    if (kind_ != Kind::Subclassed || !hwnd_) return nullptr;
+    const HWND hwnd = hwnd_;
+    Unbind(hwnd, false);
+    return hwnd;
+}
+
+LRESULT WindowBase::DefaultProcedure(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!hwnd_) return 0;
+    return DefaultFor(kind_, previousProcedure_, hwnd_, message, wParam, lParam);
+}
+
+LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam,
+                               LPARAM lParam) {
+    switch (kind) {
+    case Kind::Dialog:
+        return 0;
+    case Kind::Subclassed:
+        if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+bool WindowBase::Bind(HWND hwnd, Kind kind) {
+    if (!SetPropW(hwnd, kObjectProperty, static_cast<HANDLE>(this))) return false;
+    hwnd_ = hwnd;
+    kind_ = kind;
+    return true;
+}
+
+void WindowBase::Unbind(HWND hwnd, bool windowDying) {
+    RemovePropW(hwnd, kObjectProperty);
+    if (kind_ == Kind::Subclassed) {
+        if (GetWindowLongPtrW(hwnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure)) {
+            SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProcedure_));
+        } else if (!windowDying && previousProcedure_) {
+            // Someone subclassed on top of this layer: taking this procedure out would cut their
+            // chain, so it stays and forwards to the previous procedure on its own.
+            SetPropW(hwnd, kPreviousProcedureProperty, reinterpret_cast<HANDLE>(previousProcedure_));
+        }
+    }
+    hwnd_ = nullptr;
+    kind_ = Kind::None;
+    previousProcedure_ = nullptr;
+}
+
+WindowBase* WindowBase::BoundObject(HWND hwnd) {
+    return static_cast<WindowBase*>(GetPropW(hwnd, kObjectProperty));
+}
+
+WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
+    WindowBase* object = t_pending.object;
+    if (!object || t_pending.kind != static_cast<int>(kind) || object->hwnd_) return nullptr;
+    t_pending = {};
+    return object->Bind(hwnd, kind) ? object : nullptr;
+}
+
+LRESULT WindowBase::OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (HANDLE previous = GetPropW(hwnd, kPreviousProcedureProperty)) {
+        if (message == WM_NCDESTROY) RemovePropW(hwnd, kPreviousProcedureProperty);
+        return CallWindowProcW(reinterpret_cast<WNDPROC>(previous), hwnd, message, wParam, lParam);
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                            bool& handled) {
+    DispatchFrame frame{object->innermostFrame_, false};
+    object->innermostFrame_ = &frame;
+    // Copies: default processing must still work when a handler deletes or unsubclasses the object.
+    const Kind kind = object->kind_;
+    const WNDPROC previous = object->previousProcedure_;
+
+    LRESULT result = 0;
+    handled = false;
+    try {
+        handled = object->ProcessWindowMessage(hwnd, message, wParam, lParam, result, 0);
+    } catch (...) {
+        // A failing handler counts as not handling the message.
+        handled = false;
+        result = 0;
+    }
+    if (!handled) result = DefaultFor(kind, previous, hwnd, message, wParam, lParam);
+    if (frame.objectDeleted) return result;
+
+    object->innermostFrame_ = frame.outer;
+    if (message == WM_NCDESTROY && object->hwnd_ == hwnd) {
+        object->Unbind(hwnd, true);
+        object->finalMessagePending_ = true;
+    }
+    if (object->finalMessagePending_ && !object->innermostFrame_) {
+        object->finalMessagePending_ = false;
+        LRESULT ignored = 0;
+        try {
+            // The object may delete itself here; nothing of it is touched afterwards.
+            object->ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap);
+        } catch (...) {
+        }
+    }
+    return result;
+}
+
+LRESULT CALLBACK WindowBase::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowBase* object = BoundObject(hwnd);
+    if (!object) object = BindPendingObject(hwnd, Kind::Created);
+    if (!object) return OrphanProcedure(hwnd, message, wParam, lParam);
+    bool handled = false;
+    return Deliver(object, hwnd, message, wParam, lParam, handled);
+}
+
+INT_PTR CALLBACK WindowBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowBase* object = BoundObject(hwnd);
+    if (!object) object = BindPendingObject(hwnd, Kind::Dialog);
+    if (!object) return FALSE;
+    bool handled = false;
+    const LRESULT result = Deliver(object, hwnd, message, wParam, lParam, handled);
+    if (!handled) return FALSE;
+    if (ReturnsValueDirectly(message)) return static_cast<INT_PTR>(result);
+    SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+INT_PTR DialogBase::DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner) {
+    if (hwnd_) return -1;
+    bool deleted = false;
+    modalDeletedFlag_ = &deleted;
+    INT_PTR result;
+    {
+        ScopedPendingBinding pending(this, static_cast<int>(Kind::Dialog));
+        result = DialogBoxParamW(instance, templateName, owner, &WindowBase::DialogProcedure,
+                                 reinterpret_cast<LPARAM>(this));
+    }
+    if (deleted) return result;
+    modalDeletedFlag_ = nullptr;
+    ForgetEndedDialog();
+    return result;
+}
+
+INT_PTR DialogBase::DoModalIndirect(HINSTANCE instance, const DLGTEMPLATE* dialogTemplate, HWND owner) {
+    if (hwnd_) return -1;
+    bool deleted = false;
+    modalDeletedFlag_ = &deleted;
+    INT_PTR result;
+    {
+        ScopedPendingBinding pending(this, static_cast<int>(Kind::Dialog));
+        result = DialogBoxIndirectParamW(instance, dialogTemplate, owner, &WindowBase::DialogProcedure,
+                                         reinterpret_cast<LPARAM>(this));
+    }
+    if (deleted) return result;
+    modalDeletedFlag_ = nullptr;
+    ForgetEndedDialog();
+    return result;
+}
+
+void WindowBase::ForgetEndedDialog() {
+    if (!hwnd_ || kind_ != Kind::Dialog) return;
+    const HWND hwnd = hwnd_;
+    if (IsWindow(hwnd)) RemovePropW(hwnd, kObjectProperty);
+    hwnd_ = nullptr;
+    kind_ = Kind::None;
+    LRESULT ignored = 0;
+    try {
+        ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap);
+    } catch (...) {
+    }
+}
+
+bool DialogBase::EndDialog(INT_PTR result) {
+    if (!hwnd_ || kind_ != Kind::Dialog) return false;
+    return ::EndDialog(hwnd_, result) != FALSE;
+}
+
+}  // namespace sv

@@ -1,0 +1,119 @@
+// The project's own small window layer: a window object owns one Win32 window (created, subclassed
+// or a modal dialog) and receives that window's messages through its message map.
+//
+// Binding: the object is found from the window through a window property, by one shared static
+// procedure. No executable thunk is written: the same code then serves the 32- and the 64-bit build
+// and needs no writable-then-executable memory. A window being created is bound on its very first
+// message (WM_GETMINMAXINFO or WM_NCCREATE, before WM_CREATE).
+//
+// Lifetime: after WM_NCDESTROY the object is unbound and its handle is null; once no message
+// handler of the object is running any more, it receives the final message (WM_NCDESTROY with map
+// id kFinalMessageMap), after which it may delete itself. Deleting the object while its window
+// still exists unbinds it first (and destroys a window it created), so no message ever reaches a
+// deleted object, even when it is deleted from inside one of its own handlers.
+#pragma once
+#include <windows.h>
+
+namespace sv {
+
+// What RegisterWindowClass needs; the procedure is always the window layer's own.
+struct WindowClassInfo {
+    const wchar_t* name = nullptr;
+    UINT style = 0;
+    HBRUSH background = nullptr;
+    HCURSOR cursor = nullptr;
+    HICON icon = nullptr;
+};
+
+class WindowBase {
+public:
+    // Map id of the last call an object receives: message WM_NCDESTROY, wParam 0, lParam 0, after
+    // its window is gone and none of its handlers runs. Maps that handle only id 0 ignore it.
+    static constexpr DWORD kFinalMessageMap = 0xFFFFFFFFu;
+
+    WindowBase(const WindowBase&) = delete;
+    WindowBase& operator=(const WindowBase&) = delete;
+
+    // The message map: handles one message, stores its result and reports whether it handled it.
+    // Unhandled messages get default processing. Map id 0 is the window's own map.
+    virtual bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                      LRESULT& result, DWORD mapId);
+    // A derived class whose handlers use its own members should destroy its window at the start of
+    // its destructor: until this base destructor runs, messages still reach the derived map.
+    virtual ~WindowBase();
+
+    HWND Hwnd() const { return hwnd_; }
+
+    // Registers a window class served by this layer in the given module. Registering a name again
+    // succeeds; a stale class of the same name (left by an earlier load of the module at another
+    // address) is replaced.
+    static bool RegisterWindowClass(HINSTANCE instance, const WindowClassInfo& info);
+    static bool UnregisterWindowClass(HINSTANCE instance, const wchar_t* className);
+
+    // Creates a window of a class registered through RegisterWindowClass. A null rect means the
+    // default position and size. Fails when the object already has a window.
+    HWND Create(HINSTANCE instance, const wchar_t* className, HWND parent, const wchar_t* windowName,
+                DWORD style, DWORD exStyle = 0, const RECT* rect = nullptr, HMENU menuOrId = nullptr);
+    // DestroyWindow on the object's window; false when it has none.
+    bool Destroy();
+
+    // Takes over the window procedure of an existing window of this thread; unhandled messages go
+    // to its previous procedure. Fails when the object has a window or the window is already bound.
+    bool SubclassWindow(HWND hwnd);
+    // Gives the window back and returns it. Puts the previous procedure back when it is still the
+    // current one; when another procedure was installed on top since, the chain stays intact and
+    // this layer keeps forwarding to the previous procedure without the object.
+    HWND UnsubclassWindow();
+
+protected:
+    WindowBase() = default;
+
+    // Default processing for the current window: the previous procedure of a subclassed window,
+    // DefWindowProcW for a created one, "not handled" (0) for a dialog.
+    LRESULT DefaultProcedure(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    friend class DialogBase;
+    enum class Kind { None, Created, Subclassed, Dialog };
+    struct DispatchFrame;
+
+    static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static WindowBase* BoundObject(HWND hwnd);
+    static WindowBase* BindPendingObject(HWND hwnd, Kind kind);
+    static LRESULT OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                           bool& handled);
+
+    static LRESULT DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam,
+                              LPARAM lParam);
+
+    bool Bind(HWND hwnd, Kind kind);
+    void Unbind(HWND hwnd, bool windowDying);
+    // After a modal loop: forget a dialog whose last messages never reached its procedure.
+    void ForgetEndedDialog();
+
+    HWND hwnd_ = nullptr;
+    Kind kind_ = Kind::None;
+    WNDPROC previousProcedure_ = nullptr;
+    DispatchFrame* innermostFrame_ = nullptr;
+    bool finalMessagePending_ = false;
+    bool* modalDeletedFlag_ = nullptr;  // set while DoModal runs; tells it the object was deleted
+};
+
+// A modal dialog bound to its object from its first message on. Handled messages follow the
+// dialog-procedure rules (result in DWLP_MSGRESULT, or returned directly for the messages that
+// return their value, such as WM_INITDIALOG and WM_CTLCOLOR*).
+class DialogBase : public WindowBase {
+public:
+    // DialogBoxParamW with this object bound; -1 when the dialog could not be made or the object
+    // already has a window.
+    INT_PTR DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner);
+    INT_PTR DoModalIndirect(HINSTANCE instance, const DLGTEMPLATE* dialogTemplate, HWND owner);
+    bool EndDialog(INT_PTR result);
+
+protected:
+    DialogBase() = default;
+};
+
+}  // namespace sv

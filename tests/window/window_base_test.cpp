@@ -1,0 +1,451 @@
+// The window layer against real windows (under Wine and Xvfb): binding before WM_CREATE, messages
+// reaching their own object, destruction and deletion from inside handlers, subclassing, the
+// final message, exceptions in handlers and the modal-dialog helper.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "window/window_base.h"
+
+namespace {
+
+using sv::WindowBase;
+
+constexpr wchar_t kTestClass[] = L"SvWindowBaseTest";
+constexpr UINT kPing = WM_USER + 1;
+constexpr UINT kUnhandled = WM_USER + 2;
+
+HINSTANCE Instance() {
+    return GetModuleHandleW(nullptr);
+}
+
+std::string Name(UINT message) {
+    switch (message) {
+    case WM_GETMINMAXINFO: return "WM_GETMINMAXINFO";
+    case WM_NCCREATE: return "WM_NCCREATE";
+    case WM_NCCALCSIZE: return "WM_NCCALCSIZE";
+    case WM_CREATE: return "WM_CREATE";
+    case WM_DESTROY: return "WM_DESTROY";
+    case WM_NCDESTROY: return "WM_NCDESTROY";
+    case kPing: return "ping";
+    case kUnhandled: return "unhandled";
+    default: return "";
+    }
+}
+
+// Records the messages it gets (by name, for the ones named above) and lets a test handle any.
+class RecordingWindow : public WindowBase {
+public:
+    explicit RecordingWindow(std::vector<std::string>* record = nullptr, bool* destroyed = nullptr)
+        : record_(record ? record : &ownRecord_), destroyed_(destroyed) {}
+    ~RecordingWindow() override {
+        if (destroyed_) *destroyed_ = true;
+    }
+
+    std::function<bool(HWND, UINT, WPARAM, LPARAM, LRESULT&)> onMessage;
+    std::function<void(HWND)> onFinalMessage;
+    HWND boundAtNcCreate = nullptr;
+    std::vector<std::string>& Record() { return *record_; }
+
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override {
+        if (mapId == kFinalMessageMap) {
+            record_->push_back("final");
+            if (onFinalMessage) onFinalMessage(hwnd);
+            return true;
+        }
+        EXPECT_EQ(mapId, 0u);
+        const std::string name = Name(message);
+        if (!name.empty()) record_->push_back(name);
+        if (message == WM_NCCREATE) boundAtNcCreate = Hwnd();
+        if (onMessage) return onMessage(hwnd, message, wParam, lParam, result);
+        if (message == kPing) {
+            result = 0x1234;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::string> ownRecord_;
+    std::vector<std::string>* record_;
+    bool* destroyed_;
+};
+
+class WindowBaseTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sv::WindowClassInfo info{};
+        info.name = kTestClass;
+        info.background = GetSysColorBrush(COLOR_WINDOW);
+        info.cursor = LoadCursorW(nullptr, IDC_ARROW);
+        ASSERT_TRUE(WindowBase::RegisterWindowClass(Instance(), info));
+    }
+
+    static HWND MakeWindow(WindowBase& object, DWORD style = WS_POPUP) {
+        RECT rect{10, 10, 210, 110};
+        return object.Create(Instance(), kTestClass, nullptr, L"test", style, 0, &rect);
+    }
+};
+
+TEST_F(WindowBaseTest, BindsOnTheFirstMessageBeforeCreate) {
+    RecordingWindow window;
+    const HWND hwnd = MakeWindow(window, WS_OVERLAPPEDWINDOW);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(window.Hwnd(), hwnd);
+    EXPECT_EQ(window.boundAtNcCreate, hwnd);
+    const std::vector<std::string>& record = window.Record();
+    ASSERT_GE(record.size(), 3u);
+    EXPECT_EQ(record[0], "WM_GETMINMAXINFO");
+    EXPECT_EQ(record[1], "WM_NCCREATE");
+    const auto create = std::find(record.begin(), record.end(), "WM_CREATE");
+    ASSERT_NE(create, record.end());
+    EXPECT_GT(create - record.begin(), 1);
+    EXPECT_TRUE(window.Destroy());
+    EXPECT_EQ(window.Hwnd(), nullptr);
+}
+
+TEST_F(WindowBaseTest, EachObjectGetsItsOwnMessages) {
+    std::vector<std::pair<const void*, HWND>> calls;
+    RecordingWindow first, second;
+    for (RecordingWindow* window : {&first, &second}) {
+        window->onMessage = [&calls, window](HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result) {
+            if (message != kPing) return false;
+            calls.emplace_back(window, hwnd);
+            result = reinterpret_cast<LRESULT>(window);
+            return true;
+        };
+    }
+    ASSERT_TRUE(MakeWindow(first));
+    ASSERT_TRUE(MakeWindow(second));
+    EXPECT_EQ(SendMessageW(second.Hwnd(), kPing, 0, 0), reinterpret_cast<LRESULT>(&second));
+    EXPECT_EQ(SendMessageW(first.Hwnd(), kPing, 0, 0), reinterpret_cast<LRESULT>(&first));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], std::make_pair(static_cast<const void*>(&second), second.Hwnd()));
+    EXPECT_EQ(calls[1], std::make_pair(static_cast<const void*>(&first), first.Hwnd()));
+    // A second window for an object that has one is refused.
+    EXPECT_EQ(MakeWindow(first), nullptr);
+}
+
+TEST_F(WindowBaseTest, DestroyFromInsideAHandlerDefersTheFinalMessage) {
+    RecordingWindow window;
+    window.onMessage = [&](HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != kPing) return false;
+        window.Record().push_back("ping-begin");
+        DestroyWindow(hwnd);
+        // Still inside this handler: the window is gone, the object is not yet told finally.
+        EXPECT_EQ(window.Hwnd(), nullptr);
+        window.Record().push_back("ping-end");
+        result = 5;
+        return true;
+    };
+    const HWND hwnd = MakeWindow(window);
+    ASSERT_NE(hwnd, nullptr);
+    window.Record().clear();
+    EXPECT_EQ(SendMessageW(hwnd, kPing, 0, 0), 5);
+    EXPECT_FALSE(IsWindow(hwnd));
+    const std::vector<std::string> expected{"ping", "ping-begin", "WM_DESTROY", "WM_NCDESTROY", "ping-end", "final"};
+    EXPECT_EQ(window.Record(), expected);
+    // The object can make a new window afterwards.
+    EXPECT_NE(MakeWindow(window), nullptr);
+}
+
+TEST_F(WindowBaseTest, DeletingTheObjectInsideItsHandlerIsSafe) {
+    bool destroyed = false;
+    auto* window = new RecordingWindow(nullptr, &destroyed);
+    const HWND hwnd = MakeWindow(*window);
+    ASSERT_NE(hwnd, nullptr);
+    window->onMessage = [window](HWND, UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != kPing) return false;
+        delete window;
+        result = 7;
+        return true;
+    };
+    EXPECT_EQ(SendMessageW(hwnd, kPing, 0, 0), 7);
+    EXPECT_TRUE(destroyed);
+    // The window went with its object; nothing of it is left to reach the deleted object.
+    EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(WindowBaseTest, UnhandledMessageAfterDeletionStillGetsDefaultProcessing) {
+    auto* window = new RecordingWindow();
+    const HWND hwnd = MakeWindow(*window);
+    ASSERT_NE(hwnd, nullptr);
+    window->onMessage = [window](HWND, UINT message, WPARAM, LPARAM, LRESULT&) {
+        if (message == WM_SETTEXT) delete window;
+        return false;
+    };
+    // DefWindowProc runs after the handler deleted the object (and destroyed the window), without
+    // touching the object: nothing crashes and the call returns.
+    SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"after"));
+    EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(WindowBaseTest, TheFinalMessageMayDeleteTheObject) {
+    bool destroyed = false;
+    auto* window = new RecordingWindow(nullptr, &destroyed);
+    window->onFinalMessage = [window](HWND) { delete window; };
+    const HWND hwnd = MakeWindow(*window);
+    ASSERT_NE(hwnd, nullptr);
+    DestroyWindow(hwnd);
+    EXPECT_TRUE(destroyed);
+}
+
+TEST_F(WindowBaseTest, DeletingTheObjectDestroysTheWindowItMade) {
+    std::vector<std::string> record;
+    auto* window = new RecordingWindow(&record);
+    const HWND hwnd = MakeWindow(*window);
+    ASSERT_NE(hwnd, nullptr);
+    record.clear();
+    delete window;
+    EXPECT_FALSE(IsWindow(hwnd));
+    // The destruction messages came after the object was unbound: none reached it.
+    EXPECT_TRUE(record.empty());
+}
+
+TEST_F(WindowBaseTest, AnExceptionInAHandlerStaysInsideAndGetsDefaultProcessing) {
+    RecordingWindow window;
+    window.onMessage = [](HWND, UINT message, WPARAM, LPARAM, LRESULT&) -> bool {
+        if (message == WM_SETTEXT) throw std::runtime_error("handler failed");
+        if (message == kPing) throw 42;
+        return false;
+    };
+    const HWND hwnd = MakeWindow(window);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_TRUE(SetWindowTextW(hwnd, L"default text"));
+    wchar_t text[32] = {};
+    GetWindowTextW(hwnd, text, 32);
+    EXPECT_STREQ(text, L"default text");
+    EXPECT_EQ(SendMessageW(hwnd, kPing, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(hwnd));
+}
+
+// ----- Subclassing ------------------------------------------------------------------------------
+
+std::vector<std::string> g_originalRecord;
+
+LRESULT CALLBACK OriginalProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const std::string name = Name(message);
+    if (!name.empty()) g_originalRecord.push_back("original " + name);
+    if (message == kUnhandled) return 0x77;
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+WNDPROC g_outerPrevious = nullptr;
+std::vector<std::string> g_outerRecord;
+
+LRESULT CALLBACK OuterProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const std::string name = Name(message);
+    if (!name.empty()) g_outerRecord.push_back("outer " + name);
+    return CallWindowProcW(g_outerPrevious, hwnd, message, wParam, lParam);
+}
+
+class SubclassTest : public WindowBaseTest {
+protected:
+    static void SetUpTestSuite() {
+        WindowBaseTest::SetUpTestSuite();
+        WNDCLASSEXW plain{};
+        plain.cbSize = sizeof(plain);
+        plain.lpfnWndProc = OriginalProcedure;
+        plain.hInstance = Instance();
+        plain.lpszClassName = L"SvWindowBasePlain";
+        ASSERT_TRUE(RegisterClassExW(&plain) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS);
+    }
+    void SetUp() override {
+        plain_ = CreateWindowExW(0, L"SvWindowBasePlain", L"plain", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
+                                 Instance(), nullptr);
+        ASSERT_NE(plain_, nullptr);
+        g_originalRecord.clear();
+        g_outerRecord.clear();
+    }
+    void TearDown() override {
+        if (IsWindow(plain_)) DestroyWindow(plain_);
+    }
+    LONG_PTR Procedure() const { return GetWindowLongPtrW(plain_, GWLP_WNDPROC); }
+
+    HWND plain_ = nullptr;
+};
+
+TEST_F(SubclassTest, HandledMessagesStopAtTheObjectOthersReachThePreviousProcedure) {
+    RecordingWindow window;
+    ASSERT_TRUE(window.SubclassWindow(plain_));
+    EXPECT_EQ(window.Hwnd(), plain_);
+    EXPECT_NE(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
+
+    EXPECT_EQ(SendMessageW(plain_, kPing, 0, 0), 0x1234);
+    EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
+    EXPECT_EQ(window.Record(), (std::vector<std::string>{"ping", "unhandled"}));
+    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original unhandled"}));
+
+    EXPECT_EQ(window.UnsubclassWindow(), plain_);
+    EXPECT_EQ(window.Hwnd(), nullptr);
+    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
+    SendMessageW(plain_, kPing, 0, 0);
+    EXPECT_EQ(window.Record().size(), 2u);
+    EXPECT_EQ(window.UnsubclassWindow(), nullptr);
+}
+
+TEST_F(SubclassTest, ABoundWindowCannotBeTakenTwice) {
+    RecordingWindow first, second;
+    ASSERT_TRUE(first.SubclassWindow(plain_));
+    EXPECT_FALSE(second.SubclassWindow(plain_));
+    EXPECT_FALSE(first.SubclassWindow(plain_));
+    // Nor can a window this layer made itself be subclassed by another object.
+    RecordingWindow made;
+    ASSERT_NE(MakeWindow(made), nullptr);
+    EXPECT_FALSE(second.SubclassWindow(made.Hwnd()));
+    EXPECT_FALSE(second.SubclassWindow(nullptr));
+}
+
+TEST_F(SubclassTest, DestroyingASubclassedWindowTellsTheObjectAndThePreviousProcedure) {
+    RecordingWindow window;
+    ASSERT_TRUE(window.SubclassWindow(plain_));
+    DestroyWindow(plain_);
+    EXPECT_EQ(window.Hwnd(), nullptr);
+    EXPECT_EQ(window.Record(), (std::vector<std::string>{"WM_DESTROY", "WM_NCDESTROY", "final"}));
+    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original WM_DESTROY", "original WM_NCDESTROY"}));
+}
+
+TEST_F(SubclassTest, DeletingTheObjectGivesTheWindowBack) {
+    auto* window = new RecordingWindow();
+    ASSERT_TRUE(window->SubclassWindow(plain_));
+    delete window;
+    EXPECT_TRUE(IsWindow(plain_));
+    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
+    EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
+}
+
+TEST_F(SubclassTest, AProcedureInstalledOnTopKeepsItsChainAfterUnsubclass) {
+    std::vector<std::string> record;
+    auto* window = new RecordingWindow(&record);
+    ASSERT_TRUE(window->SubclassWindow(plain_));
+    g_outerPrevious = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(plain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterProcedure)));
+
+    EXPECT_EQ(window->UnsubclassWindow(), plain_);
+    // Taking this layer's procedure out would cut the outer one off: it stays and forwards.
+    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OuterProcedure));
+    delete window;
+    EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
+    EXPECT_EQ(SendMessageW(plain_, kPing, 0, 0), 0);
+    EXPECT_TRUE(record.empty());
+    EXPECT_EQ(g_outerRecord, (std::vector<std::string>{"outer unhandled", "outer ping"}));
+    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original unhandled", "original ping"}));
+
+    // The forwarding layer is still in the chain, so a new object must not subclass on top of it.
+    RecordingWindow again;
+    EXPECT_FALSE(again.SubclassWindow(plain_));
+    DestroyWindow(plain_);
+    EXPECT_EQ(g_originalRecord.back(), "original WM_NCDESTROY");
+}
+
+TEST_F(WindowBaseTest, RegisteringAgainAndReplacingAStaleClass) {
+    sv::WindowClassInfo info{};
+    info.name = L"SvWindowBaseStale";
+    // A class of that name whose procedure is not this layer's (as left by an unloaded module).
+    WNDCLASSEXW stale{};
+    stale.cbSize = sizeof(stale);
+    stale.lpfnWndProc = DefWindowProcW;
+    stale.hInstance = Instance();
+    stale.lpszClassName = info.name;
+    ASSERT_TRUE(RegisterClassExW(&stale));
+    ASSERT_TRUE(WindowBase::RegisterWindowClass(Instance(), info));
+    ASSERT_TRUE(WindowBase::RegisterWindowClass(Instance(), info));
+    RecordingWindow window;
+    ASSERT_NE(window.Create(Instance(), info.name, nullptr, nullptr, WS_POPUP), nullptr);
+    EXPECT_EQ(SendMessageW(window.Hwnd(), kPing, 0, 0), 0x1234);
+    window.Destroy();
+    EXPECT_TRUE(WindowBase::UnregisterWindowClass(Instance(), info.name));
+}
+
+TEST_F(WindowBaseTest, ChildWindowsWithTheDefaultRectangle) {
+    RecordingWindow parent, child;
+    ASSERT_NE(MakeWindow(parent), nullptr);
+    ASSERT_NE(child.Create(Instance(), kTestClass, parent.Hwnd(), nullptr, WS_CHILD | WS_VISIBLE), nullptr);
+    EXPECT_EQ(GetParent(child.Hwnd()), parent.Hwnd());
+    RECT rect;
+    GetWindowRect(child.Hwnd(), &rect);
+    EXPECT_EQ(rect.right - rect.left, 0);
+    // Destroying the parent tells the child object too.
+    parent.Destroy();
+    EXPECT_EQ(child.Hwnd(), nullptr);
+    EXPECT_EQ(child.Record().back(), "final");
+}
+
+// ----- Modal dialogs ----------------------------------------------------------------------------
+
+class TestDialog : public sv::DialogBase {
+public:
+    std::vector<std::string> record;
+    LRESULT queryResult = 0;
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override {
+        if (mapId != 0) {
+            record.push_back("final");
+            return true;
+        }
+        switch (message) {
+        case WM_SETFONT:
+            record.push_back("WM_SETFONT");
+            return false;
+        case WM_INITDIALOG:
+            record.push_back(Hwnd() == hwnd ? "WM_INITDIALOG bound" : "WM_INITDIALOG unbound");
+            // A handled message's result travels in DWLP_MSGRESULT.
+            queryResult = SendMessageW(hwnd, kPing, 0, 0);
+            PostMessageW(hwnd, kUnhandled, 0, 0);
+            result = TRUE;
+            return true;
+        case kPing:
+            result = 0x4321;
+            return true;
+        case kUnhandled:
+            EndDialog(42);
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+std::vector<WORD> DialogTemplate() {
+    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+    auto* dialog = reinterpret_cast<DLGTEMPLATE*>(words.data());
+    dialog->style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION;
+    dialog->cx = 100;
+    dialog->cy = 50;
+    words.push_back(0);  // no menu
+    words.push_back(0);  // the standard dialog class
+    for (const wchar_t* c = L"Test"; ; ++c) {
+        words.push_back(*c);
+        if (!*c) break;
+    }
+    words.push_back(8);  // font size
+    for (const wchar_t* c = L"MS Shell Dlg"; ; ++c) {
+        words.push_back(*c);
+        if (!*c) break;
+    }
+    return words;
+}
+
+TEST_F(WindowBaseTest, ModalDialogIsBoundFromItsFirstMessage) {
+    TestDialog dialog;
+    const std::vector<WORD> words = DialogTemplate();
+    const INT_PTR result =
+        dialog.DoModalIndirect(Instance(), reinterpret_cast<const DLGTEMPLATE*>(words.data()), nullptr);
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(dialog.queryResult, 0x4321);
+    ASSERT_GE(dialog.record.size(), 3u);
+    EXPECT_EQ(dialog.record[0], "WM_SETFONT");
+    EXPECT_EQ(dialog.record[1], "WM_INITDIALOG bound");
+    EXPECT_EQ(dialog.record.back(), "final");
+    EXPECT_EQ(dialog.Hwnd(), nullptr);
+    // The object can run its dialog again.
+    dialog.record.clear();
+    EXPECT_EQ(dialog.DoModalIndirect(Instance(), reinterpret_cast<const DLGTEMPLATE*>(words.data()), nullptr), 42);
+}
+
+}  // namespace
