@@ -1,0 +1,378 @@
+#include "service.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "pages.h"
+
+namespace standin {
+namespace {
+
+constexpr char kServices[] = "/sonavire/services/";
+constexpr char kXmlType[] = "text/xml; charset=utf-8";
+constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr long long kMaxLargeBytes = 512LL * 1024 * 1024;
+
+HttpResponse Xml(std::string body, int status = 200) {
+    HttpResponse response;
+    response.status = status;
+    response.contentType = kXmlType;
+    response.body = kXmlDeclaration + body;
+    return response;
+}
+
+HttpResponse Text(std::string body, int status = 200) {
+    HttpResponse response;
+    response.status = status;
+    response.body = std::move(body);
+    return response;
+}
+
+std::string Element(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + XmlEscape(value) + "</" + name + ">";
+}
+
+// Lines follow each other with no white space between them: each child node of "lyric" is a line.
+void AppendLines(std::string& xml, const std::vector<Line>& lines, std::mt19937& random) {
+    xml += "<lyric>";
+    for (const Line& line : lines) {
+        if (line.timed) {
+            xml += "<line timing=\"" + EncodeTiming(line.timeMs, random) + "\">";
+        } else {
+            xml += "<line>";
+        }
+        xml += XmlEscape(line.text) + "</line>";
+    }
+    xml += "</lyric>";
+}
+
+bool ParseInt(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const long long parsed = strtoll(text.c_str(), &end, 10);
+    if (*end != '\0') return false;
+    value = parsed;
+    return true;
+}
+
+}  // namespace
+
+std::string LyricsXml(const StoredSong& stored, std::mt19937& random) {
+    const Song& song = stored.song;
+    std::string xml = "<lyrics>\n";
+    xml += Element("title", song.title) + "\n";
+    xml += Element("artist", song.artist) + "\n";
+    xml += Element("album", song.album) + "\n";
+    if (!song.language.empty()) {
+        xml += "<language code=\"" + XmlEscape(song.language) + "\">" + XmlEscape(song.languageName) + "</language>\n";
+    }
+    xml += Element("version", stored.version) + "\n";
+    xml += Element("songLock", stored.songLock) + "\n";
+    xml += Element("lastUpdate", stored.lastUpdate) + "\n";
+    AppendLines(xml, song.lines, random);
+    xml += "\n</lyrics>\n";
+    return xml;
+}
+
+// An unknown song: a well-formed answer with an empty version and an empty "lyric" element, as
+// a service answers a search that found nothing.
+std::string UnknownSongXml() {
+    return "<lyrics>\n<version></version>\n<songLock>0</songLock>\n<lastUpdate></lastUpdate>\n<lyric></lyric>\n"
+           "</lyrics>\n";
+}
+
+std::string MalformedXml() {
+    return std::string(kXmlDeclaration) +
+           "<lyrics><title>Broken reply</title><version>broken</version>"
+           "<lyric><line timing=\"1\">first line</line><line>second line & more</lyric>\n";
+}
+
+Service::Service(Store& store) : store_(store), random_(std::random_device{}()) {}
+
+void Service::Shutdown() {
+    std::lock_guard<std::mutex> hold(lock_);
+    shuttingDown_ = true;
+    recorded_.notify_all();
+}
+
+int Service::ImportLibrary(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        fprintf(stderr, "stand-in: cannot read the library folder %s\n", folder.c_str());
+        return 0;
+    }
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".lrc") == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    int imported = 0;
+    for (const std::string& name : names) {
+        std::ifstream file(folder + "/" + name, std::ios::binary);
+        std::stringstream content;
+        content << file.rdbuf();
+        const LrcParse parsed = ParseLrc(content.str());
+        if (!parsed.ok) {
+            fprintf(stderr, "stand-in: %s skipped: %s\n", name.c_str(), parsed.error.c_str());
+            continue;
+        }
+        store_.Save(parsed.song, Store::NewVersion::OnlyWhenChanged, "library", "");
+        ++imported;
+    }
+    return imported;
+}
+
+Answer Service::Handle(const HttpRequest& request) {
+    const QueryPairs query = ParseQuery(request.rawQuery);
+    if (request.path.compare(0, 10, "/_control/") == 0) return Control(request);
+    return Record(request, query);
+}
+
+Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
+    Behaviour behaviour;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        record_.push_back(RecordedRequest{nextSeq_++, request.method, request.path, request.target, request.body, query});
+        recorded_.notify_all();
+        const auto found = behaviours_.find(request.path);
+        if (found != behaviours_.end()) behaviour = found->second;
+    }
+    Answer answer;
+    using Mode = Behaviour::Mode;
+    switch (behaviour.mode) {
+        case Mode::Close:
+            answer.delivery.kind = Delivery::Kind::CloseWithoutAnswer;
+            return answer;
+        case Mode::Status: {
+            const int code = behaviour.code >= 100 && behaviour.code <= 999 ? behaviour.code : 500;
+            answer.response = ErrorPage(code);
+            return answer;
+        }
+        case Mode::Malformed:
+            answer.response.contentType = kXmlType;
+            answer.response.body = MalformedXml();
+            return answer;
+        case Mode::Large:
+            answer.response = LargeReply(request.path, behaviour.bytes > 0 ? behaviour.bytes : 1024 * 1024);
+            return answer;
+        case Mode::Delay:
+            answer = Serve(request, query);
+            answer.delivery.delayMs = behaviour.ms;
+            return answer;
+        case Mode::Slow:
+            answer = Serve(request, query);
+            answer.delivery.kind = Delivery::Kind::Slow;
+            answer.delivery.pieceIntervalMs = behaviour.ms;
+            if (behaviour.bytes > 0) answer.delivery.pieceBytes = static_cast<size_t>(behaviour.bytes);
+            return answer;
+        case Mode::None:
+            break;
+    }
+    return Serve(request, query);
+}
+
+Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
+    Answer answer;
+    const std::string& path = request.path;
+    if (path.compare(0, sizeof kServices - 1, kServices) == 0) {
+        const std::string name = path.substr(sizeof kServices - 1);
+        if (name == "getLyricXML_2") answer.response = FetchLyrics(query);
+        else if (name == "getLyricVerXML.php") answer.response = LyricsVersion(query);
+        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query);
+        else if (name == "appVerifyUser.php") answer.response = VerifyUser(query);
+        else if (name == "getSupportedLanguages.php") answer.response = SupportedLanguages();
+        else answer.response = ErrorPage(404);
+        return answer;
+    }
+    answer.response = CommunityPage(store_, request, query);
+    return answer;
+}
+
+HttpResponse Service::FetchLyrics(const QueryPairs& query) {
+    const auto song = store_.Find(QueryValue(query, "artist"), QueryValue(query, "title"), QueryValue(query, "lang"));
+    if (!song) return Xml(UnknownSongXml());
+    std::lock_guard<std::mutex> hold(lock_);  // the random generator is shared
+    return Xml(LyricsXml(*song, random_));
+}
+
+HttpResponse Service::LyricsVersion(const QueryPairs& query) {
+    const auto song = store_.Find(QueryValue(query, "artist"), QueryValue(query, "title"), QueryValue(query, "lang"));
+    return Xml("<lyrics>" + Element("version", song ? song->version : std::string()) + "</lyrics>\n");
+}
+
+HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& query) {
+    const std::string artist = QueryValue(query, "artist"), title = QueryValue(query, "title");
+    const std::string language = QueryValue(query, "lang");
+    const auto refuse = [](const std::string& why) {
+        return Xml("<result><status>error</status>" + Element("message", why) + "</result>\n", 400);
+    };
+    if (Trim(artist).empty() || Trim(title).empty()) return refuse("artist and title are required");
+    const std::vector<Line> lines = ParseTimedText(request.body);
+    if (lines.empty()) return refuse("the body holds no timed lines");
+
+    // The lines re-time what a fetch with the same query returned: the translation in that
+    // language when there is one, else the original. A song nobody knew becomes a new one.
+    std::optional<StoredSong> existing;
+    if (!language.empty()) existing = store_.FindExact(artist, title, language);
+    if (!existing) existing = store_.FindExact(artist, title, "");
+    Song song;
+    if (existing) {
+        song = existing->song;
+    } else {
+        song.artist = artist;
+        song.title = title;
+        song.album = QueryValue(query, "album");
+    }
+    song.lines = lines;
+    const std::string version =
+        store_.Save(song, Store::NewVersion::Always, "upload", QueryValue(query, "user"), false);
+    return Xml("<result><status>ok</status>" + Element("version", version) + "</result>\n");
+}
+
+HttpResponse Service::VerifyUser(const QueryPairs& query) {
+    bool hasName = false;
+    const std::string name = QueryValue(query, "username", &hasName);
+    const bool valid = hasName && !name.empty() && store_.CheckUser(name, QueryValue(query, "password"));
+    return Text(valid ? "true" : "false");
+}
+
+HttpResponse Service::SupportedLanguages() {
+    std::string xml = "<languages>";
+    for (const auto& [code, name] : store_.Languages()) {
+        xml += "<language code=\"" + XmlEscape(code) + "\">" + XmlEscape(name) + "</language>";
+    }
+    xml += "</languages>\n";
+    return Xml(xml);
+}
+
+HttpResponse Service::LargeReply(const std::string& path, long long bytes) {
+    bytes = std::min(bytes, kMaxLargeBytes);
+    const size_t wanted = static_cast<size_t>(bytes);
+    const std::string servicePath = kServices;
+    std::string xml = kXmlDeclaration;
+    xml.reserve(wanted + 256);
+    if (path == servicePath + "getSupportedLanguages.php") {
+        xml += "<languages>";
+        for (int i = 0; xml.size() + 13 < wanted; ++i) {
+            const std::string code = "x" + std::to_string(i);
+            xml += "<language code=\"" + code + "\">Language " + std::to_string(i) + "</language>";
+        }
+        xml += "</languages>\n";
+    } else if (path == servicePath + "getLyricXML_2" || path == servicePath + "getLyricVerXML.php") {
+        xml += "<lyrics><title>Large reply</title><artist>Stand-in</artist><album></album>";
+        xml += "<version>large-" + std::to_string(bytes) + "</version><songLock>0</songLock>";
+        xml += "<lastUpdate>2000-01-01 00:00:00</lastUpdate><lyric>";
+        std::lock_guard<std::mutex> hold(lock_);
+        for (long long i = 0; xml.size() + 18 < wanted; ++i) {
+            xml += "<line timing=\"" + EncodeTiming(i * 1000, random_) + "\">Line " + std::to_string(i + 1) +
+                   " of a large reply</line>";
+        }
+        xml += "</lyric></lyrics>\n";
+    } else {
+        xml += "<reply>";
+        for (int i = 0; xml.size() + 9 < wanted; ++i) {
+            xml += "<item>Item " + std::to_string(i) + " of a large reply</item>";
+        }
+        xml += "</reply>\n";
+    }
+    return Xml(xml.substr(sizeof kXmlDeclaration - 1));
+}
+
+std::string Service::RecordText(const std::string& path) {
+    std::string text;
+    for (const RecordedRequest& r : record_) {
+        if (!path.empty() && r.path != path) continue;
+        text += std::to_string(r.seq) + "\t" + PercentEncodeStrict(r.method) + "\t" + PercentEncodeStrict(r.path) +
+                "\t" + PercentEncodeStrict(r.target) + "\t" + PercentEncodeStrict(r.body);
+        for (const auto& [name, value] : r.query) {
+            text += "\t" + PercentEncodeStrict(name) + "=" + PercentEncodeStrict(value);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+Answer Service::Control(const HttpRequest& request) {
+    const QueryPairs query = ParseQuery(request.rawQuery);
+    const std::string command = request.path.substr(10);
+    Answer answer;
+    const auto fail = [&](int status, const std::string& why) {
+        answer.response = Text(why + "\n", status);
+        return answer;
+    };
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    if (command == "requests") {
+        if (!get) return fail(405, "use GET");
+        const std::string path = QueryValue(query, "path");
+        // Optional long poll: min=N waits until N requests match, for at most timeout-ms.
+        long long minimum = 0, timeoutMs = 10000;
+        ParseInt(QueryValue(query, "min"), minimum);
+        ParseInt(QueryValue(query, "timeout-ms"), timeoutMs);
+        std::unique_lock<std::mutex> hold(lock_);
+        const auto matching = [&] {
+            return static_cast<long long>(std::count_if(record_.begin(), record_.end(), [&](const RecordedRequest& r) {
+                return path.empty() || r.path == path;
+            }));
+        };
+        if (minimum > 0) {
+            recorded_.wait_for(hold, std::chrono::milliseconds(std::max(0LL, timeoutMs)),
+                               [&] { return shuttingDown_ || matching() >= minimum; });
+        }
+        answer.response = Text(RecordText(path));
+        return answer;
+    }
+    if (get) return fail(405, "use POST");
+    if (command == "clear-requests") {
+        std::lock_guard<std::mutex> hold(lock_);
+        record_.clear();
+    } else if (command == "behaviour") {
+        bool hasPath = false;
+        const std::string path = QueryValue(query, "path", &hasPath);
+        const std::string mode = QueryValue(query, "mode");
+        if (!hasPath || path.empty()) return fail(400, "path is required");
+        Behaviour behaviour;
+        using Mode = Behaviour::Mode;
+        if (mode == "none") behaviour.mode = Mode::None;
+        else if (mode == "delay") behaviour.mode = Mode::Delay;
+        else if (mode == "slow") behaviour.mode = Mode::Slow;
+        else if (mode == "close") behaviour.mode = Mode::Close;
+        else if (mode == "status") behaviour.mode = Mode::Status;
+        else if (mode == "malformed") behaviour.mode = Mode::Malformed;
+        else if (mode == "large") behaviour.mode = Mode::Large;
+        else return fail(400, "unknown mode: " + mode);
+        long long number = 0;
+        if (ParseInt(QueryValue(query, "ms"), number)) behaviour.ms = static_cast<int>(std::clamp(number, 0LL, 3600000LL));
+        if (ParseInt(QueryValue(query, "code"), number)) behaviour.code = static_cast<int>(std::clamp(number, 0LL, 999LL));
+        if (ParseInt(QueryValue(query, "bytes"), number)) behaviour.bytes = std::clamp(number, 0LL, kMaxLargeBytes);
+        std::lock_guard<std::mutex> hold(lock_);
+        if (behaviour.mode == Mode::None) behaviours_.erase(path);
+        else behaviours_[path] = behaviour;
+    } else if (command == "reset-behaviours") {
+        std::lock_guard<std::mutex> hold(lock_);
+        behaviours_.clear();
+    } else if (command == "user") {
+        bool hasName = false;
+        const std::string name = QueryValue(query, "name", &hasName);
+        if (!hasName || name.empty()) return fail(400, "name is required");
+        store_.SetUser(name, QueryValue(query, "password"));
+    } else if (command == "song") {
+        const LrcParse parsed = ParseLrc(request.body);
+        if (!parsed.ok) return fail(400, parsed.error);
+        const std::string version = store_.Save(parsed.song, Store::NewVersion::Always, "control", "");
+        answer.response = Text("ok " + version + "\n");
+        return answer;
+    } else {
+        return fail(404, "unknown control request");
+    }
+    answer.response = Text("ok\n");
+    return answer;
+}
+
+}  // namespace standin

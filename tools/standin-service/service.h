@@ -1,0 +1,68 @@
+// The stand-in lyrics service and community site: answers the plug-in's requests, records them
+// and lets tests change how each path answers through the control API under /_control/.
+#pragma once
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "http_server.h"
+#include "store.h"
+#include "text.h"
+
+namespace standin {
+
+struct RecordedRequest {
+    long long seq = 0;
+    std::string method, path, target, body;
+    QueryPairs query;
+};
+
+struct Behaviour {
+    enum class Mode { None, Delay, Slow, Close, Status, Malformed, Large } mode = Mode::None;
+    int ms = 0;
+    int code = 0;
+    long long bytes = 0;
+};
+
+class Service {
+public:
+    explicit Service(Store& store);
+    Answer Handle(const HttpRequest& request);
+    // Wakes requests that wait for the record, so that the server can stop.
+    void Shutdown();
+
+    // Imports every *.lrc file of a folder, in name order; a song whose lines are unchanged keeps
+    // its version. Returns the number of files imported; problems go to stderr.
+    int ImportLibrary(const std::string& folder);
+
+private:
+    Answer Control(const HttpRequest& request);
+    Answer Record(const HttpRequest& request, const QueryPairs& query);
+    Answer Serve(const HttpRequest& request, const QueryPairs& query);
+    HttpResponse FetchLyrics(const QueryPairs& query);
+    HttpResponse LyricsVersion(const QueryPairs& query);
+    HttpResponse StoreLyrics(const HttpRequest& request, const QueryPairs& query);
+    HttpResponse VerifyUser(const QueryPairs& query);
+    HttpResponse SupportedLanguages();
+    HttpResponse LargeReply(const std::string& path, long long bytes);
+    std::string RecordText(const std::string& path);
+
+    Store& store_;
+    std::mutex lock_;
+    std::condition_variable recorded_;
+    bool shuttingDown_ = false;
+    long long nextSeq_ = 1;
+    std::vector<RecordedRequest> record_;
+    std::map<std::string, Behaviour> behaviours_;
+    std::mt19937 random_;
+};
+
+// Reply builders, also used by the tests of the service.
+std::string LyricsXml(const StoredSong& song, std::mt19937& random);
+std::string UnknownSongXml();
+std::string MalformedXml();
+
+}  // namespace standin

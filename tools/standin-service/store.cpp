@@ -1,0 +1,305 @@
+#include "store.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <stdexcept>
+
+#include "text.h"
+
+namespace standin {
+namespace {
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db));
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, const std::string& text) {
+        sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Bind(int index, long long value) {
+        sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    Statement& BindNull(int index) {
+        sqlite3_bind_null(stmt_, index);
+        return *this;
+    }
+    void Reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    // True while there is a row.
+    bool Step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db_));
+    }
+    std::string Text(int column) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        return p ? std::string(p, sqlite3_column_bytes(stmt_, column)) : std::string();
+    }
+    long long Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// A short digest of the lines, so that a version text names its content: a cache that holds a
+// version from an earlier run of the service never matches different lines.
+std::string Digest(const Song& song) {
+    uint32_t hash = 2166136261u;
+    const auto add = [&](const std::string& bytes) {
+        for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+        hash = (hash ^ 0xFF) * 16777619u;
+    };
+    for (const Line& line : song.lines) {
+        add(line.timed ? std::to_string(line.timeMs) : std::string("-"));
+        add(line.text);
+    }
+    char text[16];
+    snprintf(text, sizeof text, "%08x", hash);
+    return text;
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].timed != b[i].timed || a[i].timeMs != b[i].timeMs || a[i].text != b[i].text) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Store::Store(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw std::runtime_error("cannot open the store " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    Execute("PRAGMA foreign_keys = ON");
+    Execute(
+        "CREATE TABLE IF NOT EXISTS songs ("
+        "  id INTEGER PRIMARY KEY,"
+        "  artist TEXT NOT NULL, title TEXT NOT NULL, album TEXT NOT NULL DEFAULT '',"
+        "  language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
+        "  artist_key TEXT NOT NULL, title_key TEXT NOT NULL,"
+        "  UNIQUE (artist_key, title_key, language));"
+        "CREATE TABLE IF NOT EXISTS versions ("
+        "  id INTEGER PRIMARY KEY,"
+        "  song_id INTEGER NOT NULL REFERENCES songs(id),"
+        "  number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL,"
+        "  song_lock TEXT NOT NULL DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '',"
+        "  UNIQUE (song_id, number));"
+        "CREATE TABLE IF NOT EXISTS lines ("
+        "  version_id INTEGER NOT NULL REFERENCES versions(id),"
+        "  position INTEGER NOT NULL, time_ms INTEGER, text TEXT NOT NULL,"
+        "  PRIMARY KEY (version_id, position));"
+        "CREATE TABLE IF NOT EXISTS users (name TEXT PRIMARY KEY, password TEXT NOT NULL);");
+}
+
+Store::~Store() { sqlite3_close(db_); }
+
+void Store::Execute(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw std::runtime_error("store: " + message);
+    }
+}
+
+std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const std::string& titleKey,
+                                            const std::string& language) {
+    Statement song(db_,
+                   "SELECT s.id, s.artist, s.title, s.album, s.language, s.language_name,"
+                   "       v.id, v.number, v.version, v.last_update, v.song_lock"
+                   "  FROM songs s JOIN versions v ON v.song_id = s.id"
+                   " WHERE s.artist_key = ?1 AND s.title_key = ?2 AND s.language = ?3"
+                   " ORDER BY v.number DESC LIMIT 1");
+    song.Bind(1, artistKey).Bind(2, titleKey).Bind(3, language);
+    if (!song.Step()) return std::nullopt;
+    StoredSong found;
+    found.id = song.Int(0);
+    found.song.artist = song.Text(1);
+    found.song.title = song.Text(2);
+    found.song.album = song.Text(3);
+    found.song.language = song.Text(4);
+    found.song.languageName = song.Text(5);
+    const long long versionId = song.Int(6);
+    found.number = static_cast<int>(song.Int(7));
+    found.version = song.Text(8);
+    found.lastUpdate = song.Text(9);
+    found.songLock = song.Text(10);
+    Statement lines(db_, "SELECT time_ms, text FROM lines WHERE version_id = ?1 ORDER BY position");
+    lines.Bind(1, versionId);
+    while (lines.Step()) {
+        Line line;
+        line.timed = !lines.IsNull(0);
+        line.timeMs = line.timed ? lines.Int(0) : 0;
+        line.text = lines.Text(1);
+        found.song.lines.push_back(std::move(line));
+    }
+    return found;
+}
+
+std::optional<StoredSong> Store::Find(const std::string& artist, const std::string& title,
+                                      const std::string& language) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const std::string artistKey = FoldForMatch(artist), titleKey = FoldForMatch(title);
+    if (!language.empty()) {
+        if (auto translation = FindLocked(artistKey, titleKey, language)) return translation;
+    }
+    return FindLocked(artistKey, titleKey, "");
+}
+
+std::optional<StoredSong> Store::FindExact(const std::string& artist, const std::string& title,
+                                           const std::string& language) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return FindLocked(FoldForMatch(artist), FoldForMatch(title), language);
+}
+
+std::string Store::Save(const Song& input, NewVersion when, const std::string& source, const std::string& author,
+                        bool replaceNames) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Song song = input;
+    song.artist = Trim(SanitizeUtf8(song.artist));
+    song.title = Trim(SanitizeUtf8(song.title));
+    song.album = Trim(SanitizeUtf8(song.album));
+    const std::string artistKey = FoldForMatch(song.artist), titleKey = FoldForMatch(song.title);
+    if (artistKey.empty() || titleKey.empty()) throw std::invalid_argument("a song needs an artist and a title");
+
+    Execute("BEGIN IMMEDIATE");
+    try {
+        const auto existing = FindLocked(artistKey, titleKey, song.language);
+        if (existing && when == NewVersion::OnlyWhenChanged && SameLines(existing->song.lines, song.lines) &&
+            existing->song.artist == song.artist && existing->song.title == song.title &&
+            existing->song.album == song.album && existing->song.languageName == song.languageName) {
+            Execute("COMMIT");
+            return existing->version;
+        }
+        long long songId;
+        int number = 1;
+        if (existing) {
+            songId = existing->id;
+            number = existing->number + 1;
+            if (replaceNames) {
+                Statement update(db_, "UPDATE songs SET artist = ?1, title = ?2, album = ?3, language_name = ?4"
+                                      " WHERE id = ?5");
+                update.Bind(1, song.artist).Bind(2, song.title).Bind(3, song.album).Bind(4, song.languageName);
+                update.Bind(5, songId).Step();
+            }
+        } else {
+            Statement insert(db_, "INSERT INTO songs (artist, title, album, language, language_name, artist_key,"
+                                  " title_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            insert.Bind(1, song.artist).Bind(2, song.title).Bind(3, song.album).Bind(4, song.language);
+            insert.Bind(5, song.languageName).Bind(6, artistKey).Bind(7, titleKey).Step();
+            songId = sqlite3_last_insert_rowid(db_);
+        }
+        const std::string version = std::to_string(number) + "." + Digest(song);
+        Statement addVersion(db_, "INSERT INTO versions (song_id, number, version, last_update, source, author)"
+                                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        addVersion.Bind(1, songId).Bind(2, number).Bind(3, version).Bind(4, NowUtc()).Bind(5, source);
+        addVersion.Bind(6, author).Step();
+        const long long versionId = sqlite3_last_insert_rowid(db_);
+        Statement addLine(db_, "INSERT INTO lines (version_id, position, time_ms, text) VALUES (?1, ?2, ?3, ?4)");
+        for (size_t i = 0; i < song.lines.size(); ++i) {
+            addLine.Reset();
+            addLine.Bind(1, versionId).Bind(2, static_cast<long long>(i));
+            if (song.lines[i].timed) addLine.Bind(3, song.lines[i].timeMs);
+            else addLine.BindNull(3);
+            addLine.Bind(4, SanitizeUtf8(song.lines[i].text)).Step();
+        }
+        Execute("COMMIT");
+        return version;
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> Store::Languages() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<std::pair<std::string, std::string>> languages;
+    Statement query(db_, "SELECT language, MAX(language_name) FROM songs WHERE language <> ''"
+                         " GROUP BY language ORDER BY language");
+    while (query.Step()) languages.emplace_back(query.Text(0), query.Text(1));
+    return languages;
+}
+
+std::vector<SongSummary> Store::Originals() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<SongSummary> songs;
+    Statement query(db_,
+                    "SELECT s.artist, s.title, s.album, v.version,"
+                    "       (SELECT COUNT(*) FROM lines l WHERE l.version_id = v.id),"
+                    "       (SELECT COUNT(*) FROM lines l WHERE l.version_id = v.id AND l.time_ms IS NOT NULL),"
+                    "       (SELECT group_concat(t.language, ' ') FROM songs t WHERE t.artist_key = s.artist_key"
+                    "          AND t.title_key = s.title_key AND t.language <> ''),"
+                    "       (SELECT IFNULL(MAX(time_ms), 0) FROM lines l WHERE l.version_id = v.id)"
+                    "  FROM songs s JOIN versions v ON v.song_id = s.id"
+                    " WHERE s.language = '' AND v.number = (SELECT MAX(number) FROM versions WHERE song_id = s.id)"
+                    " ORDER BY s.artist_key, s.title_key");
+    while (query.Step()) {
+        SongSummary summary;
+        summary.artist = query.Text(0);
+        summary.title = query.Text(1);
+        summary.album = query.Text(2);
+        summary.version = query.Text(3);
+        summary.lineCount = static_cast<int>(query.Int(4));
+        summary.timed = query.Int(5) > 0;
+        summary.lastTimeMs = query.Int(7);
+        const std::string codes = query.Text(6);
+        size_t start = 0;
+        while (start < codes.size()) {
+            size_t end = codes.find(' ', start);
+            if (end == std::string::npos) end = codes.size();
+            if (end > start) summary.translations.push_back(codes.substr(start, end - start));
+            start = end + 1;
+        }
+        songs.push_back(std::move(summary));
+    }
+    return songs;
+}
+
+void Store::SetUser(const std::string& name, const std::string& password) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Statement upsert(db_, "INSERT INTO users (name, password) VALUES (?1, ?2)"
+                          " ON CONFLICT (name) DO UPDATE SET password = excluded.password");
+    upsert.Bind(1, name).Bind(2, password).Step();
+}
+
+bool Store::CheckUser(const std::string& name, const std::string& password) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Statement query(db_, "SELECT password FROM users WHERE name = ?1");
+    query.Bind(1, name);
+    return query.Step() && query.Text(0) == password;
+}
+
+}  // namespace standin

@@ -1,0 +1,68 @@
+// The service's store: songs, their translations and every version of their lines, and the
+// community's users. One SQLite file; every call is serialised by one lock.
+#pragma once
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lyrics.h"
+
+struct sqlite3;
+
+namespace standin {
+
+struct StoredSong {
+    long long id = 0;
+    Song song;
+    int number = 0;           // 1 for the first version of this song
+    std::string version;      // the version text given out: number and a digest of the lines
+    std::string lastUpdate;   // UTC, "YYYY-MM-DD hh:mm:ss"
+    std::string songLock;     // "0": nothing here locks a song
+};
+
+struct SongSummary {
+    std::string artist, title, album, version;
+    int lineCount = 0;
+    bool timed = false;
+    long long lastTimeMs = 0;
+    std::vector<std::string> translations;  // language codes
+};
+
+class Store {
+public:
+    // Opens or creates the file. Throws std::runtime_error when it cannot.
+    explicit Store(const std::string& path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    enum class NewVersion { Always, OnlyWhenChanged };
+    // Stores the song (matched on artist, title and language) as a new version and returns the
+    // version that is current afterwards. An existing song keeps its names unless replaceNames.
+    std::string Save(const Song& song, NewVersion when, const std::string& source, const std::string& author,
+                     bool replaceNames = true);
+    // The song in that language; an empty language or one it has no translation in gives the
+    // original. Nothing when the song is unknown.
+    std::optional<StoredSong> Find(const std::string& artist, const std::string& title, const std::string& language);
+    // Only exactly that language ("" is the original).
+    std::optional<StoredSong> FindExact(const std::string& artist, const std::string& title,
+                                        const std::string& language);
+    // (code, display name) of every language that some translation is in, by code.
+    std::vector<std::pair<std::string, std::string>> Languages();
+    std::vector<SongSummary> Originals();
+
+    void SetUser(const std::string& name, const std::string& password);
+    bool CheckUser(const std::string& name, const std::string& password);
+
+private:
+    std::optional<StoredSong> FindLocked(const std::string& artistKey, const std::string& titleKey,
+                                         const std::string& language);
+    void Execute(const char* sql);
+
+    std::mutex lock_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace standin
