@@ -66,13 +66,40 @@ bool HasDocumentType(IXMLDOMDocument* dom) {
     return SUCCEEDED(dom->get_doctype(doctype.put())) && doctype;
 }
 
-// First element with exactly this tag name among the descendants of root, in document order.
-ComPtr<IXMLDOMNode> FirstDescendant(IXMLDOMElement* root, const wchar_t* tag) {
-    UniqueBstr name = MakeBstr(tag);
-    ComPtr<IXMLDOMNodeList> found;
-    ComPtr<IXMLDOMNode> first;
-    if (SUCCEEDED(root->getElementsByTagName(name.get(), found.put())) && found) found->get_item(0, first.put());
-    return first;
+// For each name, the first element with exactly that tag name among the descendants of root, in
+// document order; found in one pre-order walk that ends once every name is found. (Asking the DOM
+// for each name's element list costs a walk of the whole reply per name.)
+template <size_t N>
+void FindFirstElements(IXMLDOMNode* root, const wchar_t* const (&names)[N], ComPtr<IXMLDOMNode> (&found)[N]) {
+    size_t missing = N;
+    size_t depth = 1;  // levels below root; counted because node objects need not be unique per node
+    ComPtr<IXMLDOMNode> node;
+    if (FAILED(root->get_firstChild(node.put()))) return;
+    while (node && missing > 0) {
+        DOMNodeType type = NODE_INVALID;
+        ComPtr<IXMLDOMNode> next;
+        if (SUCCEEDED(node->get_nodeType(&type)) && type == NODE_ELEMENT) {
+            UniqueBstr name;
+            if (SUCCEEDED(node->get_nodeName(name.put()))) {
+                for (size_t i = 0; i < N; ++i) {
+                    if (!found[i] && name.length() == wcslen(names[i]) && wcscmp(name.c_str(), names[i]) == 0) {
+                        found[i] = node.Copy();
+                        --missing;
+                    }
+                }
+            }
+            if (SUCCEEDED(node->get_firstChild(next.put())) && next) ++depth;
+        }
+        // No children: the next sibling of this node or of its nearest ancestor below root.
+        while (!next) {
+            if (SUCCEEDED(node->get_nextSibling(next.put())) && next) break;
+            if (--depth == 0) return;
+            ComPtr<IXMLDOMNode> parent;
+            if (FAILED(node->get_parentNode(parent.put())) || !parent) return;
+            node = std::move(parent);
+        }
+        node = std::move(next);
+    }
 }
 
 // The cache file is opened as a stream rather than by name: MSXML reads a name as a URL, where
@@ -129,23 +156,19 @@ HRESULT LyricsDocument::ParseDom(IXMLDOMDocument* dom) {
         if (FAILED(hr)) return hr;
         if (!root) return S_FALSE;
 
-        struct TextField {
-            const wchar_t* tag;
-            std::u16string LyricsDocument::*field;
-        };
-        static const TextField kFields[] = {
-            {L"title", &LyricsDocument::title},       {L"album", &LyricsDocument::album},
-            {L"artist", &LyricsDocument::artist},     {L"version", &LyricsDocument::version},
-            {L"songLock", &LyricsDocument::songLock}, {L"lastUpdate", &LyricsDocument::lastUpdate},
-        };
-        for (const TextField& f : kFields) {
-            ComPtr<IXMLDOMNode> element = FirstDescendant(root.get(), f.tag);
-            if (!element) continue;
+        static const wchar_t* const kNames[] = {L"title", L"album", L"artist", L"version", L"songLock", L"lastUpdate", L"lyric"};
+        std::u16string LyricsDocument::*const fields[] = {&LyricsDocument::title,   &LyricsDocument::album,
+                                                          &LyricsDocument::artist,  &LyricsDocument::version,
+                                                          &LyricsDocument::songLock, &LyricsDocument::lastUpdate};
+        ComPtr<IXMLDOMNode> elements[7];
+        FindFirstElements(root.get(), kNames, elements);
+        for (size_t i = 0; i < 6; ++i) {
+            if (!elements[i]) continue;
             UniqueBstr text;
-            if (SUCCEEDED(element->get_text(text.put()))) (this->*f.field).assign(ViewOf(text));
+            if (SUCCEEDED(elements[i]->get_text(text.put()))) (this->*fields[i]).assign(ViewOf(text));
         }
 
-        ComPtr<IXMLDOMNode> lyric = FirstDescendant(root.get(), L"lyric");
+        const ComPtr<IXMLDOMNode>& lyric = elements[6];
         if (!lyric) return S_OK;
 
         // Every child counts, whatever its kind or name.

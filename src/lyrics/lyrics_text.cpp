@@ -120,17 +120,17 @@ namespace {
 
 // printf's "%02d": at least two characters, zero-padded; a minus sign counts as one of them.
 void AppendTwoDigits(std::u16string& out, int64_t value) {
-    if (value >= 0 && value < 10) out += u'0';
-    if (value < 0) {
-        out += u'-';
-        // Magnitude as unsigned so that the most negative value needs no special case.
-        uint64_t magnitude = 0 - static_cast<uint64_t>(value);
-        std::string digits = std::to_string(magnitude);
-        out.append(digits.begin(), digits.end());
-        return;
-    }
-    std::string digits = std::to_string(value);
-    out.append(digits.begin(), digits.end());
+    // Magnitude as unsigned so that the most negative value needs no special case.
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char16_t digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    if (value < 0) digits[count++] = u'-';
+    if (count < 2) digits[count++] = u'0';
+    while (count > 0) out += digits[--count];
 }
 
 }  // namespace

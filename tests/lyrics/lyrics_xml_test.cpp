@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <psapi.h>
+
 #include "module/utf.h"
 #include "module/win_handles.h"
 
@@ -130,6 +132,18 @@ TEST_F(LyricsXml, NamesAreExactAndAnyRootWill) {
               S_OK);
     EXPECT_EQ(doc->Title(), u"a/b:c");
     EXPECT_EQ(doc->LineCount(), 2);  // any child names count as lines
+
+    // Document order: deep inside earlier elements comes before shallow in later ones.
+    doc = Request();
+    ASSERT_EQ(doc->LoadFromReply("<r><a><b><c/><d>text</d></b></a><lyric><l><title>inner</title></l><l/>"
+                                 "<l><version>v</version></l></lyric><title>outer</title><album/></r>",
+                                 false),
+              S_OK);
+    EXPECT_EQ(doc->Title(), u"inner");
+    EXPECT_EQ(doc->Version(), u"v");
+    EXPECT_EQ(doc->Album(), u"");  // present but empty: the field takes the empty text
+    EXPECT_EQ(doc->Artist(), u"x?y");
+    EXPECT_EQ(doc->LineCount(), 3);
 }
 
 TEST_F(LyricsXml, StatusFollowsTheLines) {
@@ -418,6 +432,33 @@ TEST_F(LyricsXml, WorkersBuildTheirOwnDocumentsAtTheSameTime) {
     }
     for (std::thread& t : workers) t.join();
     for (int w = 0; w < 4; ++w) EXPECT_EQ(failures[w], 0) << "worker " << w;
+}
+
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters.PagefileUsage;  // committed private memory; Wine leaves PrivateUsage at 0
+}
+
+// A DOM, node or string kept by mistake on any path would add up over thousands of loads.
+TEST_F(LyricsXml, RepeatedLoadsKeepNothing) {
+    std::string reply = "<r><title>t</title><lyric>";
+    for (int i = 0; i < 40; ++i) reply += "<l timing=\"" + KeyOneTiming(i * 1000) + "\">words of line " + std::to_string(i) + "</l>";
+    reply += "</lyric></r>";
+    auto round = [&] {
+        auto doc = Request();
+        doc->SetTitle(u"t");
+        EXPECT_EQ(doc->LoadFromReply(reply.c_str(), true), S_OK);
+        EXPECT_EQ(doc->LoadFromCache(), S_OK);
+        EXPECT_EQ(doc->LoadFromReply("<r><lyric><l>broken", false), S_FALSE);
+        EXPECT_NE(doc->LoadFromReply("<!DOCTYPE r><r/>", false), S_OK);
+    };
+    for (int i = 0; i < 150; ++i) round();
+    const SIZE_T before = PrivateBytes();
+    for (int i = 0; i < 1000; ++i) round();
+    const SIZE_T after = PrivateBytes();
+    EXPECT_LT(after, before + 4 * 1024 * 1024) << "grew by " << (after - before) / 1024 << " KiB";
 }
 
 // Mutates well-formed replies at random (fixed seed): whatever comes out must be a consistent
