@@ -1,0 +1,311 @@
+// standin-player: a small stand-in for Windows Media Player that loads a settings-area UI plug-in
+// and "plays" a playlist (no audio: a clock runs), raising the player's events as a real player
+// does. Driven from its command line; writes a timed record of everything between it and the
+// plug-in.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "call_log.h"
+#include "module/win_handles.h"
+#include "player_engine.h"
+#include "player_window.h"
+#include "playlist.h"
+
+using namespace sv;
+using namespace sv::standin;
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: standin-player [options]\n"
+    "  --playlist FILE     tracks, one a line: artist<TAB>title<TAB>album<TAB>media type<TAB>length\n"
+    "  --play              start playing the first track at once\n"
+    "  --clsid {GUID}      the plug-in class to load (default: Sonavire)\n"
+    "  --no-plugin         load no plug-in\n"
+    "  --version TEXT      the version text the player reports (default 12.0.7601.24150)\n"
+    "  --size WxH          client size of the player window (default 900x640)\n"
+    "  --log FILE          write the record of calls and events as it grows (\"-\": standard output)\n"
+    "  --at SECONDS ACTION at that time after start: play, pause, stop, next, end, open=N (track N,\n"
+    "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit\n"
+    "  --quit-after SECONDS  the same as --at SECONDS quit\n";
+
+struct Action {
+    double at;
+    std::wstring name;
+    std::wstring argument;
+};
+
+struct Options {
+    std::wstring playlist;
+    bool play = false;
+    bool loadPlugin = true;
+    bool hasClassId = false;
+    CLSID classId{};
+    std::wstring version;
+    int width = 900;
+    int height = 640;
+    std::wstring logPath;
+    std::vector<Action> actions;
+};
+
+struct LocalFreeDeleter {
+    void operator()(LPWSTR* p) const { LocalFree(p); }
+};
+
+bool ParseSeconds(const wchar_t* text, double& seconds) {
+    wchar_t* end = nullptr;
+    seconds = std::wcstod(text, &end);
+    return end != text && *end == L'\0' && seconds >= 0.0;
+}
+
+bool ParseAction(double at, const std::wstring& text, Action& action) {
+    const size_t equals = text.find(L'=');
+    action.at = at;
+    action.name = text.substr(0, equals);
+    action.argument = equals == std::wstring::npos ? std::wstring() : text.substr(equals + 1);
+    static const wchar_t* const plain[] = {L"play", L"pause", L"stop", L"next", L"end", L"rescan", L"quit"};
+    for (const wchar_t* name : plain) {
+        if (action.name == name) return action.argument.empty();
+    }
+    if (action.name == L"seek") {
+        double seconds;
+        return ParseSeconds(action.argument.c_str(), seconds);
+    }
+    if (action.name == L"open") return !action.argument.empty() && _wtoi(action.argument.c_str()) >= 1;
+    if (action.name == L"snapshot") return !action.argument.empty();
+    return false;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        auto next = [&](const wchar_t*& value) {
+            if (i + 1 >= argc) {
+                error = Narrow(option.c_str()) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        const wchar_t* value = nullptr;
+        if (option == L"--playlist") {
+            if (!next(value)) return false;
+            options.playlist = value;
+        } else if (option == L"--play") {
+            options.play = true;
+        } else if (option == L"--no-plugin") {
+            options.loadPlugin = false;
+        } else if (option == L"--clsid") {
+            if (!next(value)) return false;
+            if (FAILED(CLSIDFromString(value, &options.classId))) {
+                error = "--clsid: not a class id: " + Narrow(value);
+                return false;
+            }
+            options.hasClassId = true;
+        } else if (option == L"--version") {
+            if (!next(value)) return false;
+            options.version = value;
+        } else if (option == L"--size") {
+            if (!next(value)) return false;
+            if (swscanf(value, L"%dx%d", &options.width, &options.height) != 2 || options.width < 100 ||
+                options.height < 100) {
+                error = "--size: expected WxH, at least 100x100";
+                return false;
+            }
+        } else if (option == L"--log") {
+            if (!next(value)) return false;
+            options.logPath = value;
+        } else if (option == L"--at" || option == L"--quit-after") {
+            if (!next(value)) return false;
+            double at;
+            if (!ParseSeconds(value, at)) {
+                error = Narrow(option.c_str()) + ": not a time in seconds: " + Narrow(value);
+                return false;
+            }
+            std::wstring actionText = L"quit";
+            if (option == L"--at") {
+                if (!next(value)) return false;
+                actionText = value;
+            }
+            Action action;
+            if (!ParseAction(at, actionText, action)) {
+                error = "unknown action: " + Narrow(actionText.c_str());
+                return false;
+            }
+            options.actions.push_back(action);
+        } else {
+            error = "unknown option: " + Narrow(option.c_str());
+            return false;
+        }
+    }
+    std::stable_sort(options.actions.begin(), options.actions.end(),
+                     [](const Action& a, const Action& b) { return a.at < b.at; });
+    return true;
+}
+
+std::vector<Track> SamplePlaylist() {
+    return {
+        Track::Audio(L"Sonavire Sample Band", L"First Light", L"Stand-in Sessions", 40.0),
+        Track::Audio(L"Sonavire Sample Band", L"Second Wind", L"Stand-in Sessions", 35.0),
+        Track::Audio(L"The Placeholders", L"Untimed Song", L"", 30.0),
+    };
+}
+
+double SecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window) {
+    if (action.name == L"play") {
+        engine.Play();
+    } else if (action.name == L"pause") {
+        engine.Pause();
+    } else if (action.name == L"stop") {
+        engine.Stop();
+    } else if (action.name == L"next") {
+        engine.Next();
+    } else if (action.name == L"end") {
+        engine.EndCurrentTrack();
+    } else if (action.name == L"open") {
+        engine.Open(_wtoi(action.argument.c_str()) - 1, true);
+    } else if (action.name == L"seek") {
+        engine.Seek(std::wcstod(action.argument.c_str(), nullptr));
+    } else if (action.name == L"snapshot") {
+        // Events raised so far are delivered first, so the picture shows what they caused.
+        engine.DeliverPendingEvents();
+        const bool saved = window.SavePicture(action.argument);
+        engine.Log().Add(LogKind::Player,
+                         "player.snapshot(" + Narrow(action.argument.c_str()) + (saved ? ") saved" : ") failed"));
+    } else if (action.name == L"rescan") {
+        // Through the registered message, as an installer's broadcast arrives.
+        SendMessageW(window.Hwnd(), RegisterWindowMessageW(kPluginAddRemoveMessage), 0, 0);
+    } else if (action.name == L"quit") {
+        engine.Log().Add(LogKind::Player, "player.quit");
+        PostMessageW(window.Hwnd(), WM_CLOSE, 0, 0);
+    }
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
+    Options options;
+    std::string error;
+    if (!argv || !ParseOptions(argc, argv.get(), options, error)) {
+        std::fprintf(stderr, "standin-player: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+
+    std::vector<Track> tracks = SamplePlaylist();
+    if (!options.playlist.empty()) {
+        auto loaded = LoadPlaylistFile(options.playlist, error);
+        if (!loaded) {
+            std::fprintf(stderr, "standin-player: %s: %s\n", Narrow(options.playlist.c_str()).c_str(), error.c_str());
+            return 2;
+        }
+        tracks = std::move(*loaded);
+    }
+
+    ScopedCoInit com(COINIT_APARTMENTTHREADED);
+    if (FAILED(com.result())) {
+        std::fprintf(stderr, "standin-player: COM did not start (0x%08lX)\n", static_cast<unsigned long>(com.result()));
+        return 3;
+    }
+
+    UniqueFileHandle logFile;
+    const bool logToStdout = options.logPath == L"-";
+    if (!options.logPath.empty() && !logToStdout) {
+        logFile.reset(CreateFileW(options.logPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!logFile) {
+            std::fprintf(stderr, "standin-player: cannot write %s\n", Narrow(options.logPath.c_str()).c_str());
+            return 2;
+        }
+    }
+
+    int exitCode = 0;
+    {
+        PlayerEngine engine;
+        if (logFile || logToStdout) {
+            engine.Log().SetListener([&](const LogEntry& entry) {
+                const std::string line = CallLog::Format(entry) + "\r\n";
+                if (logToStdout) {
+                    std::fwrite(line.data(), 1, line.size(), stdout);
+                    std::fflush(stdout);
+                } else {
+                    DWORD written = 0;
+                    WriteFile(logFile.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+                }
+            });
+        }
+        if (!options.version.empty()) engine.SetVersionInfo(options.version);
+        engine.SetPlaylist(std::move(tracks));
+
+        // An executable's own module: the window classes belong to it.
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        PlayerWindow window(instance, engine);
+        window.SetQuitOnDestroy(true);
+        RECT frame{0, 0, options.width, options.height};
+        AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+        OffsetRect(&frame, 40 - frame.left, 40 - frame.top);
+        if (!window.Create(&frame, true)) {
+            std::fprintf(stderr, "standin-player: the player window could not be made (error %lu)\n", GetLastError());
+            return 3;
+        }
+        if (options.hasClassId) window.SetPluginClass(options.classId);
+        if (options.loadPlugin) window.LoadPlugin();
+        if (options.play) engine.Open(0, true);
+
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        size_t nextAction = 0;
+        bool running = true;
+        while (running) {
+            const double now = SecondsSince(start);
+            while (nextAction < options.actions.size() && options.actions[nextAction].at <= now) {
+                RunAction(options.actions[nextAction++], engine, window);
+            }
+            DWORD timeout = INFINITE;
+            if (nextAction < options.actions.size()) {
+                const double wait = (options.actions[nextAction].at - SecondsSince(start)) * 1000.0;
+                timeout = wait <= 0.0 ? 0 : static_cast<DWORD>(wait) + 1;
+            }
+            MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_QUIT) {
+                    running = false;
+                    exitCode = static_cast<int>(message.wParam);
+                    break;
+                }
+                // As the player does: the plug-in sees keystrokes first.
+                IWMPPluginUI* plugin = window.Plugin().Plugin();
+                if (plugin && message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST &&
+                    plugin->TranslateAccelerator(&message) == S_OK) {
+                    continue;
+                }
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        // WM_QUIT may also come from outside (an installer closing the player): end the plug-in
+        // the same way in either case.
+        window.UnloadPlugin();
+        window.Destroy();
+        engine.DropAllSinks();
+        engine.Log().Add(LogKind::Player, "player.exit");
+        engine.Log().SetListener(nullptr);
+    }
+    return exitCode;
+}
