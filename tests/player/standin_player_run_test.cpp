@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "module/win_handles.h"
@@ -62,7 +63,9 @@ struct PlayerRun {
     bool windowSeen = false;
 };
 
-PlayerRun RunPlayer(const std::wstring& arguments, bool lookForWindow) {
+// Runs the player to its end (at most 30 s); onWindow runs once its window is up.
+PlayerRun RunPlayer(const std::wstring& arguments, bool lookForWindow,
+                    const std::function<void(HWND)>& onWindow = nullptr) {
     std::wstring commandLine = L"\"" + PlayerExecutable() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -80,6 +83,7 @@ PlayerRun RunPlayer(const std::wstring& arguments, bool lookForWindow) {
             FindByProcess search{process.dwProcessId, nullptr};
             EnumWindows(MatchPlayerWindow, reinterpret_cast<LPARAM>(&search));
             run.windowSeen = search.found != nullptr;
+            if (run.windowSeen && onWindow) onWindow(search.found);
         }
     }
     if (WaitForSingleObject(processHandle.get(), 0) == WAIT_TIMEOUT) {
@@ -114,6 +118,20 @@ TEST(StandinPlayerRunTest, PlaysRecordsTakesAPictureAndExitsWithoutThePlugin) {
     EXPECT_EQ(bitmap.compare(0, 2, "BM"), 0);
     DeleteFileW(log.c_str());
     DeleteFileW(picture.c_str());
+}
+
+TEST(StandinPlayerRunTest, EndsCleanlyWhenAnInstallerPostsItWmQuit) {
+    const std::wstring log = TempPath(L"sonavire-player-quit.log");
+    DeleteFileW(log.c_str());
+    // What registration does to a running player: WM_QUIT posted to its window.
+    const PlayerRun run = RunPlayer(L"--clsid {5B0E7C2D-1A3F-4E68-B9D0-2C4F6A8E1B37} --play --log \"" + log + L"\"",
+                                    true, [](HWND player) { PostMessageW(player, WM_QUIT, 0, 0); });
+    EXPECT_TRUE(run.windowSeen);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string text = ReadFileText(log);
+    EXPECT_NE(text.find("player.exit"), std::string::npos) << text;
+    EXPECT_EQ(text.find("player.quit"), std::string::npos) << "no scripted quit was asked for";
+    DeleteFileW(log.c_str());
 }
 
 TEST(StandinPlayerRunTest, ABadCommandLineIsRefused) {
