@@ -245,21 +245,6 @@ TEST_F(Follow, ManualScrollShowsTheBarAndStopsFollowing) {
     EXPECT_TRUE(change.actions.repaint);
 }
 
-TEST_F(Follow, ActionsCombineInOrder) {
-    PaneActions armed;
-    armed.armLineTimer = true;
-    armed.lineTimerMs = 40;
-    PaneActions stop;
-    stop.stopLineTimer = true;
-    PaneActions both = armed;
-    both.Then(stop);
-    EXPECT_FALSE(both.armLineTimer);
-    EXPECT_TRUE(both.stopLineTimer);
-    both.Then(armed);
-    EXPECT_TRUE(both.armLineTimer);
-    EXPECT_EQ(both.lineTimerMs, 40u);
-}
-
 TEST(ResyncPlan, StartsOnlyForLyricsWithLinesThatAreNotResyncing) {
     EXPECT_FALSE(PlanResyncStart(nullptr, true).start);
     LyricsDocument doc;

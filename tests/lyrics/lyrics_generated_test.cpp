@@ -149,6 +149,24 @@ TEST(Generated, CacheNamesAreWholeAndHoldNoForbiddenCharacter) {
     EXPECT_GT(refused, 100);
 }
 
+TEST(Generated, DocumentTypesAreFoundBehindAnyProlog) {
+    std::mt19937 rng(2718);
+    const std::u16string pieces[] = {u" ", u"\r\n", u"\t", u"<?xml version=\"1.0\"?>", u"<?pi <!DOCTYPE x> ?>",
+                                     u"<!-- <!DOCTYPE x> -->", u"<!---->"};
+    for (int i = 0; i < 5000; ++i) {
+        std::u16string text = rng() % 4 == 0 ? u"\uFEFF" : u"";
+        for (int n = static_cast<int>(rng() % 6); n > 0; --n) text += pieces[rng() % 7];
+        const bool declares = rng() % 2 == 0;
+        text += declares ? (rng() % 2 ? u"<!DOCTYPE r [<!ENTITY e \"x\">]>" : u"<!doctype r>") : u"<r>";
+        text += u"<!DOCTYPE late><r/>";
+        ASSERT_EQ(DeclaresDocumentType(text), declares) << i;
+        // Cut or damaged texts are answered without reading past their end.
+        std::u16string damaged = text.substr(0, rng() % (text.size() + 1));
+        if (!damaged.empty() && rng() % 2) damaged[rng() % damaged.size()] = static_cast<char16_t>(rng());
+        DeclaresDocumentType(damaged);
+    }
+}
+
 TEST(Generated, CurrentLineIsTheLastLinePassedForRisingTimes) {
     std::mt19937 rng(31337);
     for (int round = 0; round < 500; ++round) {
