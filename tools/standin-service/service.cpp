@@ -151,7 +151,7 @@ Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
             answer.delivery.kind = Delivery::Kind::CloseWithoutAnswer;
             return answer;
         case Mode::Status: {
-            const int code = behaviour.code >= 100 && behaviour.code <= 999 ? behaviour.code : 500;
+            const int code = behaviour.code >= 200 && behaviour.code <= 599 ? behaviour.code : 500;
             answer.response = ErrorPage(code);
             return answer;
         }
