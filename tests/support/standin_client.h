@@ -47,7 +47,13 @@ public:
     // time is up, then returns the record as Requests does.
     std::vector<RecordedRequest> WaitForRequests(const std::string& path, int count, int timeoutMs = 10000);
     void ClearRequests();
-    // mode: delay, slow, close, status, malformed, large or none (see the service's description).
+    // Changes how every later request on path is answered (the request is still recorded):
+    //   delay     the normal answer after ms;
+    //   slow      the normal head at once, then the body in pieces of bytes (16 when 0), ms apart;
+    //   close     the connection is closed without any answer (nothing is stored);
+    //   status    an HTML error page with HTTP status code (500 when 0 or not 200-599);
+    //   malformed broken XML; large a well-formed reply of about bytes (1 MiB when 0);
+    //   none      back to normal.
     void SetBehaviour(const std::string& path, const std::string& mode, int ms = 0, int code = 0, long bytes = 0);
     void ResetBehaviours();
     void AddUser(const std::string& name, const std::string& password);
