@@ -22,8 +22,9 @@ sv::ClassObjectEntry g_classObjects[] = {
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
+            // Thread notifications stay on: the statically linked runtime frees its per-thread data
+            // (exception state, thread_local) through them when a worker thread ends.
             sv::SetModuleInstance(instance);
-            DisableThreadLibraryCalls(instance);
             break;
         case DLL_PROCESS_DETACH:
             // At process exit (reserved non-null) the system reclaims everything and other DLLs
