@@ -1,0 +1,375 @@
+#include "panes/lyrics_pane.h"
+
+#include <windowsx.h>
+
+#include <cwchar>
+
+#include "plugin/settings.h"
+
+namespace sv {
+namespace {
+
+constexpr wchar_t kLineLogVariable[] = L"SONAVIRE_PANE_LOG";
+
+// The view of status 206: two lines, the second with the link in the middle.
+constexpr wchar_t kNotFoundFirstLine[] = L"Lyrics for this song could not be found.";
+constexpr wchar_t kNotFoundSecondLine[] = L"Please click on Edit Lyrics to add them now.";
+constexpr wchar_t kNotFoundBeforeLink[] = L"Please click on ";
+constexpr wchar_t kNotFoundLink[] = L"Edit Lyrics";
+constexpr wchar_t kNotFoundAfterLink[] = L" to add them now.";
+
+// Lyrics are text, not menu labels: an "&" must show as itself.
+constexpr UINT kLineFormat = DT_SINGLELINE | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX;
+constexpr UINT kRunFormat = DT_SINGLELINE | DT_NOCLIP | DT_NOPREFIX;
+
+COLORREF Grey(int level) { return RGB(level, level, level); }
+
+int TextHeight(HDC dc, const wchar_t* text, int length, UINT format) {
+    RECT measure = {0, 0, 0, 0};
+    return DrawTextW(dc, text, length, &measure, format | DT_CALCRECT);
+}
+
+int TextWidth(HDC dc, const wchar_t* text) {
+    RECT measure = {0, 0, 0, 0};
+    DrawTextW(dc, text, -1, &measure, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+    return measure.right - measure.left;
+}
+
+// BeginPaint and EndPaint as a pair.
+class PaintScope {
+public:
+    explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &paint_)) {}
+    ~PaintScope() { EndPaint(hwnd_, &paint_); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC dc() const { return dc_; }
+
+private:
+    HWND hwnd_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+}  // namespace
+
+CSVPluginLyrics::CSVPluginLyrics(LyricsPaneHost* host)
+    : host_(host), follower_([this] { return PositionNow(); }) {}
+
+CSVPluginLyrics::~CSVPluginLyrics() {
+    // The window first: its last messages still reach this object's handlers.
+    Destroy();
+}
+
+bool CSVPluginLyrics::RegisterPaneClass(HINSTANCE instance) {
+    WindowClassInfo info;
+    info.name = kClassName;
+    info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    return RegisterWindowClass(instance, info);
+}
+
+bool CSVPluginLyrics::Create(HINSTANCE instance, HWND parent, DWORD style) {
+    if (Hwnd() || !RegisterPaneClass(instance)) return false;
+    instance_ = instance;
+    wchar_t logPath[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(kLineLogVariable, logPath, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) lineLog_.reset(_wfopen(logPath, L"a"));
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+}
+
+uint32_t CSVPluginLyrics::PositionNow() const { return host_ ? host_->GetPositionMs() : 0; }
+
+bool CSVPluginLyrics::InManualScroll() const {
+    const LyricsDocument* document = follower_.document();
+    return document && document->manualScroll;
+}
+
+void CSVPluginLyrics::Carry(const PaneActions& actions) {
+    if (actions.stopLineTimer) StopLineTimer();
+    if (actions.animateScroll) AnimateScroll();
+    if (actions.armLineTimer) ArmLineTimer(actions.lineTimerMs);
+    if (actions.repaint) RepaintNow();
+}
+
+void CSVPluginLyrics::StopLineTimer() {
+    if (lineTimer_ && Hwnd()) KillTimer(Hwnd(), kLineTimerId);
+    lineTimer_ = 0;
+}
+
+void CSVPluginLyrics::ArmLineTimer(uint32_t periodMs) {
+    // Without a window SetTimer would make a thread timer nobody handles.
+    if (!Hwnd()) return;
+    lineTimer_ = SetTimer(Hwnd(), kLineTimerId, periodMs, nullptr);
+}
+
+void CSVPluginLyrics::RepaintNow() {
+    if (Hwnd()) RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void CSVPluginLyrics::AnimateScroll() {
+    // The text moves up one pixel per synchronous repaint, the old current line still bright.
+    animating_ = true;
+    animationOffset_ = 0;
+    while (animationOffset_ < lineHeight_ && Hwnd()) {
+        RepaintNow();
+        ++animationOffset_;
+    }
+    animating_ = false;
+    animationOffset_ = 0;
+}
+
+void CSVPluginLyrics::ApplyScrollBar(const ScrollBarSetting& setting) {
+    if (!Hwnd()) return;
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_RANGE | SIF_POS;
+    info.nMin = 0;
+    info.nMax = setting.maximum;
+    info.nPos = setting.position;
+    SetScrollInfo(Hwnd(), SB_VERT, &info, FALSE);
+    ShowScrollBar(Hwnd(), SB_VERT, setting.visible ? TRUE : FALSE);
+}
+
+void CSVPluginLyrics::SetDocument(LyricsDocument* document) { Carry(follower_.SetDocument(document)); }
+
+void CSVPluginLyrics::SetManualScroll(bool on) {
+    const ManualScrollChange change = follower_.SetManualScroll(on);
+    ApplyScrollBar(change.scrollBar);
+    Carry(change.actions);
+}
+
+void CSVPluginLyrics::SetShowLyrics(bool on) {
+    if (showLyrics_ == on) return;
+    showLyrics_ = on;
+    RepaintNow();
+}
+
+void CSVPluginLyrics::SetResyncing(bool on) { Carry(follower_.SetResyncing(on)); }
+
+void CSVPluginLyrics::OnPlay(uint32_t positionMs) { Carry(follower_.OnPlay(positionMs)); }
+
+void CSVPluginLyrics::OnPause() { Carry(follower_.OnPause()); }
+
+void CSVPluginLyrics::OnStop() { Carry(follower_.OnStop()); }
+
+void CSVPluginLyrics::CurrentLineFor(uint32_t positionMs, bool repaint) {
+    Carry(follower_.CurrentLineFor(positionMs, repaint));
+}
+
+bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                           LRESULT& result, DWORD mapId) {
+    if (mapId != 0) return false;
+    try {
+        switch (message) {
+        case WM_PAINT:
+            OnPaint();
+            result = 0;
+            return true;
+        case WM_ERASEBKGND:
+            // Every paint covers the whole client area from the back buffer.
+            result = 1;
+            return true;
+        case WM_SETCURSOR:
+            if (!OnSetCursor(LOWORD(lParam))) return false;
+            result = TRUE;
+            return true;
+        case WM_TIMER:
+            if (wParam != kLineTimerId) return false;
+            lineTimer_ = 0;  // one-shot: the rules re-arm it while playing
+            Carry(follower_.OnLineTimer());
+            result = 0;
+            return true;
+        case WM_VSCROLL:
+            if (lParam != 0) return false;  // a scroll-bar control's message, not the pane's own bar
+            OnVerticalScroll(LOWORD(wParam));
+            result = 1;
+            return true;
+        case WM_LBUTTONDOWN:
+        // With CS_DBLCLKS the second of two quick clicks arrives as a double click; during re-sync
+        // it is a stamp like any other.
+        case WM_LBUTTONDBLCLK:
+            OnPrimaryButton(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            result = 0;
+            return true;
+        case WM_DESTROY:
+            StopLineTimer();
+            return false;
+        default:
+            return false;
+        }
+    } catch (...) {
+        result = 0;
+        return message == WM_PAINT;  // the paint scope has validated the window
+    }
+}
+
+bool CSVPluginLyrics::OnSetCursor(UINT hitTest) {
+    if (hitTest != HTCLIENT) return false;  // the scroll bar and borders keep their own cursors
+    POINT point = {};
+    GetCursorPos(&point);
+    ScreenToClient(Hwnd(), &point);
+    const bool overLink = !IsRectEmpty(&linkRect_) && PtInRect(&linkRect_, point);
+    SetCursor(LoadCursorW(nullptr, overLink ? IDC_HAND : IDC_ARROW));
+    return true;
+}
+
+void CSVPluginLyrics::OnPrimaryButton(POINT point) {
+    if (!IsRectEmpty(&linkRect_) && PtInRect(&linkRect_, point)) {
+        if (host_) host_->OpenEditLyricsPage();
+        return;
+    }
+    Carry(follower_.StampNextLine(PositionNow()));
+}
+
+void CSVPluginLyrics::OnVerticalScroll(int code) {
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_ALL;
+    if (!GetScrollInfo(Hwnd(), SB_VERT, &info)) return;
+    const int old = info.nPos;
+    int position = old;
+    switch (code) {
+    case SB_LINEUP: position = old - 1; break;
+    case SB_LINEDOWN: position = old + 1; break;
+    case SB_PAGEUP: position = old - 5; break;
+    case SB_PAGEDOWN: position = old + 5; break;
+    case SB_THUMBTRACK: position = info.nTrackPos; break;
+    case SB_TOP: position = info.nMin; break;
+    case SB_BOTTOM: position = info.nMax; break;
+    default: break;  // SB_THUMBPOSITION, SB_ENDSCROLL: unchanged
+    }
+    SetScrollPos(Hwnd(), SB_VERT, position, TRUE);
+    if (GetScrollPos(Hwnd(), SB_VERT) != old) RepaintNow();
+}
+
+void CSVPluginLyrics::OnPaint() {
+    PaintScope paint(Hwnd());
+    RECT client = {};
+    GetClientRect(Hwnd(), &client);
+    const SIZE size = {client.right - client.left, client.bottom - client.top};
+    if (size.cx <= 0 || size.cy <= 0) return;
+
+    if (backBuffer_ && (backBufferSize_.cx != size.cx || backBufferSize_.cy != size.cy)) backBuffer_.reset();
+    if (!backBuffer_) {
+        backBuffer_.reset(CreateCompatibleBitmap(paint.dc(), size.cx, size.cy));
+        if (!backBuffer_) return;
+        backBufferSize_ = size;
+    }
+
+    UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+    if (!memory) return;
+    {
+        ScopedSelect selectBuffer(memory.get(), backBuffer_.get());
+        ScopedSelect selectFont(memory.get(), Settings().boldFont.get());
+        SetBkMode(memory.get(), TRANSPARENT);
+        lineHeight_ = TextHeight(memory.get(), L" ", 1, DT_SINGLELINE);
+
+        FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        SetRectEmpty(&linkRect_);
+
+        const LyricsDocument* document = follower_.document();
+        if (document && showLyrics_ && document->status < kStatusNotFound) {
+            const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
+            DrawLines(memory.get(), client, first);
+            if (!animating_ && !InManualScroll()) NoteLineShown();
+        } else {
+            DrawStatusView(memory.get(), client);
+        }
+        BitBlt(paint.dc(), 0, 0, size.cx, size.cy, memory.get(), 0, 0, SRCCOPY);
+    }
+}
+
+void CSVPluginLyrics::DrawLines(HDC dc, const RECT& client, int first) {
+    const LyricsDocument* document = follower_.document();
+    RECT rect = client;
+    if (animating_) {
+        rect.top -= animationOffset_;
+        --first;
+    }
+    if (first < 0) first = 0;
+    const bool allBright = InManualScroll();
+    int grey = kFirstGreyLevel;
+    UINT format = kLineFormat;
+
+    // Line 0 never sits in the top row: the row above it stays blank.
+    if (first == 0) rect.top += DrawTextW(dc, L" ", 1, &rect, format);
+
+    for (int index = first > 0 ? first - 1 : first;; ++index) {
+        const LyricLine* line = document->LineAt(index);
+        if (!line || line->text.empty() || rect.top >= rect.bottom - lineHeight_) break;
+        COLORREF colour;
+        if (index == first - 1) {
+            colour = Grey(grey);
+        } else if (index == first) {
+            colour = kCurrentLineColour;
+        } else {
+            colour = Grey(grey);
+            if (grey > kDarkestGreyLevel) grey -= kGreyStep;
+        }
+        if (allBright) colour = kCurrentLineColour;
+        format = line->rightToLeft ? (format | DT_RTLREADING) : (format & ~static_cast<UINT>(DT_RTLREADING));
+        SetTextColor(dc, colour);
+        const int height = DrawTextW(dc, reinterpret_cast<const wchar_t*>(line->text.data()),
+                                     static_cast<int>(line->text.size()), &rect, format);
+        rect.top += height + 1;
+    }
+}
+
+void CSVPluginLyrics::DrawStatusView(HDC dc, const RECT& client) {
+    const StatusTriple* status = host_ ? host_->Status() : nullptr;
+    if (!status || status->linesShown || status->statusTextId == kNoStatusText) return;
+    if (status->statusTextId == 206) {
+        DrawNotFoundView(dc, client);
+        return;
+    }
+    wchar_t text[kSettingTextChars] = {};
+    const int length = LoadStringW(instance_, status->statusTextId, text, static_cast<int>(kSettingTextChars));
+    if (length <= 0) return;
+    RECT rect = client;
+    SetTextColor(dc, status->statusColour);
+    DrawTextW(dc, text, length, &rect, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+}
+
+void CSVPluginLyrics::DrawNotFoundView(HDC dc, const RECT& client) {
+    const StatusTriple* status = host_->Status();
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+
+    SetTextColor(dc, status->statusColour);
+    RECT upper = {client.left, client.top, client.right, height / 2 - 5};
+    DrawTextW(dc, kNotFoundFirstLine, -1, &upper, DT_SINGLELINE | DT_CENTER | DT_BOTTOM | DT_NOPREFIX);
+
+    int x = (width - TextWidth(dc, kNotFoundSecondLine)) / 2;
+    const int y = height / 2 + 5;
+
+    auto drawRun = [&](const wchar_t* text, HFONT font, COLORREF colour) {
+        ScopedSelect selectFont(dc, font);
+        const int runWidth = TextWidth(dc, text);
+        RECT rect = {x, y, x + runWidth, y + lineHeight_};
+        SetTextColor(dc, colour);
+        DrawTextW(dc, text, -1, &rect, kRunFormat);
+        x += runWidth;
+        return rect;
+    };
+    PluginSettings& settings = Settings();
+    drawRun(kNotFoundBeforeLink, settings.boldFont.get(), STATUS_COLOUR);
+    linkRect_ = drawRun(kNotFoundLink, settings.underlineFont.get(), kLinkColour);
+    drawRun(kNotFoundAfterLink, settings.boldFont.get(), STATUS_COLOUR);
+}
+
+void CSVPluginLyrics::NoteLineShown() {
+    if (!lineLog_) return;
+    const LyricsDocument* document = follower_.document();
+    const int line = follower_.currentLine();
+    if (document == lastLoggedDocument_ && line == lastLoggedLine_) return;
+    lastLoggedDocument_ = document;
+    lastLoggedLine_ = line;
+    const LyricLine* shown = document->LineAt(line);
+    if (!shown) return;
+    std::fprintf(lineLog_.get(), "line %d time %.0f shown at %u\n", line, shown->time,
+                 static_cast<unsigned>(PositionNow()));
+    std::fflush(lineLog_.get());
+}
+
+}  // namespace sv

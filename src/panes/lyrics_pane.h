@@ -1,0 +1,112 @@
+// The lyrics pane: the shown document's lines on black, the current line bright and its
+// neighbours in fading greys, kept in step with playback by one line timer that wakes when the
+// next line is due. Without lines it shows the main window's status message, and for lyrics that
+// were not found an "Edit Lyrics" link. During re-sync each click stamps the next line.
+//
+// The pane only carries out what the line rules (LineFollower) decide: stop or arm the line timer,
+// animate a one-line scroll, repaint. It never owns the document.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "lyrics/line_follower.h"
+#include "lyrics/lyrics_document.h"
+#include "module/win_handles.h"
+#include "panes/lyrics_pane_host.h"
+#include "window/window_base.h"
+
+namespace sv {
+
+class CSVPluginLyrics : public WindowBase {
+public:
+    static constexpr wchar_t kClassName[] = L"SVPluginLyrics";
+    static constexpr UINT_PTR kLineTimerId = 100;
+
+    static constexpr COLORREF kBackgroundColour = RGB(0, 0, 0);
+    static constexpr COLORREF kCurrentLineColour = 0x00E0E0E0;
+    static constexpr int kFirstGreyLevel = 0x60;  // the line before the current one and the one after
+    static constexpr int kGreyStep = 8;
+    static constexpr int kDarkestGreyLevel = 0x40;
+    static constexpr COLORREF kLinkColour = 0x00FF8000;
+
+    // The host answers the playback position, the status triple and the Edit Lyrics command; it
+    // must outlive the pane. Null is allowed: position 0, no status, no editor.
+    explicit CSVPluginLyrics(LyricsPaneHost* host);
+    ~CSVPluginLyrics() override;
+
+    // Registers "SVPluginLyrics" in the given module (the logo shares the class).
+    static bool RegisterPaneClass(HINSTANCE instance);
+    // Creates the pane as a child of parent; its status texts come from instance's string table.
+    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+
+    // Shows another document (not owned; may be null). The line timer stops; the playback mode stays.
+    void SetDocument(LyricsDocument* document);
+    LyricsDocument* Document() const { return follower_.document(); }
+    // Manual scroll: a scroll bar over 0..line count, every line bright, playback moves nothing.
+    void SetManualScroll(bool on);
+    // Off: the status view instead of the lines (the video page's hide-lyrics state).
+    void SetShowLyrics(bool on);
+    bool ShowLyrics() const { return showLyrics_; }
+    void SetResyncing(bool on);
+
+    void OnPlay(uint32_t positionMs);
+    void OnPause();
+    void OnStop();
+    // Makes the line the position is in current; the timer is re-armed while playing.
+    void CurrentLineFor(uint32_t positionMs, bool repaint);
+    int CurrentLine() const { return follower_.currentLine(); }
+    PlaybackMode Mode() const { return follower_.mode(); }
+
+    // Client rectangle of the "Edit Lyrics" link as last painted; empty when none is shown.
+    RECT LinkRect() const { return linkRect_; }
+    // Height of one line of the lyrics font as last painted; rows are this plus 1 pixel apart.
+    int LineHeight() const { return lineHeight_; }
+
+protected:
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override;
+
+private:
+    uint32_t PositionNow() const;
+    void Carry(const PaneActions& actions);
+    void StopLineTimer();
+    void ArmLineTimer(uint32_t periodMs);
+    void RepaintNow();
+    void AnimateScroll();
+    void ApplyScrollBar(const ScrollBarSetting& setting);
+    bool InManualScroll() const;
+
+    void OnPaint();
+    void DrawLines(HDC dc, const RECT& client, int first);
+    void DrawStatusView(HDC dc, const RECT& client);
+    void DrawNotFoundView(HDC dc, const RECT& client);
+    void OnVerticalScroll(int code);
+    void OnPrimaryButton(POINT point);
+    bool OnSetCursor(UINT hitTest);
+    void NoteLineShown();
+
+    LyricsPaneHost* host_;
+    HINSTANCE instance_ = nullptr;
+    LineFollower follower_;
+    UniqueBitmap backBuffer_;
+    SIZE backBufferSize_ = {0, 0};
+    UINT_PTR lineTimer_ = 0;
+    bool showLyrics_ = true;
+    bool animating_ = false;
+    int animationOffset_ = 0;
+    int lineHeight_ = 0;
+    RECT linkRect_ = {0, 0, 0, 0};
+
+    // Line-change log for demonstrations (off unless SONAVIRE_PANE_LOG names a file).
+    struct LogFileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, LogFileCloser> lineLog_;
+    int lastLoggedLine_ = -1;
+    const LyricsDocument* lastLoggedDocument_ = nullptr;
+};
+
+}  // namespace sv
