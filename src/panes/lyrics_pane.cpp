@@ -74,7 +74,7 @@ bool CSVPluginLyrics::Create(HINSTANCE instance, HWND parent, DWORD style) {
     instance_ = instance;
     wchar_t logPath[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(kLineLogVariable, logPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) lineLog_.reset(_wfopen(logPath, L"a"));
+    if (length > 0 && length < MAX_PATH) lineLog_.reset(_wfopen(logPath, L"ab"));
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 

@@ -61,7 +61,7 @@ public:
     PlaybackMode Mode() const { return follower_.mode(); }
 
     // Client rectangle of the "Edit Lyrics" link as last painted; empty when none is shown.
-    RECT LinkRect() const { return linkRect_; }
+    const RECT& LinkRect() const { return linkRect_; }
     // Height of one line of the lyrics font as last painted; rows are this plus 1 pixel apart.
     int LineHeight() const { return lineHeight_; }
 

@@ -1,0 +1,207 @@
+#include "pane_test_support.h"
+
+#include <algorithm>
+#include <string>
+
+namespace panetest {
+namespace {
+
+constexpr wchar_t kFrameClass[] = L"SvPaneTestFrame";
+constexpr wchar_t kCounterProperty[] = L"SvPaneTestCounter";
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+void RegisterFrameClass() {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = Instance();
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kFrameClass;
+    RegisterClassExW(&windowClass);
+}
+
+COLORREF FromPixel(uint32_t pixel) {
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+}  // namespace
+
+std::unique_ptr<sv::LyricsDocument> MakeDocument(int32_t status, const std::vector<double>& times) {
+    auto document = std::make_unique<sv::LyricsDocument>();
+    document->status = status;
+    document->sourceKind = sv::kSourcePlayer;
+    for (size_t i = 0; i < times.size(); ++i) {
+        const std::string text = "Line " + std::to_string(i);
+        document->AddLine(std::u16string(text.begin(), text.end()), u"");
+        document->LineAt(static_cast<int>(i))->time = times[i];
+    }
+    return document;
+}
+
+std::unique_ptr<sv::LyricsDocument> MakeTextDocument(int32_t status, const std::vector<std::u16string>& texts) {
+    auto document = std::make_unique<sv::LyricsDocument>();
+    document->status = status;
+    document->sourceKind = sv::kSourcePlayer;
+    for (const auto& text : texts) document->AddLine(text, u"");
+    return document;
+}
+
+PaneFixture::PaneFixture(int width, int height, TestHost* host) {
+    RegisterFrameClass();
+    RECT frameRect = {0, 0, width + 40, height + 40};
+    frame_ = CreateWindowExW(0, kFrameClass, L"pane test", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                             frameRect.right, frameRect.bottom, nullptr, nullptr, Instance(), nullptr);
+    pane_ = std::make_unique<sv::CSVPluginLyrics>(host);
+    pane_->Create(Instance(), frame_, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL);
+    pane_->SetManualScroll(false);  // hides the bar, as the main window does at once
+    MoveWindow(pane_->Hwnd(), 0, 0, width, height, TRUE);
+    UpdateWindow(frame_);
+    PumpUntil([] { return false; }, 0);
+}
+
+PaneFixture::~PaneFixture() {
+    pane_.reset();
+    if (frame_) DestroyWindow(frame_);
+}
+
+void PaneFixture::Resize(int width, int height) {
+    MoveWindow(frame_, 0, 0, width + 40, height + 40, TRUE);
+    MoveWindow(pane_->Hwnd(), 0, 0, width, height, TRUE);
+}
+
+Capture::Capture(HWND hwnd) {
+    RECT client = {};
+    GetClientRect(hwnd, &client);
+    width_ = client.right;
+    height_ = client.bottom;
+    if (width_ <= 0 || height_ <= 0) return;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width_;
+    info.bmiHeader.biHeight = -height_;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC windowDc = GetDC(hwnd);
+    HBITMAP section = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = CreateCompatibleDC(windowDc);
+    HGDIOBJ old = SelectObject(memory, section);
+    BitBlt(memory, 0, 0, width_, height_, windowDc, 0, 0, SRCCOPY);
+    GdiFlush();
+    pixels_.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width_ * height_);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(section);
+    ReleaseDC(hwnd, windowDc);
+}
+
+COLORREF Capture::At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return CLR_INVALID;
+    return FromPixel(pixels_[static_cast<size_t>(y) * width_ + x]);
+}
+
+COLORREF Capture::DominantColour(const RECT& area) const {
+    std::map<COLORREF, int> counts;
+    for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(height_, static_cast<int>(area.bottom)); ++y)
+        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right)); ++x) {
+            const COLORREF colour = At(x, y);
+            if (colour != RGB(0, 0, 0)) ++counts[colour];
+        }
+    COLORREF best = RGB(0, 0, 0);
+    int bestCount = 0;
+    for (const auto& [colour, count] : counts)
+        if (count > bestCount) {
+            best = colour;
+            bestCount = count;
+        }
+    return best;
+}
+
+int Capture::Count(const RECT& area, COLORREF wanted) const {
+    int count = 0;
+    for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(height_, static_cast<int>(area.bottom)); ++y)
+        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right)); ++x)
+            if (At(x, y) == wanted) ++count;
+    return count;
+}
+
+int Capture::NonBlack(const RECT& area) const {
+    const int all = (std::min(height_, static_cast<int>(area.bottom)) - std::max(0, static_cast<int>(area.top))) *
+                    (std::min(width_, static_cast<int>(area.right)) - std::max(0, static_cast<int>(area.left)));
+    return std::max(0, all) - Count(area, RGB(0, 0, 0));
+}
+
+RECT Capture::InkBounds(const RECT& area) const {
+    RECT bounds = {width_, height_, -1, -1};
+    for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(height_, static_cast<int>(area.bottom)); ++y)
+        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right)); ++x)
+            if (At(x, y) != RGB(0, 0, 0)) {
+                bounds.left = std::min(bounds.left, static_cast<LONG>(x));
+                bounds.top = std::min(bounds.top, static_cast<LONG>(y));
+                bounds.right = std::max(bounds.right, static_cast<LONG>(x + 1));
+                bounds.bottom = std::max(bounds.bottom, static_cast<LONG>(y + 1));
+            }
+    if (bounds.right < 0) SetRectEmpty(&bounds);
+    return bounds;
+}
+
+Capture PaintAndCapture(HWND hwnd) {
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    return Capture(hwnd);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+            if (done()) return true;
+        }
+        if (done()) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
+}
+
+bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+            if (message.message == WM_TIMER && message.hwnd == hwnd && message.wParam == id) return true;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
+}
+
+MessageCounter::MessageCounter(HWND hwnd) : hwnd_(hwnd) {
+    SetPropW(hwnd_, kCounterProperty, this);
+    previous_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MessageCounter::Procedure)));
+}
+
+MessageCounter::~MessageCounter() {
+    if (IsWindow(hwnd_)) {
+        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+        RemovePropW(hwnd_, kCounterProperty);
+    }
+}
+
+LRESULT CALLBACK MessageCounter::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* counter = static_cast<MessageCounter*>(GetPropW(hwnd, kCounterProperty));
+    if (message == WM_PAINT) ++counter->paints_;
+    if (message == WM_TIMER && wParam == sv::CSVPluginLyrics::kLineTimerId) ++counter->timers_;
+    return CallWindowProcW(counter->previous_, hwnd, message, wParam, lParam);
+}
+
+}  // namespace panetest
