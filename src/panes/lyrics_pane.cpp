@@ -93,7 +93,7 @@ void CSVPluginLyrics::Carry(const PaneActions& actions) {
 }
 
 void CSVPluginLyrics::StopLineTimer() {
-    if (lineTimer_ && Hwnd()) KillTimer(Hwnd(), kLineTimerId);
+    if (Hwnd()) KillTimer(Hwnd(), kLineTimerId);
     lineTimer_ = 0;
 }
 
@@ -176,7 +176,7 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             return true;
         case WM_TIMER:
             if (wParam != kLineTimerId) return false;
-            lineTimer_ = 0;  // one-shot: the rules re-arm it while playing
+            // Window timers repeat: the rules stop it here and re-arm it only while a line is due.
             Carry(follower_.OnLineTimer());
             result = 0;
             return true;

@@ -356,7 +356,16 @@ TEST_F(LyricsPaneTest, LineTimerWakesWhenTheNextLineIsDueAndNeverShowsItEarly) {
     EXPECT_EQ(RowColour(Capture(hwnd()), 1), kBright) << "repainted with the new line";
     EXPECT_EQ(RowColour(Capture(hwnd()), 0), Grey(0x60));
 
+    // The timer brings the last line: it stops for good (window timers repeat unless killed).
+    host.position = 451;
+    pane().CurrentLineFor(400, true);
+    EXPECT_EQ(pane().CurrentLine(), 2);
+    ASSERT_TRUE(WaitForTimer(hwnd(), CSVPluginLyrics::kLineTimerId, 2000));
+    EXPECT_EQ(pane().CurrentLine(), 3);
+    EXPECT_FALSE(KillTimer(hwnd(), CSVPluginLyrics::kLineTimerId));
+
     // A seek past every line: the last line, and no timer left.
+    pane().CurrentLineFor(200, true);
     pane().CurrentLineFor(1000, true);
     EXPECT_EQ(pane().CurrentLine(), 3);
     EXPECT_FALSE(KillTimer(hwnd(), CSVPluginLyrics::kLineTimerId));
