@@ -559,3 +559,19 @@ TEST(PlayerEngineTest, ObjectsOutlivingThePlayerAnswerWithoutIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlayerInterfaceTest, IdentifierConstantsMatchTheInterfaceDeclarations) {
+    EXPECT_TRUE(__uuidof(IWMPPluginUI) == sv::kIidWmpPluginUi);
+    EXPECT_TRUE(__uuidof(IWMPEvents) == sv::kIidWmpEvents);
+    EXPECT_TRUE(__uuidof(IWMPCore) == sv::kIidWmpCore);
+    EXPECT_TRUE(__uuidof(IWMPControls) == sv::kIidWmpControls);
+    EXPECT_TRUE(__uuidof(IWMPMedia) == sv::kIidWmpMedia);
+    wchar_t text[40] = {};
+    StringFromGUID2(sv::kIidWmpPluginUi, text, 40);
+    EXPECT_STREQ(text, L"{4C5E8F9F-AD3E-4BF9-9753-FCD30D6D38DD}");
+    EXPECT_EQ(sv::kSettingsAreaAutorunCapabilities, 0x40000004u);
+}
+
+}  // namespace
