@@ -1,0 +1,130 @@
+// The plug-in's conversation with the lyrics service about one song: the fetch of its lyrics (the
+// cache file, the version check, the full request) and the upload of re-timed lyrics, each on a
+// worker thread of its own, and the addresses of the community pages that carry the song's query.
+//
+// Workers never read what the user-interface thread owns: everything a worker needs (a copy of
+// the request document, a snapshot of the query settings, the save's text and address) is taken on
+// that thread before the worker starts. A fetch reports back only by posting WM_SV_LYRICS_READY;
+// a save reports nothing.
+//
+// Fetch workers are created by one launcher thread per fetcher rather than by the user-interface
+// thread, which only queues the job: creating a thread can take milliseconds (several under Wine),
+// and a burst of fetches would otherwise hold up the window's messages for all of them.
+//
+// Module life: every thread started here (launcher, fetch and save workers) holds a module lock
+// (ModuleAddRef, so DllCanUnloadNow says no) and a load reference on the module that holds this
+// code, taken with GetModuleHandleEx before the thread starts. The thread lets go of the module
+// lock as its last piece of work and ends with FreeLibraryAndExitThread, which runs in the
+// system's code: the DLL may be unloaded the moment the lock reaches zero, and no instruction of
+// it runs after that. Nothing waits for these threads, least of all DllMain.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "lyrics/lyrics_document.h"
+#include "service/service_query.h"
+
+namespace sv {
+
+struct PluginSettings;
+
+// Posted to the window that started a fetch: wParam the fetch's sequence number (1, 2, ... per
+// LyricsFetcher), lParam a new heap LyricsDocument whose ownership passes to the receiver.
+inline constexpr UINT WM_SV_LYRICS_READY = 2993;
+
+inline constexpr char kFetchLyricsPath[] = "/sonavire/services/getLyricXML_2?";
+inline constexpr char kLyricsVersionPath[] = "/sonavire/services/getLyricVerXML.php?";
+inline constexpr char kStoreLyricsPath[] = "/sonavire/services/setLyrics.php?";
+
+// Copies what a query carries from the module's record; on the user-interface thread.
+ServiceQuerySettings CaptureQuerySettings(const PluginSettings& settings);
+
+// The address of a community page from the string table (at most 259 characters, its host the
+// configured community host), with the unescaped query of the shown document for the pages that
+// take one (301, 302, 309). Empty when the string table has no such entry.
+std::wstring BuildCommunityUrl(HINSTANCE resources, int stringId, const LyricsDocument* shown,
+                               const ServiceQuerySettings& settings);
+
+// Asks the service for the version of the document's song, waiting at most 3000 ms. A reply is
+// parsed into the document (its version changes only when the reply holds one); E_FAIL and the
+// document untouched when no reply came. Needs COM on the calling thread.
+HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings& settings);
+
+// The fetch itself, on the calling thread: fills the document (a copy of the request) with the
+// cached or fetched lyrics and sets its status code: -2 without artist or title (nothing is
+// sent); the connection error code, or 500 when there is none, when the request failed; -3 when
+// the reply could not be parsed. Needs COM on the calling thread. Does not throw.
+void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings) noexcept;
+
+// Starts fetches for one window and keeps their replies from outliving it. Owned by the window
+// and used on its thread.
+class LyricsFetcher {
+public:
+    LyricsFetcher();
+    ~LyricsFetcher();  // Close()
+    LyricsFetcher(const LyricsFetcher&) = delete;
+    LyricsFetcher& operator=(const LyricsFetcher&) = delete;
+
+    // Starts a worker that fetches the lyrics of a copy of request and posts WM_SV_LYRICS_READY to
+    // window. Returns the fetch's sequence number, which the message carries in wParam; the newest
+    // fetch is LatestFetch(). When the thread cannot be started, the copy is posted at once with
+    // status 500, so the window never waits for a reply that will not come. 0 after Close() or when
+    // memory runs out: nothing was started and nothing will be posted.
+    WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings) noexcept;
+
+    WPARAM LatestFetch() const { return latest_; }
+    // A reply to an earlier fetch than the newest one is stale.
+    bool IsLatestFetch(WPARAM sequence) const { return sequence != 0 && sequence == latest_; }
+
+    // For the window's WM_DESTROY or WM_NCDESTROY, on its thread: from now on workers delete their
+    // documents instead of posting them, fetches not yet started are dropped, the launcher ends,
+    // and the replies already queued are removed and deleted. Returns how many queued replies
+    // were deleted. Never waits for a thread.
+    size_t Close();
+
+    // Documents deleted instead of delivered (closed channel, or a window that no longer exists).
+    long DiscardedReplies() const;
+    // Fetches started and not yet delivered or discarded.
+    long FetchesInFlight() const;
+
+    struct Channel;
+
+private:
+    std::shared_ptr<Channel> channel_;
+    HWND window_ = nullptr;  // the window fetches were started for, whose queue Close() empties
+    WPARAM nextSequence_ = 1;
+    WPARAM latest_ = 0;
+};
+
+// Takes over the document of a WM_SV_LYRICS_READY message.
+inline std::unique_ptr<LyricsDocument> TakeLyricsReady(LPARAM lParam) {
+    return std::unique_ptr<LyricsDocument>(reinterpret_cast<LyricsDocument*>(lParam));
+}
+
+// Removes the WM_SV_LYRICS_READY messages queued for window (on its thread) and deletes their
+// documents; returns how many there were.
+size_t DiscardQueuedLyricsReady(HWND window);
+
+// What a save sends: the address with the shown document's query and its timed text as UTF-8
+// ending in one NUL byte. Taken on the user-interface thread.
+struct LyricsSaveJob {
+    std::string url;
+    std::string body;
+};
+
+// The save of the shown document when it passes the re-sync test and has timed text; none
+// otherwise (nothing is to be sent).
+std::unique_ptr<LyricsSaveJob> PrepareLyricsSave(const LyricsDocument* shown, const ServiceQuerySettings& settings);
+
+// Starts a worker that POSTs the job and ignores the answer. False when there is no job or the
+// thread could not be started (the job is then dropped).
+bool StartLyricsSave(std::unique_ptr<LyricsSaveJob> job) noexcept;
+
+// Thread procedures; their parameter is the job made by the start functions, which they own.
+DWORD WINAPI FetchLyricsWorker(LPVOID job);  // returns 1
+DWORD WINAPI SaveLyricsWorker(LPVOID job);   // 1 when it sent the request, 0 when there was nothing
+
+}  // namespace sv

@@ -1,0 +1,31 @@
+#include "service/sign_in_rules.h"
+
+#include "service/query_encoding.h"
+
+namespace sv {
+
+std::string BuildSignInPath(std::u16string_view userName, std::u16string_view password) {
+    std::string path = "/sonavire/services/appVerifyUser.php?username=";
+    path += EncodeQueryValue(userName);
+    path += "&password=";
+    path += EncodeQueryValue(password);
+    return path;
+}
+
+bool IsSignInAccepted(std::string_view reply) {
+    constexpr std::string_view kAccepted = "true";
+    if (reply.size() != kAccepted.size()) return false;
+    for (size_t i = 0; i < reply.size(); ++i) {
+        char c = reply[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kAccepted[i]) return false;
+    }
+    return true;
+}
+
+int SignInFailureMessageId(int connectionErrorCode, bool replied) {
+    if (connectionErrorCode != 0) return 501;
+    return replied ? 209 : 208;
+}
+
+}  // namespace sv
