@@ -520,15 +520,3 @@ TEST_F(LyricsRequests, CommunityPagesCarryTheUnescapedQuery) {
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_TELL_A_FRIEND, &shown, QuerySettings()), L"mailto:");
     EXPECT_EQ(BuildCommunityUrl(resources, 399, &shown, QuerySettings()), L"");
 }
-
-TEST_F(LyricsRequests, QuerySettingsAreASnapshotOfTheRecord) {
-    PluginSettings& settings = Settings();
-    const std::wstring savedUser = settings.userName;
-    wcscpy_s(settings.userName, L"snap");
-    const ServiceQuerySettings snapshot = CaptureQuerySettings(settings);
-    wcscpy_s(settings.userName, savedUser.c_str());
-    EXPECT_EQ(snapshot.userName, u"snap");
-    EXPECT_EQ(snapshot.deviceText, u"1000");
-    EXPECT_EQ(snapshot.screenWidth, GetSystemMetrics(SM_CXSCREEN));
-    EXPECT_EQ(snapshot.screenHeight, GetSystemMetrics(SM_CYSCREEN));
-}
