@@ -1,0 +1,91 @@
+#include "web/browse_pane.h"
+
+#include <cstdio>
+
+#include "module/com_ptr.h"
+
+namespace sv {
+
+CSVPluginBrowse::CSVPluginBrowse(CSonavire* owner) : owner_(owner), script_(std::make_unique<NoPageScript>()) {}
+
+CSVPluginBrowse::~CSVPluginBrowse() {
+    // The window first, while this object's members are still whole.
+    Destroy();
+}
+
+bool CSVPluginBrowse::RegisterPaneClass(HINSTANCE instance) {
+    WindowClassInfo info;
+    info.name = kClassName;
+    info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    return RegisterWindowClass(instance, info);
+}
+
+bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style) {
+    if (Hwnd() || !RegisterPaneClass(instance)) return false;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+}
+
+void CSVPluginBrowse::NavigateTo(std::wstring_view url) {
+    try {
+        address_.assign(url);
+        ++navigations_;
+        if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
+    } catch (...) {
+        // Navigation failures are the browser's and are never reported.
+    }
+}
+
+void CSVPluginBrowse::SetPageScript(std::unique_ptr<PageScript> script) {
+    script_ = script ? std::move(script) : std::make_unique<NoPageScript>();
+}
+
+bool CSVPluginBrowse::CallPageFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
+                                       VARIANT* result) {
+    try {
+        return script_->CallFunction(name, arguments, result);
+    } catch (...) {
+        return false;
+    }
+}
+
+void CSVPluginBrowse::CallWithoutResult(const wchar_t* name, const std::vector<std::wstring>& arguments) {
+    if (!Hwnd() || !IsWindow(Hwnd())) return;
+    CallPageFunction(name, arguments, nullptr);
+}
+
+void CSVPluginBrowse::PageMediaOpened(std::wstring_view userName, std::wstring_view artist, std::wstring_view title) {
+    if (!Hwnd() || !IsWindow(Hwnd())) return;
+    try {
+        CallPageFunction(kMediaOpenedFunction,
+                         {std::wstring(userName), std::wstring(artist), std::wstring(title)}, nullptr);
+    } catch (...) {
+    }
+}
+
+void CSVPluginBrowse::PageMediaStarted() { CallWithoutResult(kMediaStartedFunction); }
+void CSVPluginBrowse::PageMediaStopped() { CallWithoutResult(kMediaStoppedFunction); }
+void CSVPluginBrowse::PageMediaPaused() { CallWithoutResult(kMediaPausedFunction); }
+void CSVPluginBrowse::PageMediaEnded() { CallWithoutResult(kMediaEndedFunction); }
+void CSVPluginBrowse::PageStop() { CallWithoutResult(kStopFunction); }
+
+void CSVPluginBrowse::PageSeekTo(int32_t position) {
+    if (!Hwnd() || !IsWindow(Hwnd())) return;
+    try {
+        wchar_t text[16];
+        std::swprintf(text, 16, L"%d", static_cast<int>(position));
+        CallPageFunction(kSeekToFunction, {std::wstring(text)}, nullptr);
+    } catch (...) {
+    }
+}
+
+double CSVPluginBrowse::PageGetCurrentTime() {
+    if (!Hwnd() || !IsWindow(Hwnd())) return 0.0;
+    UniqueVariant result;
+    if (!CallPageFunction(kGetCurrentTimeFunction, {}, result.get())) return 0.0;
+    if (FAILED(VariantChangeType(result.get(), result.get(), 0, VT_R8))) return 0.0;
+    return result->dblVal;
+}
+
+}  // namespace sv
