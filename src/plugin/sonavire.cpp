@@ -1,0 +1,407 @@
+#include "plugin/sonavire.h"
+
+#include <climits>
+#include <cmath>
+#include <new>
+
+#include "module/hresult.h"
+#include "module/module_instance.h"
+#include "module/module_lock.h"
+#include "module/qi_table.h"
+#include "plugin/settings.h"
+#include "plugin/settings_dialog.h"
+#include "plugin/sonavire_factory.h"
+#include "resources/resource_ids.h"
+
+using sv::ComPtr;
+using sv::UniqueBstr;
+
+namespace {
+
+// Player codes of the events followed; the video page raises the same codes plus 100.
+constexpr long kVideoPageOffset = 100;
+constexpr long kMediaOpen = wmposMediaOpen;     // 13
+constexpr long kStopped = wmppsStopped;         // 1
+constexpr long kPaused = wmppsPaused;           // 2
+constexpr long kPlaying = wmppsPlaying;         // 3
+constexpr long kMediaEnded = wmppsMediaEnded;   // 8
+constexpr long kShowLyrics = 109;               // video page only
+constexpr long kHideLyrics = 110;
+
+constexpr DWORD kMainWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+
+// The live plug-in object of the settings record, or none.
+CSonavire* LivePluginObject() {
+    try {
+        return sv::Settings().plugin;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// The host window's previous procedure, or none when the plug-in does not hold the window.
+WNDPROC PreviousHostProcedure(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, CSonavire::kHostProperty)); }
+
+// The window is going: its procedure no longer matters, only the property and the lock.
+void ForgetHostWindow(HWND hwnd) {
+    if (RemovePropW(hwnd, CSonavire::kHostProperty)) sv::ModuleRelease();
+}
+
+// Top of the parent's client area at its full height, shown; or hidden while a non-audio item is
+// current, so the player's own picture shows.
+void AdjustHostPosition(CSonavire& plugin, HWND hwnd, WINDOWPOS& position) {
+    if (plugin.IsNonAudioMedia()) {
+        position.flags = (position.flags | SWP_HIDEWINDOW) & ~SWP_SHOWWINDOW;
+        return;
+    }
+    const HWND parent = GetParent(hwnd);
+    RECT current{};
+    if (GetWindowRect(hwnd, &current)) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&current), 2);
+    // Flags that are cleared below must not bring in the values that came with them unset.
+    if (position.flags & SWP_NOMOVE) {
+        position.x = current.left;
+        position.y = current.top;
+    }
+    if (position.flags & SWP_NOSIZE) {
+        position.cx = current.right - current.left;
+        position.cy = current.bottom - current.top;
+    }
+    position.flags = (position.flags & ~(SWP_NOZORDER | SWP_HIDEWINDOW)) | SWP_SHOWWINDOW;
+    position.hwndInsertAfter = HWND_TOP;
+    if (position.y != 0) {
+        position.y = 0;
+        position.flags &= ~SWP_NOMOVE;
+    }
+    RECT parentClient;
+    if (parent && GetClientRect(parent, &parentClient) && position.cy != parentClient.bottom) {
+        position.cy = parentClient.bottom;
+        position.flags &= ~SWP_NOSIZE;
+    }
+}
+
+}  // namespace
+
+namespace sv {
+
+long PlayerMajorVersion(const wchar_t* versionText) {
+    if (!versionText) return 0;
+    long major = 0;
+    const wchar_t* c = versionText;
+    for (; *c && *c != L'.'; ++c) {
+        if (*c < L'0' || *c > L'9') return 0;
+        const long digit = *c - L'0';
+        major = major > (LONG_MAX - digit) / 10 ? LONG_MAX : major * 10 + digit;
+    }
+    return major;
+}
+
+bool GiveBackHostWindow(HWND hostWindow) {
+    const WNDPROC previous = PreviousHostProcedure(hostWindow);
+    if (!previous) return false;
+    // Someone installed a procedure on top of the plug-in's: taking it out would cut their chain,
+    // so the plug-in's stays and goes on forwarding (and keeps the module loaded).
+    if (GetWindowLongPtrW(hostWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&CSonavire::HostWindowProc)) {
+        return false;
+    }
+    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+    ForgetHostWindow(hostWindow);
+    return true;
+}
+
+}  // namespace sv
+
+// ---------------------------------------------------------------------------------------------
+HRESULT CSonavire::CreateInstance(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    SV_COM_BOUNDARY({
+        CSonavire* object = new CSonavire();
+        const HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    })
+}
+
+HRESULT CreateSonavireObject(REFIID riid, void** ppv) { return CSonavire::CreateInstance(riid, ppv); }
+
+CSonavire::CSonavire() {
+    // The lock first: everything below may fail, and the destructor then does not run.
+    sv::ModuleAddRef();
+    try {
+        menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
+        window_ = std::make_unique<sv::CSVPluginWindow>(this);
+        sv::Settings().plugin = this;
+    } catch (...) {
+        window_.reset();
+        sv::ModuleRelease();
+        throw;
+    }
+}
+
+CSonavire::~CSonavire() {
+    if (CSonavire* live = LivePluginObject(); live == this) sv::Settings().plugin = nullptr;
+    DropSubscription();
+    window_.reset();
+    // The host window must not keep a procedure of a module that may be unloaded now.
+    if (hostWindow_ && IsWindow(hostWindow_)) sv::GiveBackHostWindow(hostWindow_);
+    controls_.reset();
+    core_.reset();
+    menu_.reset();
+    sv::ModuleRelease();
+}
+
+STDMETHODIMP CSonavire::QueryInterface(REFIID riid, void** ppv) {
+    static const sv::InterfaceMapEntry kInterfaces[] = {
+        SV_INTERFACE_ENTRY_IID(sv::kIidWmpEvents, CSonavire, IWMPEvents),
+        SV_INTERFACE_ENTRY_IID(sv::kIidWmpPluginUi, CSonavire, IWMPPluginUI),
+        SV_INTERFACE_MAP_END,
+    };
+    return sv::QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
+}
+
+// Apartment-threaded: the count is only touched on the player's thread.
+STDMETHODIMP_(ULONG) CSonavire::AddRef() { return ++references_; }
+
+STDMETHODIMP_(ULONG) CSonavire::Release() {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+}
+
+// ---------------------------------------------------------------------------------------------
+void CSonavire::DropSubscription() {
+    if (!connectionPoint_) return;
+    if (adviseCookie_ != 0) connectionPoint_->Unadvise(adviseCookie_);
+    adviseCookie_ = 0;
+    connectionPoint_.reset();
+}
+
+STDMETHODIMP CSonavire::SetCore(IWMPCore* core) {
+    DropSubscription();
+    controls_.reset();
+    core_.reset();
+    if (!core) return S_OK;
+
+    core_ = ComPtr<IWMPCore>::From(core);
+    core_->get_controls(controls_.put());
+    ComPtr<IConnectionPointContainer> container;
+    HRESULT hr = core->QueryInterface(IID_IConnectionPointContainer, container.put_void());
+    if (FAILED(hr) || !container) return FAILED(hr) ? hr : E_NOINTERFACE;
+    hr = container->FindConnectionPoint(sv::kIidWmpEvents, connectionPoint_.put());
+    if (FAILED(hr) || !connectionPoint_) {
+        connectionPoint_.reset();
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    hr = connectionPoint_->Advise(static_cast<IWMPEvents*>(this), &adviseCookie_);
+    if (FAILED(hr) || adviseCookie_ == 0) {
+        adviseCookie_ = 0;
+        connectionPoint_.reset();
+    }
+    return hr;
+}
+
+STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
+    if (!window) return E_FAIL;
+    *window = nullptr;
+    SV_COM_BOUNDARY({
+        if (core_) {
+            UniqueBstr version;
+            if (FAILED(core_->get_versionInfo(version.put()))) return E_FAIL;
+            if (sv::PlayerMajorVersion(version.c_str()) < kLowestPlayerVersion) {
+                MessageBeep(0);
+                sv::CSVSettings notice;
+                notice.ShowVersionNotice(sv::ModuleInstance(), hostWindow);
+                return E_FAIL;
+            }
+        }
+        if (!IsWindow(hostWindow)) return E_FAIL;
+        if (window_ && window_->Hwnd()) return E_UNEXPECTED;  // made already
+        if (!window_) window_ = std::make_unique<sv::CSVPluginWindow>(this);
+
+        SubclassHostWindow(hostWindow);
+        SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
+
+        wchar_t name[sv::kSettingTextChars] = {};
+        LoadStringW(sv::ModuleInstance(), IDS_PLUGIN_NAME, name, static_cast<int>(sv::kSettingTextChars));
+        const HWND made = window_->CreateMainWindow(sv::ModuleInstance(), hostWindow, name, kMainWindowStyle);
+        if (!made) {
+            window_.reset();
+            return E_FAIL;
+        }
+        *window = made;
+
+        if (const HWND parent = GetParent(hostWindow)) {
+            RECT outer;
+            if (GetWindowRect(parent, &outer)) {
+                SetWindowPos(hostWindow, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                             SWP_NOZORDER);
+            }
+        }
+        // The player may size the window it is handed only later: until then it fills the host.
+        RECT host;
+        if (GetClientRect(hostWindow, &host)) MoveWindow(made, 0, 0, host.right, host.bottom, TRUE);
+
+        // As if the current item had just opened and started: its lyrics are looked up at once.
+        IWMPEvents* events = this;
+        events->OpenStateChange(kMediaOpen);
+        events->PlayStateChange(kPlaying);
+        return S_OK;
+    })
+}
+
+bool CSonavire::SubclassHostWindow(HWND hostWindow) {
+    hostWindow_ = hostWindow;
+    // Still held from an earlier window of this or another plug-in object of this module.
+    if (PreviousHostProcedure(hostWindow)) return true;
+    const LONG_PTR previous = GetWindowLongPtrW(hostWindow, GWLP_WNDPROC);
+    if (!previous || previous == reinterpret_cast<LONG_PTR>(&HostWindowProc)) return false;
+    // The property before the procedure: the procedure must find it from its first message on.
+    if (!SetPropW(hostWindow, kHostProperty, reinterpret_cast<HANDLE>(previous))) return false;
+    // One module lock per window that holds the plug-in's procedure, until it is given back.
+    sv::ModuleAddRef();
+    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HostWindowProc));
+    return true;
+}
+
+STDMETHODIMP CSonavire::Destroy() {
+    if (!window_) return E_UNEXPECTED;
+    window_->Destroy();
+    window_.reset();
+    return S_OK;
+}
+
+STDMETHODIMP CSonavire::DisplayPropertyPage(HWND) { return E_NOTIMPL; }
+STDMETHODIMP CSonavire::GetProperty(const WCHAR*, VARIANT*) { return E_NOTIMPL; }
+STDMETHODIMP CSonavire::SetProperty(const WCHAR*, const VARIANT*) { return E_NOTIMPL; }
+
+STDMETHODIMP CSonavire::TranslateAccelerator(LPMSG message) {
+    if (!window_) return E_UNEXPECTED;
+    if (!message) return E_POINTER;
+    return S_FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+sv::CSVPluginWindow* CSonavire::LiveWindow() const {
+    // Before Create (and after Destroy) there is no window for events to reach.
+    return window_ && window_->Hwnd() ? window_.get() : nullptr;
+}
+
+void CSonavire::OpenStateChange(long newState) {
+    sv::CSVPluginWindow* window = LiveWindow();
+    if (!window) return;
+    try {
+        if (newState == kMediaOpen) {
+            window->OnMediaOpen(sv::kSourcePlayer);
+        } else if (newState == kMediaOpen + kVideoPageOffset) {
+            window->OnMediaOpen(sv::kSourceVideoPage);
+        }
+    } catch (...) {
+    }
+}
+
+void CSonavire::PlayStateChange(long newState) {
+    sv::CSVPluginWindow* window = LiveWindow();
+    if (!window) return;
+    try {
+        const int32_t source = newState > kVideoPageOffset ? sv::kSourceVideoPage : sv::kSourcePlayer;
+        switch (newState) {
+        case kStopped:
+        case kStopped + kVideoPageOffset:
+            window->OnPlaybackStopped(source);
+            break;
+        case kPaused:
+        case kPaused + kVideoPageOffset:
+            window->OnPlaybackPaused(source);
+            break;
+        case kPlaying:
+        case kPlaying + kVideoPageOffset:
+            window->OnPlaybackStarted(source);
+            break;
+        case kMediaEnded:
+        case kMediaEnded + kVideoPageOffset:
+            window->OnMediaEnded(source);
+            break;
+        case kShowLyrics:
+            window->LyricsPane().SetShowLyrics(true);
+            break;
+        case kHideLyrics:
+            window->LyricsPane().SetShowLyrics(false);
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+    }
+}
+
+void CSonavire::PositionChange(double, double) {
+    sv::CSVPluginWindow* window = LiveWindow();
+    if (!window) return;
+    try {
+        window->LyricsPane().CurrentLineFor(GetPositionMs(), true);
+    } catch (...) {
+    }
+}
+
+uint32_t CSonavire::GetPositionMs() {
+    const sv::LyricsDocument* shown = window_ ? window_->ShownDocument() : nullptr;
+    if (!shown) return 0;
+    double seconds = 0.0;
+    if (shown->sourceKind == sv::kSourcePlayer) {
+        if (!controls_ || FAILED(controls_->get_currentPosition(&seconds))) return 0;
+    } else if (shown->sourceKind == sv::kSourceVideoPage) {
+        seconds = window_->BrowsePane().PageGetCurrentTime();
+    } else {
+        return 0;
+    }
+    const double milliseconds = seconds * 1000.0;
+    // A page may answer anything: no number or a time before the start is the start.
+    if (!std::isfinite(milliseconds) || milliseconds <= 0.0) return 0;
+    if (milliseconds >= 9.2e18) return 0;
+    return static_cast<uint32_t>(static_cast<int64_t>(milliseconds));
+}
+
+bool CSonavire::IsNonAudioMedia() {
+    if (!core_) return false;
+    ComPtr<IWMPMedia> media;
+    if (core_->get_currentMedia(media.put()) != S_OK || !media) return false;
+    UniqueBstr attribute(L"MediaType");
+    UniqueBstr value;
+    if (FAILED(media->getItemInfo(attribute.get(), value.put()))) return true;
+    return CompareStringOrdinal(value.c_str(), static_cast<int>(value.length()), L"audio", -1, TRUE) != CSTR_EQUAL;
+}
+
+int CSonavire::ShowMessage(const wchar_t* text, UINT type) {
+    wchar_t caption[sv::kSettingTextChars] = {};
+    LoadStringW(sv::ModuleInstance(), IDS_PLUGIN_NAME, caption, static_cast<int>(sv::kSettingTextChars));
+    return MessageBoxW(GetActiveWindow(), text ? text : L"", caption, type);
+}
+
+int CSonavire::ShowMessage(UINT stringId, UINT type) {
+    wchar_t text[sv::kSettingTextChars] = {};
+    LoadStringW(sv::ModuleInstance(), stringId, text, static_cast<int>(sv::kSettingTextChars));
+    return ShowMessage(text, type);
+}
+
+// ---------------------------------------------------------------------------------------------
+LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC previous = PreviousHostProcedure(hwnd);
+    if (!previous) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        // Only reached when the procedure could not be given back at WM_DESTROY.
+        ForgetHostWindow(hwnd);
+        return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+    }
+    CSonavire* plugin = LivePluginObject();
+    if (!plugin || message == WM_DESTROY) {
+        sv::GiveBackHostWindow(hwnd);
+        return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+    }
+    if (message == WM_WINDOWPOSCHANGING && lParam) {
+        try {
+            AdjustHostPosition(*plugin, hwnd, *reinterpret_cast<WINDOWPOS*>(lParam));
+        } catch (...) {
+        }
+    }
+    return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+}

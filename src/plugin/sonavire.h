@@ -1,0 +1,140 @@
+// CSonavire: the COM object the player creates as a settings-area UI plug-in. It keeps the player
+// core, subscribes to the player's events, takes over the player's host window, makes the main
+// plug-in window inside it and turns events into calls on that window. The video page's events
+// arrive through the same handlers with the player's codes plus 100.
+//
+// Apartment-threaded: every call comes on the player's user-interface thread.
+#pragma once
+#include <windows.h>
+#include <ocidl.h>
+#include <wmp.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "module/com_ptr.h"
+#include "module/win_handles.h"
+#include "plugin/wmp_plugin_ui.h"
+#include "window/plugin_window.h"
+
+class CSonavire final : public IWMPEvents, public IWMPPluginUI {
+public:
+    // The window property on the host window that holds its previous window procedure.
+    static constexpr wchar_t kHostProperty[] = L"SONAVIRE";
+    // Oldest player major version the plug-in runs in.
+    static constexpr long kLowestPlayerVersion = 11;
+
+    // The class factory's creator: a new object, entered in the settings record, asked for riid.
+    static HRESULT CreateInstance(REFIID riid, void** ppv);
+
+    // IUnknown (the IWMPEvents face is the object's identity).
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IWMPPluginUI
+    STDMETHODIMP SetCore(IWMPCore* core) override;
+    STDMETHODIMP Create(HWND hostWindow, HWND* window) override;
+    STDMETHODIMP Destroy() override;
+    STDMETHODIMP DisplayPropertyPage(HWND parent) override;
+    STDMETHODIMP GetProperty(const WCHAR* name, VARIANT* value) override;
+    STDMETHODIMP SetProperty(const WCHAR* name, const VARIANT* value) override;
+    STDMETHODIMP TranslateAccelerator(LPMSG message) override;
+
+    // IWMPEvents: open state, play state and position are followed; everything else is ignored.
+    void STDMETHODCALLTYPE OpenStateChange(long newState) override;
+    void STDMETHODCALLTYPE PlayStateChange(long newState) override;
+    void STDMETHODCALLTYPE PositionChange(double oldPosition, double newPosition) override;
+    void STDMETHODCALLTYPE AudioLanguageChange(long) override {}
+    void STDMETHODCALLTYPE StatusChange() override {}
+    void STDMETHODCALLTYPE ScriptCommand(BSTR, BSTR) override {}
+    void STDMETHODCALLTYPE NewStream() override {}
+    void STDMETHODCALLTYPE Disconnect(long) override {}
+    void STDMETHODCALLTYPE Buffering(VARIANT_BOOL) override {}
+    void STDMETHODCALLTYPE Error() override {}
+    void STDMETHODCALLTYPE Warning(long, long, BSTR) override {}
+    void STDMETHODCALLTYPE EndOfStream(long) override {}
+    void STDMETHODCALLTYPE MarkerHit(long) override {}
+    void STDMETHODCALLTYPE DurationUnitChange(long) override {}
+    void STDMETHODCALLTYPE CdromMediaChange(long) override {}
+    void STDMETHODCALLTYPE PlaylistChange(IDispatch*, WMPPlaylistChangeEventType) override {}
+    void STDMETHODCALLTYPE CurrentPlaylistChange(WMPPlaylistChangeEventType) override {}
+    void STDMETHODCALLTYPE CurrentPlaylistItemAvailable(BSTR) override {}
+    void STDMETHODCALLTYPE MediaChange(IDispatch*) override {}
+    void STDMETHODCALLTYPE CurrentMediaItemAvailable(BSTR) override {}
+    void STDMETHODCALLTYPE CurrentItemChange(IDispatch*) override {}
+    void STDMETHODCALLTYPE MediaCollectionChange() override {}
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringAdded(BSTR, BSTR) override {}
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringRemoved(BSTR, BSTR) override {}
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringChanged(BSTR, BSTR, BSTR) override {}
+    void STDMETHODCALLTYPE PlaylistCollectionChange() override {}
+    void STDMETHODCALLTYPE PlaylistCollectionPlaylistAdded(BSTR) override {}
+    void STDMETHODCALLTYPE PlaylistCollectionPlaylistRemoved(BSTR) override {}
+    void STDMETHODCALLTYPE PlaylistCollectionPlaylistSetAsDeleted(BSTR, VARIANT_BOOL) override {}
+    void STDMETHODCALLTYPE ModeChange(BSTR, VARIANT_BOOL) override {}
+    void STDMETHODCALLTYPE MediaError(IDispatch*) override {}
+    void STDMETHODCALLTYPE OpenPlaylistSwitch(IDispatch*) override {}
+    void STDMETHODCALLTYPE DomainChange(BSTR) override {}
+    void STDMETHODCALLTYPE SwitchedToPlayerApplication() override {}
+    void STDMETHODCALLTYPE SwitchedToControl() override {}
+    void STDMETHODCALLTYPE PlayerDockedStateChange() override {}
+    void STDMETHODCALLTYPE PlayerReconnect() override {}
+    void STDMETHODCALLTYPE Click(short, short, long, long) override {}
+    void STDMETHODCALLTYPE DoubleClick(short, short, long, long) override {}
+    void STDMETHODCALLTYPE KeyDown(short, short) override {}
+    void STDMETHODCALLTYPE KeyPress(short) override {}
+    void STDMETHODCALLTYPE KeyUp(short, short) override {}
+    void STDMETHODCALLTYPE MouseDown(short, short, long, long) override {}
+    void STDMETHODCALLTYPE MouseMove(short, short, long, long) override {}
+    void STDMETHODCALLTYPE MouseUp(short, short, long, long) override {}
+
+    // Playback position of the shown document's source in milliseconds: the player's position, or
+    // the video page's; 0 with no shown document.
+    uint32_t GetPositionMs();
+    // The player's current item is not audio (its "MediaType" is not "audio", or cannot be read).
+    bool IsNonAudioMedia();
+    // A message box captioned with the plug-in's name, owned by the thread's active window.
+    int ShowMessage(const wchar_t* text, UINT type);
+    int ShowMessage(UINT stringId, UINT type);
+
+    IWMPCore* Core() const { return core_.get(); }
+    IWMPControls* Controls() const { return controls_.get(); }
+    // The main window; null after Destroy.
+    sv::CSVPluginWindow* Window() const { return window_.get(); }
+    HMENU Menu() const { return menu_.get(); }
+
+    // The host window's procedure while the plug-in is in it.
+    static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    CSonavire();
+    ~CSonavire();
+    CSonavire(const CSonavire&) = delete;
+    CSonavire& operator=(const CSonavire&) = delete;
+
+    void DropSubscription();
+    bool SubclassHostWindow(HWND hostWindow);
+    // The main window exists and has its window: events may reach it.
+    sv::CSVPluginWindow* LiveWindow() const;
+
+    ULONG references_ = 1;
+    sv::ComPtr<IWMPCore> core_;
+    sv::ComPtr<IWMPControls> controls_;
+    sv::ComPtr<IConnectionPoint> connectionPoint_;
+    DWORD adviseCookie_ = 0;
+    std::unique_ptr<sv::CSVPluginWindow> window_;
+    sv::UniqueMenu menu_;
+    HWND hostWindow_ = nullptr;  // the host window this object subclassed
+};
+
+namespace sv {
+
+// Reads a player version text: the part before the first "." as a decimal number; a text that
+// does not start with digits counts as 0.
+long PlayerMajorVersion(const wchar_t* versionText);
+
+// Gives a subclassed host window its previous procedure back when the plug-in's procedure is still
+// the current one; false (nothing changed) otherwise.
+bool GiveBackHostWindow(HWND hostWindow);
+
+}  // namespace sv

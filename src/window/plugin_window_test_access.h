@@ -1,0 +1,20 @@
+// For tests that run the plug-in's code in their own process: the main window's private state
+// they read, and the one system query they replace. Nothing in the plug-in includes this.
+#pragma once
+#include "window/plugin_window.h"
+
+namespace sv {
+
+struct PluginWindowTestAccess {
+    // Replies that were dropped because a later lookup had started (or none was wanted).
+    static long StaleReplies(const CSVPluginWindow& window) { return window.staleReplies_; }
+    // Replies that the window's lookups deleted instead of delivering (closed or queued at destruction).
+    static long DiscardedReplies(const CSVPluginWindow& window) { return window.fetcher_.DiscardedReplies(); }
+    static bool Dragging(const CSVPluginWindow& window) { return window.dragging_; }
+
+    // Whether WM_CREATE finds an Internet connection; null restores the system's answer.
+    using ConnectedStateQuery = bool (*)();
+    static void SetConnectedStateQuery(ConnectedStateQuery query) { CSVPluginWindow::connectedStateQuery_ = query; }
+};
+
+}  // namespace sv
