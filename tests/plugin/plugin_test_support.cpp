@@ -1,0 +1,134 @@
+#include "plugin_test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace plugintest {
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        PumpPending();
+        if (done()) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return done();
+        // Wakes for any message, or after a short while to look at state other threads change.
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 20)),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+void PumpPending() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+std::wstring StandinHost() {
+    const char* value = std::getenv("SONAVIRE_STANDIN");
+    std::wstring host;
+    for (const char* c = value ? value : ""; *c; ++c) host.push_back(static_cast<wchar_t>(*c));
+    return host;
+}
+
+StandinKeyScope::StandinKeyScope() {
+    SetText(L"Lyrics Host", StandinHost());
+    SetText(L"Community Host", StandinHost());
+}
+
+std::vector<HWND> ChildrenInZOrder(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[256] = {};
+    GetClassNameW(hwnd, name, 256);
+    return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+RECT RectInParent(HWND hwnd) {
+    RECT rect{};
+    GetWindowRect(hwnd, &rect);
+    MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+PluginWindows PluginWindows::In(HWND hostWindow) {
+    PluginWindows windows;
+    for (HWND child : ChildrenInZOrder(hostWindow)) {
+        if (ClassOf(child) == L"SVPluginWindow") windows.main = child;
+    }
+    if (!windows.main) return windows;
+    // Whether a new sibling goes to the top or the bottom of the z-order differs between systems:
+    // the status line, made first, tells which end the creation order starts at.
+    std::vector<HWND> panes = ChildrenInZOrder(windows.main);
+    if (!panes.empty() && ClassOf(panes.back()) == L"SVPluginStatus") std::reverse(panes.begin(), panes.end());
+    windows.panes = panes;
+    if (panes.size() == 6) {
+        windows.statusLine = panes[0];
+        windows.actionBar = panes[1];
+        windows.browse = panes[2];
+        windows.advert = panes[3];
+        windows.logo = panes[4];
+        windows.lyrics = panes[5];
+    }
+    return windows;
+}
+
+std::wstring ResourceText(HMODULE module, UINT id) {
+    wchar_t text[512] = {};
+    LoadStringW(module, id, text, 512);
+    return text;
+}
+
+namespace {
+DialogDismisser* g_dismisser = nullptr;
+}
+
+DialogDismisser::DialogDismisser(int recordedControlId) : controlId_(recordedControlId) {
+    g_dismisser = this;
+    hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, &DialogDismisser::Hook, nullptr, GetCurrentThreadId());
+}
+
+DialogDismisser::~DialogDismisser() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    g_dismisser = nullptr;
+}
+
+LRESULT CALLBACK DialogDismisser::Hook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call && call->message == WM_INITDIALOG && g_dismisser) {
+        Seen seen;
+        seen.caption = TextOf(call->hwnd);
+        if (HWND control = GetDlgItem(call->hwnd, g_dismisser->controlId_)) seen.controlText = TextOf(control);
+        g_dismisser->seen_.push_back(seen);
+        // Answered from the dialog's own modal loop, as a press of Escape would be.
+        PostMessageW(call->hwnd, WM_COMMAND, IDCANCEL, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void DeleteCacheFiles() {
+    const std::wstring folder = L"C:\\Program Files\\Sonavire\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*.xml").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace plugintest

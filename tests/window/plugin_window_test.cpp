@@ -1,0 +1,472 @@
+// The main plug-in window with the plug-in object, both built into this test from the same code as
+// Sonavire.dll, inside the stand-in player and against the stand-in service. These tests read what
+// only the process itself can see: the status triple, the shown and request documents, the pages
+// the browse panes were sent to and the calls made on the video page's script.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "call_log.h"
+#include "lyrics/lyrics_document.h"
+#include "module/com_ptr.h"
+#include "module/module_lock.h"
+#include "module/utf.h"
+#include "player_engine.h"
+#include "player_window.h"
+#include "plugin/settings.h"
+#include "plugin/sonavire.h"
+#include "plugin_test_support.h"
+#include "standin_client.h"
+#include "web/page_document.h"
+#include "web/page_script.h"
+#include "window/plugin_window.h"
+#include "window/plugin_window_test_access.h"
+
+namespace {
+
+using namespace plugintest;
+using sv::ComPtr;
+using sv::CSVPluginWindow;
+using sv::LyricsDocument;
+using sv::PluginWindowTestAccess;
+using sv::standin::LogKind;
+using sv::standin::PlayerEngine;
+using sv::standin::PlayerWindow;
+using sv::standin::Track;
+
+constexpr char kFetchPath[] = "/sonavire/services/getLyricXML_2";
+constexpr char kVersionPath[] = "/sonavire/services/getLyricVerXML.php";
+
+// What the video page's script was asked, and what its "getCurrentTime" answers.
+struct PageRecord {
+    std::vector<std::wstring> calls;  // "name(arg,arg)"
+    sv::UniqueVariant currentTime;
+    bool answers = true;
+};
+
+class RecordingPageScript final : public sv::PageScript {
+public:
+    explicit RecordingPageScript(std::shared_ptr<PageRecord> record) : record_(std::move(record)) {}
+    bool CallFunction(std::wstring_view name, const std::vector<std::wstring>& arguments, VARIANT* result) override {
+        std::wstring call(name);
+        call += L"(";
+        for (size_t i = 0; i < arguments.size(); ++i) call += (i ? L"," : L"") + arguments[i];
+        record_->calls.push_back(call + L")");
+        if (result) {
+            VariantClear(result);
+            if (name == L"getCurrentTime") VariantCopy(result, record_->currentTime.get());
+        }
+        return record_->answers;
+    }
+
+private:
+    std::shared_ptr<PageRecord> record_;
+};
+
+std::unique_ptr<LyricsDocument> MakeDocument(int32_t status, int lines, int32_t sourceKind = sv::kSourcePlayer) {
+    auto document = std::make_unique<LyricsDocument>();
+    document->SetArtist(u"Blue Harbour");
+    document->SetTitle(u"Night Train");
+    document->sourceKind = sourceKind;
+    for (int i = 0; i < lines; ++i) {
+        document->AddLine(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"");
+    }
+    document->status = status;
+    return document;
+}
+
+class PluginWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, sv::ModuleLockCount());
+        key_ = std::make_unique<StandinKeyScope>();
+        service_.ClearRequests();
+        service_.ResetBehaviours();
+        MakeCacheFolder();
+        sv::PageDocument().Reset();
+        engine_ = std::make_unique<PlayerEngine>([this] { return clock_; });
+        engine_->SetPlaylist({Track::Audio(L"Blue Harbour", L"Night Train", L"First Light", 40.0),
+                              Track::Audio(L"Traditional", L"Amazing Grace", L"", 30.0)});
+        player_ = std::make_unique<PlayerWindow>(GetModuleHandleW(nullptr), *engine_);
+        RECT frame{40, 40, 840, 640};
+        ASSERT_TRUE(player_->Create(&frame, true));
+    }
+
+    void TearDown() override {
+        plugin_.reset();
+        player_.reset();
+        engine_.reset();
+        PluginWindowTestAccess::SetConnectedStateQuery(nullptr);
+        // Lookups still running end on their own.
+        EXPECT_TRUE(PumpUntil([] { return sv::ModuleLockCount() == 0; }, 15000));
+        sv::OverrideCacheFolder(nullptr);
+        RemoveCacheFolder();
+        service_.ResetBehaviours();
+        key_.reset();
+    }
+
+    void LoadPlugin() {
+        ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void()));
+        ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
+        ASSERT_NE(nullptr, Object().Window());
+    }
+    CSonavire& Object() { return *static_cast<CSonavire*>(plugin_.get()); }
+    CSVPluginWindow& Window() { return *Object().Window(); }
+    IWMPEvents& Events() { return Object(); }
+    const sv::StatusTriple& Status() { return *Window().Status(); }
+    std::wstring StatusLineText() { return TextOf(Window().StatusLine().Hwnd()); }
+    std::vector<std::string> Calls() const { return engine_->Log().Texts(LogKind::Call); }
+    void Deliver() {
+        engine_->DeliverPendingEvents();
+        PumpPending();
+    }
+    std::shared_ptr<PageRecord> RecordPageCalls() {
+        auto record = std::make_shared<PageRecord>();
+        Window().BrowsePane().SetPageScript(std::make_unique<RecordingPageScript>(record));
+        return record;
+    }
+    bool WaitForShown(const std::u16string& title, int32_t sourceKind) {
+        return PumpUntil([&] {
+            const LyricsDocument* shown = Window().ShownDocument();
+            return shown && shown->Title() == title && shown->sourceKind == sourceKind;
+        });
+    }
+    // The video page reports a track, as its "OnYouTubePlayOpen" does.
+    void PageOpens(const char16_t* artist, const char16_t* title) {
+        LyricsDocument& page = sv::PageDocument();
+        page.SetArtist(artist);
+        page.SetTitle(title);
+        page.SetAlbum(u"");
+        page.SetVideoId(u"vid42");
+        page.sourceKind = sv::kSourceVideoPage;
+        page.status = sv::kStatusNotFound;
+        Events().OpenStateChange(113);
+    }
+    std::wstring Text(UINT id) { return ResourceText(GetModuleHandleW(nullptr), id); }
+
+    void MakeCacheFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        cacheFolder_ = std::wstring(temp) + L"sonavire-window-tests-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(cacheFolder_.c_str(), nullptr);
+        sv::OverrideCacheFolder(cacheFolder_.c_str());
+    }
+    void RemoveCacheFolder() {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((cacheFolder_ + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((cacheFolder_ + L"\\" + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(cacheFolder_.c_str());
+    }
+
+    standin::Client service_ = standin::Client::FromEnvironment();
+    std::unique_ptr<StandinKeyScope> key_;
+    std::wstring cacheFolder_;
+    double clock_ = 100.0;
+    std::unique_ptr<PlayerEngine> engine_;
+    std::unique_ptr<PlayerWindow> player_;
+    ComPtr<IWMPPluginUI> plugin_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Documents and status.
+
+TEST_F(PluginWindowTest, TheStatusFollowsTheShownDocumentsCode) {
+    LoadPlugin();
+    const std::wstring noConnection = L"There is no internet connection. Ensure that your phone is correctly configured.";
+    const struct {
+        int32_t status;
+        int lines;
+        uint16_t textId;
+        bool linesShown;
+        std::wstring statusLine;
+    } cases[] = {
+        {500, 0, 500, false, L"Connection error"},
+        {501, 0, 501, false, noConnection},
+        {504, 0, 504, false, noConnection},
+        {505, 0, 505, false, noConnection},
+        {sv::kStatusTimed, 3, 200, true, L""},
+        {sv::kStatusNotFound, 0, 206, false, Text(206)},
+        {sv::kStatusMissingKeys, 0, 205, false, L"Missing artist or title info"},
+        {sv::kStatusFinal, 2, 207, true, L"The timing of the lyrics of this song is final"},
+        {sv::kStatusNone, 0, 200, false, L""},
+        {70000, 0, 200, false, L""},  // a code that cannot be a text id shows nothing
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(testing::Message() << "status " << item.status);
+        auto document = MakeDocument(item.status, item.lines);
+        const LyricsDocument* shown = document.get();
+        Window().SetDocument(std::move(document));
+        EXPECT_EQ(shown, Window().ShownDocument());
+        EXPECT_EQ(shown, Window().LyricsPane().Document());
+        EXPECT_EQ(item.textId, Status().statusTextId);
+        EXPECT_EQ(sv::STATUS_COLOUR, Status().statusColour);
+        EXPECT_EQ(item.linesShown, Status().linesShown);
+        EXPECT_EQ(item.statusLine, StatusLineText());
+    }
+    Window().SetDocument(nullptr);
+    EXPECT_EQ(nullptr, Window().LyricsPane().Document());
+    EXPECT_EQ(200, Status().statusTextId);
+    EXPECT_FALSE(Status().linesShown);
+}
+
+TEST_F(PluginWindowTest, UntimedLinesStartReSyncWhereTheTrackIs) {
+    LoadPlugin();
+    engine_->Log().Clear();
+    auto document = MakeDocument(sv::kStatusUntimed, 4);
+    LyricsDocument* shown = document.get();
+    Window().SetDocument(std::move(document));
+    EXPECT_TRUE(shown->resyncing);
+    EXPECT_FALSE(shown->manualScroll);
+    EXPECT_EQ(201, Status().statusTextId);
+    EXPECT_EQ(L"Click lyrics to advance line", StatusLineText());
+    EXPECT_EQ(std::vector<std::string>{"controls.play"}, Calls()) << "played, never rewound";
+
+    // Untimed but without lines: nothing to re-time, and the status stays as it was.
+    Window().SetStatus(sv::STATUS_COLOUR, 212);
+    engine_->Log().Clear();
+    auto empty = MakeDocument(sv::kStatusUntimed, 0);
+    LyricsDocument* emptyShown = empty.get();
+    Window().SetDocument(std::move(empty));
+    EXPECT_FALSE(emptyShown->resyncing);
+    EXPECT_EQ(212, Status().statusTextId);
+    EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(PluginWindowTest, ReSyncWithRestartRewindsThePlayerAndStopResyncClearsTheStatus) {
+    LoadPlugin();
+    auto document = MakeDocument(sv::kStatusTimed, 5);
+    LyricsDocument* shown = document.get();
+    Window().SetDocument(std::move(document));
+    engine_->Log().Clear();
+    Window().StartResync(true);
+    EXPECT_EQ((std::vector<std::string>{"controls.put_currentPosition(0)", "controls.play"}), Calls());
+    EXPECT_TRUE(shown->resyncing);
+    EXPECT_EQ(201, Status().statusTextId);
+    EXPECT_EQ(0, Window().LyricsPane().CurrentLine());
+
+    engine_->Log().Clear();
+    Window().StartResync(true);
+    EXPECT_TRUE(Calls().empty()) << "already re-syncing";
+
+    Window().StopResync();
+    EXPECT_FALSE(shown->resyncing);
+    EXPECT_EQ(200, Status().statusTextId);
+
+    // A document from the video page seeks the page instead of the player.
+    auto record = RecordPageCalls();
+    Window().SetDocument(MakeDocument(sv::kStatusTimed, 5, sv::kSourceVideoPage));
+    engine_->Log().Clear();
+    record->calls.clear();
+    Window().StartResync(true);
+    EXPECT_TRUE(Calls().empty());
+    EXPECT_EQ(std::vector<std::wstring>{L"seekTo(0)"}, record->calls);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lookups.
+
+TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
+    std::vector<Track> tracks;
+    const Track songs[] = {Track::Audio(L"Traditional", L"Auld Lang Syne", L"", 30.0),
+                           Track::Audio(L"Traditional", L"Amazing Grace", L"", 30.0),
+                           Track::Audio(L"Nobody Known", L"No Such Song", L"", 30.0),
+                           Track::Audio(L"The Escapes", L"Rock & Roll", L"", 30.0)};
+    for (int i = 0; i < 19; ++i) tracks.push_back(songs[i % 4]);
+    tracks.push_back(Track::Audio(L"Blue Harbour", L"Night Train", L"First Light", 40.0));
+    engine_->SetPlaylist(tracks);
+    LoadPlugin();
+    // Every answer comes late, long after the next track has opened.
+    service_.SetBehaviour(kFetchPath, "delay", 400);
+    service_.SetBehaviour(kVersionPath, "delay", 400);
+
+    for (int i = 0; i < 20; ++i) {
+        engine_->Open(i, true);
+        engine_->DeliverPendingEvents();
+    }
+    EXPECT_EQ(L"Loading lyrics... Please wait", StatusLineText());
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const LyricsDocument* shown = Window().ShownDocument();
+            return PluginWindowTestAccess::StaleReplies(Window()) == 19 && shown && shown->Title() == u"Night Train";
+        },
+        30000))
+        << "stale replies: " << PluginWindowTestAccess::StaleReplies(Window());
+    const LyricsDocument* shown = Window().ShownDocument();
+    EXPECT_EQ(sv::kStatusTimed, shown->status);
+    EXPECT_EQ(44, shown->LineCount());
+    EXPECT_EQ(L"", StatusLineText());
+}
+
+TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
+    LoadPlugin();
+    service_.SetBehaviour(kFetchPath, "delay", 500);
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_EQ(1u, service_.WaitForRequests(kFetchPath, 1).size());
+    // The page reports a video without a title: nothing is looked up, and the player's answer
+    // that is still on its way must not appear.
+    PageOpens(u"Someone", u"");
+    EXPECT_EQ(sv::kStatusMissingKeys, Window().RequestDocument().status);
+    ASSERT_TRUE(PumpUntil([&] { return PluginWindowTestAccess::StaleReplies(Window()) == 1; }));
+    EXPECT_EQ(nullptr, Window().ShownDocument());
+}
+
+TEST_F(PluginWindowTest, RepliesStillQueuedWhenTheWindowGoesAreFreed) {
+    // The item is open before the plug-in comes: Create's replayed open starts the lookup.
+    engine_->Open(0, true);
+    LoadPlugin();
+    const HWND main = Window().Hwnd();
+    MSG queued;
+    // The reply is posted by the worker; nothing here dispatches it.
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!PeekMessageW(&queued, main, sv::WM_SV_LYRICS_READY, sv::WM_SV_LYRICS_READY, PM_NOREMOVE | PM_NOYIELD) &&
+           GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_POSTMESSAGE, 0);
+    }
+    ASSERT_EQ(sv::WM_SV_LYRICS_READY, queued.message);
+    Window().Destroy();
+    EXPECT_EQ(1, PluginWindowTestAccess::DiscardedReplies(Window()));
+    EXPECT_FALSE(PeekMessageW(&queued, main, sv::WM_SV_LYRICS_READY, sv::WM_SV_LYRICS_READY, PM_NOREMOVE));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The video page and the player.
+
+TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
+    engine_->Open(0, true);
+    Deliver();
+    LoadPlugin();
+    auto page = RecordPageCalls();
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+
+    // The page opens a video: the player stops; the page is not told about its own event.
+    engine_->Log().Clear();
+    page->calls.clear();
+    PageOpens(u"Traditional", u"Amazing Grace");
+    EXPECT_EQ(std::vector<std::string>{"controls.stop"}, Calls());
+    EXPECT_TRUE(page->calls.empty());
+    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::kSourceVideoPage));
+    const auto fetches = service_.Requests(kFetchPath);
+    ASSERT_FALSE(fetches.empty());
+    EXPECT_EQ("youtube", fetches.back().Query("vidSrc"));
+    EXPECT_EQ("vid42", fetches.back().Query("videoId"));
+
+    // The page's own play states are not echoed back to it; positions come from the page.
+    page->calls.clear();
+    Events().PlayStateChange(103);
+    Events().PlayStateChange(102);
+    EXPECT_EQ(std::vector<std::wstring>{L"getCurrentTime()"}, page->calls);
+    page->calls.clear();
+    Events().PositionChange(0.0, 0.0);
+    EXPECT_EQ(std::vector<std::wstring>{L"getCurrentTime()"}, page->calls);
+
+    // The player opens an item while the video's lyrics show: the page is stopped first.
+    page->calls.clear();
+    Events().OpenStateChange(13);
+    ASSERT_GE(page->calls.size(), 2u);
+    EXPECT_EQ(L"stop()", page->calls[0]);
+    EXPECT_EQ(L"OnMediaPlayerOpened(,Blue Harbour,Night Train)", page->calls[1]);
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+
+    // Playing in the player while the video's lyrics show looks the player's item up first.
+    PageOpens(u"Traditional", u"Amazing Grace");
+    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::kSourceVideoPage));
+    page->calls.clear();
+    engine_->Log().Clear();
+    const size_t requestsBefore = service_.Requests().size();
+    Events().PlayStateChange(3);
+    EXPECT_EQ((std::vector<std::wstring>{L"stop()", L"OnMediaPlayerOpened(,Blue Harbour,Night Train)",
+                                         L"OnMediaPlayerStarted()"}),
+              page->calls);
+    EXPECT_EQ("core.get_currentMedia", Calls().at(0));
+    // Night Train is cached by now: its lookup asks for the version.
+    const auto requests = service_.WaitForRequests("", static_cast<int>(requestsBefore) + 1);
+    ASSERT_EQ(requestsBefore + 1, requests.size());
+    EXPECT_EQ("Night Train", requests.back().Query("title"));
+    EXPECT_EQ(sv::kSourcePlayer, Window().RequestDocument().sourceKind);
+}
+
+TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
+    LoadPlugin();
+    auto page = RecordPageCalls();
+    EXPECT_EQ(0u, Object().GetPositionMs()) << "no document";
+
+    Window().SetDocument(MakeDocument(sv::kStatusTimed, 3, sv::kSourceVideoPage));
+    const struct {
+        VARTYPE type;
+        double number;
+        const wchar_t* text;
+        uint32_t expected;
+    } answers[] = {{VT_R8, 12.5, nullptr, 12500},     {VT_I4, 12, nullptr, 12000}, {VT_BSTR, 0, L"7.25", 7250},
+                   {VT_BSTR, 0, L"soon", 0},          {VT_EMPTY, 0, nullptr, 0},  {VT_R8, -3.0, nullptr, 0},
+                   {VT_R8, 1e300, nullptr, 0}};
+    for (const auto& answer : answers) {
+        VARIANT& value = *page->currentTime.put();
+        value.vt = answer.type;
+        if (answer.type == VT_R8) value.dblVal = answer.number;
+        if (answer.type == VT_I4) value.lVal = static_cast<LONG>(answer.number);
+        if (answer.type == VT_BSTR) value.bstrVal = SysAllocString(answer.text);
+        EXPECT_EQ(answer.expected, Object().GetPositionMs()) << "answer type " << answer.type;
+    }
+
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    clock_ += 2.5;
+    EXPECT_EQ(2500u, Object().GetPositionMs());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages.
+
+TEST_F(PluginWindowTest, TheFirstPagesComeFromTheSettingsOrAreOfflinePages) {
+    const std::wstring site = L"http://" + StandinHost();
+    LoadPlugin();
+    EXPECT_EQ(site + L"/wiki/wmp/", Window().BrowsePane().CurrentAddress());
+    EXPECT_EQ(site + L"/wiki/wmp/lyricsAd.php", Window().AdvertPane().CurrentAddress());
+    EXPECT_EQ(site + L"/wiki/wmp/", TextOf(Window().BrowsePane().Hwnd()));
+
+    key_->SetText(L"YouTube URL", L"http://video.example/theatre");
+    key_->SetText(L"Advert URL", L"http://ads.example/");
+    LoadPlugin();
+    EXPECT_EQ(L"http://video.example/theatre", Window().BrowsePane().CurrentAddress());
+    EXPECT_EQ(L"http://ads.example/", Window().AdvertPane().CurrentAddress());
+
+    PluginWindowTestAccess::SetConnectedStateQuery([] { return false; });
+    LoadPlugin();
+    EXPECT_EQ(L"C:\\Program Files\\Sonavire\\Offline\\OfflineSV.htm", Window().BrowsePane().CurrentAddress());
+    EXPECT_EQ(L"C:\\Program Files\\Sonavire\\Offline\\OfflineAD.htm", Window().AdvertPane().CurrentAddress());
+}
+
+TEST_F(PluginWindowTest, EditLyricsOpensTheEditorWithTheShownDocumentsQuery) {
+    LoadPlugin();
+    CSVPluginWindow& window = Window();
+    const int navigationsBefore = window.BrowsePane().NavigationCount();
+    SendMessageW(window.Hwnd(), WM_COMMAND, 107, 0);
+    EXPECT_EQ(navigationsBefore, window.BrowsePane().NavigationCount()) << "no document, no page";
+
+    auto document = MakeDocument(sv::kStatusNotFound, 0);
+    document->SetArtist(u"Los Faros");
+    document->SetTitle(u"Canci\u00f3n del Alba");
+    window.SetDocument(std::move(document));
+    SendMessageW(window.Hwnd(), WM_COMMAND, 107, 0);
+    const sv::PluginSettings& settings = sv::Settings();
+    const std::wstring expected = L"http://" + StandinHost() +
+                                  L"/wiki/wmp/editLyrics.php?lang=&artist=Los Faros&title=Canci%c3%b3n del Alba"
+                                  L"&album=&videoId=&vidSrc=&user=" +
+                                  std::wstring(settings.userName) + L"&device=1000&resolution=" +
+                                  std::to_wstring(settings.screenWidth) + L"x" + std::to_wstring(settings.screenHeight);
+    EXPECT_EQ(expected, window.BrowsePane().CurrentAddress());
+}
+
+}  // namespace
