@@ -1,5 +1,6 @@
 // Reading replies and cache files through the MSXML DOM, and writing cache files.
 #include "lyrics/lyrics_document.h"
+#include "lyrics/reply_dom.h"
 
 #include <msxml2.h>
 #include <shlwapi.h>
@@ -15,12 +16,6 @@
 namespace sv {
 namespace {
 
-// Published values; some of MinGW's symbols for these resolve to other classes.
-constexpr CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
 constexpr char16_t kProductCacheFolder[] = u"C:\\Program Files\\Sonavire";
 
 std::mutex& CacheFolderLock() {
@@ -32,38 +27,9 @@ std::u16string& CacheFolderOverride() {
     return folder;
 }
 
-UniqueBstr MakeBstr(const wchar_t* text) {
-    UniqueBstr bstr(text);
-    if (!bstr.get()) ThrowHr(E_OUTOFMEMORY);
-    return bstr;
-}
-
 std::u16string_view ViewOf(const UniqueBstr& bstr) { return AsU16View(bstr.c_str(), bstr.length()); }
 
-// A DOM for untrusted text: no document type definitions (so no entity expansion), nothing fetched
-// from outside, no validation, loads that finish before they return.
-HRESULT CreateReplyDom(ComPtr<IXMLDOMDocument>& dom) {
-    SV_RETURN_IF_FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                         kIidXmlDomDocument, dom.put_void()));
-    ComPtr<IXMLDOMDocument2> dom2;
-    // A DOM that cannot refuse a document type definition is not used at all.
-    SV_RETURN_IF_FAILED(dom2.QueryFrom(dom.get(), kIidXmlDomDocument2));
-    UniqueBstr prohibitDtd = MakeBstr(L"ProhibitDTD");
-    VARIANT on;
-    VariantInit(&on);
-    on.vt = VT_BOOL;
-    on.boolVal = VARIANT_TRUE;
-    SV_RETURN_IF_FAILED(dom2->setProperty(prohibitDtd.get(), on));
-    SV_RETURN_IF_FAILED(dom->put_resolveExternals(VARIANT_FALSE));
-    SV_RETURN_IF_FAILED(dom->put_validateOnParse(VARIANT_FALSE));
-    SV_RETURN_IF_FAILED(dom->put_async(VARIANT_FALSE));
-    return S_OK;
-}
 
-bool HasDocumentType(IXMLDOMDocument* dom) {
-    ComPtr<IXMLDOMDocumentType> doctype;
-    return SUCCEEDED(dom->get_doctype(doctype.put())) && doctype;
-}
 
 // For each name, the first element with exactly that tag name among the descendants of root, in
 // document order; found in one pre-order walk that ends once every name is found. (Asking the DOM
@@ -225,25 +191,9 @@ HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache) {
     try {
         ClearLines();
         if (!replyUtf8) return E_INVALIDARG;
-        std::u16string text = Utf16FromUtf8(replyUtf8);
-        // Refused as the DOM refuses text that is not well-formed: not every MSXML honours ProhibitDTD.
-        if (DeclaresDocumentType(text)) return S_FALSE;
-        // A UTF-8 byte-order mark is not part of the text the DOM gets.
-        const size_t start = !text.empty() && text[0] == u'\uFEFF' ? 1 : 0;
-        if (text.size() - start > 0x7FFFFFFF) return E_OUTOFMEMORY;
-        UniqueBstr xml(AsWide(text.c_str() + start), static_cast<UINT>(text.size() - start));
-        if (!xml.get()) return E_FAIL;
-        // The wide copy is no longer needed; large replies should not sit in memory twice.
-        std::u16string().swap(text);
-
         ComPtr<IXMLDOMDocument> dom;
-        SV_RETURN_IF_FAILED(CreateReplyDom(dom));
-        VARIANT_BOOL wellFormed = VARIANT_FALSE;
-        HRESULT hr = dom->loadXML(xml.get(), &wellFormed);
-        if (FAILED(hr)) return hr;
-        if (wellFormed != VARIANT_TRUE) return hr == S_OK ? S_FALSE : hr;
-        xml.reset();
-        if (HasDocumentType(dom.get())) return S_FALSE;
+        const HRESULT loaded = LoadReplyXml(replyUtf8, dom);
+        if (loaded != S_OK) return loaded;
 
         const HRESULT parsed = ParseDom(dom.get());
         if (saveToCache) {

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "lyrics/lyrics_document.h"
-#include "lyrics/lyrics_text.h"
+#include "lyrics/reply_dom.h"
 #include "module/com_ptr.h"
 #include "module/hresult.h"
 #include "module/utf.h"
@@ -15,37 +15,6 @@
 
 namespace sv {
 namespace {
-
-// Published values; some of MinGW's symbols for these resolve to other classes.
-constexpr CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-constexpr IID kIidXmlDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
-UniqueBstr MakeBstr(const wchar_t* text) {
-    UniqueBstr bstr(text);
-    if (!bstr.get()) ThrowHr(E_OUTOFMEMORY);
-    return bstr;
-}
-
-// The reply is untrusted: no document type definitions (so no entity expansion), nothing fetched
-// from outside, loads that finish before they return.
-HRESULT CreateReplyDom(ComPtr<IXMLDOMDocument>& dom) {
-    SV_RETURN_IF_FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                         kIidXmlDomDocument, dom.put_void()));
-    ComPtr<IXMLDOMDocument2> dom2;
-    SV_RETURN_IF_FAILED(dom2.QueryFrom(dom.get(), kIidXmlDomDocument2));
-    UniqueBstr prohibitDtd = MakeBstr(L"ProhibitDTD");
-    VARIANT on;
-    VariantInit(&on);
-    on.vt = VT_BOOL;
-    on.boolVal = VARIANT_TRUE;
-    SV_RETURN_IF_FAILED(dom2->setProperty(prohibitDtd.get(), on));
-    SV_RETURN_IF_FAILED(dom->put_resolveExternals(VARIANT_FALSE));
-    SV_RETURN_IF_FAILED(dom->put_validateOnParse(VARIANT_FALSE));
-    SV_RETURN_IF_FAILED(dom->put_async(VARIANT_FALSE));
-    return S_OK;
-}
 
 std::u16string TextOf(const wchar_t* text, UINT length) { return std::u16string(AsU16View(text, length)); }
 
@@ -94,21 +63,9 @@ HRESULT LoadLanguagesReply(LanguageList& list, const char* replyUtf8, bool& load
     loaded = false;
     if (!replyUtf8) return E_INVALIDARG;
     try {
-        std::u16string text = Utf16FromUtf8(replyUtf8);
-        if (DeclaresDocumentType(text)) return S_FALSE;
-        // A UTF-8 byte-order mark is not part of the text the DOM gets.
-        const size_t start = !text.empty() && text[0] == u'\uFEFF' ? 1 : 0;
-        if (text.size() - start > 0x7FFFFFFF) return E_OUTOFMEMORY;
-        UniqueBstr xml(AsWide(text.c_str() + start), static_cast<UINT>(text.size() - start));
-        if (!xml.get()) return E_OUTOFMEMORY;
-        std::u16string().swap(text);
-
         ComPtr<IXMLDOMDocument> dom;
-        SV_RETURN_IF_FAILED(CreateReplyDom(dom));
-        VARIANT_BOOL wellFormed = VARIANT_FALSE;
-        HRESULT hr = dom->loadXML(xml.get(), &wellFormed);
-        if (FAILED(hr)) return hr;
-        if (wellFormed != VARIANT_TRUE) return S_FALSE;
+        const HRESULT hr = LoadReplyXml(replyUtf8, dom);
+        if (hr != S_OK) return hr;
         loaded = true;
         return AddLanguagesOf(dom.get(), list);
     } catch (...) {
