@@ -201,9 +201,8 @@ TEST_F(PluginObjectTest, CreateShowsTheNoticeAndFailsForOlderOrUnreadableVersion
         plugin_.reset();
     }
     EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "refused objects leave nothing behind";
-}
 
-TEST_F(PluginObjectTest, CreateFailsQuietlyWhenTheVersionCannotBeRead) {
+    // A version that cannot be read fails without a notice.
     DialogDismisser notices(107);
     engine_->SetVersionInfoFailure(E_FAIL);
     EXPECT_EQ(E_FAIL, LoadPlugin());

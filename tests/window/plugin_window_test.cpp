@@ -369,6 +369,15 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
     page->calls.clear();
     Events().PositionChange(0.0, 0.0);
     EXPECT_EQ(std::vector<std::wstring>{L"getCurrentTime()"}, page->calls);
+    page->calls.clear();
+    Events().PlayStateChange(110);
+    EXPECT_FALSE(Window().LyricsPane().ShowLyrics());
+    Events().PlayStateChange(109);
+    EXPECT_TRUE(Window().LyricsPane().ShowLyrics());
+    Events().PlayStateChange(101);
+    Events().PlayStateChange(108);
+    EXPECT_TRUE(page->calls.empty());
+    EXPECT_EQ(sv::PlaybackMode::Stopped, Window().LyricsPane().Mode());
 
     // The player opens an item while the video's lyrics show: the page is stopped first.
     page->calls.clear();
