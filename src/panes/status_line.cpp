@@ -9,12 +9,7 @@ CSVPluginStatus::CSVPluginStatus(const LyricsPaneHost* host) : host_(host) {}
 CSVPluginStatus::~CSVPluginStatus() { Destroy(); }
 
 bool CSVPluginStatus::RegisterPaneClass(HINSTANCE instance) {
-    WindowClassInfo info;
-    info.name = kClassName;
-    info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
-    return RegisterWindowClass(instance, info);
+    return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
 bool CSVPluginStatus::Create(HINSTANCE instance, HWND parent, DWORD style) {

@@ -83,12 +83,7 @@ CSVPluginWindow::~CSVPluginWindow() {
 }
 
 bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
-    WindowClassInfo info;
-    info.name = kClassName;
-    info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
-    return WindowBase::RegisterWindowClass(instance, info);
+    return WindowBase::RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
 HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style) {

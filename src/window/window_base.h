@@ -25,6 +25,17 @@ struct WindowClassInfo {
     HICON icon = nullptr;
 };
 
+// The class the plug-in's panes and main window register under their own names: redrawn whole on
+// resize, double clicks, the window colour behind, the arrow cursor.
+inline WindowClassInfo PaneClassInfo(const wchar_t* name) {
+    WindowClassInfo info;
+    info.name = name;
+    info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    return info;
+}
+
 class WindowBase {
 public:
     // Map id of the last call an object receives: message WM_NCDESTROY, wParam 0, lParam 0, after
