@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "module/utf.h"
 #include "plugin/settings.h"
 
 namespace sv {
@@ -126,7 +127,12 @@ void CSVPluginLyrics::ApplyScrollBar(const ScrollBarSetting& setting) {
     ShowScrollBar(Hwnd(), SB_VERT, setting.visible ? TRUE : FALSE);
 }
 
-void CSVPluginLyrics::SetDocument(LyricsDocument* document) { Carry(follower_.SetDocument(document)); }
+void CSVPluginLyrics::SetDocument(LyricsDocument* document) {
+    // A new document may reuse the address of the one just freed: it still starts its own log.
+    lastLoggedDocument_ = nullptr;
+    lastLoggedLine_ = -1;
+    Carry(follower_.SetDocument(document));
+}
 
 void CSVPluginLyrics::SetManualScroll(bool on) {
     const ManualScrollChange change = follower_.SetManualScroll(on);
@@ -358,6 +364,11 @@ void CSVPluginLyrics::NoteLineShown() {
     const LyricsDocument* document = follower_.document();
     const int line = follower_.currentLine();
     if (document == lastLoggedDocument_ && line == lastLoggedLine_) return;
+    if (document != lastLoggedDocument_) {
+        // Names the song the following lines belong to.
+        std::fprintf(lineLog_.get(), "song %s - %s\n", Utf8FromUtf16(document->Artist()).c_str(),
+                     Utf8FromUtf16(document->Title()).c_str());
+    }
     lastLoggedDocument_ = document;
     lastLoggedLine_ = line;
     const LyricLine* shown = document->LineAt(line);

@@ -474,6 +474,8 @@ TEST(LyricsPaneLog, LineChangesGoToTheNamedLogFileOnly) {
         PaneFixture fixture(kWidth, kHeight, &host);
         SetEnvironmentVariableW(L"SONAVIRE_PANE_LOG", nullptr);
         auto document = MakeDocument(sv::kStatusTimed, {0, 1000, 2000});
+        document->SetArtist(u"Artist");
+        document->SetTitle(u"Song");
         fixture.pane().SetDocument(document.get());
         host.position = 1001;
         fixture.pane().OnPlay(1001);
@@ -490,6 +492,7 @@ TEST(LyricsPaneLog, LineChangesGoToTheNamedLogFileOnly) {
         std::fclose(log);
     }
     EXPECT_EQ(text,
+              "song Artist - Song\n"
               "line 0 time 0 shown at 0\n"
               "line 1 time 1000 shown at 1001\n"
               "line 2 time 2000 shown at 2003\n"
