@@ -14,20 +14,27 @@
 
 namespace sv::testing {
 
+// Starts Winsock and listens on a free loopback port; the caller closes the socket and calls
+// WSACleanup.
+inline SOCKET OpenLoopbackListener(int backlog, unsigned short& port) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(listener, backlog);
+    int length = sizeof(address);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 class LoopbackServer {
 public:
     LoopbackServer() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(listener_, 8);
-        int length = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = OpenLoopbackListener(8, port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~LoopbackServer() {

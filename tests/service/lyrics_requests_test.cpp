@@ -36,17 +36,7 @@ std::string ClosedPort() { return "127.0.0.1:" + std::to_string(ClosedLoopbackPo
 class OneAnswerServer {
 public:
     explicit OneAnswerServer(std::string body) : body_(std::move(body)) {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(listener_, 1);
-        int length = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = OpenLoopbackListener(1, port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~OneAnswerServer() {
