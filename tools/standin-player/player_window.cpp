@@ -253,7 +253,8 @@ void PlayerWindow::PaintStrip(HDC dc, const RECT& client) {
     if (const Track* track = engine_.CurrentTrack()) {
         wchar_t counter[32];
         wsprintfW(counter, L"%d/%d  ", engine_.CurrentIndex() + 1, static_cast<int>(engine_.Playlist().size()));
-        left = counter + track->Describe() + L"   " + Clock(engine_.Position()) + L" / " +
+        // A left-to-right mark after the names keeps the clock after a right-to-left title.
+        left = counter + track->Describe() + L"\u200E   " + Clock(engine_.Position()) + L" / " +
                Clock(track->lengthSeconds) + L"   " + PlayStateName(engine_.PlayState());
     } else {
         left = L"No item";
