@@ -2,12 +2,22 @@
 # The main job: Sonavire.dll registered in a Wine prefix of its own and loaded by the stand-in
 # player, which plays a short playlist (tools/demo/playlist.txt) against the stand-in lyrics
 # service and its sample library. Prints, as they happen, the player's record of its calls and
-# events and the plug-in window's status texts, then what the service was asked.
+# events and the plug-in window's status texts, then what the service was asked. Writes pictures
+# of the player window at the moments of tools/demo/moments.txt and a timeline of the lyrics
+# pane's line changes into $SONAVIRE_BUILD/demo-output (build/demo-output by default).
 # Runs inside Xvfb when no display is set; cleans up after itself and exits 0 when the run worked.
+# SONAVIRE_DEMO_KEEP_OPEN=1 with a real display: the player stays open after the playlist until
+# its window is closed, for a person to watch and click.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${SONAVIRE_BUILD:-$root/build}
 playlist=${SONAVIRE_DEMO_PLAYLIST:-$root/tools/demo/playlist.txt}
+moments=${SONAVIRE_DEMO_MOMENTS:-$root/tools/demo/moments.txt}
+keep_open=${SONAVIRE_DEMO_KEEP_OPEN:-0}
+# How long the service takes to answer the first track's lookup: long enough to photograph the
+# loading message.
+slow_ms=${SONAVIRE_DEMO_SLOW_MS:-3000}
+output=$build/demo-output
 clsid='{6A1D3E52-9B47-4C08-B2F1-5E0C8D7A3F14}'
 plugin_key="HKLM\\Software\\Microsoft\\MediaPlayer\\UIPlugins\\$clsid"
 
@@ -24,8 +34,9 @@ watcher=$build/win/tools/demo/sonavire-watch.exe
 dll=$build/win/src/module/Sonavire.dll
 
 work=$(mktemp -d /tmp/sonavire-demo.XXXXXX)
-server_pid= xvfb_pid= watcher_pid=
+server_pid= xvfb_pid= watcher_pid= slow_pid=
 cleanup() {
+  [ -n "$slow_pid" ] && kill "$slow_pid" 2>/dev/null
   [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   /usr/lib/wine/wineserver -k 2>/dev/null
@@ -35,6 +46,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+if [ "$keep_open" = 1 ] && [ -z "${DISPLAY:-}" ]; then
+  echo "demo: SONAVIRE_DEMO_KEEP_OPEN needs a display to watch; running to the end instead" >&2
+  keep_open=0
+fi
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 140 180); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
@@ -52,9 +67,27 @@ server_pid=$!
 for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 [ -s "$work/port" ] || { cat "$work/server.log" >&2; echo "demo: the stand-in service did not start" >&2; exit 1; }
 service="127.0.0.1:$(cat "$work/port")"
+port=${service#*:}
+
+# One request to the stand-in's control API; prints the body, fails unless the answer is 200.
+control() {
+  local method=$1 target=$2 status body
+  exec 4<>"/dev/tcp/127.0.0.1/$port"
+  printf '%s %s HTTP/1.0\r\nHost: %s\r\nContent-Length: 0\r\nConnection: close\r\n\r\n' \
+    "$method" "$target" "$service" >&4
+  IFS= read -r status <&4 || status=
+  body=$(sed '1,/^\r$/d' <&4)
+  exec 4<&-
+  case "$status" in "HTTP/1."?" 200"*) printf '%s' "$body" ;; *) echo "demo: $method $target: $status" >&2; return 1 ;; esac
+}
+lookup_path=/sonavire/services/getLyricXML_2
 
 # Registered as an installer registers it, then pointed at the stand-in (registration replaces
 # the key, so the hosts are written after it). Cached lyrics of earlier runs go.
+# Wine's Tahoma has no Hebrew letters (Windows' has): Hebrew comes from DejaVu Sans, linked to
+# Tahoma as Windows links fonts for scripts a face lacks.
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+  /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null
 "$wine" regsvr32 /s "$("$wine" winepath -w "$dll" 2>/dev/null)"
 "$wine" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "$service" /f >/dev/null
 "$wine" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "$service" /f >/dev/null
@@ -62,15 +95,50 @@ rm -f "$WINEPREFIX/drive_c/Program Files/Sonavire/"*.xml
 
 length=$(awk -F'\t' '!/^#/ && NF >= 5 { total += $5 } END { printf "%d", total }' "$playlist")
 quit_after=$((length + 4))
+
+# The pictures: each moment is a time after its track's start, and a track starts when the ones
+# before it have played their lengths.
+rm -rf "$output"
+mkdir -p "$output"
+snapshots=()
+while IFS=$'\t' read -r track offset name; do
+  [ -n "$name" ] || continue
+  start=$(awk -F'\t' -v want="$track" '!/^#/ && NF >= 5 { if (++n == want) { printf "%s", total; found = 1; exit }
+                                        total += $5 } END { if (!found) printf "none" }' "$playlist")
+  if [ "$start" = none ]; then echo "demo: no track $track for picture $name" >&2; continue; fi
+  at=$(awk -v s="$start" -v o="$offset" 'BEGIN { printf "%.3f", s + o }')
+  snapshots+=(--at "$at" "snapshot=$("$wine" winepath -w "$work/$name.bmp" 2>/dev/null)")
+done < <(grep -v '^#' "$moments")
+
+# The first track's lookup is answered slowly; once it has arrived, the service answers at once.
+control POST "/_control/behaviour?path=$lookup_path&mode=delay&ms=$slow_ms" >/dev/null
+( control GET "/_control/requests?path=$lookup_path&min=1&timeout-ms=60000" >/dev/null
+  control POST "/_control/behaviour?path=$lookup_path&mode=none" >/dev/null ) &
+slow_pid=$!
+
+# Each line the lyrics pane shows bright, with the playback position at that moment.
+export SONAVIRE_PANE_LOG
+SONAVIRE_PANE_LOG=$("$wine" winepath -w "$work/pane.log" 2>/dev/null)
+: >"$work/pane.log"
+
+quit=(--quit-after "$quit_after")
+watch_timeout=$((quit_after + 60))
+if [ "$keep_open" = 1 ]; then
+  quit=()
+  watch_timeout=86400
+  echo "demo: the player stays open after the playlist; close its window to end the demo"
+fi
 echo "demo: Sonavire in the stand-in player, service at $service, ${length} s of music"
 echo "demo: the player's record (call, event, host, player) and the plug-in window (status, page):"
 
-"$wine" "$watcher" --timeout $((quit_after + 60)) &
+"$wine" "$watcher" --timeout "$watch_timeout" &
 watcher_pid=$!
 "$wine" "$player" --playlist "$("$wine" winepath -w "$playlist" 2>/dev/null)" --play --log - \
-  --quit-after "$quit_after"
+  "${snapshots[@]}" "${quit[@]}"
 wait "$watcher_pid" || true
 watcher_pid=
+wait "$slow_pid" 2>/dev/null || true
+slow_pid=
 
 # What the service was asked, from its own record.
 echo "demo: the service's record:"
@@ -88,4 +156,39 @@ sed '1,/^\r$/d' <&3 | tr '\t' '\037' | while IFS=$'\037' read -r seq method path
   echo "$line"
 done
 exec 3<&-
+
+# Pictures as PNG.
+pictures=0
+for bmp in "$work"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  name=$(basename "$bmp" .bmp)
+  convert "$bmp" "$output/$name.png"
+  pictures=$((pictures + 1))
+done
+
+# The timeline: one line per line change. The first line of each song is shown when its lyrics
+# arrive, and a stop takes the pane back to the first line, neither when playback reaches a line:
+# both are listed, with a note, but left out of the sync figures.
+awk '
+  BEGIN { OFS = "\t"; print "# song", "line", "line time (ms)", "shown at (ms)", "difference (ms)", "note" }
+  /^song / { song = substr($0, 6); first = 1; next }
+  /^line / {
+    line = $2; time = $4; shown = $7; difference = shown - time
+    note = first ? "lyrics arrived" : (line < previous ? "back to the start" : "")
+    first = 0; previous = line
+    print song, line, time, shown, difference, note
+  }' "$work/pane.log" >"$output/timeline.txt"
+figures=$(awk -F'\t' '!/^#/ && $6 == "" { print $5 }' "$output/timeline.txt" | sort -n | awk '
+  { d[NR] = $1; if ($1 < 0) early++ }
+  END {
+    if (NR == 0) { print "no line changes"; exit }
+    median = NR % 2 ? d[(NR + 1) / 2] : (d[NR / 2] + d[NR / 2 + 1]) / 2
+    printf "%d line changes in step with playback: median difference %s ms, max %s ms, %d early\n",
+      NR, median, d[NR], early
+  }')
+echo "# $figures" >>"$output/timeline.txt"
+
+echo "demo: $pictures pictures and timeline.txt in $output"
+ls "$output"
+echo "demo: timeline: $figures"
 echo "demo: done"

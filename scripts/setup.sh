@@ -12,7 +12,7 @@ packages=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 fonts-wine
+  wine wine32:i386 wine64 fonts-wine fonts-dejavu-core
   xvfb xauth x11-utils
   libcpp-httplib-dev libsqlite3-dev
   googletest libgtest-dev
