@@ -50,15 +50,8 @@ if [ "$keep_open" = 1 ] && [ -z "${DISPLAY:-}" ]; then
   echo "demo: SONAVIRE_DEMO_KEEP_OPEN needs a display to watch; running to the end instead" >&2
   keep_open=0
 fi
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 140 180); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-  done
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY="$display"
-  for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-fi
+. "$root/scripts/xvfb.sh"
+start_xvfb 140 180
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
 "$server" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \

@@ -11,16 +11,8 @@ export SONAVIRE_WINEPREFIX="$build/wineprefix"
 
 "$root/scripts/ensure-wine-prefix.sh"
 
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 130); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-  done
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY="$display"
-  for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-fi
+. "$root/scripts/xvfb.sh"
+start_xvfb 90 130 || exit 1
 cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   WINEPREFIX="$SONAVIRE_WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null
