@@ -129,10 +129,9 @@ void LaunchWorker(FetchJob* job) noexcept {
     if (!StartWorker(FetchLyricsWorker, job)) AnswerWithoutWorker(job);
 }
 
-DWORD WINAPI LaunchFetchWorkers(LPVOID parameter) {
-    std::unique_ptr<LauncherJob> launcher(static_cast<LauncherJob*>(parameter));
-    const HMODULE pinnedModule = launcher->pinnedModule;
-    LyricsFetcher::Channel& channel = *launcher->channel;
+// Runs until the fetcher closes; every local is gone before the thread ends through EndWorker,
+// which does not return and so would skip their destructors.
+void RunLauncher(LyricsFetcher::Channel& channel) {
     std::deque<FetchJob*> dropped;
     for (;;) {
         FetchJob* job = nullptr;
@@ -156,6 +155,12 @@ DWORD WINAPI LaunchFetchWorkers(LPVOID parameter) {
         channel.discarded.fetch_add(1, std::memory_order_relaxed);
         channel.inFlight.fetch_sub(1, std::memory_order_release);
     }
+}
+
+DWORD WINAPI LaunchFetchWorkers(LPVOID parameter) {
+    std::unique_ptr<LauncherJob> launcher(static_cast<LauncherJob*>(parameter));
+    const HMODULE pinnedModule = launcher->pinnedModule;
+    RunLauncher(*launcher->channel);
     launcher.reset();
     EndWorker(pinnedModule, 0);
 }
