@@ -1,5 +1,7 @@
 #include "xml_reader.h"
 
+#include "text.h"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -52,20 +54,6 @@ private:
         if (at_ == start) Fail("name expected");
         return s_.substr(start, at_ - start);
     }
-    void AppendUtf8(std::string& out, unsigned long cp) {
-        if (cp < 0x80) out += static_cast<char>(cp);
-        else if (cp < 0x800) { out += static_cast<char>(0xC0 | (cp >> 6)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
-        else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
     // Reads character data up to (not including) stop, decoding references.
     std::string CharData(char stop) {
         std::string out;
@@ -81,8 +69,8 @@ private:
             else if (entity == "gt") out += '>';
             else if (entity == "quot") out += '"';
             else if (entity == "apos") out += '\'';
-            else if (entity.size() > 2 && entity[0] == '#' && entity[1] == 'x') AppendUtf8(out, strtoul(entity.c_str() + 2, nullptr, 16));
-            else if (entity.size() > 1 && entity[0] == '#') AppendUtf8(out, strtoul(entity.c_str() + 1, nullptr, 10));
+            else if (entity.size() > 2 && entity[0] == '#' && entity[1] == 'x') standin::AppendUtf8(out, strtoul(entity.c_str() + 2, nullptr, 16));
+            else if (entity.size() > 1 && entity[0] == '#') standin::AppendUtf8(out, strtoul(entity.c_str() + 1, nullptr, 10));
             else Fail("unknown entity &" + entity + ";");
             at_ = semi + 1;
         }

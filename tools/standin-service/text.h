@@ -1,6 +1,7 @@
 // Text helpers of the stand-in service: URL encoding as PHP decodes it, XML escaping, and the
 // loose matching of artist and title names.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,9 @@ namespace standin {
 using QueryPairs = std::vector<std::pair<std::string, std::string>>;
 
 // Every byte except A-Z a-z 0-9 - _ . ~ becomes %XX (upper-case hex).
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
+
 std::string PercentEncodeStrict(std::string_view bytes);
 // %XX becomes the byte; a '%' not followed by two hex digits stays as it is (as PHP's urldecode).
 std::string PercentDecode(std::string_view text, bool plusAsSpace);
