@@ -23,23 +23,13 @@ plugin_key="HKLM\\Software\\Microsoft\\MediaPlayer\\UIPlugins\\$clsid"
 
 "$root/scripts/build.sh"
 
-# The demo's own prefix: the tests' prefix is left alone.
-export SONAVIRE_WINEPREFIX="$build/demo-prefix"
-"$root/scripts/ensure-wine-prefix.sh"
-export WINEPREFIX="$SONAVIRE_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-wine=/usr/lib/wine/wine64
-server=$build/native/tools/standin-service/sonavire-standin
-player=$build/win/tools/standin-player/standin-player.exe
-watcher=$build/win/tools/demo/sonavire-watch.exe
-dll=$build/win/src/module/Sonavire.dll
-
 work=$(mktemp -d /tmp/sonavire-demo.XXXXXX)
-server_pid= xvfb_pid= watcher_pid= slow_pid=
+server_pid= xvfb_pid= watcher_pid= slow_pid= wine_server=
 cleanup() {
   [ -n "$slow_pid" ] && kill "$slow_pid" 2>/dev/null
   [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  /usr/lib/wine/wineserver -k 2>/dev/null
+  [ -n "$wine_server" ] && "$wine_server" -k 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
   return 0
@@ -50,8 +40,31 @@ if [ "$keep_open" = 1 ] && [ -z "${DISPLAY:-}" ]; then
   echo "demo: SONAVIRE_DEMO_KEEP_OPEN needs a display to watch; running to the end instead" >&2
   keep_open=0
 fi
+# The display first: a Wine session started without one cannot make windows for its later programs.
 . "$root/scripts/xvfb.sh"
 start_xvfb 140 180
+
+# The demo's own prefixes: the tests' prefixes are left alone. Users run the 32-bit plug-in in the
+# 32-bit player, so that pair runs wherever this machine runs 32-bit programs; the 64-bit pair
+# elsewhere.
+export SONAVIRE_WINEPREFIX="$build/demo-prefix" SONAVIRE_WINEPREFIX32="$build/demo-prefix32"
+if why=$("$root/scripts/probe-win32.sh"); then
+  arch=win32 tree=$build/win32
+  echo "demo: the 32-bit plug-in in the 32-bit stand-in player"
+else
+  arch=win64 tree=$build/win
+  echo "demo: the 64-bit plug-in in the 64-bit stand-in player (32-bit skipped: $why)"
+fi
+"$root/scripts/ensure-wine-prefix.sh" "$arch"
+. "$root/scripts/wine-env.sh"
+wine_env "$arch"
+export WINEDEBUG=-all
+wine=$wine_loader
+server=$build/native/tools/standin-service/sonavire-standin
+player=$tree/tools/standin-player/standin-player.exe
+watcher=$tree/tools/demo/sonavire-watch.exe
+dll=$tree/src/module/Sonavire.dll
+
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
 "$server" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \

@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Runs a Windows executable under Wine in the build tree's own prefix (made once, reused).
-# SONAVIRE_WINEPREFIX names the prefix; scripts/ensure-wine-prefix.sh creates it.
+# wine-run.sh [--arch win64|win32] PROGRAM [ARGS...]
+# Runs a Windows executable under Wine in the build tree's prefix of that width (made once,
+# reused): 64-bit programs under wine64 in a 64-bit prefix, 32-bit ones under Wine's 32-bit loader
+# in a 32-bit prefix of their own. win64 when no arch is given.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${SONAVIRE_WINEPREFIX:=$here/../build/wineprefix}"
-export WINEPREFIX="$SONAVIRE_WINEPREFIX"
-export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko installer dialogs: the prefix has neither, and nothing here needs them.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-export WINEARCH=win64
+arch=win64
+if [ "${1:-}" = --arch ]; then arch=$2; shift 2; fi
+. "$here/wine-env.sh"
+wine_env "$arch"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$here/ensure-wine-prefix.sh"
+  "$here/ensure-wine-prefix.sh" "$arch"
 fi
-# wine64 directly: this machine's kernel runs no 32-bit Linux programs, so Wine's 32-bit loader
-# cannot start; 64-bit Windows programs run under wine64.
-exec /usr/lib/wine/wine64 "$@"
+exec "$wine_loader" "$@"
