@@ -34,7 +34,10 @@ PaneActions LineFollower::SetDocument(LyricsDocument* document) {
 PaneActions LineFollower::CurrentLineFor(uint32_t positionMs, bool repaint) {
     PaneActions actions;
     if (!document_ || document_->manualScroll) return actions;
-    // Untimed lyrics move only by stamping.
+    // Untimed lyrics move only by stamping, and so do lyrics being re-timed: their lines not yet
+    // stamped hold 0 or their old times, which would make a late line current and leave the
+    // following clicks nothing to stamp.
+    if (document_->resyncing) return actions;
     if (document_->status != kStatusTimed && document_->status != kStatusRetimed) return actions;
 
     const double position = static_cast<double>(positionMs);
@@ -58,18 +61,23 @@ PaneActions LineFollower::NextLineDelay() {
     actions.stopLineTimer = true;
     actions.repaint = true;
     if (!document_ || document_->resyncing) return actions;
+    // The position first: reading it may reach the player or a page script, which may re-enter and
+    // replace the document; its lines are looked up only afterwards.
+    const uint32_t position = readPosition_();
+    if (!document_ || document_->resyncing) return actions;
     const LyricLine* current = document_->LineAt(currentLine_);
     const LyricLine* next = document_->LineAt(currentLine_ + 1);
     if (!current || !next) return actions;
 
-    const double delay = std::trunc(next->time - static_cast<double>(readPosition_()));
+    // Whole milliseconds until the next line's time, plus the margin that puts the position past it.
+    const double untilDue = std::floor(next->time - static_cast<double>(position));
     uint32_t period;
-    if (!(delay > 0))  // also a NaN
+    if (!(untilDue >= 0))  // overdue, or a NaN
         period = 1;
-    else if (delay >= static_cast<double>(kLongestLineTimerMs))
+    else if (untilDue >= static_cast<double>(kLongestLineTimerMs - kLineTimerMarginMs))
         period = kLongestLineTimerMs;
     else
-        period = static_cast<uint32_t>(delay);
+        period = static_cast<uint32_t>(untilDue) + kLineTimerMarginMs;
     actions.armLineTimer = true;
     actions.lineTimerMs = period;
     return actions;
@@ -121,7 +129,13 @@ PaneActions LineFollower::SetResyncing(bool on) {
     PaneActions actions;
     if (!document_) return actions;
     document_->resyncing = on;
-    actions.Then(CurrentLineFor(on ? 0 : readPosition_(), true));
+    if (on) {
+        // Stamping starts again from the first line; only clicks move it from here on.
+        currentLine_ = 0;
+        actions.stopLineTimer = true;
+    } else {
+        actions.Then(CurrentLineFor(readPosition_(), true));
+    }
     actions.repaint = true;
     return actions;
 }

@@ -39,6 +39,10 @@ struct ManualScrollChange {
 
 // Longest period a window timer takes (USER_TIMER_MAXIMUM).
 constexpr uint32_t kLongestLineTimerMs = 0x7FFFFFFF;
+// A line is current once the position is strictly past its time, so the line timer is armed for
+// one millisecond after that time: a timer for the time itself finds the line reached but not
+// passed, and its re-arm is raised to the system's 10 ms timer floor.
+constexpr uint32_t kLineTimerMarginMs = 1;
 
 class LineFollower {
 public:
@@ -59,7 +63,7 @@ public:
     // timed or re-timed lyrics outside manual scroll; while playing, schedules the next line.
     PaneActions CurrentLineFor(uint32_t positionMs, bool repaint);
     // Stops the line timer and, while a later line exists and re-sync is off, arms it for the
-    // moment that line is due (at least 1 ms); then repaints.
+    // moment that line is due plus kLineTimerMarginMs (1 ms when it is overdue); then repaints.
     PaneActions NextLineDelay();
     // A click during re-sync: the line after the current one starts now and becomes current.
     PaneActions StampNextLine(uint32_t positionMs);

@@ -361,7 +361,10 @@ void CSVPluginLyrics::DrawNotFoundView(HDC dc, const RECT& client) {
 
 void CSVPluginLyrics::NoteLineShown() {
     if (!lineLog_) return;
+    // The position first: reading it may re-enter and replace the document.
+    const uint32_t position = PositionNow();
     const LyricsDocument* document = follower_.document();
+    if (!document) return;
     const int line = follower_.currentLine();
     if (document == lastLoggedDocument_ && line == lastLoggedLine_) return;
     if (document != lastLoggedDocument_) {
@@ -374,7 +377,7 @@ void CSVPluginLyrics::NoteLineShown() {
     const LyricLine* shown = document->LineAt(line);
     if (!shown) return;
     std::fprintf(lineLog_.get(), "line %d time %.0f shown at %u\n", line, shown->time,
-                 static_cast<unsigned>(PositionNow()));
+                 static_cast<unsigned>(position));
     std::fflush(lineLog_.get());
 }
 

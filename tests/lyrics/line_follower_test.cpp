@@ -73,11 +73,11 @@ TEST_F(Follow, WhilePlayingTheTimerIsArmedForTheNextLine) {
     EXPECT_EQ(follower.currentLine(), 0);
     EXPECT_TRUE(a.stopLineTimer);
     EXPECT_TRUE(a.armLineTimer);
-    EXPECT_EQ(a.lineTimerMs, 1000u);
+    EXPECT_EQ(a.lineTimerMs, 1000u + kLineTimerMarginMs);
     EXPECT_TRUE(a.repaint);
 
     now = 11999;
-    EXPECT_EQ(follower.CurrentLineFor(now, false).lineTimerMs, 1u);
+    EXPECT_EQ(follower.CurrentLineFor(now, false).lineTimerMs, 1u + kLineTimerMarginMs);
     // The delay is measured from the position read now, not the one the line was chosen for:
     // after a new document (line 0 for position 0) the timer catches up at once.
     now = 15000;
@@ -87,7 +87,7 @@ TEST_F(Follow, WhilePlayingTheTimerIsArmedForTheNextLine) {
     EXPECT_EQ(a.lineTimerMs, 1u);
     a = follower.OnLineTimer();
     EXPECT_EQ(follower.currentLine(), 1);
-    EXPECT_EQ(a.lineTimerMs, 5000u);
+    EXPECT_EQ(a.lineTimerMs, 5000u + kLineTimerMarginMs);
     // At the last line there is nothing to wait for.
     now = 20001;
     a = follower.OnLineTimer();
@@ -96,11 +96,11 @@ TEST_F(Follow, WhilePlayingTheTimerIsArmedForTheNextLine) {
     EXPECT_FALSE(a.armLineTimer);
 }
 
-TEST_F(Follow, DueOrOverdueLinesGiveOneMillisecond) {
+TEST_F(Follow, DueLinesWaitForTheMarginAndOverdueOnesOneMillisecond) {
     Lines({0, 5000}, kStatusRetimed);
     follower.OnPlay(0);
-    now = 5000;  // current line 0, next due exactly now
-    EXPECT_EQ(follower.CurrentLineFor(now, false).lineTimerMs, 1u);
+    now = 5000;  // current line 0, next one reached but not yet passed
+    EXPECT_EQ(follower.CurrentLineFor(now, false).lineTimerMs, kLineTimerMarginMs);
 
     LyricsDocument backwards;  // the line after the current one lies in the past
     backwards.AddLine(u"a", u"");
@@ -205,8 +205,52 @@ TEST_F(Follow, ResyncStampsTheNextLineWithThePosition) {
     EXPECT_FALSE(doc.resyncing);
     EXPECT_EQ(follower.currentLine(), 1);
     EXPECT_TRUE(a.armLineTimer);
-    EXPECT_EQ(a.lineTimerMs, 600u);
+    EXPECT_EQ(a.lineTimerMs, 600u + kLineTimerMarginMs);
     EXPECT_EQ(doc.status, kStatusRetimed);
+}
+
+TEST_F(Follow, WhileResyncingOnlyClicksMoveTheCurrentLine) {
+    // Untimed lines hold 0 until stamped: following the position would jump to the last line.
+    Lines({0, 0, 0, 0, 0}, kStatusUntimed);
+    follower.SetResyncing(true);
+    follower.OnPlay(now = 1000);
+    follower.StampNextLine(2000);
+    ASSERT_EQ(doc.status, kStatusRetimed);
+    follower.OnPause();
+    follower.OnPlay(now = 3000);
+    EXPECT_EQ(follower.currentLine(), 1);
+    EXPECT_FALSE(follower.CurrentLineFor(2500, true).armLineTimer);  // a seek
+    EXPECT_EQ(follower.currentLine(), 1);
+    follower.StampNextLine(4000);
+    EXPECT_EQ(follower.currentLine(), 2);
+    EXPECT_EQ(doc.LineAt(2)->time, 4000.0);
+}
+
+TEST_F(Follow, ThePositionIsReadBeforeTheLinesAreLookedUp) {
+    // Reading the position may re-enter and replace the document (a page script, the player).
+    auto first = std::make_unique<LyricsDocument>();
+    LyricsDocument second;
+    for (LyricsDocument* d : {first.get(), &second}) {
+        for (double t : {0.0, 5000.0, 9000.0}) {
+            d->AddLine(u"line", u"");
+            d->LineAt(d->LineCount() - 1)->time = t;
+        }
+        d->status = kStatusTimed;
+    }
+    second.LineAt(1)->time = 7000;
+    LineFollower* self = nullptr;
+    LineFollower replacing([&]() -> uint32_t {
+        if (first) {
+            self->SetDocument(&second);
+            first.reset();
+        }
+        return 1000;
+    });
+    self = &replacing;
+    replacing.SetDocument(first.get());
+    const PaneActions a = replacing.OnPlay(1000);
+    EXPECT_EQ(replacing.document(), &second);
+    EXPECT_EQ(a.lineTimerMs, 6000u + kLineTimerMarginMs);  // the new document's next line
 }
 
 TEST_F(Follow, ResyncOfTimedLyricsRestartsAtLineZero) {

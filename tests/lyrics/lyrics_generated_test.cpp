@@ -194,7 +194,7 @@ TEST(Generated, CurrentLineIsTheLastLinePassedForRisingTimes) {
             const LyricLine* next = doc->LineAt(current + 1);
             ASSERT_EQ(actions.armLineTimer, next != nullptr);
             if (next) {
-                ASSERT_EQ(actions.lineTimerMs, std::max<uint32_t>(1, static_cast<uint32_t>(next->time - now)));
+                ASSERT_EQ(actions.lineTimerMs, static_cast<uint32_t>(next->time - now) + kLineTimerMarginMs);
             }
         }
     }
