@@ -18,18 +18,25 @@ std::u16string Resolution(const ServiceQuerySettings& settings) {
     return std::u16string(ascii.begin(), ascii.end());
 }
 
+// A media attribute may hold a NUL; the value ends there. Left in, it would end the whole URL
+// where WinINet reads it as a C string, and every parameter after it would be lost.
+std::u16string UpToNul(std::u16string text) {
+    text.resize(std::char_traits<char16_t>::length(text.c_str()));
+    return text;
+}
+
 QueryValues ValuesOf(const LyricsDocument* document, const ServiceQuerySettings& settings) {
     QueryValues values;
     if (document) {
-        values.language = document->Language();
-        values.artist = document->Artist();
-        values.title = document->Title();
-        values.album = document->Album();
-        values.videoId = document->VideoId();
+        values.language = UpToNul(document->Language());
+        values.artist = UpToNul(document->Artist());
+        values.title = UpToNul(document->Title());
+        values.album = UpToNul(document->Album());
+        values.videoId = UpToNul(document->VideoId());
         if (document->sourceKind == kSourceVideoPage) values.videoSource = kVideoSourceYouTube;
     }
-    values.user = settings.userName;
-    values.device = settings.deviceText;
+    values.user = UpToNul(settings.userName);
+    values.device = UpToNul(settings.deviceText);
     values.resolution = Resolution(settings);
     return values;
 }
@@ -68,9 +75,31 @@ std::string BuildServiceUrl(const LyricsDocument* document, const char* base, co
     return url;
 }
 
+namespace {
+
+// The community pages take their values as text, but the characters that would end a value or
+// the URL, or that the site decodes, are escaped as in the service's queries: "Rock & Roll" would
+// otherwise search for "Rock ".
+std::u16string EscapeCommunityValue(const std::u16string& value) {
+    static constexpr char16_t kHexDigits[] = u"0123456789abcdef";
+    std::u16string out;
+    out.reserve(value.size());
+    for (char16_t c : value) {
+        if (c == u'&' || c == u'#' || c == u'%' || c == u'+') {
+            out += u'%';
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::u16string BuildCommunityQuery(const LyricsDocument* document, const ServiceQuerySettings& settings) {
-    std::u16string query =
-        JoinQuery<std::u16string>(ValuesOf(document, settings), [](const std::u16string& value) { return value; });
+    std::u16string query = JoinQuery<std::u16string>(ValuesOf(document, settings), EscapeCommunityValue);
     if (query.size() > kCommunityQueryMaxLength) {
         size_t length = kCommunityQueryMaxLength;
         // A high surrogate left at the end would stand alone.

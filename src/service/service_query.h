@@ -21,6 +21,7 @@ struct ServiceQuerySettings {
 
 // "lang=..&artist=..&title=..&album=..&videoId=..&vidSrc=..&user=..&device=..&resolution=WxH":
 // all nine parameters, always, in this order, each value UTF-8 and escaped with EncodeQueryValue.
+// A value ends at its first NUL.
 // Without a document the six document values are empty. vidSrc is "youtube" for a document from
 // the video page, else empty.
 std::string BuildServiceQuery(const LyricsDocument* document, const ServiceQuerySettings& settings);
@@ -28,8 +29,8 @@ std::string BuildServiceQuery(const LyricsDocument* document, const ServiceQuery
 // base (which ends in "?") followed by the query above; a null base counts as empty.
 std::string BuildServiceUrl(const LyricsDocument* document, const char* base, const ServiceQuerySettings& settings);
 
-// The same nine parameters with the values inserted as they are (no escaping), for the community
-// pages that take a query. Cut to kCommunityQueryMaxLength units, never inside a surrogate pair.
+// The same nine parameters with the values inserted as text, only "&", "#", "%" and "+" escaped
+// (as "%26", "%23", "%25", "%2b"), for the community pages that take a query. Cut to kCommunityQueryMaxLength units, never inside a surrogate pair.
 inline constexpr size_t kCommunityQueryMaxLength = 1024;
 std::u16string BuildCommunityQuery(const LyricsDocument* document, const ServiceQuerySettings& settings);
 

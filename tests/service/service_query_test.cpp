@@ -68,11 +68,21 @@ TEST(ServiceQuery, VideoPageDocumentsNameTheirSource) {
               std::string::npos);
 }
 
-TEST(ServiceQuery, CommunityQueryIsUnescapedAndBounded) {
-    const LyricsDocument document = Song(u"The Escapes", u"Rock & Roll", u"Canci\u00f3n");
+TEST(ServiceQuery, ANulEndsItsOwnValueOnly) {
+    // Media attributes may hold a NUL; what follows it in the query must survive.
+    const LyricsDocument document = Song(std::u16string(u"Blue\0Harbour", 12), u"Night Train");
+    const std::string query = sv::BuildServiceQuery(&document, QuerySettings(u"anna"));
+    EXPECT_EQ(query, "lang=&artist=Blue&title=Night Train&album=&videoId=&vidSrc=&user=anna&device=1000"
+                     "&resolution=1280x1024");
+    EXPECT_EQ(query.find('\0'), std::string::npos);
+    EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings()).find(u"&title=Night Train&"), 17u);
+}
+
+TEST(ServiceQuery, CommunityQueryEscapesOnlyWhatWouldChangeItsMeaningAndIsBounded) {
+    const LyricsDocument document = Song(u"The Escapes", u"Rock & Roll #1 100% C+", u"Canci\u00f3n");
     EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings(u"anna")),
-              u"lang=&artist=The Escapes&title=Rock & Roll&album=Canci\u00f3n&videoId=&vidSrc=&user=anna"
-              u"&device=1000&resolution=1280x1024");
+              u"lang=&artist=The Escapes&title=Rock %26 Roll %231 100%25 C%2b&album=Canci\u00f3n&videoId=&vidSrc="
+              u"&user=anna&device=1000&resolution=1280x1024");
     EXPECT_EQ(sv::BuildCommunityQuery(nullptr, QuerySettings()),
               u"lang=&artist=&title=&album=&videoId=&vidSrc=&user=&device=1000&resolution=1280x1024");
 
