@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <new>
 #include <optional>
 #include <utility>
@@ -33,6 +34,9 @@ struct LyricsFetcher::Channel {
     bool closed = false;
     bool launcherRunning = false;
     std::deque<FetchJob*> pending;  // owned; waiting for the launcher
+    // Documents posted and not yet taken, by sequence number: only these may be adopted from a
+    // WM_SV_LYRICS_READY, so a message posted by anyone else never frees what its lParam names.
+    std::map<WPARAM, LyricsDocument*> posted;
     std::atomic<long> inFlight{0};  // queued or running fetches
     std::atomic<long> discarded{0};
 
@@ -45,13 +49,33 @@ struct LyricsFetcher::Channel {
     void Deliver(HWND window, WPARAM sequence, std::unique_ptr<LyricsDocument> document) noexcept {
         {
             ScopedSrwLock hold(lock);
-            if (!closed && PostMessageW(window, WM_SV_LYRICS_READY, sequence,
-                                        reinterpret_cast<LPARAM>(document.get()))) {
-                document.release();
-                return;
+            if (!closed && NotePosted(sequence, document.get())) {
+                if (PostMessageW(window, WM_SV_LYRICS_READY, sequence, reinterpret_cast<LPARAM>(document.get()))) {
+                    document.release();
+                    return;
+                }
+                posted.erase(sequence);
             }
         }
         discarded.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    // Under the lock.
+    bool NotePosted(WPARAM sequence, LyricsDocument* document) noexcept {
+        try {
+            posted[sequence] = document;
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    std::unique_ptr<LyricsDocument> Take(WPARAM sequence, LPARAM lParam) {
+        ScopedSrwLock hold(lock);
+        const auto found = posted.find(sequence);
+        if (found == posted.end() || reinterpret_cast<LPARAM>(found->second) != lParam) return nullptr;
+        std::unique_ptr<LyricsDocument> document(found->second);
+        posted.erase(found);
+        return document;
     }
 };
 
@@ -169,6 +193,7 @@ DWORD WINAPI LaunchFetchWorkers(LPVOID parameter) {
 
 LyricsFetcher::Channel::~Channel() {
     for (FetchJob* job : pending) delete job;
+    for (const auto& entry : posted) delete entry.second;
 }
 
 ServiceQuerySettings CaptureQuerySettings(const PluginSettings& settings) {
@@ -302,23 +327,33 @@ size_t LyricsFetcher::Close() {
     }
     WakeAllConditionVariable(&channel_->jobsWaiting);  // the launcher ends
     // Outside the lock: PeekMessage may run handlers of messages sent from other threads.
-    if (!window_) return 0;
-    const size_t discarded = DiscardQueuedLyricsReady(window_);
+    size_t discarded = window_ ? DiscardQueuedReplies(window_) : 0;
     window_ = nullptr;  // its handle may be reused once it is destroyed
+    // Whatever was posted and is no longer queued can never be taken now.
+    std::map<WPARAM, LyricsDocument*> undeliverable;
+    {
+        ScopedSrwLock hold(channel_->lock);
+        undeliverable.swap(channel_->posted);
+    }
+    for (const auto& entry : undeliverable) delete entry.second;
+    discarded += undeliverable.size();
     channel_->discarded.fetch_add(static_cast<long>(discarded), std::memory_order_relaxed);
     return discarded;
+}
+
+std::unique_ptr<LyricsDocument> LyricsFetcher::TakeReply(WPARAM sequence, LPARAM lParam) {
+    return channel_->Take(sequence, lParam);
 }
 
 long LyricsFetcher::DiscardedReplies() const { return channel_->discarded.load(std::memory_order_relaxed); }
 
 long LyricsFetcher::FetchesInFlight() const { return channel_->inFlight.load(std::memory_order_acquire); }
 
-size_t DiscardQueuedLyricsReady(HWND window) {
+size_t LyricsFetcher::DiscardQueuedReplies(HWND window) {
     size_t discarded = 0;
     MSG message;
     while (PeekMessageW(&message, window, WM_SV_LYRICS_READY, WM_SV_LYRICS_READY, PM_REMOVE | PM_NOYIELD)) {
-        TakeLyricsReady(message.lParam).reset();
-        ++discarded;
+        if (TakeReply(message.wParam, message.lParam)) ++discarded;
     }
     return discarded;
 }

@@ -79,10 +79,17 @@ public:
     // A reply to an earlier fetch than the newest one is stale.
     bool IsLatestFetch(WPARAM sequence) const { return sequence != 0 && sequence == latest_; }
 
+    // The document of a WM_SV_LYRICS_READY, when it is one this fetcher posted (its sequence
+    // number and its lParam both match); null for anything else, whose lParam is left alone.
+    std::unique_ptr<LyricsDocument> TakeReply(WPARAM sequence, LPARAM lParam);
+    // Removes the WM_SV_LYRICS_READY messages queued for window (on its thread) and deletes the
+    // documents this fetcher posted with them; returns how many there were.
+    size_t DiscardQueuedReplies(HWND window);
+
     // For the window's WM_DESTROY or WM_NCDESTROY, on its thread: from now on workers delete their
     // documents instead of posting them, fetches not yet started are dropped, the launcher ends,
-    // and the replies already queued are removed and deleted. Returns how many queued replies
-    // were deleted. Never waits for a thread.
+    // and the replies already posted are removed and deleted. Returns how many were deleted.
+    // Never waits for a thread.
     size_t Close();
 
     // Documents deleted instead of delivered (closed channel, or a window that no longer exists).
@@ -98,15 +105,6 @@ private:
     WPARAM nextSequence_ = 1;
     WPARAM latest_ = 0;
 };
-
-// Takes over the document of a WM_SV_LYRICS_READY message.
-inline std::unique_ptr<LyricsDocument> TakeLyricsReady(LPARAM lParam) {
-    return std::unique_ptr<LyricsDocument>(reinterpret_cast<LyricsDocument*>(lParam));
-}
-
-// Removes the WM_SV_LYRICS_READY messages queued for window (on its thread) and deletes their
-// documents; returns how many there were.
-size_t DiscardQueuedLyricsReady(HWND window);
 
 // What a save sends: the address with the shown document's query and its timed text as UTF-8
 // ending in one NUL byte. Taken on the user-interface thread.

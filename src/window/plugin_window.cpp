@@ -416,10 +416,13 @@ void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
     SetStatus(STATUS_COLOUR, textId);
     if (!Hwnd()) return;
     wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()));
+    // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
+    if (wantedFetch_ == 0) SetStatus(STATUS_COLOUR, IDS_CONNECTION_ERROR);
 }
 
 void CSVPluginWindow::OnLyricsReady(WPARAM sequence, LPARAM lParam) {
-    std::unique_ptr<LyricsDocument> document = TakeLyricsReady(lParam);
+    // Only a document one of this window's lookups posted is taken; anything else is not ours.
+    std::unique_ptr<LyricsDocument> document = fetcher_.TakeReply(sequence, lParam);
     if (!document) return;
     if (sequence == 0 || sequence != wantedFetch_) {
         // An answer for a track that is no longer current.

@@ -11,6 +11,8 @@ struct PluginWindowTestAccess {
     // Replies that the window's lookups deleted instead of delivering (closed or queued at destruction).
     static long DiscardedReplies(const CSVPluginWindow& window) { return window.fetcher_.DiscardedReplies(); }
     static bool Dragging(const CSVPluginWindow& window) { return window.dragging_; }
+    // Sequence number of the lookup whose reply is wanted; 0 when none is.
+    static WPARAM WantedFetch(const CSVPluginWindow& window) { return window.wantedFetch_; }
 
     // Whether WM_CREATE finds an Internet connection; null restores the system's answer.
     using ConnectedStateQuery = bool (*)();

@@ -404,15 +404,15 @@ TEST_F(LyricsRequests, ReplyForAWindowThatIsGoneIsDeleted) {
 }
 
 TEST_F(LyricsRequests, DiscardQueuedRepliesEmptiesOnlyThatWindow) {
-    ReplyWindow other;
     LyricsFetcher otherFetcher;
+    ReplyWindow other(otherFetcher);
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());
     otherFetcher.StartLyricsFetch(other.get(), Request("", ""), QuerySettings());
     ASSERT_TRUE(WaitForFetches(fetcher_));
     ASSERT_TRUE(WaitForFetches(otherFetcher));
-    EXPECT_EQ(DiscardQueuedLyricsReady(window_.get()), 2u);
-    EXPECT_EQ(DiscardQueuedLyricsReady(window_.get()), 0u);
+    EXPECT_EQ(fetcher_.DiscardQueuedReplies(window_.get()), 2u);
+    EXPECT_EQ(fetcher_.DiscardQueuedReplies(window_.get()), 0u);
     auto reply = other.Wait(0);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->document->status, kStatusMissingKeys);
@@ -490,13 +490,13 @@ TEST_F(LyricsRequests, DocumentsThatAreNotToBeSaved) {
     EXPECT_TRUE(client_.Requests().empty());
 }
 
-TEST_F(LyricsRequests, CommunityPagesCarryTheUnescapedQuery) {
+TEST_F(LyricsRequests, CommunityPagesCarryTheQueryAsText) {
     const HINSTANCE resources = GetModuleHandleW(nullptr);  // the test links the resources
     key_.SetText(kCommunityHostValue, L"wiki.local:81");
     LyricsDocument shown = Request("The Escapes", "Rock & Roll");
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_LYRICS_SEARCH, &shown, QuerySettings(u"anna")),
               L"http://wiki.local:81/wiki/community-winmo/community-lyricSearch.php?lang=&artist=The Escapes"
-              L"&title=Rock & Roll&album=&videoId=&vidSrc=&user=anna&device=1000&resolution=1280x1024");
+              L"&title=Rock %26 Roll&album=&videoId=&vidSrc=&user=anna&device=1000&resolution=1280x1024");
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_TOP_50, nullptr, QuerySettings()),
               L"http://wiki.local:81/wiki/community-winmo/community-top50.php?lang=&artist=&title=&album=&videoId="
               L"&vidSrc=&user=&device=1000&resolution=1280x1024");

@@ -53,7 +53,10 @@ struct LyricsReply {
 // A message-only window and the loop that waits for WM_SV_LYRICS_READY.
 class ReplyWindow {
 public:
-    ReplyWindow() { hwnd_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
+    // Takes the replies of fetcher.
+    explicit ReplyWindow(LyricsFetcher& fetcher) : fetcher_(fetcher) {
+        hwnd_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
     ~ReplyWindow() {
         Destroy();
     }
@@ -63,7 +66,7 @@ public:
     HWND get() const { return hwnd_; }
     void Destroy() {
         if (!hwnd_) return;
-        DiscardQueuedLyricsReady(hwnd_);
+        fetcher_.DiscardQueuedReplies(hwnd_);
         DestroyWindow(hwnd_);
         hwnd_ = nullptr;
     }
@@ -75,7 +78,7 @@ public:
             if (PeekMessageW(&message, hwnd_, WM_SV_LYRICS_READY, WM_SV_LYRICS_READY, PM_REMOVE)) {
                 LyricsReply reply;
                 reply.sequence = message.wParam;
-                reply.document = TakeLyricsReady(message.lParam);
+                reply.document = fetcher_.TakeReply(message.wParam, message.lParam);
                 return reply;
             }
             // Anything else in the queue is handled as a loop would.
@@ -100,6 +103,7 @@ public:
     }
 
 private:
+    LyricsFetcher& fetcher_;
     HWND hwnd_ = nullptr;
 };
 
@@ -193,8 +197,8 @@ protected:
     standin::Client client_ = standin::Client::FromEnvironment();
     std::wstring cacheFolder_;
     long baseline_ = 0;
-    ReplyWindow window_;
     LyricsFetcher fetcher_;
+    ReplyWindow window_{fetcher_};
     static inline int folderCount_ = 0;
 };
 

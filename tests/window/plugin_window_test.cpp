@@ -321,6 +321,23 @@ TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
     EXPECT_EQ(nullptr, Window().ShownDocument());
 }
 
+TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
+    LoadPlugin();
+    service_.SetBehaviour(kFetchPath, "delay", 500);
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_EQ(1u, service_.WaitForRequests(kFetchPath, 1).size());
+    // Someone else posts the same message number with the wanted sequence: what its lParam names
+    // (here an object on the stack) is not the window's to adopt or free.
+    LyricsDocument notOurs;
+    notOurs.SetTitle(u"Foreign");
+    PostMessageW(Window().Hwnd(), sv::WM_SV_LYRICS_READY, PluginWindowTestAccess::WantedFetch(Window()),
+                 reinterpret_cast<LPARAM>(&notOurs));
+    PumpPending();
+    EXPECT_EQ(nullptr, Window().ShownDocument());
+    EXPECT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer)) << "the real reply is still taken";
+}
+
 TEST_F(PluginWindowTest, RepliesStillQueuedWhenTheWindowGoesAreFreed) {
     // The item is open before the plug-in comes: Create's replayed open starts the lookup.
     engine_->Open(0, true);

@@ -141,7 +141,7 @@ LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         return 0;
     }
     if (message == sv::WM_SV_LYRICS_READY) {
-        auto document = sv::TakeLyricsReady(lParam);
+        auto document = g_loop ? g_loop->fetcher.TakeReply(wParam, lParam) : nullptr;
         if (g_loop) {
             ++g_loop->replies;
             g_loop->statuses.push_back(document ? document->status : 0);
@@ -281,8 +281,8 @@ std::optional<double> TimeOneFetch(sv::LyricsFetcher& fetcher, HWND window, int&
                 continue;
             }
             const double elapsed = MillisecondsSince(start);
-            auto document = sv::TakeLyricsReady(message.lParam);
-            if (message.wParam != sequence) continue;
+            auto document = fetcher.TakeReply(message.wParam, message.lParam);
+            if (message.wParam != sequence || !document) continue;
             status = document->status;
             lines = document->LineCount();
             return elapsed;
@@ -351,7 +351,6 @@ int main() {
         }
         status |= BenchResponsiveness(client, window, cache);
         status |= BenchLatency(client, window, cache);
-        sv::DiscardQueuedLyricsReady(window);
         DestroyWindow(window);
     } catch (const std::exception& e) {
         std::printf("fetch-bench: %s\n", e.what());
