@@ -42,9 +42,20 @@ CSonavire* LivePluginObject() {
 // The host window's previous procedure, or none when the plug-in does not hold the window.
 WNDPROC PreviousHostProcedure(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, CSonavire::kHostProperty)); }
 
-// The window is going: its procedure no longer matters, only the property and the lock.
-void ForgetHostWindow(HWND hwnd) {
-    if (RemovePropW(hwnd, CSonavire::kHostProperty)) sv::ModuleRelease();
+// Removes the property; true when it was there, and so the window's module lock is now the
+// caller's to release.
+bool ForgetHostWindow(HWND hwnd) { return RemovePropW(hwnd, CSonavire::kHostProperty) != nullptr; }
+
+// Puts the previous procedure back when the plug-in's is still the current one. True when it did:
+// the window's module lock is then the caller's to release. Someone who installed a procedure on
+// top of the plug-in's would have their chain cut, so then the plug-in's stays and goes on
+// forwarding (and keeps the module loaded).
+bool RestoreHostProcedure(HWND hostWindow, WNDPROC previous) {
+    if (GetWindowLongPtrW(hostWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&CSonavire::HostWindowProc)) {
+        return false;
+    }
+    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+    return ForgetHostWindow(hostWindow);
 }
 
 // Top of the parent's client area at its full height, shown; or hidden while a non-audio item is
@@ -97,14 +108,8 @@ long PlayerMajorVersion(const wchar_t* versionText) {
 
 bool GiveBackHostWindow(HWND hostWindow) {
     const WNDPROC previous = PreviousHostProcedure(hostWindow);
-    if (!previous) return false;
-    // Someone installed a procedure on top of the plug-in's: taking it out would cut their chain,
-    // so the plug-in's stays and goes on forwarding (and keeps the module loaded).
-    if (GetWindowLongPtrW(hostWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&CSonavire::HostWindowProc)) {
-        return false;
-    }
-    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-    ForgetHostWindow(hostWindow);
+    if (!previous || !RestoreHostProcedure(hostWindow, previous)) return false;
+    ModuleRelease();
     return true;
 }
 
@@ -142,8 +147,11 @@ CSonavire::~CSonavire() {
     if (CSonavire* live = LivePluginObject(); live == this) sv::Settings().plugin = nullptr;
     DropSubscription();
     window_.reset();
-    // The host window must not keep a procedure of a module that may be unloaded now.
-    if (hostWindow_ && IsWindow(hostWindow_)) sv::GiveBackHostWindow(hostWindow_);
+    // The host window must not keep a procedure of a module that may be unloaded now; but while a
+    // newer live object works in the same window, the window stays the plug-in's.
+    const CSonavire* live = LivePluginObject();
+    const bool hostStillUsed = live && live != this && live->hostWindow_ == hostWindow_;
+    if (hostWindow_ && IsWindow(hostWindow_) && !hostStillUsed) sv::GiveBackHostWindow(hostWindow_);
     controls_.reset();
     core_.reset();
     menu_.reset();
@@ -216,7 +224,9 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         }
         if (!IsWindow(hostWindow)) return E_FAIL;
         if (window_ && window_->Hwnd()) return E_UNEXPECTED;  // made already
-        if (!window_) window_ = std::make_unique<sv::CSVPluginWindow>(this);
+        // Every window gets a window object of its own: one whose window went with its host
+        // (without a Destroy) has closed its lookups for good.
+        window_ = std::make_unique<sv::CSVPluginWindow>(this);
 
         SubclassHostWindow(hostWindow);
         SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
@@ -387,15 +397,17 @@ int CSonavire::ShowMessage(UINT stringId, UINT type) {
 LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const WNDPROC previous = PreviousHostProcedure(hwnd);
     if (!previous) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
-        // Only reached when the procedure could not be given back at WM_DESTROY.
-        ForgetHostWindow(hwnd);
-        return CallWindowProcW(previous, hwnd, message, wParam, lParam);
-    }
-    CSonavire* plugin = LivePluginObject();
-    if (!plugin || message == WM_DESTROY) {
-        sv::GiveBackHostWindow(hwnd);
-        return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+    CSonavire* plugin = message == WM_NCDESTROY ? nullptr : LivePluginObject();
+    if (message == WM_NCDESTROY || message == WM_DESTROY || !plugin) {
+        // The window goes back to its previous procedure (at WM_NCDESTROY, only reached when that
+        // could not be done at WM_DESTROY, the window is going anyway). The module lock goes last:
+        // once it is released the module may be unloaded, and this procedure is still on the stack
+        // until the previous one has returned.
+        const bool ownsLock =
+            message == WM_NCDESTROY ? ForgetHostWindow(hwnd) : RestoreHostProcedure(hwnd, previous);
+        const LRESULT result = CallWindowProcW(previous, hwnd, message, wParam, lParam);
+        if (ownsLock) sv::ModuleRelease();
+        return result;
     }
     if (message == WM_WINDOWPOSCHANGING && lParam) {
         try {

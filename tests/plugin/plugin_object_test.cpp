@@ -376,8 +376,21 @@ TEST_F(PluginObjectTest, AHostWindowStillRunningThePluginsProcedureKeepsTheModul
     DestroyWindow(host);
 }
 
+// The host window's own procedure, below the plug-in's: records whether the module could have
+// been unloaded while it handled the window's last messages.
+WNDPROC g_hostOwnProcedure = nullptr;
+const SonavireModule* g_moduleUnderTest = nullptr;
+std::vector<HRESULT> g_unloadAnswersWhileDestroying;
+LRESULT CALLBACK RecordingHostProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if ((message == WM_DESTROY || message == WM_NCDESTROY) && g_moduleUnderTest)
+        g_unloadAnswersWhileDestroying.push_back(g_moduleUnderTest->CanUnloadNow());
+    return CallWindowProcW(g_hostOwnProcedure, hwnd, message, wParam, lParam);
+}
+
 TEST_F(PluginObjectTest, AHostWindowDestroyedUnderAnotherProcedureLetsTheModuleGo) {
     const HWND host = MakeOwnHost();
+    g_hostOwnProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordingHostProcedure)));
     plugin_ = module_.NewPlugin();
     HWND made = nullptr;
     ASSERT_EQ(S_OK, plugin_->Create(host, &made));
@@ -386,8 +399,53 @@ TEST_F(PluginObjectTest, AHostWindowDestroyedUnderAnotherProcedureLetsTheModuleG
     plugin_->Destroy();
     plugin_.reset();
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    g_moduleUnderTest = &module_;
+    g_unloadAnswersWhileDestroying.clear();
     DestroyWindow(host);
+    g_moduleUnderTest = nullptr;
+    // The plug-in's procedure is on the stack while the one below runs: the module stays till then.
+    EXPECT_EQ((std::vector<HRESULT>{S_FALSE, S_FALSE}), g_unloadAnswersWhileDestroying);
     EXPECT_TRUE(PumpUntil([&] { return module_.CanUnloadNow() == S_OK; }, 15000));
+}
+
+TEST_F(PluginObjectTest, ReleasingAnOlderObjectLeavesANewerOneWorking) {
+    const HWND host = MakeOwnHost();
+    ComPtr<IWMPPluginUI> older = module_.NewPlugin();
+    HWND made = nullptr;
+    ASSERT_EQ(S_OK, older->SetCore(engine_->Core()));
+    ASSERT_EQ(S_OK, older->Create(host, &made));
+    plugin_ = module_.NewPlugin();
+    ASSERT_EQ(S_OK, plugin_->SetCore(engine_->Core()));
+    ASSERT_EQ(S_OK, plugin_->Create(host, &made));
+    const LONG_PTR pluginProcedure = GetWindowLongPtrW(host, GWLP_WNDPROC);
+    EXPECT_EQ(S_OK, older->Destroy());
+    EXPECT_EQ(S_OK, older->SetCore(nullptr));
+    older.reset();
+
+    EXPECT_EQ(pluginProcedure, GetWindowLongPtrW(host, GWLP_WNDPROC)) << "the newer object's host is kept";
+    SetWindowPos(host, nullptr, 0, 50, 400, 300, SWP_NOZORDER);
+    EXPECT_EQ(0, RectInParent(host).top) << "the host is still held at the top of its parent";
+    engine_->Open(1, true);  // untimed lyrics: re-sync starts once they are shown
+    Deliver();
+    EXPECT_TRUE(PumpUntil([&] { return PluginWindows::In(host).StatusText() == kClickToAdvance; }))
+        << "status: " << PluginWindows::In(host).StatusText();
+}
+
+TEST_F(PluginObjectTest, CreateAfterTheHostDiedWithoutDestroyLooksLyricsUpAgain) {
+    plugin_ = module_.NewPlugin();
+    ASSERT_EQ(S_OK, plugin_->SetCore(engine_->Core()));
+    HWND made = nullptr;
+    const HWND first = MakeOwnHost();
+    ASSERT_EQ(S_OK, plugin_->Create(first, &made));
+    DestroyWindow(first);  // the player drops the area without calling Destroy
+
+    const HWND second = MakeOwnHost();
+    ASSERT_EQ(S_OK, plugin_->Create(second, &made));
+    engine_->Open(1, true);  // untimed lyrics: re-sync starts once they are shown
+    Deliver();
+    EXPECT_TRUE(PumpUntil([&] { return PluginWindows::In(second).StatusText() == kClickToAdvance; }))
+        << "status: " << PluginWindows::In(second).StatusText();
+    EXPECT_EQ(S_OK, plugin_->Destroy());
 }
 
 // ---------------------------------------------------------------------------------------------
