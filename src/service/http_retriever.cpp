@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace sv {
 namespace {
@@ -50,24 +51,17 @@ void Retrieve(RetrievalHandoff& handoff) noexcept {
 
 }  // namespace
 
-HttpRetriever::HttpRetriever()
-    : internet_(InternetOpenW(L"HTTP Retriever", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
+HttpRetriever::HttpRetriever(const HttpTimeouts& timeouts)
+    : internet_(InternetOpenW(L"HTTP Retriever", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
+      timeouts_(timeouts) {}
 
 bool HttpRetriever::Failed() {
     lastError_ = GetLastError();
     return false;
 }
 
-bool HttpRetriever::Get(const char* url) {
-    request_.reset();
-    request_.reset(InternetOpenUrlA(internet_.get(), url, nullptr, 0, kRequestFlags, 0));
-    return request_ ? true : Failed();
-}
-
-bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) {
-    if (!body) bodyLength = 0;
-    else if (bodyLength < 0) bodyLength = static_cast<int32_t>(std::strlen(body));
-
+bool HttpRetriever::Send(const char* verb, const char* url, const char* headers, DWORD headersLength,
+                         const char* body, DWORD bodyLength) {
     URL_COMPONENTSA parts;
     std::memset(&parts, 0, sizeof(parts));
     parts.dwStructSize = sizeof(parts);
@@ -83,14 +77,40 @@ bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) 
     connection_.reset(InternetConnectA(internet_.get(), host.c_str(), parts.nPort, "", "", INTERNET_SERVICE_HTTP,
                                        kRequestFlags, 0));
     if (!connection_) return Failed();
+    // On the connection, which its request inherits them from: WinINet under Wine takes the send
+    // and receive limits only there (and none at all through InternetOpenUrl, which is why GETs
+    // go this way too).
+    const std::pair<DWORD, DWORD> limits[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, timeouts_.connectMs},
+                                              {INTERNET_OPTION_SEND_TIMEOUT, timeouts_.sendMs},
+                                              {INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.receiveMs}};
+    for (auto [option, milliseconds] : limits) {
+        InternetSetOptionW(connection_.get(), option, &milliseconds, sizeof(milliseconds));
+    }
     const char* acceptTypes[] = {"*/*", nullptr};
-    request_.reset(HttpOpenRequestA(connection_.get(), "POST", path.c_str(), nullptr, nullptr, acceptTypes,
+    request_.reset(HttpOpenRequestA(connection_.get(), verb, path.c_str(), nullptr, nullptr, acceptTypes,
                                     kRequestFlags, 0));
     if (!request_) return Failed();
-    if (!HttpSendRequestA(request_.get(), kFormContentType, sizeof(kFormContentType) - 1,
-                          const_cast<char*>(body), static_cast<DWORD>(bodyLength)))
+    if (!HttpSendRequestA(request_.get(), headers, headersLength, const_cast<char*>(body), bodyLength))
         return Failed();
     return true;
+}
+
+bool HttpRetriever::Get(const char* url) { return Send("GET", url, nullptr, 0, nullptr, 0); }
+
+bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) {
+    if (!body) bodyLength = 0;
+    else if (bodyLength < 0) bodyLength = static_cast<int32_t>(std::strlen(body));
+    return Send("POST", url, kFormContentType, sizeof(kFormContentType) - 1, body, static_cast<DWORD>(bodyLength));
+}
+
+HttpTimeouts HttpRetriever::Timeouts() const {
+    auto read = [this](DWORD option) {
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        return connection_ && InternetQueryOptionW(connection_.get(), option, &value, &size) ? value : 0;
+    };
+    return {read(INTERNET_OPTION_CONNECT_TIMEOUT), read(INTERNET_OPTION_SEND_TIMEOUT),
+            read(INTERNET_OPTION_RECEIVE_TIMEOUT)};
 }
 
 const char* HttpRetriever::Run(HttpRequest& request) {

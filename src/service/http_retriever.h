@@ -1,5 +1,6 @@
-// The plug-in's only HTTP client: one synchronous GET or POST through WinINet on the calling thread,
-// reply collected as a NUL-terminated narrow text. The HTTP status is never examined: an error page
+// The plug-in's only HTTP client: one synchronous GET or POST through WinINet on the calling thread
+// (a connection and a request of its own, bounded by time limits), reply collected as a
+// NUL-terminated narrow text. The HTTP status is never examined: an error page
 // is a reply like any other.
 #pragma once
 #include <windows.h>
@@ -25,6 +26,18 @@ static_assert(kRequestFlags == 0x04080100, "request flags");
 
 inline constexpr DWORD kRetrieveTimeoutMs = 3000;
 
+// WinINet's own limits on a request, in milliseconds. Its defaults let a service that accepts the
+// connection and never answers hold a request for as long as the system allows: the status line
+// would say "Loading" and the sign-in check (on the user-interface thread) would freeze the player
+// meanwhile. A service that answers at all answers within a second; these leave room for a slow
+// network and still end a dead request while the user waits.
+struct HttpTimeouts {
+    DWORD connectMs;  // to establish the connection
+    DWORD sendMs;     // to send the request
+    DWORD receiveMs;  // between two pieces of the answer, not for the whole answer
+};
+inline constexpr HttpTimeouts kHttpTimeouts = {5000, 5000, 8000};
+
 struct HttpRequest {
     const char* url = nullptr;  // full, already escaped; must stay valid during Run
     uint8_t post = 0;           // 0 = GET, anything else = POST
@@ -35,7 +48,7 @@ struct HttpRequest {
 
 class HttpRetriever {
 public:
-    HttpRetriever();
+    explicit HttpRetriever(const HttpTimeouts& timeouts = kHttpTimeouts);
     ~HttpRetriever() = default;
     HttpRetriever(const HttpRetriever&) = delete;
     HttpRetriever& operator=(const HttpRetriever&) = delete;
@@ -47,16 +60,23 @@ public:
 
     // The Win32 error of the last failed WinINet call; for inspection only.
     DWORD LastError() const { return lastError_; }
+    // The limits WinINet holds for the last request's connection, read back from it; zeros before
+    // the first request.
+    HttpTimeouts Timeouts() const;
 
 private:
     bool Get(const char* url);
     bool Post(const char* url, const char* body, int32_t bodyLength);
+    // Connects to the URL's host with the time limits and sends one request.
+    bool Send(const char* verb, const char* url, const char* headers, DWORD headersLength, const char* body,
+              DWORD bodyLength);
     bool Failed();
 
     // Declared parent first, so they close child first.
     UniqueHinternet internet_;
-    UniqueHinternet connection_;  // of the last POST
-    UniqueHinternet request_;     // URL handle of a GET, request handle of a POST
+    UniqueHinternet connection_;  // of the last request
+    UniqueHinternet request_;
+    HttpTimeouts timeouts_;
     std::string reply_;
     DWORD lastError_ = 0;
 };

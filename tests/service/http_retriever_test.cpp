@@ -205,6 +205,35 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
     EXPECT_EQ(request.errorCode, 7);
 }
 
+TEST(HttpRetriever, ASilentServerEndsTheRequestWithinItsTimeouts) {
+    LoopbackServer server;
+    server.SetBody("in time");
+    const std::string url = server.BaseUrl() + "/sonavire/services/setLyrics.php?title=x";
+    // Every request holds the chosen limits, read back from WinINet.
+    HttpRetriever standard;
+    HttpRequest first;
+    first.url = url.c_str();
+    ASSERT_NE(standard.Run(first), nullptr);
+    EXPECT_EQ(standard.Timeouts().connectMs, sv::kHttpTimeouts.connectMs);
+    EXPECT_EQ(standard.Timeouts().sendMs, sv::kHttpTimeouts.sendMs);
+    EXPECT_EQ(standard.Timeouts().receiveMs, sv::kHttpTimeouts.receiveMs);
+
+    // A server that takes the request and never answers: GET and POST fail by the receive limit.
+    server.HoldReplies(true);
+    for (uint8_t post : {0, 1}) {
+        HttpRetriever retriever(sv::HttpTimeouts{500, 500, 500});
+        HttpRequest request;
+        request.url = url.c_str();
+        request.post = post;
+        request.body = "[00:01.00]a";
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(retriever.Run(request), nullptr) << "post " << int(post);
+        EXPECT_LT(GetTickCount64() - start, 4000u) << "post " << int(post);
+        EXPECT_NE(request.errorCode, 0) << "post " << int(post);
+    }
+    server.HoldReplies(false);
+}
+
 TEST(RetrieveWithTimeout, GivesTheReplyOrNothing) {
     const long baseline = sv::ModuleLockCount();
     LoopbackServer server;
