@@ -5,16 +5,18 @@
 #   under Wine (through CMAKE_CROSSCOMPILING_EMULATOR); natively it runs under the sanitizers.
 #   STANDIN: the test runs with a fresh stand-in lyrics service on a free loopback port; its
 #   address is in SONAVIRE_STANDIN (host:port) and its control URL base in the same host.
-#   OWN_MAIN: the test provides main() (for COM or window set-up); otherwise gtest_main is linked.
+#   OWN_MAIN: the test provides main(); otherwise the Windows tests get sv_test_main (the tests run
+#   on a single-threaded COM apartment's thread) and the native ones gtest_main.
 #   LOCKS: ctest resource locks (e.g. "registry", "cachedir") so that tests sharing machine state
 #   never run at the same time.
 function(sonavire_add_test)
   cmake_parse_arguments(T "STANDIN;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE sv_test_support)
   if(WIN32)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gtest gmock)
     if(NOT T_OWN_MAIN)
-      target_link_libraries(${T_NAME} PRIVATE gtest_main)
+      target_link_libraries(${T_NAME} PRIVATE sv_test_main)
     endif()
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
       set(prefix "win32.")

@@ -33,6 +33,9 @@ constexpr int32_t kSourceNone = 0;
 constexpr int32_t kSourcePlayer = 1;
 constexpr int32_t kSourceVideoPage = 2;
 
+// The folder of the cache files: the plug-in's install folder.
+inline constexpr char16_t kCacheFolder[] = u"C:\\Program Files\\Sonavire";
+
 struct LyricLine {
     double time = 0;       // start in milliseconds from the start of the track; 0 means untimed
     std::u16string text;   // the line as displayed; may hold any UTF-16 unit
@@ -103,19 +106,21 @@ public:
 
 #ifdef _WIN32
     // Parses a lyrics-service reply (UTF-8 XML). With saveToCache, a well-formed reply is also
-    // written to this document's cache file, whatever its contents, under the keys as the reply
-    // left them (its title and artist replace the request's); a failed write is ignored.
-    // Needs COM on the calling thread. E_INVALIDARG for a missing text; S_FALSE (with no lines and
-    // nothing saved) for text that is not well-formed XML or that declares a document type;
-    // E_FAIL when memory runs out.
-    HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache);
-    // Parses this document's cache file; a missing or malformed file gives a result other than S_OK.
-    HRESULT LoadFromCache();
+    // written to this document's cache file in cacheFolder, whatever its contents, under the keys
+    // as the reply left them (its title and artist replace the request's); a failed write is
+    // ignored. Needs COM on the calling thread. E_INVALIDARG for a missing text; S_FALSE (with no
+    // lines and nothing saved) for text that is not well-formed XML or that declares a document
+    // type; E_FAIL when memory runs out.
+    HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder = kCacheFolder);
+    // Parses this document's cache file in cacheFolder; a missing or malformed file gives a result
+    // other than S_OK.
+    HRESULT LoadFromCache(std::u16string_view cacheFolder = kCacheFolder);
     // Reads the texts and lines from a loaded reply. Needs COM on the calling thread.
     HRESULT ParseDom(IXMLDOMDocument* dom);
-    // Writes this document's cache path into buffer; false (and an empty buffer) when there is
-    // none. With createFolder, the cache folder itself is made first (not its parents).
-    bool CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder) const;
+    // Writes this document's cache path in cacheFolder into buffer; false (and an empty buffer)
+    // when there is none. With createFolder, the folder itself is made first (not its parents).
+    bool CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder,
+                   std::u16string_view cacheFolder = kCacheFolder) const;
 #endif
 
     int32_t sourceKind = kSourceNone;
@@ -134,12 +139,5 @@ private:
     std::u16string lastUpdate;
     std::vector<LyricLine> lines;
 };
-
-#ifdef _WIN32
-// The folder that holds cache files: "C:\Program Files\Sonavire" unless a test has pointed it
-// elsewhere. Process-wide; null restores the fixed folder.
-void OverrideCacheFolder(const wchar_t* folder);
-std::u16string CacheFolder();
-#endif
 
 }  // namespace sv

@@ -6,26 +6,14 @@
 #include <shlwapi.h>
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
-#include "module/com_ptr.h"
-#include "module/hresult.h"
-#include "module/utf.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+#include "base/utf.h"
 
 namespace sv {
 namespace {
-
-constexpr char16_t kProductCacheFolder[] = u"C:\\Program Files\\Sonavire";
-
-std::mutex& CacheFolderLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::u16string& CacheFolderOverride() {
-    static std::u16string folder;
-    return folder;
-}
 
 std::u16string_view ViewOf(const UniqueBstr& bstr) { return AsU16View(bstr.c_str(), bstr.length()); }
 
@@ -84,30 +72,19 @@ UniqueVariant VariantOfStream(const ComPtr<IStream>& stream) {
 
 // This document's cache file; with createFolder the folder itself (one level, not its parents) is
 // made first. An existing folder is fine, and any other failure shows when the file opens.
-std::optional<std::u16string> CacheFileOf(const LyricsDocument& document, bool createFolder) {
-    const std::u16string folder = CacheFolder();
+std::optional<std::u16string> CacheFileOf(const LyricsDocument& document, std::u16string_view folder,
+                                          bool createFolder) {
     std::optional<std::u16string> path = document.CachePathIn(folder);
-    if (path && createFolder) CreateDirectoryW(AsWide(folder.c_str()), nullptr);
+    if (path && createFolder) CreateDirectoryW(AsWide(std::u16string(folder).c_str()), nullptr);
     return path;
 }
 
 }  // namespace
 
-void OverrideCacheFolder(const wchar_t* folder) {
-    std::u16string replacement = folder ? std::u16string(AsU16(folder)) : std::u16string();
-    std::lock_guard<std::mutex> hold(CacheFolderLock());
-    CacheFolderOverride().swap(replacement);
-}
-
-std::u16string CacheFolder() {
-    std::lock_guard<std::mutex> hold(CacheFolderLock());
-    const std::u16string& folder = CacheFolderOverride();
-    return folder.empty() ? std::u16string(kProductCacheFolder) : folder;
-}
-
-bool LyricsDocument::CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder) const {
+bool LyricsDocument::CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder,
+                               std::u16string_view cacheFolder) const {
     buffer[0] = L'\0';
-    const std::optional<std::u16string> path = CacheFileOf(*this, createFolder);
+    const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, createFolder);
     if (!path) return false;
     std::memcpy(buffer, path->c_str(), (path->size() + 1) * sizeof(wchar_t));
     return true;
@@ -182,12 +159,14 @@ HRESULT LyricsDocument::ParseDom(IXMLDOMDocument* dom) {
         }
         return S_OK;
     } catch (...) {
+        // Out of memory on a text copy: the load fails whole.
+        ReportFailure("lyrics document", CurrentExceptionHr());
         ClearLines();
         return E_FAIL;
     }
 }
 
-HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache) {
+HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder) {
     try {
         ClearLines();
         if (!replyUtf8) return E_INVALIDARG;
@@ -197,7 +176,7 @@ HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache) {
 
         const HRESULT parsed = ParseDom(dom.get());
         if (saveToCache) {
-            const std::optional<std::u16string> path = CacheFileOf(*this, true);
+            const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, true);
             if (path) {
                 ComPtr<IStream> file;
                 if (SUCCEEDED(OpenCacheStream(*path, true, file))) {
@@ -208,17 +187,19 @@ HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache) {
         }
         return parsed;
     } catch (...) {
+        // Out of memory on a text copy: the load fails whole.
+        ReportFailure("lyrics document", CurrentExceptionHr());
         ClearLines();
         return E_FAIL;
     }
 }
 
-HRESULT LyricsDocument::LoadFromCache() {
+HRESULT LyricsDocument::LoadFromCache(std::u16string_view cacheFolder) {
     try {
         ClearLines();
         ComPtr<IXMLDOMDocument> dom;
         SV_RETURN_IF_FAILED(CreateReplyDom(dom));
-        const std::optional<std::u16string> path = CacheFileOf(*this, false);
+        const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, false);
         // No safe name: this document has no cache file.
         if (!path) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
         ComPtr<IStream> file;
@@ -232,6 +213,8 @@ HRESULT LyricsDocument::LoadFromCache() {
         if (HasDocumentType(dom.get())) return S_FALSE;
         return ParseDom(dom.get());
     } catch (...) {
+        // Out of memory on a text copy: the load fails whole.
+        ReportFailure("lyrics document", CurrentExceptionHr());
         ClearLines();
         return E_FAIL;
     }

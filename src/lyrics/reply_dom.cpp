@@ -3,8 +3,8 @@
 #include <string>
 
 #include "lyrics/lyrics_text.h"
-#include "module/hresult.h"
-#include "module/utf.h"
+#include "base/hresult.h"
+#include "base/utf.h"
 
 namespace sv {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include "module/com_ptr.h"
+#include "base/com_ptr.h"
 
 namespace sv {
 

@@ -2,8 +2,6 @@
 
 namespace sv {
 
-CSVPluginAction::CSVPluginAction(CSonavire* owner) : owner_(owner) {}
-
 CSVPluginAction::~CSVPluginAction() { Destroy(); }
 
 bool CSVPluginAction::RegisterPaneClass(HINSTANCE instance) {

@@ -6,8 +6,6 @@
 
 #include "window/window_base.h"
 
-class CSonavire;
-
 namespace sv {
 
 class CSVPluginAction : public WindowBase {
@@ -16,7 +14,7 @@ public:
     // RefreshItem with this id refreshes the whole list.
     static constexpr int kWholeList = -1;
 
-    explicit CSVPluginAction(CSonavire* owner);
+    CSVPluginAction() = default;
     ~CSVPluginAction() override;
 
     static bool RegisterPaneClass(HINSTANCE instance);
@@ -26,9 +24,6 @@ public:
     void RefreshItem(int commandId);
     // The list window inside the bar; none until the list is built.
     HWND ListWindow() const { return nullptr; }
-
-private:
-    CSonavire* owner_;
 };
 
 }  // namespace sv

@@ -5,15 +5,15 @@
 
 #include <cstdint>
 
+#include "resources/resource_ids.h"
+
 namespace sv {
 
 // Every status text is drawn in this colour (red 254, green 220, blue 0).
 constexpr COLORREF STATUS_COLOUR = 0x0000DCFE;
-// Status text id that shows nothing.
-constexpr uint16_t kNoStatusText = 200;
 
 struct StatusTriple {
-    uint16_t statusTextId = kNoStatusText;
+    uint16_t statusTextId = IDS_STATUS_NONE;  // the text that shows nothing
     COLORREF statusColour = STATUS_COLOUR;
     bool linesShown = false;  // the shown document's lines are on screen: the text goes to the status line
 };

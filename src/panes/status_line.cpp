@@ -1,6 +1,7 @@
 #include "panes/status_line.h"
 
-#include "plugin/settings.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
 
 namespace sv {
 
@@ -23,7 +24,7 @@ void CSVPluginStatus::StatusChanged() {
     InvalidateRect(Hwnd(), nullptr, FALSE);
     const StatusTriple* status = host_ ? host_->Status() : nullptr;
     wchar_t text[kSettingTextChars] = {};
-    if (status && status->statusTextId != kNoStatusText) {
+    if (status && status->statusTextId != IDS_STATUS_NONE) {
         // A code without a text in the string table shows nothing.
         if (LoadStringW(instance_, status->statusTextId, text, static_cast<int>(kSettingTextChars)) <= 0) text[0] = L'\0';
     }

@@ -1,19 +1,21 @@
 #include "plugin/sonavire.h"
 
 #include <climits>
-#include <cmath>
 #include <new>
 
-#include "module/hresult.h"
-#include "module/module_instance.h"
-#include "module/module_lock.h"
-#include "module/qi_table.h"
-#include "plugin/settings.h"
-#include "plugin/settings_dialog.h"
+#include "base/hresult.h"
+#include "base/utf.h"
+#include "base/module_instance.h"
+#include "base/module_lock.h"
+#include "base/qi_table.h"
+#include "panes/settings_dialog.h"
 #include "plugin/sonavire_factory.h"
 #include "resources/resource_ids.h"
+#include "settings/settings.h"
+#include "window/property_subclass.h"
 
 using sv::ComPtr;
+using sv::PropertySubclass;
 using sv::UniqueBstr;
 
 namespace {
@@ -30,32 +32,14 @@ constexpr long kHideLyrics = 110;
 
 constexpr DWORD kMainWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 
-// The live plug-in object of the settings record, or none.
-CSonavire* LivePluginObject() {
+// The live plug-in object of the settings record, or none (also before the record exists).
+CSonavire* LivePluginObject() noexcept {
     try {
         return sv::Settings().plugin;
     } catch (...) {
+        sv::ReportFailure("settings record", sv::CurrentExceptionHr());
         return nullptr;
     }
-}
-
-// The host window's previous procedure, or none when the plug-in does not hold the window.
-WNDPROC PreviousHostProcedure(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, CSonavire::kHostProperty)); }
-
-// Removes the property; true when it was there, and so the window's module lock is now the
-// caller's to release.
-bool ForgetHostWindow(HWND hwnd) { return RemovePropW(hwnd, CSonavire::kHostProperty) != nullptr; }
-
-// Puts the previous procedure back when the plug-in's is still the current one. True when it did:
-// the window's module lock is then the caller's to release. Someone who installed a procedure on
-// top of the plug-in's would have their chain cut, so then the plug-in's stays and goes on
-// forwarding (and keeps the module loaded).
-bool RestoreHostProcedure(HWND hostWindow, WNDPROC previous) {
-    if (GetWindowLongPtrW(hostWindow, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&CSonavire::HostWindowProc)) {
-        return false;
-    }
-    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-    return ForgetHostWindow(hostWindow);
 }
 
 // Top of the parent's client area at its full height, shown; or hidden while a non-audio item is
@@ -90,6 +74,13 @@ void AdjustHostPosition(CSonavire& plugin, HWND hwnd, WINDOWPOS& position) {
     }
 }
 
+std::u16string ItemAttribute(IWMPMedia* media, const wchar_t* name) {
+    UniqueBstr attribute(name);
+    UniqueBstr value;
+    if (FAILED(media->getItemInfo(attribute.get(), value.put()))) return std::u16string();
+    return std::u16string(sv::AsU16View(value.c_str(), value.length()));
+}
+
 }  // namespace
 
 namespace sv {
@@ -107,8 +98,8 @@ long PlayerMajorVersion(const wchar_t* versionText) {
 }
 
 bool GiveBackHostWindow(HWND hostWindow) {
-    const WNDPROC previous = PreviousHostProcedure(hostWindow);
-    if (!previous || !RestoreHostProcedure(hostWindow, previous)) return false;
+    // The window's module lock goes with the procedure.
+    if (!PropertySubclass::Restore(hostWindow, CSonavire::kHostProperty, &CSonavire::HostWindowProc)) return false;
     ModuleRelease();
     return true;
 }
@@ -116,25 +107,25 @@ bool GiveBackHostWindow(HWND hostWindow) {
 }  // namespace sv
 
 // ---------------------------------------------------------------------------------------------
-HRESULT CSonavire::CreateInstance(REFIID riid, void** ppv) {
+HRESULT CSonavire::CreateInstance(REFIID riid, void** ppv, sv::MainWindowOptions windowOptions) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    SV_COM_BOUNDARY({
-        CSonavire* object = new CSonavire();
+    return sv::ComBoundary("CreateInstance", [&] {
+        CSonavire* object = new CSonavire(std::move(windowOptions));
         const HRESULT hr = object->QueryInterface(riid, ppv);
         object->Release();
         return hr;
-    })
+    });
 }
 
 HRESULT CreateSonavireObject(REFIID riid, void** ppv) { return CSonavire::CreateInstance(riid, ppv); }
 
-CSonavire::CSonavire() {
+CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::move(windowOptions)) {
     // The lock first: everything below may fail, and the destructor then does not run.
     sv::ModuleAddRef();
     try {
         menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
-        window_ = std::make_unique<sv::CSVPluginWindow>(this);
+        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), windowOptions_);
         sv::Settings().plugin = this;
     } catch (...) {
         window_.reset();
@@ -211,7 +202,7 @@ STDMETHODIMP CSonavire::SetCore(IWMPCore* core) {
 STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
     if (!window) return E_FAIL;
     *window = nullptr;
-    SV_COM_BOUNDARY({
+    return sv::ComBoundary("Create", [&]() -> HRESULT {
         if (core_) {
             UniqueBstr version;
             if (FAILED(core_->get_versionInfo(version.put()))) return E_FAIL;
@@ -226,7 +217,7 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         if (window_ && window_->Hwnd()) return E_UNEXPECTED;  // made already
         // Every window gets a window object of its own: one whose window went with its host
         // (without a Destroy) has closed its lookups for good.
-        window_ = std::make_unique<sv::CSVPluginWindow>(this);
+        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), windowOptions_);
 
         SubclassHostWindow(hostWindow);
         SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
@@ -256,21 +247,14 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         events->OpenStateChange(kMediaOpen);
         events->PlayStateChange(kPlaying);
         return S_OK;
-    })
+    });
 }
 
-bool CSonavire::SubclassHostWindow(HWND hostWindow) {
+void CSonavire::SubclassHostWindow(HWND hostWindow) {
     hostWindow_ = hostWindow;
-    // Still held from an earlier window of this or another plug-in object of this module.
-    if (PreviousHostProcedure(hostWindow)) return true;
-    const LONG_PTR previous = GetWindowLongPtrW(hostWindow, GWLP_WNDPROC);
-    if (!previous || previous == reinterpret_cast<LONG_PTR>(&HostWindowProc)) return false;
-    // The property before the procedure: the procedure must find it from its first message on.
-    if (!SetPropW(hostWindow, kHostProperty, reinterpret_cast<HANDLE>(previous))) return false;
-    // One module lock per window that holds the plug-in's procedure, until it is given back.
-    sv::ModuleAddRef();
-    SetWindowLongPtrW(hostWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HostWindowProc));
-    return true;
+    // One module lock per window that holds the plug-in's procedure, until it is given back. A
+    // window still held from an earlier window of this or another object of the module keeps its one.
+    if (PropertySubclass::Install(hostWindow, kHostProperty, &HostWindowProc)) sv::ModuleAddRef();
 }
 
 STDMETHODIMP CSonavire::Destroy() {
@@ -299,20 +283,19 @@ sv::CSVPluginWindow* CSonavire::LiveWindow() const {
 void CSonavire::OpenStateChange(long newState) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
-    try {
+    sv::CallbackBoundary("OpenStateChange", [&] {
         if (newState == kMediaOpen) {
             window->OnMediaOpen(sv::kSourcePlayer);
         } else if (newState == kMediaOpen + kVideoPageOffset) {
             window->OnMediaOpen(sv::kSourceVideoPage);
         }
-    } catch (...) {
-    }
+    });
 }
 
 void CSonavire::PlayStateChange(long newState) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
-    try {
+    sv::CallbackBoundary("PlayStateChange", [&] {
         const int32_t source = newState > kVideoPageOffset ? sv::kSourceVideoPage : sv::kSourcePlayer;
         switch (newState) {
         case kStopped:
@@ -332,43 +315,49 @@ void CSonavire::PlayStateChange(long newState) {
             window->OnMediaEnded(source);
             break;
         case kShowLyrics:
-            window->LyricsPane().SetShowLyrics(true);
+            window->SetShowLyrics(true);
             break;
         case kHideLyrics:
-            window->LyricsPane().SetShowLyrics(false);
+            window->SetShowLyrics(false);
             break;
         default:
             break;
         }
-    } catch (...) {
-    }
+    });
 }
 
 void CSonavire::PositionChange(double, double) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
-    try {
-        window->LyricsPane().CurrentLineFor(GetPositionMs(), true);
-    } catch (...) {
-    }
+    sv::CallbackBoundary("PositionChange", [&] { window->OnPositionChange(); });
 }
 
-uint32_t CSonavire::GetPositionMs() {
-    const sv::LyricsDocument* shown = window_ ? window_->ShownDocument() : nullptr;
-    if (!shown) return 0;
-    double seconds = 0.0;
-    if (shown->sourceKind == sv::kSourcePlayer) {
-        if (!controls_ || FAILED(controls_->get_currentPosition(&seconds))) return 0;
-    } else if (shown->sourceKind == sv::kSourceVideoPage) {
-        seconds = window_->BrowsePane().PageGetCurrentTime();
-    } else {
-        return 0;
-    }
-    const double milliseconds = seconds * 1000.0;
-    // A page may answer anything: no number or a time before the start is the start.
-    if (!std::isfinite(milliseconds) || milliseconds <= 0.0) return 0;
-    if (milliseconds >= 9.2e18) return 0;
-    return static_cast<uint32_t>(static_cast<int64_t>(milliseconds));
+uint32_t CSonavire::GetPositionMs() { return window_ ? window_->GetPositionMs() : 0; }
+
+bool CSonavire::CurrentMediaTags(sv::MediaTags& tags) {
+    if (!core_) return false;
+    ComPtr<IWMPMedia> media;
+    if (core_->get_currentMedia(media.put()) != S_OK || !media) return false;
+    tags.artist = ItemAttribute(media.get(), L"Artist");
+    tags.title = ItemAttribute(media.get(), L"Title");
+    tags.album = ItemAttribute(media.get(), L"Album");
+    return true;
+}
+
+bool CSonavire::PositionSeconds(double& seconds) {
+    return controls_ && SUCCEEDED(controls_->get_currentPosition(&seconds));
+}
+
+void CSonavire::Play() {
+    if (controls_) controls_->play();
+}
+
+void CSonavire::Stop() {
+    if (controls_) controls_->stop();
+}
+
+void CSonavire::Rewind() {
+    if (controls_) controls_->put_currentPosition(0.0);
 }
 
 bool CSonavire::IsNonAudioMedia() {
@@ -395,7 +384,7 @@ int CSonavire::ShowMessage(UINT stringId, UINT type) {
 
 // ---------------------------------------------------------------------------------------------
 LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const WNDPROC previous = PreviousHostProcedure(hwnd);
+    const WNDPROC previous = PropertySubclass::Previous(hwnd, kHostProperty);
     if (!previous) return DefWindowProcW(hwnd, message, wParam, lParam);
     CSonavire* plugin = message == WM_NCDESTROY ? nullptr : LivePluginObject();
     if (message == WM_NCDESTROY || message == WM_DESTROY || !plugin) {
@@ -403,17 +392,16 @@ LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wPara
         // could not be done at WM_DESTROY, the window is going anyway). The module lock goes last:
         // once it is released the module may be unloaded, and this procedure is still on the stack
         // until the previous one has returned.
-        const bool ownsLock =
-            message == WM_NCDESTROY ? ForgetHostWindow(hwnd) : RestoreHostProcedure(hwnd, previous);
+        const bool ownsLock = message == WM_NCDESTROY ? PropertySubclass::Forget(hwnd, kHostProperty)
+                                                      : PropertySubclass::Restore(hwnd, kHostProperty, &HostWindowProc);
         const LRESULT result = CallWindowProcW(previous, hwnd, message, wParam, lParam);
         if (ownsLock) sv::ModuleRelease();
         return result;
     }
     if (message == WM_WINDOWPOSCHANGING && lParam) {
-        try {
+        sv::CallbackBoundary("host window position", [&] {
             AdjustHostPosition(*plugin, hwnd, *reinterpret_cast<WINDOWPOS*>(lParam));
-        } catch (...) {
-        }
+        });
     }
     return CallWindowProcW(previous, hwnd, message, wParam, lParam);
 }

@@ -12,12 +12,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "module/com_ptr.h"
-#include "module/win_handles.h"
-#include "plugin/wmp_plugin_ui.h"
-#include "window/plugin_window.h"
+#include "base/com_ptr.h"
+#include "base/win_handles.h"
+#include "base/wmp_plugin_ui.h"
+#include "main_window/player_access.h"
+#include "main_window/plugin_window.h"
 
-class CSonavire final : public IWMPEvents, public IWMPPluginUI {
+class CSonavire final : public IWMPEvents, public IWMPPluginUI, private sv::PlayerAccess {
 public:
     // The window property on the host window that holds its previous window procedure.
     static constexpr wchar_t kHostProperty[] = L"SONAVIRE";
@@ -25,7 +26,8 @@ public:
     static constexpr long kLowestPlayerVersion = 11;
 
     // The class factory's creator: a new object, entered in the settings record, asked for riid.
-    static HRESULT CreateInstance(REFIID riid, void** ppv);
+    // Its main windows are made with windowOptions (tests put their own in).
+    static HRESULT CreateInstance(REFIID riid, void** ppv, sv::MainWindowOptions windowOptions = {});
 
     // IUnknown (the IWMPEvents face is the object's identity).
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -88,8 +90,8 @@ public:
     void STDMETHODCALLTYPE MouseMove(short, short, long, long) override {}
     void STDMETHODCALLTYPE MouseUp(short, short, long, long) override {}
 
-    // Playback position of the shown document's source in milliseconds: the player's position, or
-    // the video page's; 0 with no shown document.
+    // Playback position of the shown document's source in milliseconds (the main window knows the
+    // source); 0 without a main window.
     uint32_t GetPositionMs();
     // The player's current item is not audio (its "MediaType" is not "audio", or cannot be read).
     bool IsNonAudioMedia();
@@ -107,13 +109,20 @@ public:
     static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
-    CSonavire();
+    explicit CSonavire(sv::MainWindowOptions windowOptions);
     ~CSonavire();
+
+    // PlayerAccess, for the main window.
+    bool CurrentMediaTags(sv::MediaTags& tags) override;
+    bool PositionSeconds(double& seconds) override;
+    void Play() override;
+    void Stop() override;
+    void Rewind() override;
     CSonavire(const CSonavire&) = delete;
     CSonavire& operator=(const CSonavire&) = delete;
 
     void DropSubscription();
-    bool SubclassHostWindow(HWND hostWindow);
+    void SubclassHostWindow(HWND hostWindow);
     // The main window exists and has its window: events may reach it.
     sv::CSVPluginWindow* LiveWindow() const;
 
@@ -122,6 +131,7 @@ private:
     sv::ComPtr<IWMPControls> controls_;
     sv::ComPtr<IConnectionPoint> connectionPoint_;
     DWORD adviseCookie_ = 0;
+    sv::MainWindowOptions windowOptions_;
     std::unique_ptr<sv::CSVPluginWindow> window_;
     sv::UniqueMenu menu_;
     HWND hostWindow_ = nullptr;  // the host window this object subclassed

@@ -7,17 +7,30 @@
 #define IDB_LOGO 100
 #define IDB_BUTTON_FACES 103
 
-// The plug-in's menu: one pop-up whose items are command ids.
+// The plug-in's menu: one pop-up whose items are commands.
 #define IDR_PLUGIN_MENU 100
-#define IDM_SIGN_IN 101
-#define IDM_RESYNC 109
-#define IDM_LYRICS_SEARCH 103
-#define IDM_TOP_50 104
-#define IDM_MUSIC_NEAR_YOU 116
-#define IDM_TELL_A_FRIEND 105
-#define IDM_CONTACT_US 118
-#define IDM_HELP 111
-#define IDM_ABOUT 113
+
+// Commands, wherever they come from (action bar, menu, WM_COMMAND). 108 is no command.
+#define CMD_FIRST 101
+#define CMD_SIGN_IN 101
+#define CMD_SCROLL_LYRICS 102
+#define CMD_LYRICS_SEARCH 103
+#define CMD_TOP_50 104
+#define CMD_TELL_A_FRIEND 105
+#define CMD_SEND_WISH 106
+#define CMD_EDIT_LYRICS 107
+#define CMD_NONE 108
+#define CMD_RESYNC 109
+#define CMD_OPTIONS 110
+#define CMD_HELP 111
+#define CMD_HOME 112
+#define CMD_ABOUT 113
+#define CMD_TRANSLATE 114
+#define CMD_VIDEO_THEATER 115
+#define CMD_MUSIC_NEAR_YOU 116
+#define CMD_MUSIC_MAP 117
+#define CMD_CONTACT_US 118
+#define CMD_LAST 118
 
 // The notice shown when the player is older than version 11.
 #define IDD_VERSION_NOTICE 102

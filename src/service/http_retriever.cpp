@@ -1,9 +1,10 @@
 #include "service/http_retriever.h"
 
-#include "module/module_lock.h"
+#include "base/worker_pool.h"
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -15,39 +16,39 @@ static_assert(sizeof(kFormContentType) - 1 == 47, "content-type header length");
 
 constexpr DWORD kReadChunkBytes = 8191;  // one less than the staging buffer, for the NUL
 
+// What RetrieveWithTimeout and its pool job share. The waiting caller may give up and leave; then
+// the job alone finishes, and its late reply goes with the record.
 struct RetrievalHandoff {
     explicit RetrievalHandoff(const char* text) : url(text) {}
-    // One share for the caller, one for the worker: whoever lets go last frees the record.
+    // One share for the caller, one for the job: whoever lets go last frees the record.
     std::atomic<long> shares{2};
     std::string url;
     std::optional<std::string> reply;
-    HMODULE pinnedModule = nullptr;
+    UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 void ReleaseShare(RetrievalHandoff* handoff) {
     if (handoff->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete handoff;
 }
 
-// Takes a load reference on the module holding this code (the DLL, or the executable in tests), so
-// that the worker's last instructions never run in unloaded code.
-HMODULE PinThisModule() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RetrieveWorker),
-                            &module))
-        return nullptr;
-    return module;
-}
+class RetrievalJob final : public PoolJob {
+public:
+    explicit RetrievalJob(RetrievalHandoff* handoff) : handoff_(handoff) {}
+    ~RetrievalJob() override { ReleaseShare(handoff_); }
+    RetrievalJob(const RetrievalJob&) = delete;
+    RetrievalJob& operator=(const RetrievalJob&) = delete;
 
-void Retrieve(RetrievalHandoff& handoff) noexcept {
-    try {
+    void Run() override {
         HttpRetriever retriever;
         HttpRequest request;
-        request.url = handoff.url.c_str();
-        if (const char* reply = retriever.Run(request)) handoff.reply.emplace(reply);
-    } catch (...) {
-        handoff.reply.reset();
+        request.url = handoff_->url.c_str();
+        if (const char* reply = retriever.Run(request)) handoff_->reply.emplace(reply);
+        SetEvent(handoff_->done.get());
     }
-}
+
+private:
+    RetrievalHandoff* handoff_;
+};
 
 }  // namespace
 
@@ -143,35 +144,25 @@ int MapConnectionError(DWORD win32Error) {
     return kRequestFailed;
 }
 
-DWORD WINAPI RetrieveWorker(LPVOID parameter) {
-    auto* handoff = static_cast<RetrievalHandoff*>(parameter);
-    const HMODULE pinnedModule = handoff->pinnedModule;
-    Retrieve(*handoff);
-    ReleaseShare(handoff);  // a caller that gave up has already let go: the late reply goes here
-    ModuleRelease();
-    if (pinnedModule) FreeLibraryAndExitThread(pinnedModule, 0);
-    return 0;
-}
-
 std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs) {
     if (!url) return std::nullopt;
-    RetrievalHandoff* handoff = nullptr;
-    try {
-        handoff = new RetrievalHandoff(url);
-    } catch (const std::bad_alloc&) {
+    RetrievalHandoff* handoff = new (std::nothrow) RetrievalHandoff(url);
+    if (!handoff || !handoff->done) {
+        delete handoff;
         return std::nullopt;  // to the caller, like any failed request
     }
-    handoff->pinnedModule = PinThisModule();
-    ModuleAddRef();
-    UniqueKernelHandle thread(CreateThread(nullptr, 0, RetrieveWorker, handoff, 0, nullptr));
-    if (!thread) {
-        ModuleRelease();
-        if (handoff->pinnedModule) FreeLibrary(handoff->pinnedModule);
+    std::unique_ptr<PoolJob> job(new (std::nothrow) RetrievalJob(handoff));
+    if (!job) {
         delete handoff;
         return std::nullopt;
     }
+    if (!SubmitToPool(job)) {
+        job.reset();              // gives back the job's share
+        ReleaseShare(handoff);    // and the caller's
+        return std::nullopt;
+    }
     std::optional<std::string> reply;
-    if (WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0) reply = std::move(handoff->reply);
+    if (WaitForSingleObject(handoff->done.get(), timeoutMs) == WAIT_OBJECT_0) reply = std::move(handoff->reply);
     ReleaseShare(handoff);
     return reply;
 }

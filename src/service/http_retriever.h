@@ -10,15 +10,16 @@
 #include <optional>
 #include <string>
 
-#include "module/win_handles.h"
+#include "base/win_handles.h"
+#include "resources/resource_ids.h"
 
 namespace sv {
 
-// Connection error codes; they double as string-table ids of the texts shown for them.
-inline constexpr int kConnectionError = 500;        // no reply and no code (set by callers)
-inline constexpr int kInternetLoginFailed = 501;    // ERROR_INTERNET_LOGIN_FAILURE
-inline constexpr int kServerUnreachable = 504;      // item not found, cannot connect, aborted
-inline constexpr int kRequestFailed = 505;          // anything else
+// Connection error codes: the string-table ids of the texts shown for them.
+inline constexpr int kConnectionError = IDS_CONNECTION_ERROR;            // no reply and no code (set by callers)
+inline constexpr int kInternetLoginFailed = IDS_NO_CONNECTION_LOGIN_FAILURE;  // ERROR_INTERNET_LOGIN_FAILURE
+inline constexpr int kServerUnreachable = IDS_NO_CONNECTION_CANNOT_CONNECT;   // not found, cannot connect, aborted
+inline constexpr int kRequestFailed = IDS_NO_CONNECTION_OTHER;                // anything else
 
 // No cache writes, no cookies, a no-cache pragma on every request.
 inline constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -85,11 +86,7 @@ private:
 int MapConnectionError();
 int MapConnectionError(DWORD win32Error);
 
-// Thread procedure of RetrieveWithTimeout. Its parameter is the hand-off record made there; the
-// worker owns a share of it, keeps the module loaded while it runs and frees what it made.
-DWORD WINAPI RetrieveWorker(LPVOID handoff);
-
-// GETs url on a worker thread and waits at most timeoutMs. Gives the reply (possibly empty), or
+// GETs url on the thread pool and waits at most timeoutMs. Gives the reply (possibly empty), or
 // nothing when the request failed or took too long; a worker left behind finishes on its own and
 // drops its late reply. The URL is copied: the caller may free it as soon as this returns.
 std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs = kRetrieveTimeoutMs);

@@ -1,5 +1,7 @@
 #include "service/languages.h"
 
+#include <stdexcept>
+
 #include <msxml2.h>
 
 #include <new>
@@ -7,10 +9,10 @@
 
 #include "lyrics/lyrics_document.h"
 #include "lyrics/reply_dom.h"
-#include "module/com_ptr.h"
-#include "module/hresult.h"
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+#include "base/utf.h"
+#include "settings/settings.h"
 #include "service/server_hosts.h"
 
 namespace sv {
@@ -69,6 +71,8 @@ HRESULT LoadLanguagesReply(LanguageList& list, const char* replyUtf8, bool& load
         loaded = true;
         return AddLanguagesOf(dom.get(), list);
     } catch (...) {
+        // Out of memory part-way: no half list.
+        ReportFailure("language list", CurrentExceptionHr());
         loaded = false;
         list.ResetLanguages();
         return E_FAIL;
@@ -84,12 +88,8 @@ HRESULT LoadLanguages(LanguageList& list, const char* replyUtf8) {
 
 HRESULT FetchLanguages(LanguageList& list, DWORD timeoutMs) {
     list.ResetLanguages();
-    std::optional<std::string> reply;
-    try {
-        reply = RetrieveWithTimeout(LyricsServiceUrl(kSupportedLanguagesPath).c_str(), timeoutMs);
-    } catch (...) {
-        return E_FAIL;
-    }
+    const std::optional<std::string> reply =
+        RetrieveWithTimeout(LyricsServiceUrl(kSupportedLanguagesPath).c_str(), timeoutMs);
     if (!reply) return E_FAIL;
     bool loaded = false;
     const HRESULT hr = LoadLanguagesReply(list, reply->c_str(), loaded);
@@ -99,19 +99,18 @@ HRESULT FetchLanguages(LanguageList& list, DWORD timeoutMs) {
 }
 
 void ApplyStoredLanguage(LanguageList& list) {
-    try {
-        const std::wstring stored = ReadStoredTranslation();
-        list.ApplyCode(AsU16View(stored.data(), stored.size()));
-    } catch (...) {
-    }
+    const std::wstring stored = ReadStoredTranslation();
+    list.ApplyCode(AsU16View(stored.data(), stored.size()));
 }
 
 void StoreSelectedLanguage(const LanguageList& list) {
+    std::u16string code;
     try {
-        const std::u16string code = list.SelectedLanguageCode();
-        StoreTranslation(std::wstring_view(AsWide(code.c_str()), code.size()));
-    } catch (...) {
+        code = list.SelectedLanguageCode();
+    } catch (const std::out_of_range&) {
+        return;  // a selection outside the list has no code to store
     }
+    StoreTranslation(std::wstring_view(AsWide(code.c_str()), code.size()));
 }
 
 std::optional<std::u16string> ChooseLanguage(LanguageList& list, int32_t index, LyricsDocument& request) {

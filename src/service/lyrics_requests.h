@@ -1,22 +1,12 @@
 // The plug-in's conversation with the lyrics service about one song: the fetch of its lyrics (the
-// cache file, the version check, the full request) and the upload of re-timed lyrics, each on a
-// worker thread of its own, and the addresses of the community pages that carry the song's query.
+// cache file, the version check, the full request) and the upload of re-timed lyrics, each a job
+// on the system thread pool (base/worker_pool.h, which keeps the module loaded under it), and the
+// addresses of the community pages that carry the song's query.
 //
-// Workers never read what the user-interface thread owns: everything a worker needs (a copy of
-// the request document, a snapshot of the query settings, the save's text and address) is taken on
-// that thread before the worker starts. A fetch reports back only by posting WM_SV_LYRICS_READY;
-// a save reports nothing.
-//
-// Fetch workers are created by one launcher thread per fetcher rather than by the user-interface
-// thread, which only queues the job: creating a thread can take milliseconds (several under Wine),
-// and a burst of fetches would otherwise hold up the window's messages for all of them.
-//
-// Module life: every thread started here (launcher, fetch and save workers) holds a module lock
-// (ModuleAddRef, so DllCanUnloadNow says no) and a load reference on the module that holds this
-// code, taken with GetModuleHandleEx before the thread starts. The thread lets go of the module
-// lock as its last piece of work and ends with FreeLibraryAndExitThread, which runs in the
-// system's code: the DLL may be unloaded the moment the lock reaches zero, and no instruction of
-// it runs after that. Nothing waits for these threads, least of all DllMain.
+// Jobs never read what the user-interface thread owns: everything a job needs (a copy of the
+// request document, a snapshot of the query settings, the cache folder, the save's text and
+// address) is taken on that thread before it is queued. A fetch reports back only by posting
+// WM_SV_LYRICS_READY; a save reports nothing. Nothing waits for a job.
 #pragma once
 #include <windows.h>
 
@@ -56,23 +46,26 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
 // The fetch itself, on the calling thread: fills the document (a copy of the request) with the
 // cached or fetched lyrics and sets its status code: -2 without artist or title (nothing is
 // sent); the connection error code, or 500 when there is none, when the request failed; -3 when
-// the reply could not be parsed. Needs COM on the calling thread. Does not throw.
-void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings) noexcept;
+// the reply could not be parsed. Cache files are read from and written to cacheFolder. Needs COM
+// on the calling thread. Does not throw.
+void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
+                 std::u16string_view cacheFolder = kCacheFolder) noexcept;
 
 // Starts fetches for one window and keeps their replies from outliving it. Owned by the window
 // and used on its thread.
 class LyricsFetcher {
 public:
-    LyricsFetcher();
+    // Lookups read and write their cache files in cacheFolder.
+    explicit LyricsFetcher(std::u16string cacheFolder = kCacheFolder);
     ~LyricsFetcher();  // Close()
     LyricsFetcher(const LyricsFetcher&) = delete;
     LyricsFetcher& operator=(const LyricsFetcher&) = delete;
 
-    // Starts a worker that fetches the lyrics of a copy of request and posts WM_SV_LYRICS_READY to
+    // Queues a job that fetches the lyrics of a copy of request and posts WM_SV_LYRICS_READY to
     // window. Returns the fetch's sequence number, which the message carries in wParam; the newest
-    // fetch is LatestFetch(). When the thread cannot be started, the copy is posted at once with
-    // status 500, so the window never waits for a reply that will not come. 0 after Close() or when
-    // memory runs out: nothing was started and nothing will be posted.
+    // fetch is LatestFetch(). When the job cannot be queued, the copy is posted at once with status
+    // 500, so the window never waits for a reply that will not come. 0 after Close() or when memory
+    // runs out: nothing was started and nothing will be posted.
     WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
@@ -86,10 +79,9 @@ public:
     // documents this fetcher posted with them; returns how many there were.
     size_t DiscardQueuedReplies(HWND window);
 
-    // For the window's WM_DESTROY or WM_NCDESTROY, on its thread: from now on workers delete their
-    // documents instead of posting them, fetches not yet started are dropped, the launcher ends,
-    // and the replies already posted are removed and deleted. Returns how many were deleted.
-    // Never waits for a thread.
+    // For the window's WM_DESTROY or WM_NCDESTROY, on its thread: from now on jobs delete their
+    // documents instead of posting them, and the replies already posted are removed and deleted.
+    // Returns how many were deleted. Never waits for a job.
     size_t Close();
 
     // Documents deleted instead of delivered (closed channel, or a window that no longer exists).
@@ -101,6 +93,7 @@ public:
 
 private:
     std::shared_ptr<Channel> channel_;
+    std::u16string cacheFolder_;
     HWND window_ = nullptr;  // the window fetches were started for, whose queue Close() empties
     WPARAM nextSequence_ = 1;
     WPARAM latest_ = 0;
@@ -117,12 +110,8 @@ struct LyricsSaveJob {
 // otherwise (nothing is to be sent).
 std::unique_ptr<LyricsSaveJob> PrepareLyricsSave(const LyricsDocument* shown, const ServiceQuerySettings& settings);
 
-// Starts a worker that POSTs the job and ignores the answer. False when there is no job or the
-// thread could not be started (the job is then dropped).
+// Queues a job that POSTs the save and ignores the answer. False when there is nothing to send or
+// the job could not be queued (the save is then dropped).
 bool StartLyricsSave(std::unique_ptr<LyricsSaveJob> job) noexcept;
-
-// Thread procedures; their parameter is the job made by the start functions, which they own.
-DWORD WINAPI FetchLyricsWorker(LPVOID job);  // returns 1
-DWORD WINAPI SaveLyricsWorker(LPVOID job);   // 1 when it sent the request, 0 when there was nothing
 
 }  // namespace sv

@@ -1,6 +1,6 @@
 #include "service/query_encoding.h"
 
-#include "module/utf.h"
+#include "base/utf.h"
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
 #include "service/server_hosts.h"
 
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/utf.h"
+#include "settings/settings.h"
 
 namespace sv {
 namespace {

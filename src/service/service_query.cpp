@@ -1,6 +1,7 @@
 #include "service/service_query.h"
 
 #include "lyrics/lyrics_document.h"
+#include "resources/resource_ids.h"
 #include "service/query_encoding.h"
 
 namespace sv {
@@ -109,6 +110,8 @@ std::u16string BuildCommunityQuery(const LyricsDocument* document, const Service
     return query;
 }
 
-bool CommunityPageTakesQuery(int stringId) { return stringId == 301 || stringId == 302 || stringId == 309; }
+bool CommunityPageTakesQuery(int stringId) {
+    return stringId == IDS_PAGE_LYRICS_SEARCH || stringId == IDS_PAGE_TOP_50 || stringId == IDS_PAGE_MUSIC_NEAR_YOU;
+}
 
 }  // namespace sv

@@ -2,16 +2,16 @@
 
 #include <string>
 
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/hresult.h"
+#include "base/utf.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
 #include "service/http_retriever.h"
 #include "service/server_hosts.h"
 #include "service/sign_in_rules.h"
 
 namespace sv {
 namespace {
-
-constexpr int kSignedInMessage = 211;
 
 bool FitsSettingText(std::wstring_view text) {
     return text.size() <= kSettingTextMaxLength && text.find(L'\0') == std::wstring_view::npos;
@@ -40,12 +40,13 @@ SignInOutcome SignIn(PluginSettings& settings, std::wstring_view userName, std::
             accepted = IsSignInAccepted(reply);
         }
         errorCode = request.errorCode;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         // Out of memory before an answer: as if none came.
+        ReportFailure("sign-in check", E_OUTOFMEMORY);
     }
     if (accepted && settings.SetCredentials(userName, password)) {
         outcome.signedIn = true;
-        outcome.messageId = kSignedInMessage;
+        outcome.messageId = IDS_SIGNED_IN;
         return outcome;
     }
     outcome.messageId = SignInFailureMessageId(errorCode, replied);

@@ -1,5 +1,6 @@
 #include "service/sign_in_rules.h"
 
+#include "resources/resource_ids.h"
 #include "service/query_encoding.h"
 
 namespace sv {
@@ -24,8 +25,8 @@ bool IsSignInAccepted(std::string_view reply) {
 }
 
 int SignInFailureMessageId(int connectionErrorCode, bool replied) {
-    if (connectionErrorCode != 0) return 501;
-    return replied ? 209 : 208;
+    if (connectionErrorCode != 0) return IDS_NO_CONNECTION_LOGIN_FAILURE;
+    return replied ? IDS_SIGN_IN_REFUSED : IDS_SIGN_IN_SERVERS_UNAVAILABLE;
 }
 
 }  // namespace sv

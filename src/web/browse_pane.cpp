@@ -2,11 +2,12 @@
 
 #include <cstdio>
 
-#include "module/com_ptr.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
 
 namespace sv {
 
-CSVPluginBrowse::CSVPluginBrowse(CSonavire* owner) : owner_(owner), script_(std::make_unique<NoPageScript>()) {}
+CSVPluginBrowse::CSVPluginBrowse() : script_(std::make_unique<NoPageScript>()) {}
 
 CSVPluginBrowse::~CSVPluginBrowse() {
     // The window first, while this object's members are still whole.
@@ -23,13 +24,9 @@ bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style) {
 }
 
 void CSVPluginBrowse::NavigateTo(std::wstring_view url) {
-    try {
-        address_.assign(url);
-        ++navigations_;
-        if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
-    } catch (...) {
-        // Navigation failures are the browser's and are never reported.
-    }
+    address_.assign(url);
+    ++navigations_;
+    if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
 }
 
 void CSVPluginBrowse::SetPageScript(std::unique_ptr<PageScript> script) {
@@ -38,9 +35,11 @@ void CSVPluginBrowse::SetPageScript(std::unique_ptr<PageScript> script) {
 
 bool CSVPluginBrowse::CallPageFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
                                        VARIANT* result) {
+    // Whatever goes wrong in a call (a page, an out-of-memory copy) is the call failing.
     try {
         return script_->CallFunction(name, arguments, result);
     } catch (...) {
+        ReportFailure("page function", CurrentExceptionHr());
         return false;
     }
 }
@@ -52,11 +51,8 @@ void CSVPluginBrowse::CallWithoutResult(const wchar_t* name, const std::vector<s
 
 void CSVPluginBrowse::PageMediaOpened(std::wstring_view userName, std::wstring_view artist, std::wstring_view title) {
     if (!Hwnd() || !IsWindow(Hwnd())) return;
-    try {
-        CallPageFunction(kMediaOpenedFunction,
-                         {std::wstring(userName), std::wstring(artist), std::wstring(title)}, nullptr);
-    } catch (...) {
-    }
+    CallPageFunction(kMediaOpenedFunction, {std::wstring(userName), std::wstring(artist), std::wstring(title)},
+                     nullptr);
 }
 
 void CSVPluginBrowse::PageMediaStarted() { CallWithoutResult(kMediaStartedFunction); }
@@ -67,12 +63,9 @@ void CSVPluginBrowse::PageStop() { CallWithoutResult(kStopFunction); }
 
 void CSVPluginBrowse::PageSeekTo(int32_t position) {
     if (!Hwnd() || !IsWindow(Hwnd())) return;
-    try {
-        wchar_t text[16];
-        std::swprintf(text, 16, L"%d", static_cast<int>(position));
-        CallPageFunction(kSeekToFunction, {std::wstring(text)}, nullptr);
-    } catch (...) {
-    }
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%d", static_cast<int>(position));
+    CallPageFunction(kSeekToFunction, {std::wstring(text)}, nullptr);
 }
 
 double CSVPluginBrowse::PageGetCurrentTime() {

@@ -18,8 +18,6 @@
 #include "web/page_script.h"
 #include "window/window_base.h"
 
-class CSonavire;
-
 namespace sv {
 
 class CSVPluginBrowse : public WindowBase {
@@ -36,8 +34,7 @@ public:
     static constexpr wchar_t kSeekToFunction[] = L"seekTo";
     static constexpr wchar_t kGetCurrentTimeFunction[] = L"getCurrentTime";
 
-    // owner: the plug-in object that made the main window; not owned.
-    explicit CSVPluginBrowse(CSonavire* owner);
+    CSVPluginBrowse();
     ~CSVPluginBrowse() override;
 
     static bool RegisterPaneClass(HINSTANCE instance);
@@ -68,12 +65,9 @@ public:
     // The video's position in seconds; 0.0 when the page does not answer a number.
     double PageGetCurrentTime();
 
-    CSonavire* Owner() const { return owner_; }
-
 private:
     void CallWithoutResult(const wchar_t* name, const std::vector<std::wstring>& arguments = {});
 
-    CSonavire* owner_;
     std::unique_ptr<PageScript> script_;
     std::wstring address_;
     int navigations_ = 0;
@@ -82,7 +76,7 @@ private:
 // The advertisement page's pane: the browse pane's class and behaviour under a name of its own.
 class CSVPluginAdvert : public CSVPluginBrowse {
 public:
-    explicit CSVPluginAdvert(CSonavire* owner) : CSVPluginBrowse(owner) {}
+    CSVPluginAdvert() = default;
     ~CSVPluginAdvert() override = default;
 };
 

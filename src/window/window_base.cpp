@@ -1,5 +1,7 @@
 #include "window/window_base.h"
 
+#include "base/hresult.h"
+
 namespace sv {
 namespace {
 
@@ -226,6 +228,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
         handled = object->ProcessWindowMessage(hwnd, message, wParam, lParam, result, 0);
     } catch (...) {
         // A failing handler counts as not handling the message.
+        ReportFailure("window message", CurrentExceptionHr());
         handled = false;
         result = 0;
     }
@@ -240,11 +243,9 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
     if (object->finalMessagePending_ && !object->innermostFrame_) {
         object->finalMessagePending_ = false;
         LRESULT ignored = 0;
-        try {
-            // The object may delete itself here; nothing of it is touched afterwards.
-            object->ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap);
-        } catch (...) {
-        }
+        // The object may delete itself here; nothing of it is touched afterwards.
+        CallbackBoundary("final window message",
+                         [&] { object->ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap); });
     }
     return result;
 }
@@ -308,10 +309,8 @@ void WindowBase::ForgetEndedDialog() {
     hwnd_ = nullptr;
     kind_ = Kind::None;
     LRESULT ignored = 0;
-    try {
-        ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap);
-    } catch (...) {
-    }
+    CallbackBoundary("final dialog message",
+                     [&] { ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap); });
 }
 
 bool DialogBase::EndDialog(INT_PTR result) {

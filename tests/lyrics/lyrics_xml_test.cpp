@@ -12,8 +12,8 @@
 
 #include <psapi.h>
 
-#include "module/utf.h"
-#include "module/win_handles.h"
+#include "base/utf.h"
+#include "base/win_handles.h"
 
 namespace sv {
 namespace {
@@ -28,10 +28,8 @@ protected:
         folder_ = AsU16(temp) + U16("sonavire-lyrics-" + std::to_string(GetCurrentProcessId()) + "-" +
                                     std::to_string(GetTickCount()));
         ASSERT_TRUE(CreateDirectoryW(AsWide(folder_.c_str()), nullptr));
-        OverrideCacheFolder(AsWide(folder_.c_str()));
     }
     void TearDown() override {
-        OverrideCacheFolder(nullptr);
         for (const std::u16string& name : FilesInFolder()) DeleteFileW(AsWide((folder_ + u"\\" + name).c_str()));
         RemoveDirectoryW(AsWide(folder_.c_str()));
     }
@@ -212,7 +210,7 @@ TEST_F(LyricsXml, TextThatIsNotXmlChangesNothing) {
         auto doc = Request();
         doc->AddLine(u"old", u"");
         doc->status = 504;
-        HRESULT hr = doc->LoadFromReply(reply, true);
+        HRESULT hr = doc->LoadFromReply(reply, true, folder_);
         EXPECT_NE(hr, S_OK) << reply;
         EXPECT_EQ(doc->status, 504) << reply;
         EXPECT_EQ(doc->LineCount(), 0) << reply;
@@ -221,7 +219,7 @@ TEST_F(LyricsXml, TextThatIsNotXmlChangesNothing) {
     EXPECT_TRUE(FilesInFolder().empty());  // malformed replies are never cached
 
     auto doc = Request();
-    EXPECT_EQ(doc->LoadFromReply(nullptr, true), E_INVALIDARG);
+    EXPECT_EQ(doc->LoadFromReply(nullptr, true, folder_), E_INVALIDARG);
     EXPECT_EQ(doc->ParseDom(nullptr), E_POINTER);
 }
 
@@ -243,7 +241,7 @@ TEST_F(LyricsXml, DocumentTypeDefinitionsAreRefusedOutright) {
     for (const std::string& reply : {bomb, external, harmless, late, "\xef\xbb\xbf" + harmless}) {
         auto doc = Request();
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_NE(doc->LoadFromReply(reply.c_str(), true), S_OK);
+        EXPECT_NE(doc->LoadFromReply(reply.c_str(), true, folder_), S_OK);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         EXPECT_EQ(doc->Title(), u"a/b:c");
         EXPECT_EQ(doc->LineCount(), 0);
@@ -290,7 +288,7 @@ const char kEchoReply[] =
 TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
     auto request = Request();
     auto fetched = std::make_unique<LyricsDocument>(*request);
-    ASSERT_EQ(fetched->LoadFromReply(kEchoReply, true), S_OK);
+    ASSERT_EQ(fetched->LoadFromReply(kEchoReply, true, folder_), S_OK);
     ASSERT_EQ(fetched->LineCount(), 3);
 
     std::vector<std::u16string> files = FilesInFolder();
@@ -301,7 +299,7 @@ TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
     EXPECT_NE(saved.find("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d"), std::string::npos);  // written as UTF-8
 
     auto cached = std::make_unique<LyricsDocument>(*request);
-    ASSERT_EQ(cached->LoadFromCache(), S_OK);
+    ASSERT_EQ(cached->LoadFromCache(folder_), S_OK);
     ExpectSameLines(*fetched, *cached);
     EXPECT_EQ(cached->Version(), u"4");
     EXPECT_EQ(cached->Language(), u"he");
@@ -310,7 +308,7 @@ TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
     auto other = std::make_unique<LyricsDocument>(*request);
     other->SetLanguage(u"fr");
     other->AddLine(u"old", u"");
-    EXPECT_NE(other->LoadFromCache(), S_OK);
+    EXPECT_NE(other->LoadFromCache(folder_), S_OK);
     EXPECT_EQ(other->LineCount(), 0);
     EXPECT_EQ(other->status, kStatusNotFound);
 }
@@ -318,21 +316,21 @@ TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
 TEST_F(LyricsXml, TheCacheFileIsNamedByTheKeysAsTheReplyLeftThem) {
     auto request = Request();
     LyricsDocument fetched(*request);
-    ASSERT_EQ(fetched.LoadFromReply(kFullReply, true), S_OK);
+    ASSERT_EQ(fetched.LoadFromReply(kFullReply, true, folder_), S_OK);
     std::vector<std::u16string> files = FilesInFolder();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0], u"[Art][First & only][][he].xml");
     LyricsDocument again(fetched);
-    ASSERT_EQ(again.LoadFromCache(), S_OK);
+    ASSERT_EQ(again.LoadFromCache(folder_), S_OK);
     ExpectSameLines(fetched, again);
 }
 
 TEST_F(LyricsXml, EveryWellFormedReplyIsCachedWhateverItHolds) {
     auto doc = Request();
-    ASSERT_EQ(doc->LoadFromReply("<r><songLock>t</songLock></r>", true), S_OK);
+    ASSERT_EQ(doc->LoadFromReply("<r><songLock>t</songLock></r>", true, folder_), S_OK);
     EXPECT_EQ(FilesInFolder().size(), 1u);
     auto cached = Request();
-    ASSERT_EQ(cached->LoadFromCache(), S_OK);
+    ASSERT_EQ(cached->LoadFromCache(folder_), S_OK);
     EXPECT_EQ(cached->SongLock(), u"t");
     EXPECT_EQ(cached->status, kStatusNotFound);
 }
@@ -344,13 +342,13 @@ TEST_F(LyricsXml, KeysThatLookLikeUrlsStillNameTheirOwnFile) {
         auto doc = Request();
         doc->SetTitle(title);
         const std::string reply = "<r><lyric><l>" + Utf8FromUtf16(title) + "</l><l>2</l></lyric></r>";
-        ASSERT_EQ(doc->LoadFromReply(reply.c_str(), true), S_OK);
+        ASSERT_EQ(doc->LoadFromReply(reply.c_str(), true, folder_), S_OK);
     }
     EXPECT_EQ(FilesInFolder().size(), 5u);
     for (const std::u16string& title : titles) {
         auto doc = Request();
         doc->SetTitle(title);
-        ASSERT_EQ(doc->LoadFromCache(), S_OK);
+        ASSERT_EQ(doc->LoadFromCache(folder_), S_OK);
         ASSERT_EQ(doc->LineCount(), 2);
         EXPECT_EQ(doc->LineAt(0)->text, title);
     }
@@ -359,53 +357,51 @@ TEST_F(LyricsXml, KeysThatLookLikeUrlsStillNameTheirOwnFile) {
 TEST_F(LyricsXml, KeysWithoutASafeNameBypassTheCache) {
     auto doc = Request();
     doc->SetTitle(std::u16string(600, u't'));
-    ASSERT_EQ(doc->LoadFromReply("<r><lyric><l>a</l><l>b</l></lyric></r>", true), S_OK);
+    ASSERT_EQ(doc->LoadFromReply("<r><lyric><l>a</l><l>b</l></lyric></r>", true, folder_), S_OK);
     EXPECT_EQ(doc->LineCount(), 2);
     EXPECT_TRUE(FilesInFolder().empty());
-    EXPECT_NE(doc->LoadFromCache(), S_OK);
+    EXPECT_NE(doc->LoadFromCache(folder_), S_OK);
     wchar_t path[kCachePathCapacity];
-    EXPECT_FALSE(doc->CachePath(path, true));
+    EXPECT_FALSE(doc->CachePath(path, true, folder_));
     EXPECT_EQ(path[0], L'\0');
 
     // A NUL would cut the name to "[x_y][a" on disk, which another song could own.
     auto a = Request();
     a->SetTitle(u"a");
-    ASSERT_EQ(a->LoadFromReply("<r><lyric><l>mine</l><l>2</l></lyric></r>", true), S_OK);
+    ASSERT_EQ(a->LoadFromReply("<r><lyric><l>mine</l><l>2</l></lyric></r>", true, folder_), S_OK);
     auto cut = Request();
     cut->SetTitle(std::u16string(u"a\0b", 3));
-    ASSERT_EQ(cut->LoadFromReply("<r><lyric><l>other</l><l>2</l></lyric></r>", true), S_OK);
-    EXPECT_NE(cut->LoadFromCache(), S_OK);
-    ASSERT_EQ(a->LoadFromCache(), S_OK);
+    ASSERT_EQ(cut->LoadFromReply("<r><lyric><l>other</l><l>2</l></lyric></r>", true, folder_), S_OK);
+    EXPECT_NE(cut->LoadFromCache(folder_), S_OK);
+    ASSERT_EQ(a->LoadFromCache(folder_), S_OK);
     EXPECT_EQ(a->LineAt(0)->text, u"mine");
 }
 
 TEST_F(LyricsXml, CachePathAndItsFolder) {
     auto doc = Request();
     wchar_t path[kCachePathCapacity];
-    ASSERT_TRUE(doc->CachePath(path, false));
+    ASSERT_TRUE(doc->CachePath(path, false, folder_));
     const std::u16string name = AsU16(path);
     EXPECT_EQ(name, folder_ + u"\\[x_y][a_b_c][][he].xml");
 
     // The folder itself is made, not its parents.
     const std::u16string inner = folder_ + u"\\inner";
-    OverrideCacheFolder(AsWide(inner.c_str()));
-    ASSERT_TRUE(doc->CachePath(path, false));
+    ASSERT_TRUE(doc->CachePath(path, false, inner));
     EXPECT_EQ(GetFileAttributesW(AsWide(inner.c_str())), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(doc->CachePath(path, true));
+    ASSERT_TRUE(doc->CachePath(path, true, inner));
     EXPECT_NE(GetFileAttributesW(AsWide(inner.c_str())), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(doc->CachePath(path, true));  // an existing folder is fine
+    ASSERT_TRUE(doc->CachePath(path, true, inner));  // an existing folder is fine
     RemoveDirectoryW(AsWide(inner.c_str()));
 
     const std::u16string deep = folder_ + u"\\no\\such";
-    OverrideCacheFolder(AsWide(deep.c_str()));
-    ASSERT_TRUE(doc->CachePath(path, true));
+    ASSERT_TRUE(doc->CachePath(path, true, deep));
     EXPECT_EQ(GetFileAttributesW(AsWide(deep.c_str())), INVALID_FILE_ATTRIBUTES);
     // A save that cannot open its file is silent.
-    EXPECT_EQ(doc->LoadFromReply(kFullReply, true), S_OK);
+    EXPECT_EQ(doc->LoadFromReply(kFullReply, true, deep), S_OK);
 
-    OverrideCacheFolder(nullptr);
-    EXPECT_EQ(CacheFolder(), u"C:\\Program Files\\Sonavire");
-    OverrideCacheFolder(AsWide(folder_.c_str()));
+    // Without a folder given, the plug-in's install folder.
+    ASSERT_TRUE(Request()->CachePath(path, false));
+    EXPECT_EQ(std::u16string(AsU16(path)), u"C:\\Program Files\\Sonavire\\[x_y][a_b_c][][he].xml");
 }
 
 TEST_F(LyricsXml, WorkersBuildTheirOwnDocumentsAtTheSameTime) {
@@ -420,12 +416,12 @@ TEST_F(LyricsXml, WorkersBuildTheirOwnDocumentsAtTheSameTime) {
                 doc.SetLanguage(U16("w" + std::to_string(w)));
                 const std::string reply = "<r><songLock>" + std::to_string(w) + "</songLock><lyric><l timing=\"" +
                                           KeyOneTiming(i + 1) + "\">" + std::to_string(i) + "</l><l>x</l></lyric></r>";
-                if (doc.LoadFromReply(reply.c_str(), true) != S_OK || doc.LineCount() != 2 ||
+                if (doc.LoadFromReply(reply.c_str(), true, folder_) != S_OK || doc.LineCount() != 2 ||
                     doc.LineAt(0)->time != static_cast<double>(i + 1) || doc.SongLock() != U16(std::to_string(w)))
                     ++failures[w];
                 LyricsDocument again(*request);
                 again.SetLanguage(U16("w" + std::to_string(w)));
-                if (again.LoadFromCache() != S_OK || again.LineCount() != 2 || again.LineAt(0)->time != i + 1)
+                if (again.LoadFromCache(folder_) != S_OK || again.LineCount() != 2 || again.LineAt(0)->time != i + 1)
                     ++failures[w];
             }
         });
@@ -449,8 +445,8 @@ TEST_F(LyricsXml, RepeatedLoadsKeepNothing) {
     auto round = [&] {
         auto doc = Request();
         doc->SetTitle(u"t");
-        EXPECT_EQ(doc->LoadFromReply(reply.c_str(), true), S_OK);
-        EXPECT_EQ(doc->LoadFromCache(), S_OK);
+        EXPECT_EQ(doc->LoadFromReply(reply.c_str(), true, folder_), S_OK);
+        EXPECT_EQ(doc->LoadFromCache(folder_), S_OK);
         EXPECT_EQ(doc->LoadFromReply("<r><lyric><l>broken", false), S_FALSE);
         EXPECT_NE(doc->LoadFromReply("<!DOCTYPE r><r/>", false), S_OK);
     };
@@ -492,7 +488,7 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
         auto doc = Request();
         doc->status = 777;  // a marker: only ParseDom's codes may replace it
         const bool save = rng() % 4 == 0;
-        const HRESULT hr = doc->LoadFromReply(reply.c_str(), save);
+        const HRESULT hr = doc->LoadFromReply(reply.c_str(), save, folder_);
         if (hr != S_OK) {
             ++refused;
             ASSERT_EQ(doc->LineCount(), 0) << reply;
@@ -508,7 +504,7 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
             // Found again by the keys the reply left in the document.
             auto cached = std::make_unique<LyricsDocument>(*doc);
             cached->status = 777;
-            ASSERT_EQ(cached->LoadFromCache(), S_OK) << reply;
+            ASSERT_EQ(cached->LoadFromCache(folder_), S_OK) << reply;
             ExpectSameLines(*doc, *cached);
             EXPECT_EQ(cached->Title(), doc->Title());
             ++roundTrips;

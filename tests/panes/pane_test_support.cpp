@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-namespace panetest {
+namespace svtest {
 namespace {
 
 constexpr wchar_t kFrameClass[] = L"SvPaneTestFrame";
@@ -153,23 +153,8 @@ Capture PaintAndCapture(HWND hwnd) {
     return Capture(hwnd);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-            if (done()) return true;
-        }
-        if (done()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-    }
-}
-
 bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs) {
+    // Looks at each message as it is dispatched: the timer's own WM_TIMER is what is waited for.
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         MSG message;
@@ -204,4 +189,4 @@ LRESULT CALLBACK MessageCounter::Procedure(HWND hwnd, UINT message, WPARAM wPara
     return CallWindowProcW(counter->previous_, hwnd, message, wParam, lParam);
 }
 
-}  // namespace panetest
+}  // namespace svtest

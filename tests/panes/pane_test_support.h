@@ -13,8 +13,9 @@
 #include "lyrics/lyrics_document.h"
 #include "panes/lyrics_pane.h"
 #include "panes/lyrics_pane_host.h"
+#include "win_test_support.h"
 
-namespace panetest {
+namespace svtest {
 
 class TestHost : public sv::LyricsPaneHost {
 public:
@@ -74,8 +75,6 @@ private:
 // Repaints the pane at once and captures it.
 Capture PaintAndCapture(HWND hwnd);
 
-// Pumps this thread's messages until done() or the deadline; false on timeout.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 // Pumps until the pane has handled one WM_TIMER of the given id (dispatched here); false on timeout.
 bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs);
 
@@ -98,4 +97,4 @@ private:
 
 inline constexpr COLORREF Grey(int level) { return RGB(level, level, level); }
 
-}  // namespace panetest
+}  // namespace svtest

@@ -12,17 +12,18 @@
 #include <vector>
 
 #include "call_log.h"
-#include "module/win_handles.h"
+#include "base/win_handles.h"
 #include "player_engine.h"
 #include "player_window.h"
 #include "test_plugin.h"
+#include "win_test_support.h"
 
 namespace {
 
 using sv::ComPtr;
 using sv::UniqueBstr;
 using namespace sv::standin;
-using test::TestPlugin;
+using svtest::TestPlugin;
 
 // {0D3C8A61-5F2E-4B7A-9C14-7E2B9A1F6D35}: the test plug-in's class, registered in this process only.
 constexpr CLSID kTestPluginClass = {0x0d3c8a61, 0x5f2e, 0x4b7a, {0x9c, 0x14, 0x7e, 0x2b, 0x9a, 0x1f, 0x6d, 0x35}};
@@ -32,13 +33,7 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
 }
 
 // Processes every message waiting on this thread (the player delivers its events from there).
-void Pump() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
+void Pump() { svtest::PumpPending(); }
 
 std::vector<Track> TwoTracks() {
     return {Track::Audio(L"Sigur R\u00f3s", L"Glos\u00f3li", L"Takk...", 30.0),
@@ -48,8 +43,8 @@ std::vector<Track> TwoTracks() {
 class PlayerTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        test::RegisterPluginWindowClass();
-        factory_ = new test::TestPluginFactory();
+        svtest::RegisterPluginWindowClass();
+        factory_ = new svtest::TestPluginFactory();
         ASSERT_EQ(CoRegisterClassObject(kTestPluginClass, factory_, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                         &registration_),
                   S_OK);
@@ -98,14 +93,14 @@ protected:
     }
     std::vector<std::string> Calls() const { return engine_->Log().Texts(LogKind::Call); }
 
-    static test::TestPluginFactory* factory_;
+    static svtest::TestPluginFactory* factory_;
     static DWORD registration_;
     double clock_ = 100.0;
     std::unique_ptr<PlayerEngine> engine_;
     std::unique_ptr<PlayerWindow> window_;
 };
 
-test::TestPluginFactory* PlayerTest::factory_ = nullptr;
+svtest::TestPluginFactory* PlayerTest::factory_ = nullptr;
 DWORD PlayerTest::registration_ = 0;
 
 const std::vector<std::string> kOpenAndPlay = {

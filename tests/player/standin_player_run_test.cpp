@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "module/win_handles.h"
+#include "base/win_handles.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace test {
+namespace svtest {
 namespace {
 
 std::string Format(const char* format, double a, double b) {
@@ -160,4 +160,4 @@ void RegisterPluginWindowClass() {
     RegisterClassExW(&windowClass);
 }
 
-}  // namespace test
+}  // namespace svtest

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "module/com_ptr.h"
-#include "plugin/wmp_plugin_ui.h"
+#include "base/com_ptr.h"
+#include "base/wmp_plugin_ui.h"
 
 #define DEFINE_EXPECT(func) inline bool expect_##func = false, called_##func = false
 #define SET_EXPECT(func) (expect_##func = true)
@@ -38,7 +38,7 @@ DEFINE_EXPECT(SetCore_null);
 DEFINE_EXPECT(Create);
 DEFINE_EXPECT(Destroy);
 
-namespace test {
+namespace svtest {
 
 inline constexpr wchar_t kPluginWindowClass[] = L"SvTestPluginWindow";
 
@@ -155,4 +155,4 @@ private:
 // Registers the plug-in window class (solid red, so pictures show where the plug-in is).
 void RegisterPluginWindowClass();
 
-}  // namespace test
+}  // namespace svtest

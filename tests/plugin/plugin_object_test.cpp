@@ -13,17 +13,17 @@
 #include <vector>
 
 #include "call_log.h"
-#include "module/com_ptr.h"
+#include "base/com_ptr.h"
 #include "player_engine.h"
 #include "player_window.h"
-#include "plugin/sonavire_ids.h"
-#include "plugin/wmp_plugin_ui.h"
+#include "settings/plugin_identity.h"
+#include "base/wmp_plugin_ui.h"
 #include "plugin_test_support.h"
 #include "standin_client.h"
 
 namespace {
 
-using namespace plugintest;
+using namespace svtest;
 using sv::ComPtr;
 using sv::standin::LogKind;
 using sv::standin::PlayerEngine;
@@ -35,13 +35,6 @@ constexpr char kVersionPath[] = "/sonavire/services/getLyricVerXML.php";
 constexpr char kSavePath[] = "/sonavire/services/setLyrics.php";
 constexpr wchar_t kClickToAdvance[] = L"Click lyrics to advance line";
 constexpr wchar_t kSaving[] = L"Saving lyrics... Please wait";
-
-std::wstring ExecutableFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
 
 // Sonavire.dll from the test's folder, loaded as the player loads an in-process server.
 class SonavireModule {
@@ -73,6 +66,12 @@ public:
         module_ = nullptr;
         const bool gone = PumpUntil([] { return GetModuleHandleW(L"Sonavire.dll") == nullptr; }, timeoutMs);
         return released && gone;
+    }
+
+    // FreeLibrary at once, as a careless host might.
+    void FreeWithoutAsking() {
+        FreeLibrary(module_);
+        module_ = nullptr;
     }
 
 private:
@@ -154,7 +153,7 @@ protected:
     }
     std::wstring Text(UINT id) const { return ResourceText(module_.module(), id); }
 
-    standin::Client service_ = standin::Client::FromEnvironment();
+    svtest::StandinClient service_ = svtest::StandinClient::FromEnvironment();
     std::unique_ptr<StandinKeyScope> key_;
     SonavireModule module_;
     double clock_ = 100.0;
@@ -340,6 +339,22 @@ TEST_F(PluginObjectTest, TheModuleStaysWhileThePlayerOrAWorkerHoldsIt) {
     player_->UnloadPlugin();
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "a worker still runs";
     EXPECT_TRUE(PumpUntil([&] { return module_.CanUnloadNow() == S_OK; }, 15000));
+}
+
+TEST_F(PluginObjectTest, AHostThatFreesTheModuleUnderARunningLookupDoesNotUnloadIt) {
+    ASSERT_EQ(S_OK, LoadPlugin());
+    service_.SetBehaviour(kFetchPath, "delay", 1000);
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_EQ(1u, service_.WaitForRequests(kFetchPath, 1).size());
+    player_->UnloadPlugin();
+    plugin_.reset();
+    // The host lets go of the module although DllCanUnloadNow says no: the lookup on the thread
+    // pool holds a load reference of its own until its callback has returned.
+    module_.FreeWithoutAsking();
+    EXPECT_NE(nullptr, GetModuleHandleW(L"Sonavire.dll")) << "unloaded under a running lookup";
+    EXPECT_TRUE(PumpUntil([] { return GetModuleHandleW(L"Sonavire.dll") == nullptr; }, 15000))
+        << "the lookup's reference must go once it is done";
 }
 
 // A procedure a test installs over the plug-in's on the host window.

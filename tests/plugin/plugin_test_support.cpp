@@ -3,67 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace plugintest {
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        PumpPending();
-        if (done()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return done();
-        // Wakes for any message, or after a short while to look at state other threads change.
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 20)),
-                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    }
-}
-
-void PumpPending() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-std::wstring StandinHost() {
-    const char* value = std::getenv("SONAVIRE_STANDIN");
-    std::wstring host;
-    for (const char* c = value ? value : ""; *c; ++c) host.push_back(static_cast<wchar_t>(*c));
-    return host;
-}
-
-StandinKeyScope::StandinKeyScope() {
-    SetText(L"Lyrics Host", StandinHost());
-    SetText(L"Community Host", StandinHost());
-}
-
-std::vector<HWND> ChildrenInZOrder(HWND parent) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        children.push_back(child);
-    }
-    return children;
-}
-
-std::wstring ClassOf(HWND hwnd) {
-    wchar_t name[256] = {};
-    GetClassNameW(hwnd, name, 256);
-    return name;
-}
-
-std::wstring TextOf(HWND hwnd) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-RECT RectInParent(HWND hwnd) {
-    RECT rect{};
-    GetWindowRect(hwnd, &rect);
-    MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
+namespace svtest {
 
 PluginWindows PluginWindows::In(HWND hostWindow) {
     PluginWindows windows;
@@ -131,4 +71,4 @@ void DeleteCacheFiles() {
     FindClose(search);
 }
 
-}  // namespace plugintest
+}  // namespace svtest

@@ -9,30 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin_key_scope.h"
+#include "win_test_support.h"
 
-namespace plugintest {
-
-// Dispatches this thread's messages until done() holds or the deadline passes; returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
-// Dispatches every message waiting now.
-void PumpPending();
-
-// "127.0.0.1:PORT" of the stand-in service (SONAVIRE_STANDIN).
-std::wstring StandinHost();
-
-// The plug-in's key, made fresh, with "Lyrics Host" and "Community Host" naming the stand-in.
-class StandinKeyScope : public sv::testing::PluginKeyScope {
-public:
-    StandinKeyScope();
-};
-
-// The children of a window from the top of the z-order down.
-std::vector<HWND> ChildrenInZOrder(HWND parent);
-std::wstring ClassOf(HWND hwnd);
-std::wstring TextOf(HWND hwnd);
-// A window's rectangle in its parent's client coordinates.
-RECT RectInParent(HWND hwnd);
+namespace svtest {
 
 // The plug-in's windows inside a host window (none when it has made none).
 struct PluginWindows {
@@ -74,4 +53,4 @@ private:
 // Deletes the cache files in the plug-in's cache folder (C:\Program Files\Sonavire\*.xml).
 void DeleteCacheFiles();
 
-}  // namespace plugintest
+}  // namespace svtest

@@ -1,4 +1,4 @@
-#include "plugin/settings.h"
+#include "settings/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include "plugin_key_scope.h"
 
 using sv::PluginSettings;
-using sv::testing::PluginKeyScope;
+using svtest::PluginKeyScope;
 
 namespace {
 
@@ -138,8 +138,8 @@ TEST(Settings, SetCredentialsSavesOrRefusesWhole) {
 }
 
 TEST(Settings, MissingKeyMeansDefaultsAndNoWrite) {
-    sv::testing::DeletePluginKey();
-    ASSERT_FALSE(sv::testing::PluginKeyExists());
+    svtest::DeletePluginKey();
+    ASSERT_FALSE(svtest::PluginKeyExists());
     PluginSettings settings;
     settings.LoadSettings();
     EXPECT_EQ(settings.splitPos, 220);
@@ -152,7 +152,7 @@ TEST(Settings, MissingKeyMeansDefaultsAndNoWrite) {
     sv::StoreTranslation(L"de");
     EXPECT_EQ(sv::ReadStoredTranslation(), L"");
     EXPECT_FALSE(sv::ReadPluginText(sv::kUserNameValue));
-    EXPECT_FALSE(sv::testing::PluginKeyExists()) << "the key is only opened, never created";
+    EXPECT_FALSE(svtest::PluginKeyExists()) << "the key is only opened, never created";
 }
 
 TEST(Settings, TranslationCodeRoundTrips) {

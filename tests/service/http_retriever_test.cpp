@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "loopback_server.h"
-#include "module/module_lock.h"
+#include "base/module_lock.h"
 
 using sv::HttpRequest;
 using sv::HttpRetriever;
-using sv::testing::LoopbackServer;
+using svtest::LoopbackServer;
 
 namespace {
 
@@ -175,7 +175,7 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
     EXPECT_EQ(sv::MapConnectionError(), 505);
 
     // A real refused connection, for GET and for POST.
-    const std::string url = "http://127.0.0.1:" + std::to_string(sv::testing::ClosedLoopbackPort()) + "/x?y=1";
+    const std::string url = "http://127.0.0.1:" + std::to_string(svtest::ClosedLoopbackPort()) + "/x?y=1";
     for (uint8_t post : {0, 1}) {
         HttpRetriever retriever;
         HttpRequest request;
@@ -248,7 +248,7 @@ TEST(RetrieveWithTimeout, GivesTheReplyOrNothing) {
     ASSERT_TRUE(reply.has_value()) << "an empty body is a reply";
     EXPECT_EQ(*reply, "");
 
-    const std::string refused = "http://127.0.0.1:" + std::to_string(sv::testing::ClosedLoopbackPort()) + "/";
+    const std::string refused = "http://127.0.0.1:" + std::to_string(svtest::ClosedLoopbackPort()) + "/";
     EXPECT_FALSE(sv::RetrieveWithTimeout(refused.c_str()).has_value());
     EXPECT_FALSE(sv::RetrieveWithTimeout(nullptr).has_value());
     EXPECT_TRUE(ModuleLocksReturnTo(baseline));

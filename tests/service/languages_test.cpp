@@ -8,7 +8,7 @@
 #include "requests_fixture.h"
 
 using namespace sv;
-using namespace sv::testing;
+using namespace svtest;
 
 namespace {
 

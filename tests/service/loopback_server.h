@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-namespace sv::testing {
+namespace svtest {
+using namespace sv;  // the tests of the service code read as the code itself
 
 // Starts Winsock and listens on a free loopback port; the caller closes the socket and calls
 // WSACleanup.
@@ -161,4 +162,4 @@ inline unsigned short ClosedLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-}  // namespace sv::testing
+}  // namespace svtest

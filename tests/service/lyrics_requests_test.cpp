@@ -13,7 +13,7 @@
 #include "service/http_retriever.h"
 
 using namespace sv;
-using namespace sv::testing;
+using namespace svtest;
 
 namespace {
 
@@ -381,10 +381,10 @@ TEST_F(LyricsRequests, ClosingDeletesQueuedAndLateReplies) {
     fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", "Night Train"), QuerySettings());
     ASSERT_EQ(client_.WaitForRequests(kFetchPath, 1).size(), 1u);
 
-    EXPECT_GE(ModuleLockCount(), baseline_ + 2) << "the launcher and the running worker keep the module";
+    EXPECT_GE(ModuleLockCount(), baseline_ + 1) << "the running job keeps the module";
     const size_t queued = fetcher_.Close();
     EXPECT_LE(queued, 2u);
-    ASSERT_TRUE(WaitForWorkersToEnd(baseline_)) << "the launcher ends with the fetcher";
+    ASSERT_TRUE(WaitForWorkersToEnd(baseline_)) << "the job ends on its own";
     EXPECT_EQ(fetcher_.FetchesInFlight(), 0);
     EXPECT_EQ(fetcher_.DiscardedReplies(), 3) << "every document deleted, none lost";
     MSG message;
@@ -404,7 +404,7 @@ TEST_F(LyricsRequests, ReplyForAWindowThatIsGoneIsDeleted) {
 }
 
 TEST_F(LyricsRequests, DiscardQueuedRepliesEmptiesOnlyThatWindow) {
-    LyricsFetcher otherFetcher;
+    LyricsFetcher otherFetcher(AsU16(cacheFolder_.c_str()));
     ReplyWindow other(otherFetcher);
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());

@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "lyrics/lyrics_document.h"
-#include "module/module_lock.h"
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/module_lock.h"
+#include "base/utf.h"
+#include "settings/settings.h"
 #include "plugin_key_scope.h"
 #include "service/lyrics_requests.h"
 #include "service/server_hosts.h"
 #include "standin_client.h"
 
-namespace sv::testing {
+namespace svtest {
+using namespace sv;  // the tests of the service code read as the code itself
 
 inline std::wstring WideAscii(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 inline std::u16string U16(const std::string& utf8) { return Utf16FromUtf8(utf8); }
@@ -117,12 +118,7 @@ protected:
         client_.ResetBehaviours();
         client_.ClearRequests();
 
-        wchar_t temp[MAX_PATH];
-        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-        cacheFolder_ = std::wstring(temp) + L"sonavire-requests-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(++folderCount_);
         ASSERT_TRUE(CreateDirectoryW(cacheFolder_.c_str(), nullptr));
-        OverrideCacheFolder(cacheFolder_.c_str());
         baseline_ = ModuleLockCount();
         ASSERT_NE(window_.get(), nullptr);
     }
@@ -131,7 +127,6 @@ protected:
         fetcher_.Close();
         EXPECT_TRUE(WaitForWorkersToEnd(baseline_)) << "a thread is still running";
         client_.ResetBehaviours();
-        OverrideCacheFolder(nullptr);
         for (const std::wstring& name : CacheFiles()) DeleteFileW((cacheFolder_ + L"\\" + name).c_str());
         RemoveDirectoryW(cacheFolder_.c_str());
     }
@@ -193,13 +188,21 @@ protected:
     }
     std::unique_ptr<LyricsDocument> Fetch(const LyricsDocument& request) { return Fetch(request, QuerySettings()); }
 
+    // A cache folder of its own for each test.
+    static std::wstring NewCacheFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        return std::wstring(temp) + L"sonavire-requests-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(++folderCount_);
+    }
+
     PluginKeyScope key_;
-    standin::Client client_ = standin::Client::FromEnvironment();
-    std::wstring cacheFolder_;
-    long baseline_ = 0;
-    LyricsFetcher fetcher_;
-    ReplyWindow window_{fetcher_};
+    svtest::StandinClient client_ = svtest::StandinClient::FromEnvironment();
     static inline int folderCount_ = 0;
+    std::wstring cacheFolder_ = NewCacheFolder();
+    long baseline_ = 0;
+    LyricsFetcher fetcher_{AsU16(cacheFolder_.c_str())};
+    ReplyWindow window_{fetcher_};
 };
 
-}  // namespace sv::testing
+}  // namespace svtest

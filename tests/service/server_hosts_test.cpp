@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/utf.h"
+#include "settings/settings.h"
 #include "plugin_key_scope.h"
 #include "service/http_retriever.h"
 
-using sv::testing::PluginKeyScope;
+using svtest::PluginKeyScope;
 
 namespace {
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -44,7 +44,7 @@ TEST(ServerHosts, CompiledInDefaultsWithoutOverrides) {
     EXPECT_EQ(sv::LyricsHost(), sv::DefaultLyricsHost());
     EXPECT_EQ(sv::CommunityHost(), sv::DefaultCommunityHost());
     // Without the key at all.
-    sv::testing::DeletePluginKey();
+    svtest::DeletePluginKey();
     EXPECT_EQ(sv::LyricsHost(), sv::DefaultLyricsHost());
 }
 

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
-#include "module/module_lock.h"
-#include "module/utf.h"
+#include "base/module_lock.h"
+#include "base/utf.h"
 #include "standin_client.h"
 
 using sv::HttpRequest;
@@ -30,7 +30,7 @@ protected:
 
     std::string Url(const std::string& pathAndQuery) const { return client_.BaseUrl() + pathAndQuery; }
 
-    standin::Client client_ = standin::Client::FromEnvironment();
+    svtest::StandinClient client_ = svtest::StandinClient::FromEnvironment();
 };
 
 std::string Get(const std::string& url, int* errorCode = nullptr) {

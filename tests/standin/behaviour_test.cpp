@@ -32,7 +32,7 @@ long long MillisecondsSince(Clock::time_point start) {
 // A request sent on a raw socket, for a client that leaves before the answer comes.
 class PendingRequest {
 public:
-    PendingRequest(const standin::Client& client, const std::string& target) {
+    PendingRequest(const svtest::StandinClient& client, const std::string& target) {
         const std::string hostPort = client.HostPort();
         const int port = std::stoi(hostPort.substr(hostPort.rfind(':') + 1));
         socket_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -64,8 +64,8 @@ protected:
     }
     void TearDown() override { client.ResetBehaviours(); }
 
-    standin::Client client = standin::Client::FromEnvironment();
-    const std::string fetchNightTrain = kFetch + "?" + standintest::NineParameterQuery("Blue Harbour", "Night Train");
+    svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
+    const std::string fetchNightTrain = kFetch + "?" + svtest::NineParameterQuery("Blue Harbour", "Night Train");
 };
 
 TEST_F(StandinBehaviour, DelayHoldsTheNormalAnswerBack) {
@@ -83,7 +83,7 @@ TEST_F(StandinBehaviour, SlowSendsTheNormalBodyInTimedPieces) {
     ASSERT_GT(normal.size(), 100u);
     client.SetBehaviour(kLanguages, "slow", 20, 0, 25);  // 25-byte pieces, 20 ms apart
     const auto start = Clock::now();
-    const standin::HttpReply reply = client.Send("GET", kLanguages);
+    const svtest::HttpReply reply = client.Send("GET", kLanguages);
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, normal);
     EXPECT_GE(MillisecondsSince(start), static_cast<long long>((normal.size() - 1) / 25) * 20);
@@ -91,7 +91,7 @@ TEST_F(StandinBehaviour, SlowSendsTheNormalBodyInTimedPieces) {
 
 TEST_F(StandinBehaviour, CloseRecordsTheRequestAndAnswersNothing) {
     client.SetBehaviour(kFetch, "close");
-    const standin::HttpReply reply = client.Send("GET", fetchNightTrain);
+    const svtest::HttpReply reply = client.Send("GET", fetchNightTrain);
     EXPECT_FALSE(reply.answered);
     EXPECT_THROW(client.Get(fetchNightTrain), std::runtime_error);
     ASSERT_EQ(client.Requests(kFetch).size(), 2u);
@@ -100,7 +100,7 @@ TEST_F(StandinBehaviour, CloseRecordsTheRequestAndAnswersNothing) {
 
 TEST_F(StandinBehaviour, StatusAnswersAnHtmlErrorPage) {
     client.SetBehaviour(kVerify, "status", 0, 404);
-    standin::HttpReply reply = client.Send("GET", kVerify + "?username=a&password=b");
+    svtest::HttpReply reply = client.Send("GET", kVerify + "?username=a&password=b");
     EXPECT_EQ(reply.status, 404);
     EXPECT_NE(reply.Header("Content-Type").find("text/html"), std::string::npos);
     EXPECT_NE(reply.body.find("404 Not Found"), std::string::npos);
@@ -115,11 +115,11 @@ TEST_F(StandinBehaviour, StatusAnswersAnHtmlErrorPage) {
 
 TEST_F(StandinBehaviour, MalformedAnswersXmlThatNoReaderAccepts) {
     client.SetBehaviour(kFetch, "malformed");
-    const standin::HttpReply reply = client.Send("GET", fetchNightTrain);
+    const svtest::HttpReply reply = client.Send("GET", fetchNightTrain);
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body.compare(0, 5, "<?xml"), 0);
     std::string error;
-    EXPECT_FALSE(xmltest::Parse(reply.body, &error));
+    EXPECT_FALSE(svtest::Parse(reply.body, &error));
     EXPECT_FALSE(error.empty());
 }
 
@@ -128,14 +128,14 @@ TEST_F(StandinBehaviour, LargeAnswersAWellFormedReplyOfAboutTheSize) {
     const std::string body = client.Get(fetchNightTrain);
     EXPECT_GE(body.size(), 300000u);
     EXPECT_LE(body.size(), 300400u);
-    const auto root = xmltest::Parse(body);
+    const auto root = svtest::Parse(body);
     ASSERT_TRUE(root);
     const auto lines = root->Find("lyric")->Elements();
     ASSERT_GT(lines.size(), 4000u);
-    EXPECT_EQ(standintest::DecodeTiming(*lines[4000]->Attribute("timing")), 4000000);
+    EXPECT_EQ(svtest::DecodeTiming(*lines[4000]->Attribute("timing")), 4000000);
 
     client.SetBehaviour(kLanguages, "large", 0, 0, 50000);
-    const auto languages = xmltest::Parse(client.Get(kLanguages));
+    const auto languages = svtest::Parse(client.Get(kLanguages));
     ASSERT_TRUE(languages);
     EXPECT_GT(languages->Elements().size(), 1000u);
     EXPECT_NE(languages->Elements()[0]->Attribute("code"), nullptr);
@@ -187,11 +187,11 @@ TEST_F(StandinBehaviour, ManyClientsAtOnceGetTheSameLines) {
     std::vector<std::future<std::string>> replies;
     for (int i = 0; i < 16; ++i) {
         replies.push_back(std::async(std::launch::async, [this] {
-            standin::Client own = standin::Client::FromEnvironment();
-            const auto root = xmltest::Parse(own.Get(fetchNightTrain));
+            svtest::StandinClient own = svtest::StandinClient::FromEnvironment();
+            const auto root = svtest::Parse(own.Get(fetchNightTrain));
             std::string texts;
             if (root) {
-                for (const xmltest::Node* line : root->Find("lyric")->Elements()) texts += line->TextContent() + "\n";
+                for (const svtest::Node* line : root->Find("lyric")->Elements()) texts += line->TextContent() + "\n";
             }
             return texts;
         }));

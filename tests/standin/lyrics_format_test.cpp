@@ -12,7 +12,7 @@
 using standin::EncodeTiming;
 using standin::ParseLrc;
 using standin::ParseTimedText;
-using standintest::DecodeTiming;
+using svtest::DecodeTiming;
 
 TEST(Timing, EncodesTheDescribedExample) {
     EXPECT_EQ(EncodeTiming(12345, 3, "xyz"), "335xyz073");

@@ -11,8 +11,8 @@
 #include "standin_test_support.h"
 #include "xml_reader.h"
 
-using standintest::DecodeTiming;
-using standintest::NineParameterQuery;
+using svtest::DecodeTiming;
+using svtest::NineParameterQuery;
 
 namespace {
 
@@ -29,28 +29,28 @@ protected:
         client.ClearRequests();
     }
 
-    xmltest::Node GetXml(const std::string& target) {
-        const standin::HttpReply reply = client.Send("GET", target);
+    svtest::Node GetXml(const std::string& target) {
+        const svtest::HttpReply reply = client.Send("GET", target);
         EXPECT_EQ(reply.status, 200) << target;
         EXPECT_NE(reply.Header("Content-Type").find("xml"), std::string::npos);
         std::string error;
-        auto root = xmltest::Parse(reply.body, &error);
+        auto root = svtest::Parse(reply.body, &error);
         EXPECT_TRUE(root) << error << "\n" << reply.body;
-        return root ? *root : xmltest::Node{};
+        return root ? *root : svtest::Node{};
     }
-    xmltest::Node Fetch(const std::string& artist, const std::string& title, const std::string& lang = "") {
+    svtest::Node Fetch(const std::string& artist, const std::string& title, const std::string& lang = "") {
         return GetXml(kFetch + "?" + NineParameterQuery(artist, title, lang));
     }
-    static std::string Text(const xmltest::Node& root, const std::string& element) {
-        const xmltest::Node* found = root.Find(element);
+    static std::string Text(const svtest::Node& root, const std::string& element) {
+        const svtest::Node* found = root.Find(element);
         return found ? found->TextContent() : "(absent)";
     }
     // (time, text) of each line; time -1 for a line without a timing attribute.
-    static std::vector<std::pair<long long, std::string>> Lines(const xmltest::Node& root) {
+    static std::vector<std::pair<long long, std::string>> Lines(const svtest::Node& root) {
         std::vector<std::pair<long long, std::string>> lines;
-        const xmltest::Node* lyric = root.Find("lyric");
+        const svtest::Node* lyric = root.Find("lyric");
         if (!lyric) return lines;
-        for (const xmltest::Node& child : lyric->children) {
+        for (const svtest::Node& child : lyric->children) {
             EXPECT_FALSE(child.isText) << "text between lines: '" << child.text << "'";
             EXPECT_EQ(child.name, "line");
             const std::string* timing = child.Attribute("timing");
@@ -65,7 +65,7 @@ protected:
         return lines;
     }
 
-    standin::Client client = standin::Client::FromEnvironment();
+    svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
 };
 
 TEST_F(StandinService, FetchAnswersTheLibrarySongWithItsFactsAndTimedLines) {
@@ -94,7 +94,7 @@ TEST_F(StandinService, TimingsDecodeToTheSameTimesWhateverTheRandomKeys) {
     for (int round = 0; round < 20; ++round) {
         const auto root = Fetch("Blue Harbour", "The Long Road");
         EXPECT_EQ(Lines(root), reference);
-        for (const xmltest::Node* line : root.Find("lyric")->Elements()) {
+        for (const svtest::Node* line : root.Find("lyric")->Elements()) {
             keys.insert((*line->Attribute("timing"))[0]);
             encodings.insert(*line->Attribute("timing"));
         }
@@ -125,9 +125,9 @@ TEST_F(StandinService, UntimedSongsCarryNoTimingAttribute) {
 }
 
 TEST_F(StandinService, TextIsEscapedAndReadsBackExactly) {
-    const standin::HttpReply reply = client.Send("GET", kFetch + "?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
+    const svtest::HttpReply reply = client.Send("GET", kFetch + "?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
     EXPECT_NE(reply.body.find("<title>Rock &amp; Roll</title>"), std::string::npos);
-    const auto root = *xmltest::Parse(reply.body);
+    const auto root = *svtest::Parse(reply.body);
     EXPECT_EQ(Text(root, "album"), "<Angle> & \"Quotes\"");
     const auto lines = Lines(root);
     ASSERT_EQ(lines.size(), 7u);
@@ -164,13 +164,13 @@ TEST_F(StandinService, UploadedTimedTextBecomesTheNextVersion) {
 
     // The body as the plug-in sends it: entries back to back, one NUL byte at the end.
     const std::string body("[00:00.00] one[00:04.50] two[100:01.07] three\0", 46);
-    const standin::HttpReply stored = client.Send("POST", kStore + "?" + NineParameterQuery("upload band", "RETIMED"), body);
+    const svtest::HttpReply stored = client.Send("POST", kStore + "?" + NineParameterQuery("upload band", "RETIMED"), body);
     EXPECT_EQ(stored.status, 200);
     const auto after = Fetch("Upload Band", "Retimed");
     const std::string version = Text(after, "version");
     EXPECT_NE(version, before);
     EXPECT_EQ(Text(GetXml(kVersion + "?" + NineParameterQuery("Upload Band", "Retimed")), "version"), version);
-    EXPECT_EQ(Text(stored.body.empty() ? xmltest::Node{} : *xmltest::Parse(stored.body), "version"), version);
+    EXPECT_EQ(Text(stored.body.empty() ? svtest::Node{} : *svtest::Parse(stored.body), "version"), version);
     const std::vector<std::pair<long long, std::string>> expected = {{0, "one"}, {4500, "two"}, {6001070, "three"}};
     EXPECT_EQ(Lines(after), expected);
     EXPECT_EQ(Text(after, "title"), "Retimed");  // the stored names, not the query's spelling
@@ -212,11 +212,11 @@ TEST_F(StandinService, TranslationsAreServedForTheirLanguageAndRetimedSeparately
 
 TEST_F(StandinService, LanguagesListTheTranslationsOfTheLibrary) {
     client.AddSongLrc("[ar:Language Band]\n[ti:Song]\n[la:it]\n[ln:Italiano]\n[00:01.00]uno\n[00:02.00]due\n");
-    const standin::HttpReply reply = client.Send("GET", kLanguages);
-    const auto root = *xmltest::Parse(reply.body);
+    const svtest::HttpReply reply = client.Send("GET", kLanguages);
+    const auto root = *svtest::Parse(reply.body);
     // The root's children are the languages, with no text nodes between them.
     std::map<std::string, std::string> languages;
-    for (const xmltest::Node& child : root.children) {
+    for (const svtest::Node& child : root.children) {
         ASSERT_FALSE(child.isText);
         ASSERT_NE(child.Attribute("code"), nullptr);
         languages[*child.Attribute("code")] = child.TextContent();
@@ -246,7 +246,7 @@ TEST_F(StandinService, RecordsEachRequestWithItsDecodedQuery) {
     client.Send("GET", kLanguages);
     const auto all = client.Requests();
     ASSERT_EQ(all.size(), 2u);  // control requests are not recorded
-    const standin::RecordedRequest& post = all[0];
+    const svtest::RecordedRequest& post = all[0];
     EXPECT_LT(post.seq, all[1].seq);
     EXPECT_EQ(post.method, "POST");
     EXPECT_EQ(post.path, kStore);
@@ -276,7 +276,7 @@ TEST_F(StandinService, CommunityPagesAnswerAtTheirAddresses) {
                                  "/wiki/index.php/Special:Preferences", "/wiki/index.php/Help:WmpAbout",
                                  "/wiki/community-winmo/community-map?artist=x", "/wiki/wmp/wmp-map.php"};
     for (const char* page : pages) {
-        const standin::HttpReply reply = client.Send("GET", page);
+        const svtest::HttpReply reply = client.Send("GET", page);
         EXPECT_EQ(reply.status, 200) << page;
         EXPECT_NE(reply.Header("Content-Type").find("text/html"), std::string::npos) << page;
         EXPECT_NE(reply.body.find("</html>"), std::string::npos) << page;
@@ -313,9 +313,9 @@ TEST_F(StandinService, EditPageShowsTheSongAndStoresEdits) {
     EXPECT_NE(page.find("[00:09.00]When the &lt;amp&gt; is on fire"), std::string::npos);
     EXPECT_NE(page.find("<td id=\"q-device\">1000</td>"), std::string::npos);
 
-    const standin::HttpReply saved = client.Send(
+    const svtest::HttpReply saved = client.Send(
         "POST", "/wiki/wmp/editLyrics.php",
-        "artist=Editor+Band&title=Fresh&album=&lang=&lrc=" + standin::PercentEncode("[00:01.00]first\n[00:02.00]second\n"));
+        "artist=Editor+Band&title=Fresh&album=&lang=&lrc=" + svtest::PercentEncode("[00:01.00]first\n[00:02.00]second\n"));
     EXPECT_EQ(saved.status, 200);
     EXPECT_NE(saved.body.find("Saved version"), std::string::npos);
     EXPECT_EQ(Lines(Fetch("Editor Band", "Fresh")).size(), 2u);
@@ -334,14 +334,14 @@ TEST(StandinClient, NeedsTheServerAddress) {
     const char* saved = getenv("SONAVIRE_STANDIN");
     const std::string address = saved ? saved : "";
     unsetenv("SONAVIRE_STANDIN");
-    EXPECT_THROW(standin::Client::FromEnvironment(), std::runtime_error);
+    EXPECT_THROW(svtest::StandinClient::FromEnvironment(), std::runtime_error);
     setenv("SONAVIRE_STANDIN", "no-port", 1);
-    EXPECT_THROW(standin::Client::FromEnvironment(), std::runtime_error);
+    EXPECT_THROW(svtest::StandinClient::FromEnvironment(), std::runtime_error);
     setenv("SONAVIRE_STANDIN", address.c_str(), 1);
-    const standin::Client client = standin::Client::FromEnvironment();
+    const svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
     EXPECT_EQ(client.HostPort(), address);
     EXPECT_EQ(client.BaseUrl(), "http://" + address);
-    EXPECT_THROW(standin::Client("127.0.0.1", 1).Get("/"), std::runtime_error);  // nothing listens there
+    EXPECT_THROW(svtest::StandinClient("127.0.0.1", 1).Get("/"), std::runtime_error);  // nothing listens there
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace standintest {
+namespace svtest {
 
 // The plug-in's reading of a "timing" attribute, written from its description: k is the first
 // character; R is the rest reversed; B is the first k characters of R followed by the part of R
@@ -29,4 +29,4 @@ inline std::string NineParameterQuery(const std::string& artist, const std::stri
            "&videoId=&vidSrc=&user=&device=1000&resolution=1280x1024";
 }
 
-}  // namespace standintest
+}  // namespace svtest

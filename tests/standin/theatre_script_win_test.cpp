@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "module/com_ptr.h"
-#include "module/utf.h"
+#include "base/com_ptr.h"
+#include "base/utf.h"
 #include "standin_client.h"
 
 namespace {
@@ -197,7 +197,7 @@ class TheatreScript : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        const std::string script = PageScript(standin::Client::FromEnvironment().Get("/wiki/wmp/"));
+        const std::string script = PageScript(svtest::StandinClient::FromEnvironment().Get("/wiki/wmp/"));
         ASSERT_NE(script.find("function getCurrentTime"), std::string::npos);
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript,
                                                   engine_.put_void()));
@@ -311,12 +311,12 @@ namespace {
 
 // The client library over Winsock, as the Windows tests of every area use it.
 TEST(StandinClientOnWindows, SendsRecordsAndSeesClosedConnections) {
-    standin::Client client = standin::Client::FromEnvironment();
+    svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
     client.ClearRequests();
     const std::string version = client.AddSongLrc("[ar:Wine Band]\n[ti:Sockets]\n[00:01.00]one\n[00:02.00]two\n");
     EXPECT_FALSE(version.empty());
     const std::string body("[00:03.00] one[00:04.00] two\0", 29);
-    const standin::HttpReply stored =
+    const svtest::HttpReply stored =
         client.Send("POST", "/sonavire/services/setLyrics.php?lang=&artist=Wine Band&title=Sockets", body);
     EXPECT_EQ(stored.status, 200);
     const auto recorded = client.WaitForRequests("/sonavire/services/setLyrics.php", 1);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-namespace xmltest {
+namespace svtest {
 namespace {
 
 class Reader {
@@ -175,4 +175,4 @@ std::optional<Node> Parse(const std::string& xml, std::string* error) {
     }
 }
 
-}  // namespace xmltest
+}  // namespace svtest

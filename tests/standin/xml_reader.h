@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace xmltest {
+namespace svtest {
 
 struct Node {
     bool isText = false;
@@ -27,4 +27,4 @@ struct Node {
 // The document element, or nothing with the reason in *error.
 std::optional<Node> Parse(const std::string& xml, std::string* error = nullptr);
 
-}  // namespace xmltest
+}  // namespace svtest

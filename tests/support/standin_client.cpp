@@ -20,7 +20,7 @@
 #include <mutex>
 #include <stdexcept>
 
-namespace standin {
+namespace svtest {
 namespace {
 
 #ifdef _WIN32
@@ -261,7 +261,7 @@ std::string PercentDecode(const std::string& text) {
     return out;
 }
 
-Client Client::FromEnvironment() {
+StandinClient StandinClient::FromEnvironment() {
     const char* value = getenv("SONAVIRE_STANDIN");
     if (!value || !*value) {
         throw std::runtime_error(
@@ -273,16 +273,16 @@ Client Client::FromEnvironment() {
     if (colon == 0 || colon == std::string::npos || port <= 0 || port > 65535) {
         throw std::runtime_error("SONAVIRE_STANDIN is not host:port: " + text);
     }
-    return Client(text.substr(0, colon), port);
+    return StandinClient(text.substr(0, colon), port);
 }
 
-Client::Client(std::string host, int port) : host_(std::move(host)), port_(port) {}
+StandinClient::StandinClient(std::string host, int port) : host_(std::move(host)), port_(port) {}
 
-std::string Client::HostPort() const { return host_ + ":" + std::to_string(port_); }
+std::string StandinClient::HostPort() const { return host_ + ":" + std::to_string(port_); }
 
-std::string Client::BaseUrl() const { return "http://" + HostPort(); }
+std::string StandinClient::BaseUrl() const { return "http://" + HostPort(); }
 
-HttpReply Client::Send(const std::string& method, const std::string& target, const std::string& body, int readTimeoutMs) {
+HttpReply StandinClient::Send(const std::string& method, const std::string& target, const std::string& body, int readTimeoutMs) {
     Connection connection(host_, port_);
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + HostPort() + "\r\nConnection: close\r\n";
     if (!body.empty() || method == "POST" || method == "PUT") {
@@ -293,13 +293,13 @@ HttpReply Client::Send(const std::string& method, const std::string& target, con
     return ParseReply(connection.ReadToEnd(readTimeoutMs));
 }
 
-std::string Client::Get(const std::string& pathAndQuery) {
+std::string StandinClient::Get(const std::string& pathAndQuery) {
     const HttpReply reply = Send("GET", pathAndQuery);
     if (!reply.answered) throw std::runtime_error("stand-in client: GET " + pathAndQuery + " got no answer");
     return reply.body;
 }
 
-std::string Client::Control(const std::string& method, const std::string& target, const std::string& body) {
+std::string StandinClient::Control(const std::string& method, const std::string& target, const std::string& body) {
     const HttpReply reply = Send(method, target, body);
     if (!reply.answered || reply.status != 200) {
         throw std::runtime_error("stand-in control " + target + " failed: " + std::to_string(reply.status) + " " + reply.body);
@@ -307,19 +307,19 @@ std::string Client::Control(const std::string& method, const std::string& target
     return reply.body;
 }
 
-std::vector<RecordedRequest> Client::Requests(const std::string& path) {
+std::vector<RecordedRequest> StandinClient::Requests(const std::string& path) {
     return ParseRecord(Control("GET", "/_control/requests" + (path.empty() ? "" : "?path=" + PercentEncode(path))));
 }
 
-std::vector<RecordedRequest> Client::WaitForRequests(const std::string& path, int count, int timeoutMs) {
+std::vector<RecordedRequest> StandinClient::WaitForRequests(const std::string& path, int count, int timeoutMs) {
     std::string target = "/_control/requests?min=" + std::to_string(count) + "&timeout-ms=" + std::to_string(timeoutMs);
     if (!path.empty()) target += "&path=" + PercentEncode(path);
     return ParseRecord(Control("GET", target));
 }
 
-void Client::ClearRequests() { Control("POST", "/_control/clear-requests"); }
+void StandinClient::ClearRequests() { Control("POST", "/_control/clear-requests"); }
 
-void Client::SetBehaviour(const std::string& path, const std::string& mode, int ms, int code, long bytes) {
+void StandinClient::SetBehaviour(const std::string& path, const std::string& mode, int ms, int code, long bytes) {
     std::string target = "/_control/behaviour?path=" + PercentEncode(path) + "&mode=" + PercentEncode(mode);
     if (ms) target += "&ms=" + std::to_string(ms);
     if (code) target += "&code=" + std::to_string(code);
@@ -327,17 +327,17 @@ void Client::SetBehaviour(const std::string& path, const std::string& mode, int 
     Control("POST", target);
 }
 
-void Client::ResetBehaviours() { Control("POST", "/_control/reset-behaviours"); }
+void StandinClient::ResetBehaviours() { Control("POST", "/_control/reset-behaviours"); }
 
-void Client::AddUser(const std::string& name, const std::string& password) {
+void StandinClient::AddUser(const std::string& name, const std::string& password) {
     Control("POST", "/_control/user?name=" + PercentEncode(name) + "&password=" + PercentEncode(password));
 }
 
-std::string Client::AddSongLrc(const std::string& lrcUtf8) {
+std::string StandinClient::AddSongLrc(const std::string& lrcUtf8) {
     std::string answer = Control("POST", "/_control/song", lrcUtf8);
     if (answer.compare(0, 3, "ok ") == 0) answer = answer.substr(3);
     while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
     return answer;
 }
 
-}  // namespace standin
+}  // namespace svtest

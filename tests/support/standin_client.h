@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace standin {
+namespace svtest {
 
 struct RecordedRequest {
     int seq = 0;
@@ -32,11 +32,11 @@ struct HttpReply {
     std::string Header(const std::string& name) const;  // case-insensitive; "" when absent
 };
 
-class Client {
+class StandinClient {
 public:
     // From SONAVIRE_STANDIN; throws when it is missing or malformed.
-    static Client FromEnvironment();
-    Client(std::string host, int port);
+    static StandinClient FromEnvironment();
+    StandinClient(std::string host, int port);
 
     std::string HostPort() const;  // "127.0.0.1:PORT"
     std::string BaseUrl() const;   // "http://127.0.0.1:PORT"
@@ -78,4 +78,4 @@ private:
 std::string PercentEncode(const std::string& bytes);
 std::string PercentDecode(const std::string& text);
 
-}  // namespace standin
+}  // namespace svtest

@@ -13,23 +13,31 @@
 
 #include "call_log.h"
 #include "lyrics/lyrics_document.h"
-#include "module/com_ptr.h"
-#include "module/module_lock.h"
-#include "module/utf.h"
+#include "base/com_ptr.h"
+#include "dll/application.h"
+#include "base/module_lock.h"
+#include "base/utf.h"
 #include "player_engine.h"
 #include "player_window.h"
-#include "plugin/settings.h"
+#include "settings/settings.h"
 #include "plugin/sonavire.h"
 #include "plugin_test_support.h"
 #include "standin_client.h"
 #include "web/page_document.h"
 #include "web/page_script.h"
-#include "window/plugin_window.h"
-#include "window/plugin_window_test_access.h"
+#include "main_window/plugin_window.h"
+#include "main_window/plugin_window_test_access.h"
 
 namespace {
 
-using namespace plugintest;
+// The module started as DllGetClassObject starts it: the bitmaps measured into the settings record.
+class StartedModule : public testing::Environment {
+public:
+    void SetUp() override { sv::StartApplication(); }
+};
+testing::Environment* const kStartedModule = testing::AddGlobalTestEnvironment(new StartedModule);
+
+using namespace svtest;
 using sv::ComPtr;
 using sv::CSVPluginWindow;
 using sv::LyricsDocument;
@@ -101,17 +109,18 @@ protected:
         plugin_.reset();
         player_.reset();
         engine_.reset();
-        PluginWindowTestAccess::SetConnectedStateQuery(nullptr);
         // Lookups still running end on their own.
         EXPECT_TRUE(PumpUntil([] { return sv::ModuleLockCount() == 0; }, 15000));
-        sv::OverrideCacheFolder(nullptr);
         RemoveCacheFolder();
         service_.ResetBehaviours();
         key_.reset();
     }
 
     void LoadPlugin() {
-        ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void()));
+        sv::MainWindowOptions options;
+        options.isConnected = [this] { return connected_; };
+        options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
+        ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void(), std::move(options)));
         ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
         ASSERT_NE(nullptr, Object().Window());
     }
@@ -154,7 +163,6 @@ protected:
         GetTempPathW(MAX_PATH, temp);
         cacheFolder_ = std::wstring(temp) + L"sonavire-window-tests-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(cacheFolder_.c_str(), nullptr);
-        sv::OverrideCacheFolder(cacheFolder_.c_str());
     }
     void RemoveCacheFolder() {
         WIN32_FIND_DATAW found;
@@ -168,9 +176,10 @@ protected:
         RemoveDirectoryW(cacheFolder_.c_str());
     }
 
-    standin::Client service_ = standin::Client::FromEnvironment();
+    svtest::StandinClient service_ = svtest::StandinClient::FromEnvironment();
     std::unique_ptr<StandinKeyScope> key_;
     std::wstring cacheFolder_;
+    bool connected_ = true;  // what the main window is told about the Internet connection
     double clock_ = 100.0;
     std::unique_ptr<PlayerEngine> engine_;
     std::unique_ptr<PlayerWindow> player_;
@@ -468,7 +477,7 @@ TEST_F(PluginWindowTest, TheFirstPagesComeFromTheSettingsOrAreOfflinePages) {
     EXPECT_EQ(L"http://video.example/theatre", Window().BrowsePane().CurrentAddress());
     EXPECT_EQ(L"http://ads.example/", Window().AdvertPane().CurrentAddress());
 
-    PluginWindowTestAccess::SetConnectedStateQuery([] { return false; });
+    connected_ = false;
     LoadPlugin();
     EXPECT_EQ(L"C:\\Program Files\\Sonavire\\Offline\\OfflineSV.htm", Window().BrowsePane().CurrentAddress());
     EXPECT_EQ(L"C:\\Program Files\\Sonavire\\Offline\\OfflineAD.htm", Window().AdvertPane().CurrentAddress());

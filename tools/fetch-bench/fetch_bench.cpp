@@ -18,11 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "base/utf.h"
 #include "lyrics/lyrics_document.h"
-#include "module/module_lock.h"
-#include "module/win_handles.h"
-#include "plugin/settings.h"
-#include "plugin/sonavire_ids.h"
+#include "base/module_lock.h"
+#include "base/win_handles.h"
+#include "settings/settings.h"
+#include "settings/plugin_identity.h"
 #include "service/lyrics_requests.h"
 #include "service/server_hosts.h"
 #include "standin_client.h"
@@ -97,11 +98,9 @@ public:
         GetTempPathW(MAX_PATH, temp);
         folder_ = std::wstring(temp) + L"sonavire-fetch-bench-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(folder_.c_str(), nullptr);
-        sv::OverrideCacheFolder(folder_.c_str());
     }
     ~CacheFolder() {
         Empty();
-        sv::OverrideCacheFolder(nullptr);
         RemoveDirectoryW(folder_.c_str());
     }
     void Empty() {
@@ -113,6 +112,8 @@ public:
         FindClose(search);
     }
 
+    std::u16string Folder() const { return sv::AsU16(folder_.c_str()); }
+
 private:
     std::wstring folder_;
 };
@@ -120,6 +121,7 @@ private:
 // The message loop under test: a window, a tick posted whenever the queue runs dry for 1 ms, and
 // the gaps between handled messages.
 struct LoopState {
+    explicit LoopState(std::u16string cacheFolder = sv::kCacheFolder) : fetcher(std::move(cacheFolder)) {}
     sv::LyricsFetcher fetcher;
     HWND window = nullptr;
     int fetchesToStart = 0;
@@ -231,11 +233,11 @@ double LoopWithBareThreadsLongestGap(HWND window, int threads, double durationMs
     return gap;
 }
 
-int BenchResponsiveness(standin::Client& client, HWND window, CacheFolder& cache) {
+int BenchResponsiveness(svtest::StandinClient& client, HWND window, CacheFolder& cache) {
     constexpr int kFetches = 20;
     cache.Empty();
     client.SetBehaviour(kFetchPath, "delay", 2000);
-    LoopState state;
+    LoopState state(cache.Folder());
     state.window = window;
     state.fetchesToStart = kFetches;
     state.repliesWanted = kFetches;
@@ -292,9 +294,9 @@ std::optional<double> TimeOneFetch(sv::LyricsFetcher& fetcher, HWND window, int&
     }
 }
 
-int BenchLatency(standin::Client& client, HWND window, CacheFolder& cache) {
+int BenchLatency(svtest::StandinClient& client, HWND window, CacheFolder& cache) {
     client.ResetBehaviours();
-    sv::LyricsFetcher fetcher;
+    sv::LyricsFetcher fetcher(cache.Folder());
     constexpr int kWarmUp = 3, kRounds = 40;
     int status = 0, lines = 0;
     bool ok = true;
@@ -337,7 +339,7 @@ int main() {
     sv::ScopedCoInit com(COINIT_APARTMENTTHREADED);
     int status = 0;
     try {
-        standin::Client client = standin::Client::FromEnvironment();
+        svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
         LyricsHostAtStandin host(client.HostPort());
         if (!host.ok()) {
             std::printf("cannot open the plug-in key\n");

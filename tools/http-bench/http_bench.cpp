@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module_lock.h"
+#include "base/module_lock.h"
 #include "service/http_retriever.h"
 #include "standin_client.h"
 
@@ -71,7 +71,7 @@ std::string TwoThousandLineLrc() {
     return lrc;
 }
 
-int BenchTransfer(standin::Client& client) {
+int BenchTransfer(svtest::StandinClient& client) {
     client.AddSongLrc(TwoThousandLineLrc());
     const std::string target =
         "/sonavire/services/getLyricXML_2?lang=&artist=Bench%20Artist&title=Two%20Thousand%20Lines&album=Figures"
@@ -167,7 +167,7 @@ int main() {
     WSAStartup(MAKEWORD(2, 2), &data);
     int status = 0;
     try {
-        standin::Client client = standin::Client::FromEnvironment();
+        svtest::StandinClient client = svtest::StandinClient::FromEnvironment();
         status |= BenchTransfer(client);
     } catch (const std::exception& e) {
         std::printf("transfer: %s\n", e.what());

@@ -10,8 +10,8 @@
 
 #include "lyrics/line_follower.h"
 #include "lyrics/lyrics_document.h"
-#include "module/utf.h"
-#include "module/win_handles.h"
+#include "base/utf.h"
+#include "base/win_handles.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ int main() {
     GetTempPathW(MAX_PATH, temp);
     const std::wstring folder = std::wstring(temp) + L"sonavire-lyrics-bench-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder.c_str(), nullptr);
-    sv::OverrideCacheFolder(folder.c_str());
+    const std::u16string cacheFolder(sv::AsU16(folder.c_str()));
 
     const std::string reply = TimedReply();
     sv::LyricsDocument request;
@@ -80,7 +80,7 @@ int main() {
     bool ok = true;
     auto load = [&](bool save) {
         sv::LyricsDocument doc(request);
-        ok = ok && doc.LoadFromReply(reply.c_str(), save) == S_OK && doc.LineCount() == kLines &&
+        ok = ok && doc.LoadFromReply(reply.c_str(), save, cacheFolder) == S_OK && doc.LineCount() == kLines &&
              doc.status == sv::kStatusTimed;
     };
     load(false);  // warm-up: loads MSXML
@@ -90,7 +90,7 @@ int main() {
     Print("LoadFromReply with cache write", MicrosecondsPerRun(loadRuns, [&] { load(true); }), "reply", loadRuns);
     Print("LoadFromCache", MicrosecondsPerRun(loadRuns, [&] {
               sv::LyricsDocument doc(request);
-              ok = ok && doc.LoadFromCache() == S_OK && doc.LineCount() == kLines;
+              ok = ok && doc.LoadFromCache(cacheFolder) == S_OK && doc.LineCount() == kLines;
           }),
           "file", loadRuns);
 
@@ -126,7 +126,6 @@ int main() {
           "text", textRuns);
     std::printf("timed text: %zu UTF-16 units\n", length);
 
-    sv::OverrideCacheFolder(nullptr);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*.xml").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {

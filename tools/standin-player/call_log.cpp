@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "module/utf.h"
+#include "base/utf.h"
 
 namespace sv::standin {
 

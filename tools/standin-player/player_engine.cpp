@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "plugin/wmp_plugin_ui.h"
+#include "base/qi_table.h"
+#include "base/wmp_plugin_ui.h"
 
 namespace sv::standin {
 namespace {
@@ -94,14 +95,12 @@ public:
     StandinMedia(PlayerEngine* engine, Track track) : StandinObject(engine), track_(std::move(track)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kIidWmpMedia) {
-            *out = static_cast<IWMPMedia*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        static const InterfaceMapEntry kInterfaces[] = {
+            SV_INTERFACE_ENTRY_IID(kIidWmpMedia, StandinMedia, IWMPMedia),
+            SV_INTERFACE_ENTRY_IID(IID_IDispatch, StandinMedia, IWMPMedia),
+            SV_INTERFACE_MAP_END,
+        };
+        return QueryInterfaceFromTable(this, kInterfaces, iid, out);
     }
     SV_STANDIN_UNKNOWN
     SV_STANDIN_NO_DISPATCH
@@ -150,14 +149,12 @@ public:
     explicit StandinControls(PlayerEngine* engine) : StandinObject(engine) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kIidWmpControls) {
-            *out = static_cast<IWMPControls*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        static const InterfaceMapEntry kInterfaces[] = {
+            SV_INTERFACE_ENTRY_IID(kIidWmpControls, StandinControls, IWMPControls),
+            SV_INTERFACE_ENTRY_IID(IID_IDispatch, StandinControls, IWMPControls),
+            SV_INTERFACE_MAP_END,
+        };
+        return QueryInterfaceFromTable(this, kInterfaces, iid, out);
     }
     SV_STANDIN_UNKNOWN
     SV_STANDIN_NO_DISPATCH
@@ -215,14 +212,11 @@ public:
         : StandinObject(engine), container_(ComPtr<IConnectionPointContainer>::From(container)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-            *out = static_cast<IConnectionPoint*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        static const InterfaceMapEntry kInterfaces[] = {
+            SV_INTERFACE_ENTRY_IID(IID_IConnectionPoint, StandinConnectionPoint, IConnectionPoint),
+            SV_INTERFACE_MAP_END,
+        };
+        return QueryInterfaceFromTable(this, kInterfaces, iid, out);
     }
     SV_STANDIN_UNKNOWN
 
@@ -267,18 +261,15 @@ public:
     explicit StandinCore(PlayerEngine* engine) : StandinObject(engine) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kIidWmpCore) {
-            *out = static_cast<IWMPCore*>(this);
-        } else if (iid == IID_IConnectionPointContainer) {
-            *out = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *out = nullptr;
-            Record("core.QueryInterface(" + IidText(iid) + ") (not offered)");
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
+        static const InterfaceMapEntry kInterfaces[] = {
+            SV_INTERFACE_ENTRY_IID(kIidWmpCore, StandinCore, IWMPCore),
+            SV_INTERFACE_ENTRY_IID(IID_IDispatch, StandinCore, IWMPCore),
+            SV_INTERFACE_ENTRY_IID(IID_IConnectionPointContainer, StandinCore, IConnectionPointContainer),
+            SV_INTERFACE_MAP_END,
+        };
+        const HRESULT hr = QueryInterfaceFromTable(this, kInterfaces, iid, out);
+        if (hr == E_NOINTERFACE) Record("core.QueryInterface(" + IidText(iid) + ") (not offered)");
+        return hr;
     }
     SV_STANDIN_UNKNOWN
     SV_STANDIN_NO_DISPATCH

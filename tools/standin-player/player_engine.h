@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "call_log.h"
-#include "module/com_ptr.h"
+#include "base/com_ptr.h"
 #include "playlist.h"
 
 namespace sv::standin {

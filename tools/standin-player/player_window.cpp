@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "module/win_handles.h"
-#include "plugin/sonavire_ids.h"
+#include "base/win_handles.h"
+#include "settings/plugin_identity.h"
 
 namespace sv::standin {
 namespace {

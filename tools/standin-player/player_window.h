@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "module/com_ptr.h"
+#include "base/com_ptr.h"
 #include "player_engine.h"
-#include "plugin/wmp_plugin_ui.h"
+#include "base/wmp_plugin_ui.h"
 #include "window/window_base.h"
 
 namespace sv::standin {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "call_log.h"
-#include "module/utf.h"
-#include "module/win_handles.h"
+#include "base/utf.h"
+#include "base/win_handles.h"
 
 namespace sv::standin {
 namespace {

@@ -21,8 +21,8 @@
 
 namespace {
 
-using panetest::PaneFixture;
-using panetest::TestHost;
+using svtest::PaneFixture;
+using svtest::TestHost;
 using sv::CSVPluginLyrics;
 
 class Clock {
@@ -112,7 +112,7 @@ void MeasureSyncError(int lines) {
     const double lastTime = song->LineAt(lines - 1)->time;
     clock.Restart();
     pane.OnPlay(host.GetPositionMs());
-    panetest::PumpUntil([&] { return pane.CurrentLine() == lines - 1; }, static_cast<DWORD>(lastTime + 5000));
+    svtest::PumpUntil([&] { return pane.CurrentLine() == lines - 1; }, static_cast<DWORD>(lastTime + 5000));
     const double songMs = clock.ElapsedMs();
     pane.OnStop();
     SetWindowLongPtrW(fixture.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(watch.previous));

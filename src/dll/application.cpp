@@ -1,0 +1,61 @@
+#include "dll/application.h"
+
+#include "base/module_instance.h"
+#include "base/win_handles.h"
+#include "settings/settings.h"
+#include "resources/resource_ids.h"
+
+namespace sv {
+namespace {
+
+CSonavireApp g_application;
+SRWLOCK g_startLock = SRWLOCK_INIT;
+bool g_started = false;  // guarded by g_startLock
+
+// Width and height of a bitmap resource, or zeros when it cannot be loaded.
+SIZE BitmapSize(HINSTANCE module, int id) {
+    SIZE size{0, 0};
+    UniqueBitmap bitmap(static_cast<HBITMAP>(
+        LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    BITMAP info{};
+    if (bitmap && GetObjectW(bitmap.get(), sizeof(info), &info) == sizeof(info)) {
+        size.cx = info.bmWidth;
+        size.cy = info.bmHeight;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool CSonavireApp::InitInstance() {
+    const HINSTANCE module = ModuleInstance();
+    // Bitmap 103 holds four button faces side by side; bitmap 100 is the logo.
+    const SIZE buttons = BitmapSize(module, IDB_BUTTON_FACES);
+    const SIZE logo = BitmapSize(module, IDB_LOGO);
+    SetBitmapMetrics(buttons.cx / 4, buttons.cy, logo.cx, logo.cy);
+    // The script bridge (window.external for the community pages) and the browser controls'
+    // custom site manager are made here once they exist; ExitInstance then deletes the bridge.
+    return true;
+}
+
+int CSonavireApp::ExitInstance() { return 0; }
+
+void StartApplication() {
+    ScopedSrwLock hold(g_startLock);
+    if (!g_started) g_started = g_application.InitInstance();
+}
+
+bool ApplicationStarted() {
+    ScopedSrwLock hold(g_startLock, ScopedSrwLock::kShared);
+    return g_started;
+}
+
+void EndApplication() {
+    ScopedSrwLock hold(g_startLock);
+    if (!g_started) return;
+    g_application.ExitInstance();
+    DestroySettings();
+    g_started = false;
+}
+
+}  // namespace sv

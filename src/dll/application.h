@@ -1,0 +1,32 @@
+// The module's application object: starts the module-wide parts on first use and ends them once
+// the module may be unloaded, never inside DllMain, where registry, GDI and COM calls do not belong.
+#pragma once
+#include <windows.h>
+
+namespace sv {
+
+class CSonavireApp {
+public:
+    CSonavireApp() = default;
+    CSonavireApp(const CSonavireApp&) = delete;
+    CSonavireApp& operator=(const CSonavireApp&) = delete;
+    ~CSonavireApp() = default;
+
+    // Measures the bitmaps into the settings record. Later this is also where the script bridge
+    // is made and the browser controls' site manager installed. True when the module may serve.
+    bool InitInstance();
+    // Undoes InitInstance; returns 0.
+    int ExitInstance();
+};
+
+// Runs InitInstance on the first request for a class object after the module was loaded or last
+// ended; later calls do nothing. Thread-safe.
+void StartApplication();
+bool ApplicationStarted();
+
+// DllCanUnloadNow said yes, so the module may be unloaded any moment: ExitInstance and the
+// settings record's teardown (its fonts), when the application had started. Never under the
+// loader lock.
+void EndApplication();
+
+}  // namespace sv

@@ -1,0 +1,29 @@
+// What the main window needs from the player, and nothing more: the current item's tags, the
+// playback position, and play, stop and rewind. The plug-in object implements it over the player's
+// core and controls; tests implement it over anything. Events travel the other way, as calls on
+// the main window.
+#pragma once
+#include <string>
+
+namespace sv {
+
+struct MediaTags {
+    std::u16string artist, title, album;  // "Artist", "Title", "Album"; each may be empty
+};
+
+class PlayerAccess {
+public:
+    // The current media item's tags; false when the player has no current item.
+    virtual bool CurrentMediaTags(MediaTags& tags) = 0;
+    // The player's playback position in seconds; false when it cannot tell.
+    virtual bool PositionSeconds(double& seconds) = 0;
+    virtual void Play() = 0;
+    virtual void Stop() = 0;
+    // Back to the start of the current item.
+    virtual void Rewind() = 0;
+
+protected:
+    ~PlayerAccess() = default;
+};
+
+}  // namespace sv

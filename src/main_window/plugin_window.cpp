@@ -1,0 +1,530 @@
+#include "main_window/plugin_window.h"
+
+#include <windowsx.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+
+#include "base/utf.h"
+#include "base/win_handles.h"
+#include "resources/resource_ids.h"
+#include "service/languages.h"
+#include "service/server_hosts.h"
+#include "settings/settings.h"
+#include "web/page_document.h"
+
+namespace sv {
+namespace {
+
+constexpr wchar_t kEditLyricsPath[] = L"/wiki/wmp/editLyrics.php?";
+
+bool SystemReportsConnection() {
+    DWORD flags = 0;
+    return InternetGetConnectedState(&flags, 0) != FALSE;
+}
+
+std::wstring OfflinePagePath(const wchar_t* fileName) {
+    wchar_t path[MAX_PATH] = {};
+    std::swprintf(path, MAX_PATH, L"%ls%ls\\%ls", CSVPluginWindow::kInstallFolder, CSVPluginWindow::kOfflineFolder,
+                  fileName);
+    return path;
+}
+
+std::wstring_view Wide(const std::u16string& text) { return std::wstring_view(AsWide(text.c_str()), text.size()); }
+
+// Seconds of a player or a page as unsigned milliseconds, truncated. A page may answer anything:
+// no number, a time before the start or one past the 64-bit range is the start.
+uint32_t MillisecondsOf(double seconds) {
+    const double milliseconds = seconds * 1000.0;
+    if (!std::isfinite(milliseconds) || milliseconds <= 0.0 || milliseconds >= 9.2e18) return 0;
+    return static_cast<uint32_t>(static_cast<int64_t>(milliseconds));
+}
+
+}  // namespace
+
+CSVPluginWindow::CSVPluginWindow(PlayerAccess* player, MainWindowOptions options)
+    : player_(player),
+      options_(std::move(options)),
+      lyricsPane_(this),
+      statusLine_(this),
+      fetcher_(options_.cacheFolder) {}
+
+CSVPluginWindow::~CSVPluginWindow() {
+    // The window (and with it the panes' windows) first, while every member is still whole.
+    Destroy();
+}
+
+bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
+    return WindowBase::RegisterWindowClass(instance, PaneClassInfo(kClassName));
+}
+
+HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style) {
+    if (Hwnd() || !RegisterMainWindowClass(instance)) return nullptr;
+    instance_ = instance;
+    return WindowBase::Create(instance, kClassName, parent, name, style);
+}
+
+bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                           DWORD mapId) {
+    if (mapId != 0) return false;
+    switch (message) {
+    case WM_CREATE:
+        OnCreate();
+        result = 0;
+        return true;
+    case WM_DESTROY:
+        // Lookups still running delete their replies from now on; replies already queued go too.
+        fetcher_.Close();
+        return false;
+    case WM_SIZE:
+        Layout(LOWORD(lParam), HIWORD(lParam));
+        result = 0;
+        return true;
+    case WM_ERASEBKGND:
+        EraseBackground(reinterpret_cast<HDC>(wParam));
+        result = 1;
+        return true;
+    case WM_COMMAND:
+        if (LOWORD(wParam) != CMD_EDIT_LYRICS) return false;
+        OpenEditLyricsPage();
+        result = 0;
+        return true;
+    case WM_SV_LYRICS_READY:
+        OnLyricsReady(wParam, lParam);
+        result = 0;
+        return true;
+    case WM_SETCURSOR:
+        // Only the splitter bar is this window's own surface; the panes choose their cursors.
+        if (reinterpret_cast<HWND>(wParam) != hwnd) return false;
+        SetCursor(LoadCursorW(nullptr, IDC_SIZENS));
+        result = TRUE;
+        return true;
+    case WM_LBUTTONDOWN:
+        BeginSplitDrag(GET_Y_LPARAM(lParam));
+        result = 0;
+        return true;
+    case WM_MOUSEMOVE:
+        if ((wParam & MK_LBUTTON) && dragging_) ContinueSplitDrag(GET_Y_LPARAM(lParam));
+        result = 0;
+        return true;
+    case WM_LBUTTONUP:
+        if (!dragging_) return false;
+        EndSplitDrag(GET_Y_LPARAM(lParam));
+        return false;  // default processing as well
+    case WM_CAPTURECHANGED:
+        // Capture taken away mid-drag (another window, a menu): the line goes, nothing moves.
+        if (dragging_ && reinterpret_cast<HWND>(lParam) != hwnd) CancelSplitDrag();
+        return false;
+    default:
+        return false;
+    }
+}
+
+void CSVPluginWindow::OnCreate() {
+    const HWND hwnd = Hwnd();
+    statusLine_.Create(instance_, hwnd, kPaneStyle);
+    actionBar_.Create(instance_, hwnd, kPaneStyle);
+    browsePane_.Create(instance_, hwnd, kPaneStyle);
+    advertPane_.Create(instance_, hwnd, kPaneStyle);
+    logo_.Create(instance_, hwnd, kPaneStyle);
+    lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
+    statusLine_.StatusChanged();
+
+    // Waits for the service's answer for at most 3000 ms; the stored choice is applied with it.
+    FetchLanguages(languages_);
+    actionBar_.RefreshItem(CMD_TRANSLATE);
+    lyricsPane_.SetManualScroll(false);
+
+    std::wstring browseUrl = BrowsePaneFirstPageUrl();
+    std::wstring advertUrl = AdvertPaneFirstPageUrl();
+    const bool connected = options_.isConnected ? options_.isConnected() : SystemReportsConnection();
+    if (!connected) {
+        browseUrl = OfflinePagePath(kOfflineBrowsePage);
+        advertUrl = OfflinePagePath(kOfflineAdvertPage);
+    }
+    browsePane_.NavigateTo(browseUrl);
+    advertPane_.NavigateTo(advertUrl);
+}
+
+void CSVPluginWindow::EraseBackground(HDC dc) {
+    RECT client;
+    if (!dc || !GetClientRect(Hwnd(), &client)) return;
+    UniqueGdiObject brush(CreateSolidBrush(kBackgroundColour));
+    if (brush) FillRect(dc, &client, static_cast<HBRUSH>(brush.get()));
+}
+
+void CSVPluginWindow::Layout(int width, int height) {
+    const PluginSettings& settings = Settings();
+    const int split = static_cast<int16_t>(height - settings.splitPos);
+    const int buttonWidth = settings.buttonWidth;
+    const int logoHeight = settings.logoHeight;
+    const int statusHeight = settings.statusHeight;
+    const int lowerTop = split + kSplitterGap;
+
+    struct Placement {
+        HWND hwnd;
+        RECT rect;
+    };
+    // The order in which the panes are moved.
+    const Placement placements[] = {
+        {lyricsPane_.Hwnd(), {buttonWidth, lowerTop, width - kAdvertPaneWidth, height - statusHeight}},
+        {statusLine_.Hwnd(), {0, height - statusHeight, width, height}},
+        {actionBar_.Hwnd(), {0, lowerTop, buttonWidth, height - logoHeight - statusHeight}},
+        {advertPane_.Hwnd(), {width - kAdvertPaneWidth, lowerTop, width, height - statusHeight}},
+        {logo_.Hwnd(), {0, height - logoHeight - statusHeight, buttonWidth, height - statusHeight}},
+        {browsePane_.Hwnd(), {0, 1, width, split}},
+    };
+    constexpr UINT kMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+    auto extent = [](LONG from, LONG to) { return std::max<LONG>(0, to - from); };
+
+    // One batch, so the whole area repaints once.
+    HDWP batch = BeginDeferWindowPos(4);
+    for (const Placement& placement : placements) {
+        if (!batch) break;
+        if (!placement.hwnd) continue;
+        const RECT& r = placement.rect;
+        batch = DeferWindowPos(batch, placement.hwnd, nullptr, r.left, r.top, extent(r.left, r.right),
+                               extent(r.top, r.bottom), kMoveFlags);
+    }
+    if (!batch || !EndDeferWindowPos(batch)) {
+        // No batch to be had: the panes move one by one.
+        for (const Placement& placement : placements) {
+            if (!placement.hwnd) continue;
+            const RECT& r = placement.rect;
+            SetWindowPos(placement.hwnd, nullptr, r.left, r.top, extent(r.left, r.right), extent(r.top, r.bottom),
+                         kMoveFlags);
+        }
+    }
+
+    // A shown scroll bar in the action list takes its width from the lyrics pane.
+    const HWND list = actionBar_.ListWindow();
+    if (list && (GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL)) {
+        const int scrollBarWidth = GetSystemMetrics(SM_CXVSCROLL);
+        const RECT& lyrics = placements[0].rect;
+        const RECT& action = placements[2].rect;
+        if (lyricsPane_.Hwnd()) {
+            MoveWindow(lyricsPane_.Hwnd(), lyrics.left + scrollBarWidth, lyrics.top,
+                       extent(lyrics.left + scrollBarWidth, lyrics.right), extent(lyrics.top, lyrics.bottom), TRUE);
+        }
+        if (actionBar_.Hwnd()) {
+            MoveWindow(actionBar_.Hwnd(), action.left, action.top, extent(action.left, action.right) + scrollBarWidth,
+                       extent(action.top, action.bottom), FALSE);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Splitter: the line is drawn with XOR while dragging; the panes move once, on release.
+
+void CSVPluginWindow::BeginSplitDrag(int y) {
+    if (dragging_) DrawSplitLine(lastSplitY_);
+    SetCapture(Hwnd());
+    dragging_ = true;
+    DrawSplitLine(y);
+    lastSplitY_ = static_cast<int16_t>(y);
+}
+
+void CSVPluginWindow::ContinueSplitDrag(int y) {
+    y = ClampSplitY(y);
+    DrawSplitLine(lastSplitY_);
+    DrawSplitLine(y);
+    lastSplitY_ = static_cast<int16_t>(y);
+}
+
+bool CSVPluginWindow::EndSplitDrag(int y) {
+    // Cleared before the capture goes, so that WM_CAPTURECHANGED does not take it for a cancel.
+    dragging_ = false;
+    ReleaseCapture();
+    y = ClampSplitY(y);
+    DrawSplitLine(lastSplitY_);
+    lastSplitY_ = -1;
+
+    RECT window;
+    if (!GetWindowRect(Hwnd(), &window)) return false;
+    const int height = window.bottom - window.top;
+    PluginSettings& settings = Settings();
+    settings.splitPos = height - y;
+    settings.SaveSettings();
+    Layout(window.right - window.left, height);
+    return true;
+}
+
+void CSVPluginWindow::CancelSplitDrag() {
+    dragging_ = false;
+    DrawSplitLine(lastSplitY_);
+    lastSplitY_ = -1;
+}
+
+int CSVPluginWindow::ClampSplitY(int y) const {
+    RECT window{};
+    GetWindowRect(Hwnd(), &window);
+    const int highest = (window.bottom - window.top) - kLowestLowerPart;
+    if (y < 0) y = 0;
+    if (y > highest) y = highest;
+    return y;
+}
+
+void CSVPluginWindow::DrawSplitLine(int y) {
+    const HWND parent = GetParent(Hwnd());
+    if (!parent) return;
+    // The parent's whole-window DC without its own clipping of children, so the line shows over
+    // the panes.
+    ScopedDc dc(parent, DCX_WINDOW | DCX_CACHE | DCX_LOCKWINDOWUPDATE);
+    if (!dc.get()) return;
+    RECT client;
+    RECT parentWindow;
+    if (!GetClientRect(Hwnd(), &client) || !GetWindowRect(parent, &parentWindow)) return;
+    POINT ends[2] = {{client.left, y + 1}, {client.right, y + 1}};
+    MapWindowPoints(Hwnd(), nullptr, ends, 2);
+    for (POINT& end : ends) {
+        end.x -= parentWindow.left;
+        end.y -= parentWindow.top;
+    }
+    UniqueGdiObject pen(CreatePen(PS_SOLID, kSplitLineWidth, kSplitLineColour));
+    if (!pen) return;
+    const int previousMode = SetROP2(dc.get(), R2_XORPEN);
+    {
+        ScopedSelect select(dc.get(), pen.get());
+        MoveToEx(dc.get(), ends[0].x, ends[0].y, nullptr);
+        LineTo(dc.get(), ends[1].x, ends[1].y);
+    }
+    SetROP2(dc.get(), previousMode);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events.
+
+void CSVPluginWindow::OnMediaOpen(int32_t sourceKind) {
+    if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != sourceKind) {
+        // The other source was playing: it stops before this one's track is taken.
+        if (shown->sourceKind == kSourcePlayer) {
+            if (player_) player_->Stop();
+        } else if (shown->sourceKind == kSourceVideoPage) {
+            browsePane_.PageStop();
+        }
+    }
+    if (shownDocument_) SetDocument(nullptr);
+    requestDocument_.Reset();
+    // Whatever was being looked up is no longer wanted, even when nothing new is.
+    wantedFetch_ = 0;
+
+    if (sourceKind == kSourcePlayer) {
+        OpenPlayerItem();
+    } else if (sourceKind == kSourceVideoPage) {
+        OpenPageItem();
+    }
+}
+
+void CSVPluginWindow::OpenPlayerItem() {
+    MediaTags tags;
+    if (!player_ || !player_->CurrentMediaTags(tags)) return;
+    const std::u16string& artist = tags.artist;
+    const std::u16string& title = tags.title;
+    std::u16string language;
+    try {
+        language = languages_.SelectedLanguageCode();
+    } catch (const std::out_of_range&) {
+        // A selection outside the list asks for no translation.
+    }
+    requestDocument_.SetTitle(title);
+    requestDocument_.SetArtist(artist);
+    requestDocument_.SetAlbum(tags.album);
+    requestDocument_.SetLanguage(language);
+    requestDocument_.SetVideoId(u"");
+    requestDocument_.sourceKind = kSourcePlayer;
+    requestDocument_.status = kStatusNotFound;
+
+    browsePane_.PageMediaOpened(Settings().userName, Wide(artist), Wide(title));
+    // Without artist or title the worker answers at once with status -2.
+    StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE);
+}
+
+void CSVPluginWindow::OpenPageItem() {
+    const LyricsDocument& page = PageDocument();
+    if (page.Title().empty() || page.Artist().empty()) {
+        requestDocument_.status = kStatusMissingKeys;
+        return;
+    }
+    requestDocument_.AssignHeader(page);
+    StartLyricsFetch(IDS_STATUS_LOADING);
+}
+
+void CSVPluginWindow::OnPlaybackStarted(int32_t sourceKind) {
+    const LyricsDocument* shown = shownDocument_.get();
+    if (shown && sourceKind == kSourcePlayer && shown->sourceKind != kSourcePlayer) {
+        // The player takes over from the video page: its own item is looked up first.
+        OnMediaOpen(kSourcePlayer);
+    }
+    if (sourceKind == kSourcePlayer) browsePane_.PageMediaStarted();
+    lyricsPane_.OnPlay(GetPositionMs());
+}
+
+void CSVPluginWindow::OnPlaybackStopped(int32_t sourceKind) {
+    if (sourceKind == kSourcePlayer) browsePane_.PageMediaStopped();
+    lyricsPane_.OnStop();
+}
+
+void CSVPluginWindow::OnPlaybackPaused(int32_t sourceKind) {
+    if (sourceKind == kSourcePlayer) browsePane_.PageMediaPaused();
+    lyricsPane_.OnPause();
+}
+
+void CSVPluginWindow::OnMediaEnded(int32_t sourceKind) {
+    if (sourceKind == kSourcePlayer) browsePane_.PageMediaEnded();
+    lyricsPane_.OnStop();
+    StartLyricsSave(IDS_STATUS_SAVING);
+}
+
+void CSVPluginWindow::OnPositionChange() { lyricsPane_.CurrentLineFor(GetPositionMs(), true); }
+
+void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
+
+// ---------------------------------------------------------------------------------------------
+// Documents and status.
+
+void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
+    SetStatus(STATUS_COLOUR, textId);
+    if (!Hwnd()) return;
+    wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()));
+    // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
+    if (wantedFetch_ == 0) SetStatus(STATUS_COLOUR, IDS_CONNECTION_ERROR);
+}
+
+void CSVPluginWindow::OnLyricsReady(WPARAM sequence, LPARAM lParam) {
+    // Only a document one of this window's lookups posted is taken; anything else is not ours.
+    std::unique_ptr<LyricsDocument> document = fetcher_.TakeReply(sequence, lParam);
+    if (!document) return;
+    if (sequence == 0 || sequence != wantedFetch_) {
+        // An answer for a track that is no longer current.
+        ++staleReplies_;
+        return;
+    }
+    SetDocument(std::move(document));
+}
+
+void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
+    // The buttons follow the new document even when showing it fails part-way.
+    struct RefreshButtons {
+        CSVPluginAction& bar;
+        ~RefreshButtons() { bar.RefreshItem(CSVPluginAction::kWholeList); }
+    } refreshButtons{actionBar_};
+    // The old document lives until the pane has let go of it.
+    std::unique_ptr<LyricsDocument> previous = std::move(shownDocument_);
+    shownDocument_ = std::move(document);
+    lyricsPane_.SetDocument(shownDocument_.get());
+    previous.reset();
+    SetManualScroll(false);
+    lyricsPane_.CurrentLineFor(0, false);
+    ChooseStatusFor(shownDocument_.get());
+}
+
+void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
+    if (!document) {
+        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+        return;
+    }
+    switch (document->status) {
+    case kStatusUntimed:
+        // Untimed lines: re-timing starts at once, where the track is.
+        if (document->LineCount() > 0) StartResync(false);
+        break;
+    case kStatusFinal:
+        SetStatus(STATUS_COLOUR, IDS_STATUS_TIMING_FINAL);
+        break;
+    case kStatusTimed:
+    case kStatusNone:
+        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+        break;
+    case kStatusNotFound:
+        SetStatus(STATUS_COLOUR, IDS_STATUS_NOT_FOUND);
+        break;
+    case kStatusMissingKeys:
+        SetStatus(STATUS_COLOUR, IDS_STATUS_MISSING_ARTIST_OR_TITLE);
+        break;
+    default:
+        // Connection error codes are their own text ids; a code that cannot be one shows nothing.
+        SetStatus(STATUS_COLOUR, document->status >= 0 && document->status <= 0xFFFF
+                                     ? static_cast<uint16_t>(document->status)
+                                     : IDS_STATUS_NONE);
+        break;
+    }
+}
+
+void CSVPluginWindow::SetStatus(COLORREF colour, uint16_t textId) {
+    status_.statusTextId = textId;
+    status_.statusColour = colour;
+    status_.linesShown = shownDocument_ && shownDocument_->status <= kStatusTimed;
+    if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
+    statusLine_.StatusChanged();
+}
+
+void CSVPluginWindow::StartLyricsSave(uint16_t textId) {
+    std::unique_ptr<LyricsSaveJob> job = PrepareLyricsSave(shownDocument_.get(), CaptureQuerySettings(Settings()));
+    if (!job) return;
+    SetStatus(STATUS_COLOUR, textId);
+    sv::StartLyricsSave(std::move(job));
+}
+
+void CSVPluginWindow::StartResync(bool restart) {
+    LyricsDocument* document = shownDocument_.get();
+    const ResyncStartPlan plan = PlanResyncStart(document, restart);
+    if (!plan.start) return;
+    if (plan.rewindPlayer && player_) player_->Rewind();
+    if (plan.playPlayer && player_) player_->Play();
+    if (plan.seekPageToStart) browsePane_.PageSeekTo(0);
+    // A player or page that answered with events may have replaced the document meanwhile.
+    if (shownDocument_.get() != document) return;
+    SetManualScroll(false);
+    lyricsPane_.SetResyncing(true);
+    actionBar_.RefreshItem(CMD_RESYNC);
+    SetStatus(STATUS_COLOUR, IDS_STATUS_CLICK_TO_ADVANCE);
+}
+
+void CSVPluginWindow::StopResync() {
+    if (!ResyncStopNeeded(shownDocument_.get())) return;
+    lyricsPane_.SetResyncing(false);
+    actionBar_.RefreshItem(CMD_RESYNC);
+    SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+}
+
+void CSVPluginWindow::SetManualScroll(bool on) {
+    lyricsPane_.SetManualScroll(on);
+    actionBar_.RefreshItem(CMD_SCROLL_LYRICS);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages.
+
+std::wstring CSVPluginWindow::BuildCommunityUrl(int stringId) const {
+    return sv::BuildCommunityUrl(instance_, stringId, shownDocument_.get(), CaptureQuerySettings(Settings()));
+}
+
+void CSVPluginWindow::OpenEditLyricsPage() {
+    if (!shownDocument_) return;
+    const std::wstring page = CommunityUrl(kEditLyricsPath);
+    const std::string base = Utf8FromUtf16(std::u16string_view(AsU16(page.c_str()), page.size()));
+    const std::string url = BuildServiceUrl(shownDocument_.get(), base.c_str(), CaptureQuerySettings(Settings()));
+    // The percent escapes stay as they are.
+    const std::u16string wide = Utf16FromUtf8(url);
+    browsePane_.NavigateTo(Wide(wide));
+}
+
+uint32_t CSVPluginWindow::GetPositionMs() {
+    const LyricsDocument* shown = shownDocument_.get();
+    if (!shown) return 0;
+    double seconds = 0.0;
+    if (shown->sourceKind == kSourcePlayer) {
+        if (!player_ || !player_->PositionSeconds(seconds)) return 0;
+    } else if (shown->sourceKind == kSourceVideoPage) {
+        seconds = browsePane_.PageGetCurrentTime();
+    }
+    return MillisecondsOf(seconds);
+}
+
+const StatusTriple* CSVPluginWindow::Status() const { return Hwnd() ? &status_ : nullptr; }
+
+}  // namespace sv

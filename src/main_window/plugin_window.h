@@ -1,0 +1,168 @@
+// The main plug-in window: the window inside the player that owns the six panes, lays them out
+// under a movable splitter, turns media and playback events into lyrics lookups and pane calls,
+// adopts the documents the lookups send back and keeps the status text.
+//
+// Everything here runs on the player's user-interface thread. Lookups run on workers that get a
+// copy of the request document and answer with WM_SV_LYRICS_READY; only the reply to the newest
+// lookup is adopted.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "lyrics/lyrics_document.h"
+#include "main_window/player_access.h"
+#include "panes/action_bar.h"
+#include "panes/logo.h"
+#include "panes/lyrics_pane.h"
+#include "panes/lyrics_pane_host.h"
+#include "panes/status_line.h"
+#include "service/language_list.h"
+#include "service/lyrics_requests.h"
+#include "web/browse_pane.h"
+#include "window/window_base.h"
+
+namespace sv {
+
+struct PluginWindowTestAccess;
+
+// What the main window takes from its surroundings rather than from the system, so that tests can
+// put their own in.
+struct MainWindowOptions {
+    // Whether there is an Internet connection (the first pages are the offline ones without);
+    // empty asks the system.
+    std::function<bool()> isConnected;
+    // Where lookups keep their cache files.
+    std::u16string cacheFolder = kCacheFolder;
+};
+
+class CSVPluginWindow final : public WindowBase, public LyricsPaneHost {
+public:
+    static constexpr wchar_t kClassName[] = L"SVPluginWindow";
+
+    // Pane styles: WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, and a scroll bar for the lyrics.
+    static constexpr DWORD kPaneStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+    static constexpr DWORD kLyricsPaneStyle = kPaneStyle | WS_VSCROLL;
+    static_assert(kPaneStyle == 0x52000000 && kLyricsPaneStyle == 0x52200000, "pane styles");
+
+    static constexpr int kAdvertPaneWidth = 190;
+    static constexpr int kSplitterGap = 3;          // the bar between the web page and the lyrics
+    static constexpr int kLowestLowerPart = 223;   // a drag leaves at least this much below
+    static constexpr COLORREF kBackgroundColour = 0x0084685D;  // red 93, green 104, blue 132
+    static constexpr COLORREF kSplitLineColour = 0x008D8D8E;
+    static constexpr int kSplitLineWidth = 3;
+
+    // Where the offline pages live when there is no connection.
+    static constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\Sonavire";
+    static constexpr wchar_t kOfflineFolder[] = L"\\Offline";
+    static constexpr wchar_t kOfflineBrowsePage[] = L"OfflineSV.htm";
+    static constexpr wchar_t kOfflineAdvertPage[] = L"OfflineAD.htm";
+
+    // player: the player's item, position and controls; not owned, outlives this.
+    explicit CSVPluginWindow(PlayerAccess* player, MainWindowOptions options = {});
+    ~CSVPluginWindow() override;
+
+    static bool RegisterMainWindowClass(HINSTANCE instance);
+    // Creates the window (and in WM_CREATE its panes) as a child of parent. Resources (status
+    // texts, page addresses) come from instance.
+    HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style);
+
+    // Player and video-page events; sourceKind is kSourcePlayer or kSourceVideoPage.
+    void OnMediaOpen(int32_t sourceKind);
+    void OnPlaybackStarted(int32_t sourceKind);
+    void OnPlaybackStopped(int32_t sourceKind);
+    void OnPlaybackPaused(int32_t sourceKind);
+    void OnMediaEnded(int32_t sourceKind);
+    // The position jumped (a seek): the lyrics follow at once.
+    void OnPositionChange();
+    // The video page shows or hides the lyrics.
+    void SetShowLyrics(bool on);
+
+    // Replaces the shown document (null: none), shows it and picks the status from its code.
+    void SetDocument(std::unique_ptr<LyricsDocument> document);
+    void SetStatus(COLORREF colour, uint16_t textId);
+    // Shows the text and starts a lookup of the request document. The reply to an earlier lookup
+    // is dropped from now on.
+    void StartLyricsFetch(uint16_t textId);
+    // Uploads the shown document's re-timed lyrics when they pass the re-sync test, showing the text.
+    void StartLyricsSave(uint16_t textId);
+    void StartResync(bool restart);
+    void StopResync();
+    void SetManualScroll(bool on);
+    // Lays the panes out for a client area of width x height.
+    void Layout(int width, int height);
+
+    // The address of a community page from the string table, with the shown document's query for
+    // the pages that take one; empty when there is no such page.
+    std::wstring BuildCommunityUrl(int stringId) const;
+
+    // LyricsPaneHost. The position of the shown document's source in milliseconds: the player's
+    // or the video page's; 0 with no shown document.
+    uint32_t GetPositionMs() override;
+    const StatusTriple* Status() const override;
+    // Command 107: the community site's lyrics editor for the shown document.
+    void OpenEditLyricsPage() override;
+
+    const LyricsDocument* ShownDocument() const { return shownDocument_.get(); }
+    LyricsDocument* ShownDocument() { return shownDocument_.get(); }
+    const LyricsDocument& RequestDocument() const { return requestDocument_; }
+    LyricsDocument& RequestDocument() { return requestDocument_; }
+    HINSTANCE Instance() const { return instance_; }
+
+    CSVPluginLyrics& LyricsPane() { return lyricsPane_; }
+    CSVPluginStatus& StatusLine() { return statusLine_; }
+    CSVPluginAction& ActionBar() { return actionBar_; }
+    CSVPluginBrowse& BrowsePane() { return browsePane_; }
+    CSVPluginAdvert& AdvertPane() { return advertPane_; }
+    CSVPluginSVLogo& Logo() { return logo_; }
+    LanguageList& Languages() { return languages_; }
+
+protected:
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override;
+
+private:
+    friend struct PluginWindowTestAccess;
+
+    void OnCreate();
+    void OnLyricsReady(WPARAM sequence, LPARAM document);
+    void EraseBackground(HDC dc);
+    void ChooseStatusFor(const LyricsDocument* document);
+    void OpenPlayerItem();
+    void OpenPageItem();
+
+    // Splitter.
+    void BeginSplitDrag(int y);
+    void ContinueSplitDrag(int y);
+    bool EndSplitDrag(int y);
+    void CancelSplitDrag();
+    int ClampSplitY(int y) const;
+    void DrawSplitLine(int y);
+
+    // Field order matters for destruction: the panes (which point at the shown document) go first.
+    std::unique_ptr<LyricsDocument> shownDocument_;
+    LyricsDocument requestDocument_;
+    PlayerAccess* player_;
+    MainWindowOptions options_;
+    CSVPluginLyrics lyricsPane_;
+    CSVPluginStatus statusLine_;
+    CSVPluginAction actionBar_;
+    CSVPluginBrowse browsePane_;
+    CSVPluginAdvert advertPane_;
+    CSVPluginSVLogo logo_;
+    LanguageList languages_;
+    bool dragging_ = false;
+    int16_t lastSplitY_ = -1;
+    StatusTriple status_;
+
+    HINSTANCE instance_ = nullptr;
+    LyricsFetcher fetcher_;
+    // Sequence number of the lookup whose reply is wanted; 0 when none is.
+    WPARAM wantedFetch_ = 0;
+    long staleReplies_ = 0;
+};
+
+}  // namespace sv
