@@ -63,7 +63,7 @@ wine=$wine_loader
 server=$build/native/tools/standin-service/sonavire-standin
 player=$tree/tools/standin-player/standin-player.exe
 watcher=$tree/tools/demo/sonavire-watch.exe
-dll=$tree/src/module/Sonavire.dll
+dll=$tree/src/dll/Sonavire.dll
 
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
@@ -122,11 +122,6 @@ control POST "/_control/behaviour?path=$lookup_path&mode=delay&ms=$slow_ms" >/de
   control POST "/_control/behaviour?path=$lookup_path&mode=none" >/dev/null ) &
 slow_pid=$!
 
-# Each line the lyrics pane shows bright, with the playback position at that moment.
-export SONAVIRE_PANE_LOG
-SONAVIRE_PANE_LOG=$("$wine" winepath -w "$work/pane.log" 2>/dev/null)
-: >"$work/pane.log"
-
 quit=(--quit-after "$quit_after")
 watch_timeout=$((quit_after + 60))
 if [ "$keep_open" = 1 ]; then
@@ -139,8 +134,10 @@ echo "demo: the player's record (call, event, host, player) and the plug-in wind
 
 "$wine" "$watcher" --timeout "$watch_timeout" &
 watcher_pid=$!
-"$wine" "$player" --playlist "$("$wine" winepath -w "$playlist" 2>/dev/null)" --play --log - \
-  "${snapshots[@]}" "${quit[@]}"
+# The player also records each line the lyrics pane shows bright, with the playback position at
+# that moment, as a screen reader reads it (kept for the timeline, not printed).
+"$wine" "$player" --playlist "$("$wine" winepath -w "$playlist" 2>/dev/null)" --play --log - --read-lyrics \
+  "${snapshots[@]}" "${quit[@]}" | tee "$output/player-record.txt" | grep --line-buffered -v 'player[.]reads('
 wait "$watcher_pid" || true
 watcher_pid=
 wait "$slow_pid" 2>/dev/null || true
@@ -172,18 +169,9 @@ for bmp in "$work"/*.bmp; do
   pictures=$((pictures + 1))
 done
 
-# The timeline: one line per line change. The first line of each song is shown when its lyrics
-# arrive, and a stop takes the pane back to the first line, neither when playback reaches a line:
-# both are listed, with a note, but left out of the sync figures.
-awk '
-  BEGIN { OFS = "\t"; print "# song", "line", "line time (ms)", "shown at (ms)", "difference (ms)", "note" }
-  /^song / { song = substr($0, 6); first = 1; next }
-  /^line / {
-    line = $2; time = $4; shown = $7; difference = shown - time
-    note = first ? "lyrics arrived" : (line < previous ? "back to the start" : "")
-    first = 0; previous = line
-    print song, line, time, shown, difference, note
-  }' "$work/pane.log" >"$output/timeline.txt"
+# The timeline: one row per line the pane showed bright (tools/demo/timeline.awk).
+awk -v playlist="$playlist" -f "$root/tools/demo/timeline.awk" "$playlist" "$root"/tools/standin-service/library/*.lrc \
+  "$output/player-record.txt" >"$output/timeline.txt"
 figures=$(awk -F'\t' '!/^#/ && $6 == "" { print $5 }' "$output/timeline.txt" | sort -n | awk '
   { d[NR] = $1; if ($1 < 0) early++ }
   END {

@@ -4,13 +4,13 @@
 
 #include <cwchar>
 
-#include "module/utf.h"
-#include "plugin/settings.h"
+#include "base/utf.h"
+#include "base/win_handles.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
 
 namespace sv {
 namespace {
-
-constexpr wchar_t kLineLogVariable[] = L"SONAVIRE_PANE_LOG";
 
 // The view of status 206: two lines, the second with the link in the middle.
 constexpr wchar_t kNotFoundFirstLine[] = L"Lyrics for this song could not be found.";
@@ -36,21 +36,6 @@ int TextWidth(HDC dc, const wchar_t* text) {
     return measure.right - measure.left;
 }
 
-// BeginPaint and EndPaint as a pair.
-class PaintScope {
-public:
-    explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &paint_)) {}
-    ~PaintScope() { EndPaint(hwnd_, &paint_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC dc() const { return dc_; }
-
-private:
-    HWND hwnd_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
-};
-
 }  // namespace
 
 CSVPluginLyrics::CSVPluginLyrics(LyricsPaneHost* host)
@@ -68,9 +53,7 @@ bool CSVPluginLyrics::RegisterPaneClass(HINSTANCE instance) {
 bool CSVPluginLyrics::Create(HINSTANCE instance, HWND parent, DWORD style) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     instance_ = instance;
-    wchar_t logPath[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(kLineLogVariable, logPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) lineLog_.reset(_wfopen(logPath, L"ab"));
+    announced_.clear();
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 
@@ -86,6 +69,7 @@ void CSVPluginLyrics::Carry(const PaneActions& actions) {
     if (actions.animateScroll) AnimateScroll();
     if (actions.armLineTimer) ArmLineTimer(actions.lineTimerMs);
     if (actions.repaint) RepaintNow();
+    AnnounceBrightLine();
 }
 
 void CSVPluginLyrics::StopLineTimer() {
@@ -127,12 +111,7 @@ void CSVPluginLyrics::ApplyScrollBar(const ScrollBarSetting& setting) {
     ShowScrollBar(Hwnd(), SB_VERT, setting.visible ? TRUE : FALSE);
 }
 
-void CSVPluginLyrics::SetDocument(LyricsDocument* document) {
-    // A new document may reuse the address of the one just freed: it still starts its own log.
-    lastLoggedDocument_ = nullptr;
-    lastLoggedLine_ = -1;
-    Carry(follower_.SetDocument(document));
-}
+void CSVPluginLyrics::SetDocument(LyricsDocument* document) { Carry(follower_.SetDocument(document)); }
 
 void CSVPluginLyrics::SetManualScroll(bool on) {
     const ManualScrollChange change = follower_.SetManualScroll(on);
@@ -144,6 +123,7 @@ void CSVPluginLyrics::SetShowLyrics(bool on) {
     if (showLyrics_ == on) return;
     showLyrics_ = on;
     RepaintNow();
+    AnnounceBrightLine();
 }
 
 void CSVPluginLyrics::SetResyncing(bool on) { Carry(follower_.SetResyncing(on)); }
@@ -161,8 +141,7 @@ void CSVPluginLyrics::CurrentLineFor(uint32_t positionMs, bool repaint) {
 bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                            LRESULT& result, DWORD mapId) {
     if (mapId != 0) return false;
-    try {
-        switch (message) {
+    switch (message) {
         case WM_PAINT:
             OnPaint();
             result = 0;
@@ -193,15 +172,17 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             OnPrimaryButton(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             result = 0;
             return true;
+        case WM_GETTEXT:
+            result = AnswerText(wParam, lParam);
+            return true;
+        case WM_GETTEXTLENGTH:
+            result = AnswerText(0, 0);
+            return true;
         case WM_DESTROY:
             StopLineTimer();
             return false;
         default:
             return false;
-        }
-    } catch (...) {
-        result = 0;
-        return message == WM_PAINT;  // the paint scope has validated the window
     }
 }
 
@@ -273,7 +254,6 @@ void CSVPluginLyrics::OnPaint() {
         if (document && showLyrics_ && document->status < kStatusNotFound) {
             const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
             DrawLines(memory.get(), client, first);
-            if (!animating_ && !InManualScroll()) NoteLineShown();
         } else {
             DrawStatusView(memory.get(), client);
         }
@@ -319,8 +299,8 @@ void CSVPluginLyrics::DrawLines(HDC dc, const RECT& client, int first) {
 
 void CSVPluginLyrics::DrawStatusView(HDC dc, const RECT& client) {
     const StatusTriple* status = host_ ? host_->Status() : nullptr;
-    if (!status || status->linesShown || status->statusTextId == kNoStatusText) return;
-    if (status->statusTextId == 206) {
+    if (!status || status->linesShown || status->statusTextId == IDS_STATUS_NONE) return;
+    if (status->statusTextId == IDS_STATUS_NOT_FOUND) {
         DrawNotFoundView(dc, client);
         return;
     }
@@ -359,26 +339,29 @@ void CSVPluginLyrics::DrawNotFoundView(HDC dc, const RECT& client) {
     drawRun(kNotFoundAfterLink, settings.boldFont.get(), STATUS_COLOUR);
 }
 
-void CSVPluginLyrics::NoteLineShown() {
-    if (!lineLog_) return;
-    // The position first: reading it may re-enter and replace the document.
-    const uint32_t position = PositionNow();
+void CSVPluginLyrics::AnnounceBrightLine() {
+    if (!Hwnd()) return;
     const LyricsDocument* document = follower_.document();
-    if (!document) return;
-    const int line = follower_.currentLine();
-    if (document == lastLoggedDocument_ && line == lastLoggedLine_) return;
-    if (document != lastLoggedDocument_) {
-        // Names the song the following lines belong to.
-        std::fprintf(lineLog_.get(), "song %s - %s\n", Utf8FromUtf16(document->Artist()).c_str(),
-                     Utf8FromUtf16(document->Title()).c_str());
+    std::u16string bright;
+    if (document && showLyrics_ && document->status < kStatusNotFound && !InManualScroll()) {
+        if (const LyricLine* line = document->LineAt(follower_.currentLine())) bright = line->text;
     }
-    lastLoggedDocument_ = document;
-    lastLoggedLine_ = line;
-    const LyricLine* shown = document->LineAt(line);
-    if (!shown) return;
-    std::fprintf(lineLog_.get(), "line %d time %.0f shown at %u\n", line, shown->time,
-                 static_cast<unsigned>(position));
-    std::fflush(lineLog_.get());
+    if (bright == announced_) return;
+    announced_ = std::move(bright);
+    // The text is answered to WM_GETTEXT, not set: setting it would also redraw nothing and, on
+    // some systems, announce the change twice.
+    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, Hwnd(), OBJID_WINDOW, CHILDID_SELF);
+}
+
+LRESULT CSVPluginLyrics::AnswerText(WPARAM capacity, LPARAM buffer) const {
+    const size_t length = std::char_traits<char16_t>::length(announced_.c_str());
+    if (!buffer) return static_cast<LRESULT>(length);
+    if (capacity == 0) return 0;
+    const size_t copied = length < capacity - 1 ? length : capacity - 1;
+    wchar_t* out = reinterpret_cast<wchar_t*>(buffer);
+    announced_.copy(reinterpret_cast<char16_t*>(out), copied);
+    out[copied] = L'\0';
+    return static_cast<LRESULT>(copied);
 }
 
 }  // namespace sv

@@ -5,16 +5,18 @@
 //
 // The pane only carries out what the line rules (LineFollower) decide: stop or arm the line timer,
 // animate a one-line scroll, repaint. It never owns the document.
+//
+// For screen readers, the pane's window text is the line shown bright (empty when none is), and
+// each change is announced (EVENT_OBJECT_NAMECHANGE), so a reader reads the lyrics with the music.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <string>
 
 #include "lyrics/line_follower.h"
 #include "lyrics/lyrics_document.h"
-#include "module/win_handles.h"
+#include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
 #include "window/window_base.h"
 
@@ -86,7 +88,10 @@ private:
     void OnVerticalScroll(int code);
     void OnPrimaryButton(POINT point);
     bool OnSetCursor(UINT hitTest);
-    void NoteLineShown();
+    // The window text follows the bright line.
+    void AnnounceBrightLine();
+    // WM_GETTEXT (and, with no buffer, WM_GETTEXTLENGTH) with the announced line.
+    LRESULT AnswerText(WPARAM capacity, LPARAM buffer) const;
 
     LyricsPaneHost* host_;
     HINSTANCE instance_ = nullptr;
@@ -100,13 +105,7 @@ private:
     int lineHeight_ = 0;
     RECT linkRect_ = {0, 0, 0, 0};
 
-    // Line-change log for demonstrations (off unless SONAVIRE_PANE_LOG names a file).
-    struct LogFileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, LogFileCloser> lineLog_;
-    int lastLoggedLine_ = -1;
-    const LyricsDocument* lastLoggedDocument_ = nullptr;
+    std::u16string announced_;  // the window text last set
 };
 
 }  // namespace sv

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "pane_test_support.h"
-#include "plugin/settings.h"
+#include "settings/settings.h"
 #include "resources/resource_ids.h"
 
 namespace {
 
-using namespace panetest;
+using namespace svtest;
 using sv::CSVPluginLyrics;
 
 constexpr int kWidth = 400;
@@ -254,7 +254,7 @@ TEST_F(LyricsPaneTest, LoadingMessageShowsCentredOnlyWhileNoLinesAreShown) {
     host.status.linesShown = true;
     EXPECT_EQ(PaintAndCapture(hwnd()).NonBlack(RECT{0, 0, kWidth, kHeight}), 0);
     host.status.linesShown = false;
-    host.status.statusTextId = sv::kNoStatusText;
+    host.status.statusTextId = IDS_STATUS_NONE;
     EXPECT_EQ(PaintAndCapture(hwnd()).NonBlack(RECT{0, 0, kWidth, kHeight}), 0);
     host.status.statusTextId = IDS_STATUS_LOADING;
     host.hasStatus = false;
@@ -463,41 +463,28 @@ TEST_F(LyricsPaneTest, ClicksOutsideResyncStampNothing) {
     EXPECT_EQ(document->status, sv::kStatusUntimed);
 }
 
-TEST(LyricsPaneLog, LineChangesGoToTheNamedLogFileOnly) {
-    wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
-    const std::wstring path = std::wstring(folder) + L"sv_pane_log_test.txt";
-    DeleteFileW(path.c_str());
-    SetEnvironmentVariableW(L"SONAVIRE_PANE_LOG", path.c_str());
-    {
-        TestHost host;
-        PaneFixture fixture(kWidth, kHeight, &host);
-        SetEnvironmentVariableW(L"SONAVIRE_PANE_LOG", nullptr);
-        auto document = MakeDocument(sv::kStatusTimed, {0, 1000, 2000});
-        document->SetArtist(u"Artist");
-        document->SetTitle(u"Song");
-        fixture.pane().SetDocument(document.get());
-        host.position = 1001;
-        fixture.pane().OnPlay(1001);
-        RedrawWindow(fixture.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);  // same line: once
-        host.position = 2003;
-        fixture.pane().CurrentLineFor(2003, true);
-        fixture.pane().OnStop();
-    }
-    std::string text;
-    if (FILE* log = _wfopen(path.c_str(), L"rb")) {
-        char buffer[512];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof(buffer), log)) > 0) text.append(buffer, got);
-        std::fclose(log);
-    }
-    EXPECT_EQ(text,
-              "song Artist - Song\n"
-              "line 0 time 0 shown at 0\n"
-              "line 1 time 1000 shown at 1001\n"
-              "line 2 time 2000 shown at 2003\n"
-              "line 0 time 0 shown at 2003\n");
-    DeleteFileW(path.c_str());
+TEST(LyricsPaneText, TheWindowTextIsTheBrightLineForScreenReaders) {
+    TestHost host;
+    PaneFixture fixture(kWidth, kHeight, &host);
+    auto document = MakeDocument(sv::kStatusTimed, {0, 1000, 2000});
+    auto text = [&] {
+        wchar_t buffer[256] = {};
+        GetWindowTextW(fixture.hwnd(), buffer, 256);
+        return std::wstring(buffer);
+    };
+    fixture.pane().SetDocument(document.get());
+    EXPECT_EQ(text(), L"Line 0");
+    host.position = 1001;
+    fixture.pane().OnPlay(1001);
+    EXPECT_EQ(text(), L"Line 1");
+    fixture.pane().SetShowLyrics(false);
+    EXPECT_EQ(text(), L"") << "hidden lyrics are not read out";
+    fixture.pane().SetShowLyrics(true);
+    fixture.pane().SetManualScroll(true);
+    EXPECT_EQ(text(), L"") << "no line is bright while the user scrolls";
+    fixture.pane().SetManualScroll(false);
+    fixture.pane().SetDocument(nullptr);
+    EXPECT_EQ(text(), L"");
 }
 
 }  // namespace

@@ -9,11 +9,12 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <vector>
 
 #include "call_log.h"
-#include "module/win_handles.h"
+#include "base/win_handles.h"
 #include "player_engine.h"
 #include "player_window.h"
 #include "playlist.h"
@@ -32,6 +33,8 @@ constexpr char kUsage[] =
     "  --version TEXT      the version text the player reports (default 12.0.7601.24150)\n"
     "  --size WxH          client size of the player window (default 900x640)\n"
     "  --log FILE          write the record of calls and events as it grows (\"-\": standard output)\n"
+    "  --read-lyrics       record each line the lyrics pane shows bright (its window text, as a\n"
+    "                      screen reader reads it) with the playback position in milliseconds\n"
     "  --at SECONDS ACTION at that time after start: play, pause, stop, next, end, open=N (track N,\n"
     "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit\n"
     "  --quit-after SECONDS  the same as --at SECONDS quit\n";
@@ -52,6 +55,7 @@ struct Options {
     int width = 900;
     int height = 640;
     std::wstring logPath;
+    bool readLyrics = false;
     std::vector<Action> actions;
 };
 
@@ -119,6 +123,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& error
                 error = "--size: expected WxH, at least 100x100";
                 return false;
             }
+        } else if (option == L"--read-lyrics") {
+            options.readLyrics = true;
         } else if (option == L"--log") {
             if (!next(value)) return false;
             options.logPath = value;
@@ -195,6 +201,25 @@ void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window)
     }
 }
 
+// What a screen reader following the lyrics pane would read: its window text each time it
+// changes, recorded with the playback position at that moment.
+PlayerEngine* g_readingEngine = nullptr;
+
+void CALLBACK ReadLyricsLine(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+    if (!g_readingEngine || !hwnd || object != OBJID_WINDOW || child != CHILDID_SELF) return;
+    wchar_t className[64] = {};
+    if (!GetClassNameW(hwnd, className, 64) || std::wcscmp(className, L"SVPluginLyrics") != 0) return;
+    wchar_t text[1024] = {};
+    GetWindowTextW(hwnd, text, 1024);
+    const double position = g_readingEngine->Position();
+    g_readingEngine->Log().Add(LogKind::Player,
+                               Printf("player.reads(%.0f ms) %s", position * 1000.0, Narrow(text).c_str()));
+}
+
+struct WinEventHookCloser {
+    void operator()(HWINEVENTHOOK hook) const { UnhookWinEvent(hook); }
+};
+
 }  // namespace
 
 int main() {
@@ -263,6 +288,12 @@ int main() {
             std::fprintf(stderr, "standin-player: the player window could not be made (error %lu)\n", GetLastError());
             return 3;
         }
+        std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, WinEventHookCloser> reader;
+        if (options.readLyrics) {
+            g_readingEngine = &engine;
+            reader.reset(SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, &ReadLyricsLine,
+                                         GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT));
+        }
         if (options.hasClassId) window.SetPluginClass(options.classId);
         if (options.loadPlugin) window.LoadPlugin();
         if (options.play) engine.Open(0, true);
@@ -304,6 +335,8 @@ int main() {
         window.UnloadPlugin();
         window.Destroy();
         engine.DropAllSinks();
+        reader.reset();
+        g_readingEngine = nullptr;
         engine.Log().Add(LogKind::Player, "player.exit");
         engine.Log().SetListener(nullptr);
     }
