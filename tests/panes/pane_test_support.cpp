@@ -154,19 +154,9 @@ Capture PaintAndCapture(HWND hwnd) {
 }
 
 bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs) {
-    // Looks at each message as it is dispatched: the timer's own WM_TIMER is what is waited for.
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-            if (message.message == WM_TIMER && message.hwnd == hwnd && message.wParam == id) return true;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-    }
+    return PumpUntilDispatched(
+        [&](const MSG& message) { return message.message == WM_TIMER && message.hwnd == hwnd && message.wParam == id; },
+        [] { return false; }, timeoutMs);
 }
 
 MessageCounter::MessageCounter(HWND hwnd) : hwnd_(hwnd) {

@@ -5,14 +5,15 @@
 
 namespace svtest {
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+bool PumpUntilDispatched(const std::function<bool(const MSG&)>& seen, const std::function<bool()>& done,
+                         DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
-            if (done()) return true;
+            if (seen(message)) return true;
         }
         if (done()) return true;
         const ULONGLONG now = GetTickCount64();
@@ -21,6 +22,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 20)),
                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    return PumpUntilDispatched([&](const MSG&) { return done(); }, done, timeoutMs);
 }
 
 void PumpPending() {

@@ -14,6 +14,10 @@ namespace svtest {
 // Dispatches this thread's messages until done() holds (asked after every message) or the
 // deadline passes; returns done().
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+// Dispatches this thread's messages until one for which seen(message) holds has been dispatched,
+// or done() holds when the queue is empty, or the deadline passes; false on timeout.
+bool PumpUntilDispatched(const std::function<bool(const MSG&)>& seen, const std::function<bool()>& done,
+                         DWORD timeoutMs);
 // Dispatches every message waiting now.
 void PumpPending();
 

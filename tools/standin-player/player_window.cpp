@@ -27,20 +27,6 @@ std::wstring Clock(double seconds) {
     return text;
 }
 
-// GetDC for a scope.
-class ScopedWindowDc {
-public:
-    explicit ScopedWindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
-    ~ScopedWindowDc() { if (dc_) ReleaseDC(hwnd_, dc_); }
-    ScopedWindowDc(const ScopedWindowDc&) = delete;
-    ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND hwnd_;
-    HDC dc_;
-};
-
 const wchar_t* PlayStateName(WMPPlayState state) {
     switch (state) {
     case wmppsStopped: return L"stopped";
@@ -362,7 +348,7 @@ bool SaveWindowPicture(HWND hwnd, const std::wstring& path) {
     void* bits = nullptr;
     UniqueBitmap bitmap;
     {
-        ScopedWindowDc windowDc(hwnd);
+        ScopedDc windowDc(hwnd, DCX_CACHE);
         if (!windowDc.get()) return false;
         UniqueMemoryDc memoryDc(CreateCompatibleDC(windowDc.get()));
         bitmap.reset(CreateDIBSection(windowDc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
