@@ -2,6 +2,10 @@
 
 #include "base/hresult.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace sv {
 namespace {
 
@@ -10,16 +14,39 @@ namespace {
 constexpr wchar_t kObjectProperty[] = L"SonavireWindowObject";
 constexpr wchar_t kPreviousProcedureProperty[] = L"SonavireWindowPreviousProcedure";
 
+// Superclasses registered by this module: the class name and the base class's procedure, which
+// handles what the object does not. Registered and read on the user-interface thread.
+struct Superclass {
+    HINSTANCE instance;
+    std::wstring name;
+    WNDPROC baseProcedure;
+};
+std::vector<Superclass>& Superclasses() {
+    static std::vector<Superclass> registered;
+    return registered;
+}
+
+WNDPROC BaseProcedureOf(HINSTANCE instance, const wchar_t* className) {
+    if (!className || IS_INTRESOURCE(className)) return nullptr;
+    for (const Superclass& entry : Superclasses()) {
+        if (entry.instance == instance && lstrcmpiW(entry.name.c_str(), className) == 0) return entry.baseProcedure;
+    }
+    return nullptr;
+}
+
 // The object whose window is being made on this thread; taken by the window's first message.
 struct PendingBinding {
     WindowBase* object = nullptr;
     int kind = 0;
+    WNDPROC baseProcedure = nullptr;  // a superclass's base procedure, for default processing
 };
 thread_local PendingBinding t_pending;
 
 class ScopedPendingBinding {
 public:
-    ScopedPendingBinding(WindowBase* object, int kind) : saved_(t_pending) { t_pending = {object, kind}; }
+    ScopedPendingBinding(WindowBase* object, int kind, WNDPROC baseProcedure = nullptr) : saved_(t_pending) {
+        t_pending = {object, kind, baseProcedure};
+    }
     ~ScopedPendingBinding() { t_pending = saved_; }
     ScopedPendingBinding(const ScopedPendingBinding&) = delete;
     ScopedPendingBinding& operator=(const ScopedPendingBinding&) = delete;
@@ -99,6 +126,35 @@ bool WindowBase::RegisterWindowClass(HINSTANCE instance, const WindowClassInfo& 
     return GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
+bool WindowBase::RegisterSuperclass(HINSTANCE instance, const wchar_t* className, const wchar_t* baseClassName) {
+    WNDCLASSEXW base{};
+    base.cbSize = sizeof(base);
+    if (!GetClassInfoExW(nullptr, baseClassName, &base)) return false;
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (GetClassInfoExW(instance, className, &existing)) {
+        if (existing.lpfnWndProc == &WindowBase::WindowProcedure && BaseProcedureOf(instance, className)) return true;
+        UnregisterClassW(className, instance);  // left by an earlier load of this module
+    }
+    std::vector<Superclass>& registered = Superclasses();
+    registered.erase(std::remove_if(registered.begin(), registered.end(),
+                                    [&](const Superclass& entry) {
+                                        return entry.instance == instance &&
+                                               lstrcmpiW(entry.name.c_str(), className) == 0;
+                                    }),
+                     registered.end());
+    registered.push_back(Superclass{instance, className, base.lpfnWndProc});
+    WNDCLASSEXW windowClass = base;
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style &= ~static_cast<UINT>(CS_GLOBALCLASS);
+    windowClass.lpfnWndProc = &WindowBase::WindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = className;
+    if (RegisterClassExW(&windowClass)) return true;
+    registered.pop_back();
+    return false;
+}
+
 bool WindowBase::UnregisterWindowClass(HINSTANCE instance, const wchar_t* className) {
     return UnregisterClassW(className, instance) != FALSE;
 }
@@ -113,7 +169,7 @@ HWND WindowBase::Create(HINSTANCE instance, const wchar_t* className, HWND paren
         width = rect->right - rect->left;
         height = rect->bottom - rect->top;
     }
-    ScopedPendingBinding pending(this, static_cast<int>(Kind::Created));
+    ScopedPendingBinding pending(this, static_cast<int>(Kind::Created), BaseProcedureOf(instance, className));
     // The object may be gone when this returns (a WM_CREATE handler may delete it): touch nothing.
     return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menuOrId,
                            instance, this);
@@ -168,6 +224,8 @@ LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT mess
         if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     default:
+        // A superclass's window: its base class's procedure.
+        if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
@@ -202,8 +260,11 @@ WindowBase* WindowBase::BoundObject(HWND hwnd) {
 WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
     WindowBase* object = t_pending.object;
     if (!object || t_pending.kind != static_cast<int>(kind) || object->hwnd_) return nullptr;
+    const WNDPROC baseProcedure = t_pending.baseProcedure;
     t_pending = {};
-    return object->Bind(hwnd, kind) ? object : nullptr;
+    if (!object->Bind(hwnd, kind)) return nullptr;
+    object->previousProcedure_ = baseProcedure;
+    return object;
 }
 
 LRESULT WindowBase::OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -60,6 +60,10 @@ public:
     // address) is replaced.
     static bool RegisterWindowClass(HINSTANCE instance, const WindowClassInfo& info);
     static bool UnregisterWindowClass(HINSTANCE instance, const wchar_t* className);
+    // Registers className in the given module as a superclass of a system class (such as
+    // "listbox"): the system class's styles, extra bytes, cursor and background, this layer's
+    // procedure, and the system class's procedure for every message the object does not handle.
+    static bool RegisterSuperclass(HINSTANCE instance, const wchar_t* className, const wchar_t* baseClassName);
 
     // Creates a window of a class registered through RegisterWindowClass. A null rect means the
     // default position and size. Fails when the object already has a window.
