@@ -1,6 +1,10 @@
 #include "panes/action_bar.h"
 
+#include "resources/resource_ids.h"
+
 namespace sv {
+
+CSVPluginAction::CSVPluginAction(CommandDescriber* describer) : describer_(describer) {}
 
 CSVPluginAction::~CSVPluginAction() { Destroy(); }
 
@@ -10,12 +14,130 @@ bool CSVPluginAction::RegisterPaneClass(HINSTANCE instance) {
 
 bool CSVPluginAction::Create(HINSTANCE instance, HWND parent, DWORD style) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
+    instance_ = instance;
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 
-void CSVPluginAction::RefreshItem(int) {
-    // Without a list every id refreshes the whole bar.
-    if (Hwnd()) InvalidateRect(Hwnd(), nullptr, FALSE);
+int CSVPluginAction::FindItem(int commandId) const {
+    const HWND list = ListWindow();
+    if (!list) return -1;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT data = SendMessageW(list, LB_GETITEMDATA, static_cast<WPARAM>(i), 0);
+        if (data != LB_ERR && data != 0 && LOWORD(data) == commandId) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CSVPluginAction::RefreshItem(int commandId) {
+    const HWND list = ListWindow();
+    if (!list) return;
+    RECT item;
+    const int index = commandId >= 0 ? FindItem(commandId) : -1;
+    if (index >= 0 &&
+        SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)) != LB_ERR) {
+        InvalidateRect(list, &item, FALSE);
+    } else {
+        InvalidateRect(list, nullptr, FALSE);
+    }
+}
+
+void CSVPluginAction::OnCreate() {
+    const PluginSettings& settings = Settings();
+    faces_.reset(ImageList_Create(settings.buttonWidth, settings.buttonHeight, ILC_COLOR24, 4, 0));
+    if (faces_) {
+        UniqueBitmap strip(static_cast<HBITMAP>(
+            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BUTTON_FACES), IMAGE_BITMAP, 0, 0, 0)));
+        if (strip) ImageList_Add(faces_.get(), strip.get(), nullptr);
+    }
+    if (!list_.Create(instance_, Hwnd(),
+                      WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWVARIABLE)) {
+        return;
+    }
+    for (const int command : {CMD_TRANSLATE, CMD_RESYNC, CMD_SCROLL_LYRICS}) {
+        SendMessageW(list_.Hwnd(), LB_ADDSTRING, 0, static_cast<LPARAM>(command));
+    }
+}
+
+bool CSVPluginAction::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM lParam, LRESULT& result,
+                                           DWORD mapId) {
+    if (mapId != 0) return false;
+    switch (message) {
+    case WM_CREATE:
+        OnCreate();
+        result = 0;
+        return true;
+    case WM_SIZE:
+        if (list_.Hwnd()) MoveWindow(list_.Hwnd(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        result = 0;
+        return true;
+    case WM_SETCURSOR:
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        result = TRUE;
+        return true;
+    case WM_MEASUREITEM: {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        item->itemHeight = item->itemData != 0 ? static_cast<UINT>(Settings().buttonHeight + kItemPadding)
+                                               : static_cast<UINT>(kItemPadding);
+        result = TRUE;
+        return true;
+    }
+    case WM_DRAWITEM:
+        DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        result = TRUE;
+        return true;
+    default:
+        (void)hwnd;
+        return false;
+    }
+}
+
+void CSVPluginAction::DrawItem(const DRAWITEMSTRUCT& item) {
+    if (item.itemID == static_cast<UINT>(-1)) return;  // an empty list's focus rectangle
+    const HDC dc = item.hDC;
+    RECT area = item.rcItem;
+    if (item.itemData == 0) {
+        // A separator: two white rules on black.
+        FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        UniquePen white(CreatePen(PS_SOLID, 1, RGB(255, 255, 255)));
+        ScopedSelect selectPen(dc, white.get());
+        for (const int offset : {3, 5}) {
+            MoveToEx(dc, area.left + 1, area.top + offset, nullptr);
+            LineTo(dc, area.right - 1, area.top + offset);
+        }
+        return;
+    }
+    CommandInfo info;
+    info.id = LOWORD(item.itemData);
+    info.extra = HIWORD(item.itemData);
+    if (!describer_ || !describer_->DescribeCommand(info)) return;
+
+    int face = kFaceNormal;
+    COLORREF textColour = GetSysColor(COLOR_WINDOW);
+    if (info.state & CMD_STATE_DISABLED) {
+        face = kFaceDisabled;
+        textColour = kDisabledTextColour;
+    } else if (info.state & CSVActionList::kPressedBit) {  // pressed, or a command that is on
+        face = kFacePressedOrActive;
+    } else if (info.state & CSVActionList::kHoverBit) {
+        face = kFaceHover;
+    }
+    const PluginSettings& settings = Settings();
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (faces_) {
+        ImageList_Draw(faces_.get(), face, dc, area.left + (width - settings.buttonWidth) / 2,
+                       area.top + (height - settings.buttonHeight) / 2, ILD_NORMAL);
+    }
+    const COLORREF oldColour = SetTextColor(dc, textColour);
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    ScopedSelect selectFont(dc, settings.regularFont.get());
+    RECT label = area;
+    label.top += 2;
+    label.bottom -= 2;
+    DrawTextW(dc, info.label, -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
+    SetBkMode(dc, oldMode);
+    SetTextColor(dc, oldColour);
 }
 
 }  // namespace sv

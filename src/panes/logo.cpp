@@ -1,6 +1,7 @@
 #include "panes/logo.h"
 
 #include "panes/lyrics_pane.h"
+#include "resources/resource_ids.h"
 
 namespace sv {
 
@@ -8,7 +9,36 @@ CSVPluginSVLogo::~CSVPluginSVLogo() { Destroy(); }
 
 bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style) {
     if (Hwnd() || !CSVPluginLyrics::RegisterPaneClass(instance)) return false;
+    bitmap_.reset(static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0)));
     return WindowBase::Create(instance, CSVPluginLyrics::kClassName, parent, nullptr, style) != nullptr;
+}
+
+bool CSVPluginSVLogo::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, DWORD mapId) {
+    if (mapId != 0) return false;
+    switch (message) {
+    case WM_PAINT: {
+        PaintScope paint(hwnd);
+        BITMAP info{};
+        if (bitmap_ && GetObjectW(bitmap_.get(), sizeof(info), &info) == sizeof(info)) {
+            UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+            if (memory) {
+                ScopedSelect select(memory.get(), bitmap_.get());
+                BitBlt(paint.dc(), 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+            }
+        }
+        result = 0;
+        return true;
+    }
+    case WM_ERASEBKGND:
+        result = 1;  // the bitmap covers what it covers; nothing flickers under it
+        return true;
+    case WM_SETCURSOR:
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        result = TRUE;
+        return true;
+    default:
+        return false;
+    }
 }
 
 }  // namespace sv

@@ -1,8 +1,10 @@
-// The logo under the action bar. It shares the lyrics pane's window class ("SVPluginLyrics"):
-// whichever of the two is created first registers it. Its bitmap drawing comes later.
+// The logo under the action bar: bitmap 100, drawn at its own size, background never erased. It
+// shares the lyrics pane's window class ("SVPluginLyrics"): whichever of the two is created first
+// registers it.
 #pragma once
 #include <windows.h>
 
+#include "base/win_handles.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -12,7 +14,15 @@ public:
     CSVPluginSVLogo() = default;
     ~CSVPluginSVLogo() override;
 
+    // The bitmap comes from instance's resources.
     bool Create(HINSTANCE instance, HWND parent, DWORD style);
+
+protected:
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override;
+
+private:
+    UniqueBitmap bitmap_;
 };
 
 }  // namespace sv

@@ -166,6 +166,9 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             result = 1;
             return true;
         case WM_LBUTTONDOWN:
+            // The keyboard follows the click (the menu key and Shift+F10 then open the plug-in's menu).
+            SetFocus(hwnd);
+            [[fallthrough]];
         // With CS_DBLCLKS the second of two quick clicks arrives as a double click; during re-sync
         // it is a stamp like any other.
         case WM_LBUTTONDBLCLK:

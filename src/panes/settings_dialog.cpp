@@ -1,24 +1,77 @@
 #include "panes/settings_dialog.h"
 
+#include <string>
+
 #include "resources/resource_ids.h"
+#include "service/sign_in.h"
+#include "settings/settings.h"
 
 namespace sv {
+namespace {
+
+std::wstring ControlText(HWND dialog, int id) {
+    wchar_t text[kSettingTextChars] = {};
+    GetDlgItemTextW(dialog, id, text, static_cast<int>(kSettingTextChars));
+    return text;
+}
+
+// The wait cursor for a scope; the previous one back after.
+class WaitCursor {
+public:
+    WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(previous_); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+}  // namespace
 
 INT_PTR CSVSettings::ShowVersionNotice(HINSTANCE resources, HWND owner) {
+    kind_ = Kind::VersionNotice;
+    resources_ = resources;
     return DoModal(resources, MAKEINTRESOURCEW(IDD_VERSION_NOTICE), owner);
 }
 
-bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, LRESULT& result,
+INT_PTR CSVSettings::ShowSignIn(HINSTANCE resources, HWND owner) {
+    kind_ = Kind::SignIn;
+    resources_ = resources;
+    failureShown_ = false;
+    return DoModal(resources, MAKEINTRESOURCEW(IDD_SIGN_IN), owner);
+}
+
+bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                                        DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
     case WM_INITDIALOG:
         CentreOverOwner(hwnd);
-        result = TRUE;  // focus to the first control
+        if (kind_ == Kind::SignIn) {
+            InitSignIn(hwnd);
+            result = FALSE;  // the focus was set here
+        } else {
+            result = TRUE;  // focus to the first control
+        }
+        return true;
+    case WM_CTLCOLORSTATIC:
+        if (kind_ != Kind::SignIn || !failureShown_ ||
+            reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE)) {
+            return false;
+        }
+        // The dialog's own colours, with the text in red.
+        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_3DFACE));
+        SetTextColor(reinterpret_cast<HDC>(wParam), kFailureColour);
+        result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_3DFACE));
         return true;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
-        if (id == IDC_VERSION_NOTICE_CANCEL) {
+        const int code = HIWORD(wParam);
+        if (kind_ == Kind::SignIn && id == IDC_SIGN_IN_BUTTON && code == BN_CLICKED) {
+            SignIn(hwnd);
+        } else if ((kind_ == Kind::VersionNotice && id == IDC_VERSION_NOTICE_CANCEL) ||
+                   (kind_ == Kind::SignIn && id == IDC_SIGN_IN_CANCEL && code == BN_CLICKED)) {
             EndDialog(0);
         } else if (id >= IDOK && id <= IDNO) {
             // The standard commands 1-7 (IDOK ... IDNO), Escape's IDCANCEL among them.
@@ -34,20 +87,71 @@ bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
 }
 
+void CSVSettings::InitSignIn(HWND hwnd) {
+    for (const int id : {IDC_SIGN_IN_USER, IDC_SIGN_IN_PASSWORD}) {
+        SendDlgItemMessageW(hwnd, id, EM_LIMITTEXT, kSettingTextMaxLength, 0);
+    }
+    SetFocus(GetDlgItem(hwnd, IDC_SIGN_IN_USER));
+    // The stored values, even after a sign-out that has not been saved yet.
+    SetDlgItemTextW(hwnd, IDC_SIGN_IN_USER, ReadPluginText(kUserNameValue).value_or(std::wstring()).c_str());
+    SetDlgItemTextW(hwnd, IDC_SIGN_IN_PASSWORD, ReadPluginText(kPasswordValue).value_or(std::wstring()).c_str());
+}
+
+void CSVSettings::SignIn(HWND hwnd) {
+    const std::wstring user = ControlText(hwnd, IDC_SIGN_IN_USER);
+    const std::wstring password = ControlText(hwnd, IDC_SIGN_IN_PASSWORD);
+    SignInOutcome outcome;
+    {
+        // The check runs here, on the user-interface thread, within the retriever's time limits.
+        WaitCursor wait;
+        outcome = sv::SignIn(Settings(), user, password);
+    }
+    if (outcome.signedIn) {
+        ShowPluginMessage(resources_, IDS_SIGNED_IN, MB_ICONINFORMATION);
+        EndDialog(0);
+        return;
+    }
+    MessageBeep(0);
+    failureShown_ = true;
+    wchar_t text[kSettingTextChars] = {};
+    LoadStringW(resources_, static_cast<UINT>(outcome.messageId), text, static_cast<int>(kSettingTextChars));
+    const HWND line = GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE);
+    SetWindowTextW(line, text);
+    InvalidateRect(line, nullptr, TRUE);
+    UpdateWindow(line);
+}
+
 void CentreOverOwner(HWND hwnd) {
     RECT dialog;
     if (!GetWindowRect(hwnd, &dialog)) return;
-    HWND over = GetWindow(hwnd, GW_OWNER);
-    if (!over) over = GetParent(hwnd);
-    RECT area;
-    if (!over || !GetWindowRect(over, &area)) {
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    }
+    HWND over = GetParent(hwnd);
+    if (!over) over = GetWindow(hwnd, GW_OWNER);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT area = work;
+    if (over && IsWindowVisible(over) && !IsIconic(over)) GetWindowRect(over, &area);
     const int width = dialog.right - dialog.left;
     const int height = dialog.bottom - dialog.top;
-    const int x = area.left + ((area.right - area.left) - width) / 2;
-    const int y = area.top + ((area.bottom - area.top) - height) / 2;
+    int x = area.left + ((area.right - area.left) - width) / 2;
+    int y = area.top + ((area.bottom - area.top) - height) / 2;
+    // Inside the work area, its top left corner first.
+    if (x + width > work.right) x = work.right - width;
+    if (y + height > work.bottom) y = work.bottom - height;
+    if (x < work.left) x = work.left;
+    if (y < work.top) y = work.top;
     SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int ShowPluginMessage(HINSTANCE resources, const wchar_t* text, UINT type) {
+    wchar_t caption[kSettingTextChars] = {};
+    LoadStringW(resources, IDS_PLUGIN_NAME, caption, static_cast<int>(kSettingTextChars));
+    return MessageBoxW(GetActiveWindow(), text ? text : L"", caption, type);
+}
+
+int ShowPluginMessage(HINSTANCE resources, UINT stringId, UINT type) {
+    wchar_t text[kSettingTextChars] = {};
+    LoadStringW(resources, stringId, text, static_cast<int>(kSettingTextChars));
+    return ShowPluginMessage(resources, text, type);
 }
 
 }  // namespace sv

@@ -1,5 +1,6 @@
 // CSVSettings: the plug-in's modal dialogs. Runs the version notice (dialog 102), shown when the
-// player is older than version 11.
+// player is older than version 11, and the sign-in dialog, which checks the user's name and
+// password with the lyrics service.
 #pragma once
 #include <windows.h>
 
@@ -9,6 +10,8 @@ namespace sv {
 
 class CSVSettings : public DialogBase {
 public:
+    static constexpr COLORREF kFailureColour = RGB(255, 0, 0);
+
     CSVSettings() = default;
     ~CSVSettings() override = default;
 
@@ -16,13 +19,34 @@ public:
     // Cancel button, the command id for any other standard command (IDCANCEL from Escape, say), -1
     // when the dialog could not be shown.
     INT_PTR ShowVersionNotice(HINSTANCE resources, HWND owner);
+    // Runs the sign-in dialog owned by owner until the user signs in (0), cancels (0) or closes it
+    // another way (that command's id). A successful check stores the credentials and says so.
+    INT_PTR ShowSignIn(HINSTANCE resources, HWND owner);
+
+    // A failed attempt has been shown: the message line is red from then on.
+    bool FailureShown() const { return failureShown_; }
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                               DWORD mapId) override;
+
+private:
+    enum class Kind { VersionNotice, SignIn };
+    void InitSignIn(HWND hwnd);
+    void SignIn(HWND hwnd);
+
+    Kind kind_ = Kind::VersionNotice;
+    HINSTANCE resources_ = nullptr;
+    bool failureShown_ = false;
 };
 
-// Centres a window over its owner (or its parent, or the screen when it has neither).
+// Centres a window over its owner (or its parent); over the work area when it has neither or the
+// window it would centre on is hidden or minimised. The window ends up inside the work area.
 void CentreOverOwner(HWND hwnd);
+
+// A message box captioned with the plug-in's name (string 100), owned by the thread's active
+// window; the text is a string-table entry of resources (at most 259 characters).
+int ShowPluginMessage(HINSTANCE resources, const wchar_t* text, UINT type);
+int ShowPluginMessage(HINSTANCE resources, UINT stringId, UINT type);
 
 }  // namespace sv

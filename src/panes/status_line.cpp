@@ -19,16 +19,81 @@ bool CSVPluginStatus::Create(HINSTANCE instance, HWND parent, DWORD style) {
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 
+int CSVPluginStatus::ShownText(wchar_t (&text)[kSettingTextChars]) const {
+    text[0] = L'\0';
+    const StatusTriple* status = host_ ? host_->Status() : nullptr;
+    if (!status || status->statusTextId == IDS_STATUS_NONE) return 0;
+    // A code without a text in the string table shows nothing.
+    const int length = LoadStringW(instance_, status->statusTextId, text, static_cast<int>(kSettingTextChars));
+    if (length <= 0) text[0] = L'\0';
+    return length > 0 ? length : 0;
+}
+
 void CSVPluginStatus::StatusChanged() {
     if (!Hwnd()) return;
     InvalidateRect(Hwnd(), nullptr, FALSE);
-    const StatusTriple* status = host_ ? host_->Status() : nullptr;
-    wchar_t text[kSettingTextChars] = {};
-    if (status && status->statusTextId != IDS_STATUS_NONE) {
-        // A code without a text in the string table shows nothing.
-        if (LoadStringW(instance_, status->statusTextId, text, static_cast<int>(kSettingTextChars)) <= 0) text[0] = L'\0';
-    }
+    wchar_t text[kSettingTextChars];
+    ShownText(text);
     SetWindowTextW(Hwnd(), text);
+}
+
+bool CSVPluginStatus::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, LRESULT& result,
+                                           DWORD mapId) {
+    if (mapId != 0) return false;
+    switch (message) {
+    case WM_PAINT:
+        OnPaint();
+        result = 0;
+        return true;
+    case WM_ERASEBKGND: {
+        RECT client;
+        UniqueBrush brush(CreateSolidBrush(kEdgeColour));
+        if (brush && GetClientRect(hwnd, &client)) FillRect(reinterpret_cast<HDC>(wParam), &client, brush.get());
+        result = 1;
+        return true;
+    }
+    case WM_SETCURSOR:
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        result = TRUE;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CSVPluginStatus::OnPaint() {
+    PaintScope paint(Hwnd());
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    const SIZE size = {client.right, client.bottom};
+    if (size.cx <= 0 || size.cy <= 0) return;
+    if (backBuffer_ && (backBufferSize_.cx != size.cx || backBufferSize_.cy != size.cy)) backBuffer_.reset();
+    if (!backBuffer_) {
+        backBuffer_.reset(CreateCompatibleBitmap(paint.dc(), size.cx, size.cy));
+        if (!backBuffer_) return;
+        backBufferSize_ = size;
+    }
+    UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+    if (!memory) return;
+    ScopedSelect selectBuffer(memory.get(), backBuffer_.get());
+    FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    UniquePen edge(CreatePen(PS_SOLID, 1, kEdgeColour));
+    if (edge) {
+        ScopedSelect selectPen(memory.get(), edge.get());
+        MoveToEx(memory.get(), 0, 0, nullptr);
+        LineTo(memory.get(), size.cx, 0);
+    }
+    const StatusTriple* status = host_ ? host_->Status() : nullptr;
+    wchar_t text[kSettingTextChars];
+    const int length = ShownText(text);
+    if (status && status->linesShown && length > 0) {
+        ScopedSelect selectFont(memory.get(), Settings().regularFont.get());
+        SetTextColor(memory.get(), status->statusColour);
+        SetBkMode(memory.get(), TRANSPARENT);
+        RECT area = client;
+        DrawTextW(memory.get(), text, length, &area, DT_SINGLELINE | DT_LEFT | DT_TOP | DT_NOPREFIX);
+    }
+    BitBlt(paint.dc(), 0, 0, size.cx, size.cy, memory.get(), 0, 0, SRCCOPY);
 }
 
 }  // namespace sv

@@ -1,12 +1,13 @@
 // The status line: one strip under the lyrics that shows the main window's status text while the
-// lyrics pane shows lines. Its drawing comes later; for now it keeps the current status text as
+// lyrics pane shows lines (otherwise the lyrics pane shows the text itself). Black, with a thin
+// coloured top edge, drawn through a kept back buffer. It also keeps the current status text as
 // its window text, where accessibility tools (and the demo's watcher) read it.
 #pragma once
 #include <windows.h>
 
-#include <string>
-
+#include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
+#include "settings/settings.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -14,6 +15,7 @@ namespace sv {
 class CSVPluginStatus : public WindowBase {
 public:
     static constexpr wchar_t kClassName[] = L"SVPluginStatus";
+    static constexpr COLORREF kEdgeColour = 0x0084685D;  // red 93, green 104, blue 132
 
     // host answers the status triple; it must outlive the pane. Null: no status.
     explicit CSVPluginStatus(const LyricsPaneHost* host);
@@ -26,9 +28,19 @@ public:
     // The status triple changed: the strip is repainted (without erasing) and its text follows.
     void StatusChanged();
 
+protected:
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override;
+
 private:
+    void OnPaint();
+    // The text to show now; empty when there is none (no host, lines not shown, text 200).
+    int ShownText(wchar_t (&text)[kSettingTextChars]) const;
+
     const LyricsPaneHost* host_;
     HINSTANCE instance_ = nullptr;
+    UniqueBitmap backBuffer_;
+    SIZE backBufferSize_ = {0, 0};
 };
 
 }  // namespace sv

@@ -131,6 +131,7 @@ const char* HttpRetriever::Run(HttpRequest& request) {
         }
         if (read == 0) break;
         reply_.append(staging, strnlen(staging, read));
+        if (request.maxReplyBytes != 0 && reply_.size() > request.maxReplyBytes) break;
     }
     return reply_.c_str();
 }

@@ -45,6 +45,9 @@ struct HttpRequest {
     const char* body = nullptr;  // POST only; sent byte for byte, not form-encoded
     int32_t bodyLength = -1;     // -1: up to the body's first NUL byte
     int32_t errorCode = 0;       // out: a connection error code when the request failed
+    // 0: the whole reply. Otherwise reading stops once the reply holds more than this many bytes
+    // (a caller that needs only a short answer is not held up by a huge one).
+    size_t maxReplyBytes = 0;
 };
 
 class HttpRetriever {

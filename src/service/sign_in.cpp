@@ -35,6 +35,8 @@ SignInOutcome SignIn(PluginSettings& settings, std::wstring_view userName, std::
         HttpRetriever retriever;
         HttpRequest request;
         request.url = url.c_str();
+        // Only a reply of exactly "true" signs in: the rest of a longer one is never needed.
+        request.maxReplyBytes = 16;
         if (const char* reply = retriever.Run(request)) {
             replied = true;
             accepted = IsSignInAccepted(reply);

@@ -234,6 +234,20 @@ TEST(HttpRetriever, ASilentServerEndsTheRequestWithinItsTimeouts) {
     server.HoldReplies(false);
 }
 
+TEST(HttpRetriever, AReplyLimitStopsReadingAHugeAnswer) {
+    LoopbackServer server;
+    server.SetBody(Pattern(400000));
+    const std::string url = server.BaseUrl() + "/sonavire/services/appVerifyUser.php?username=a&password=b";
+    HttpRetriever retriever;
+    HttpRequest request;
+    request.url = url.c_str();
+    request.maxReplyBytes = 16;
+    const char* reply = retriever.Run(request);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_GT(std::strlen(reply), 16u);
+    EXPECT_LE(std::strlen(reply), 16u + 8191u) << "one chunk past the limit at most";
+}
+
 TEST(RetrieveWithTimeout, GivesTheReplyOrNothing) {
     const long baseline = sv::ModuleLockCount();
     LoopbackServer server;
