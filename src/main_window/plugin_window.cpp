@@ -12,6 +12,7 @@
 #include "base/utf.h"
 #include "base/win_handles.h"
 #include "resources/resource_ids.h"
+#include "panes/settings_dialog.h"
 #include "service/languages.h"
 #include "service/server_hosts.h"
 #include "settings/settings.h"
@@ -46,11 +47,13 @@ uint32_t MillisecondsOf(double seconds) {
 
 }  // namespace
 
-CSVPluginWindow::CSVPluginWindow(PlayerAccess* player, MainWindowOptions options)
+CSVPluginWindow::CSVPluginWindow(PlayerAccess* player, HMENU menu, MainWindowOptions options)
     : player_(player),
+      menu_(menu),
       options_(std::move(options)),
       lyricsPane_(this),
       statusLine_(this),
+      actionBar_(this),
       fetcher_(options_.cacheFolder) {}
 
 CSVPluginWindow::~CSVPluginWindow() {
@@ -89,8 +92,16 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
         result = 1;
         return true;
     case WM_COMMAND:
-        if (LOWORD(wParam) != CMD_EDIT_LYRICS) return false;
-        OpenEditLyricsPage();
+        ExecuteCommand(LOWORD(wParam));
+        result = 0;
+        return true;
+    case WM_INITMENUPOPUP:
+        RefreshMenu(reinterpret_cast<HMENU>(wParam));
+        result = 0;
+        return true;
+    case WM_CONTEXTMENU:
+        // A right click here or in a pane, or Shift+F10 / the menu key while the plug-in has the focus.
+        ShowContextMenu(lParam);
         result = 0;
         return true;
     case WM_SV_LYRICS_READY:
@@ -526,5 +537,200 @@ uint32_t CSVPluginWindow::GetPositionMs() {
 }
 
 const StatusTriple* CSVPluginWindow::Status() const { return Hwnd() ? &status_ : nullptr; }
+
+// ---------------------------------------------------------------------------------------------
+// Commands and menu.
+
+namespace {
+
+// Commands that only open a community page, with the page's string id.
+struct PageCommand {
+    int command;
+    int page;
+    int label;
+};
+constexpr PageCommand kPageCommands[] = {
+    {CMD_LYRICS_SEARCH, IDS_PAGE_LYRICS_SEARCH, IDS_LABEL_LYRICS_SEARCH},
+    {CMD_TOP_50, IDS_PAGE_TOP_50, IDS_LABEL_TOP_50},
+    {CMD_TELL_A_FRIEND, IDS_PAGE_TELL_A_FRIEND, IDS_LABEL_TELL_A_FRIEND},
+    {CMD_SEND_WISH, IDS_PAGE_SEND_WISH, IDS_LABEL_SEND_WISH},
+    {CMD_OPTIONS, IDS_PAGE_OPTIONS, IDS_LABEL_OPTIONS},
+    {CMD_HELP, IDS_PAGE_HELP, IDS_LABEL_HELP},
+    {CMD_HOME, IDS_PAGE_HOME, IDS_LABEL_HOME},
+    {CMD_ABOUT, IDS_PAGE_ABOUT, IDS_LABEL_ABOUT},
+    {CMD_VIDEO_THEATER, IDS_PAGE_VIDEO_THEATER, IDS_LABEL_VIDEO_THEATER},
+    {CMD_MUSIC_NEAR_YOU, IDS_PAGE_MUSIC_NEAR_YOU, IDS_LABEL_MUSIC_NEAR_YOU},
+    {CMD_MUSIC_MAP, IDS_PAGE_MUSIC_MAP, IDS_LABEL_MUSIC_MAP},
+    {CMD_CONTACT_US, IDS_PAGE_CONTACT_US, IDS_LABEL_CONTACT_US},
+};
+
+const PageCommand* FindPageCommand(int command) {
+    for (const PageCommand& entry : kPageCommands) {
+        if (entry.command == command) return &entry;
+    }
+    return nullptr;
+}
+
+// A menu shows "&" as a mnemonic prefix; names and labels mean the character itself.
+std::wstring MenuText(const wchar_t* text) {
+    std::wstring out;
+    for (const wchar_t* c = text; *c; ++c) {
+        out += *c;
+        if (*c == L'&') out += L'&';
+    }
+    return out;
+}
+
+}  // namespace
+
+bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
+    info.state = CMD_STATE_NORMAL;
+    info.label[0] = L'\0';
+    const LyricsDocument* shown = shownDocument_.get();
+    int label = 0;
+    switch (info.id) {
+    case CMD_SIGN_IN:
+        label = Settings().IsSignedIn() ? IDS_LABEL_SIGN_OUT : IDS_LABEL_SIGN_IN;
+        break;
+    case CMD_SCROLL_LYRICS:
+        label = shown && shown->manualScroll ? IDS_LABEL_CANCEL_SCROLL : IDS_LABEL_SCROLL_LYRICS;
+        if (!shown) info.state = CMD_STATE_DISABLED;
+        else if (shown->manualScroll) info.state = CMD_STATE_ACTIVE;
+        break;
+    case CMD_EDIT_LYRICS:
+        label = IDS_LABEL_EDIT_LYRICS;
+        if (!shown) info.state = CMD_STATE_DISABLED;
+        break;
+    case CMD_RESYNC:
+        label = shown && shown->resyncing ? IDS_LABEL_CANCEL_SYNC : IDS_LABEL_RESYNC;
+        if (!shown || (shown->status != kStatusRetimed && shown->status != kStatusUntimed &&
+                       shown->status != kStatusTimed))
+            info.state = CMD_STATE_DISABLED;
+        break;
+    case CMD_TRANSLATE: {
+        label = IDS_LABEL_TRANSLATE;
+        std::u16string code;
+        try {
+            code = languages_.SelectedLanguageCode();
+        } catch (const std::out_of_range&) {
+            // A selection outside the list is no translation.
+        }
+        if (!shown) info.state = CMD_STATE_DISABLED;
+        else if (!code.empty()) info.state = CMD_STATE_ACTIVE;
+        break;
+    }
+    default:
+        if (const PageCommand* page = FindPageCommand(info.id)) {
+            label = page->label;
+            break;
+        }
+        return false;  // 108 and ids outside 101-118
+    }
+    LoadStringW(instance_, static_cast<UINT>(label), info.label, static_cast<int>(kSettingTextChars));
+    info.state |= info.extra;
+    return true;
+}
+
+void CSVPluginWindow::ExecuteCommand(int commandId) {
+    LyricsDocument* shown = shownDocument_.get();
+    switch (commandId) {
+    case CMD_SIGN_IN:
+        SignInOrOut();
+        break;
+    case CMD_SCROLL_LYRICS:
+        SetManualScroll(shown && !shown->manualScroll);
+        break;
+    case CMD_EDIT_LYRICS:
+        OpenEditLyricsPage();
+        break;
+    case CMD_RESYNC:
+        if (shown && !shown->resyncing) {
+            StartResync(true);
+        } else {
+            StopResync();
+        }
+        break;
+    case CMD_TRANSLATE:
+        if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate
+        break;
+    default:
+        if (const PageCommand* page = FindPageCommand(commandId)) OpenCommunityPage(page->page);
+        break;
+    }
+}
+
+void CSVPluginWindow::OpenCommunityPage(int stringId) {
+    const std::wstring url = BuildCommunityUrl(stringId);
+    if (!url.empty()) browsePane_.NavigateTo(url);
+}
+
+void CSVPluginWindow::SignInOrOut() {
+    PluginSettings& settings = Settings();
+    if (!settings.IsSignedIn()) {
+        CSVSettings dialog;
+        dialog.ShowSignIn(instance_, Hwnd());
+    } else if (ShowPluginMessage(instance_, IDS_SIGN_OUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        // Only in memory: the stored values change with the next save (a splitter drag, a sign-in).
+        settings.userName[0] = L'\0';
+        settings.password[0] = L'\0';
+    }
+    actionBar_.RefreshItem(CMD_SIGN_IN);
+}
+
+void CSVPluginWindow::ShowTranslateMenu() {
+    const int index = actionBar_.FindItem(CMD_TRANSLATE);
+    const HWND list = actionBar_.ListWindow();
+    RECT item;
+    if (index < 0 || !list || languages_.entries().size() < 2 ||
+        SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)) == LB_ERR) {
+        return;
+    }
+    UniqueMenu menu(CreatePopupMenu());
+    if (!menu) return;
+    for (const LanguageEntry& entry : languages_.entries()) {
+        const std::wstring name = MenuText(AsWide(entry.name.c_str()));
+        const UINT flags = MF_STRING | (entry.index == languages_.selected() ? MF_CHECKED : MF_UNCHECKED);
+        AppendMenuW(menu.get(), flags, static_cast<UINT_PTR>(entry.index), name.c_str());
+        if (entry.index == kNoTranslationIndex) AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    }
+    POINT at = {item.right, item.top + (item.bottom - item.top) / 2};
+    ClientToScreen(list, &at);
+    const int chosen = static_cast<int>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN,
+                                                       at.x, at.y, 0, list, nullptr));
+    if (chosen == 0) return;  // dismissed
+    if (!ChooseLanguage(languages_, chosen, requestDocument_)) return;
+    actionBar_.RefreshItem(CMD_TRANSLATE);
+    StartLyricsFetch(IDS_STATUS_TRANSLATING);
+}
+
+void CSVPluginWindow::RefreshMenu(HMENU menu) {
+    const int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        const UINT id = GetMenuItemID(menu, position);
+        if (id == 0 || id == static_cast<UINT>(-1)) continue;  // separators and pop-ups
+        CommandInfo info;
+        info.id = static_cast<uint16_t>(id);
+        if (!DescribeCommand(info)) continue;
+        const std::wstring label = MenuText(info.label);
+        if (!ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, label.c_str())) {
+            ModifyMenuW(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, id, label.c_str());
+        }
+        EnableMenuItem(menu, id, MF_BYCOMMAND | (info.state == CMD_STATE_DISABLED ? MF_GRAYED : MF_ENABLED));
+    }
+}
+
+void CSVPluginWindow::ShowContextMenu(LPARAM screenPoint) {
+    const HMENU popup = menu_ ? GetSubMenu(menu_, 0) : nullptr;
+    if (!popup) return;
+    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    if (screenPoint == -1) {
+        // From the keyboard: at the top left of the lyrics, where the user is looking.
+        RECT lyrics{};
+        GetWindowRect(lyricsPane_.Hwnd() ? lyricsPane_.Hwnd() : Hwnd(), &lyrics);
+        at = {lyrics.left + 8, lyrics.top + 8};
+    }
+    // Owned by this window: WM_INITMENUPOPUP refreshes it, the choice arrives as WM_COMMAND.
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, Hwnd(), nullptr);
+}
 
 }  // namespace sv

@@ -16,6 +16,7 @@
 #include "lyrics/lyrics_document.h"
 #include "main_window/player_access.h"
 #include "panes/action_bar.h"
+#include "panes/command_info.h"
 #include "panes/logo.h"
 #include "panes/lyrics_pane.h"
 #include "panes/lyrics_pane_host.h"
@@ -39,7 +40,7 @@ struct MainWindowOptions {
     std::u16string cacheFolder = kCacheFolder;
 };
 
-class CSVPluginWindow final : public WindowBase, public LyricsPaneHost {
+class CSVPluginWindow final : public WindowBase, public LyricsPaneHost, public CommandDescriber {
 public:
     static constexpr wchar_t kClassName[] = L"SVPluginWindow";
 
@@ -61,8 +62,9 @@ public:
     static constexpr wchar_t kOfflineBrowsePage[] = L"OfflineSV.htm";
     static constexpr wchar_t kOfflineAdvertPage[] = L"OfflineAD.htm";
 
-    // player: the player's item, position and controls; not owned, outlives this.
-    explicit CSVPluginWindow(PlayerAccess* player, MainWindowOptions options = {});
+    // player: the player's item, position and controls; menu: the plug-in's menu (resource 100),
+    // shown on a right click; neither owned, both outlive this.
+    explicit CSVPluginWindow(PlayerAccess* player, HMENU menu = nullptr, MainWindowOptions options = {});
     ~CSVPluginWindow() override;
 
     static bool RegisterMainWindowClass(HINSTANCE instance);
@@ -99,6 +101,19 @@ public:
     // the pages that take one; empty when there is no such page.
     std::wstring BuildCommunityUrl(int stringId) const;
 
+    // Commands 101-118, from the action bar, the menu or any WM_COMMAND. Ids outside are ignored.
+    void ExecuteCommand(int commandId);
+    // CommandDescriber: label and state of a command; false for 108 and ids outside 101-118.
+    bool DescribeCommand(CommandInfo& info) override;
+    // Navigates the browse pane to a community page of the string table.
+    void OpenCommunityPage(int stringId);
+    // Sign-in dialog when nobody is signed in, else the sign-out question; then item 101 follows.
+    void SignInOrOut();
+    // The Translate command: the language menu at the Translate button, and a refetch in the choice.
+    void ShowTranslateMenu();
+    // Refreshes every item of a menu about to open (WM_INITMENUPOPUP): labels and grayed states.
+    void RefreshMenu(HMENU menu);
+
     // LyricsPaneHost. The position of the shown document's source in milliseconds: the player's
     // or the video page's; 0 with no shown document.
     uint32_t GetPositionMs() override;
@@ -129,6 +144,7 @@ private:
 
     void OnCreate();
     void OnLyricsReady(WPARAM sequence, LPARAM document);
+    void ShowContextMenu(LPARAM screenPoint);
     void EraseBackground(HDC dc);
     void ChooseStatusFor(const LyricsDocument* document);
     void OpenPlayerItem();
@@ -146,6 +162,7 @@ private:
     std::unique_ptr<LyricsDocument> shownDocument_;
     LyricsDocument requestDocument_;
     PlayerAccess* player_;
+    HMENU menu_;
     MainWindowOptions options_;
     CSVPluginLyrics lyricsPane_;
     CSVPluginStatus statusLine_;

@@ -125,7 +125,7 @@ CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::
     sv::ModuleAddRef();
     try {
         menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
-        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), windowOptions_);
+        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
         sv::Settings().plugin = this;
     } catch (...) {
         window_.reset();
@@ -217,7 +217,7 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         if (window_ && window_->Hwnd()) return E_UNEXPECTED;  // made already
         // Every window gets a window object of its own: one whose window went with its host
         // (without a Destroy) has closed its lookups for good.
-        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), windowOptions_);
+        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
 
         SubclassHostWindow(hostWindow);
         SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
@@ -371,15 +371,11 @@ bool CSonavire::IsNonAudioMedia() {
 }
 
 int CSonavire::ShowMessage(const wchar_t* text, UINT type) {
-    wchar_t caption[sv::kSettingTextChars] = {};
-    LoadStringW(sv::ModuleInstance(), IDS_PLUGIN_NAME, caption, static_cast<int>(sv::kSettingTextChars));
-    return MessageBoxW(GetActiveWindow(), text ? text : L"", caption, type);
+    return sv::ShowPluginMessage(sv::ModuleInstance(), text, type);
 }
 
 int CSonavire::ShowMessage(UINT stringId, UINT type) {
-    wchar_t text[sv::kSettingTextChars] = {};
-    LoadStringW(sv::ModuleInstance(), stringId, text, static_cast<int>(sv::kSettingTextChars));
-    return ShowMessage(text, type);
+    return sv::ShowPluginMessage(sv::ModuleInstance(), stringId, type);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,186 @@
+// The main plug-in window with the plug-in object, both built into the test from the same code as
+// Sonavire.dll, inside the stand-in player and against the stand-in service: the fixture the main
+// window's tests share.
+#pragma once
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+#include "call_log.h"
+#include "lyrics/lyrics_document.h"
+#include "base/com_ptr.h"
+#include "dll/application.h"
+#include "base/module_lock.h"
+#include "base/utf.h"
+#include "player_engine.h"
+#include "player_window.h"
+#include "settings/settings.h"
+#include "plugin/sonavire.h"
+#include "plugin_test_support.h"
+#include "standin_client.h"
+#include "web/page_document.h"
+#include "web/page_script.h"
+#include "main_window/plugin_window.h"
+#include "main_window/plugin_window_test_access.h"
+
+namespace svtest {
+
+
+// The module started as DllGetClassObject starts it: the bitmaps measured into the settings record.
+class StartedModule : public testing::Environment {
+public:
+    void SetUp() override { sv::StartApplication(); }
+};
+inline testing::Environment* const kStartedModule = testing::AddGlobalTestEnvironment(new StartedModule);
+
+using sv::ComPtr;
+using sv::CSVPluginWindow;
+using sv::LyricsDocument;
+using sv::PluginWindowTestAccess;
+using sv::standin::LogKind;
+using sv::standin::PlayerEngine;
+using sv::standin::PlayerWindow;
+using sv::standin::Track;
+
+inline constexpr char kFetchPath[] = "/sonavire/services/getLyricXML_2";
+inline constexpr char kVersionPath[] = "/sonavire/services/getLyricVerXML.php";
+
+// What the video page's script was asked, and what its "getCurrentTime" answers.
+struct PageRecord {
+    std::vector<std::wstring> calls;  // "name(arg,arg)"
+    sv::UniqueVariant currentTime;
+    bool answers = true;
+};
+
+class RecordingPageScript final : public sv::PageScript {
+public:
+    explicit RecordingPageScript(std::shared_ptr<PageRecord> record) : record_(std::move(record)) {}
+    bool CallFunction(std::wstring_view name, const std::vector<std::wstring>& arguments, VARIANT* result) override {
+        std::wstring call(name);
+        call += L"(";
+        for (size_t i = 0; i < arguments.size(); ++i) call += (i ? L"," : L"") + arguments[i];
+        record_->calls.push_back(call + L")");
+        if (result) {
+            VariantClear(result);
+            if (name == L"getCurrentTime") VariantCopy(result, record_->currentTime.get());
+        }
+        return record_->answers;
+    }
+
+private:
+    std::shared_ptr<PageRecord> record_;
+};
+
+inline std::unique_ptr<LyricsDocument> MakeDocument(int32_t status, int lines, int32_t sourceKind = sv::kSourcePlayer) {
+    auto document = std::make_unique<LyricsDocument>();
+    document->SetArtist(u"Blue Harbour");
+    document->SetTitle(u"Night Train");
+    document->sourceKind = sourceKind;
+    for (int i = 0; i < lines; ++i) {
+        document->AddLine(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"");
+    }
+    document->status = status;
+    return document;
+}
+
+class PluginWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(0, sv::ModuleLockCount());
+        key_ = std::make_unique<StandinKeyScope>();
+        service_.ClearRequests();
+        service_.ResetBehaviours();
+        MakeCacheFolder();
+        sv::PageDocument().Reset();
+        engine_ = std::make_unique<PlayerEngine>([this] { return clock_; });
+        engine_->SetPlaylist({Track::Audio(L"Blue Harbour", L"Night Train", L"First Light", 40.0),
+                              Track::Audio(L"Traditional", L"Amazing Grace", L"", 30.0)});
+        player_ = std::make_unique<PlayerWindow>(GetModuleHandleW(nullptr), *engine_);
+        RECT frame{40, 40, 840, 640};
+        ASSERT_TRUE(player_->Create(&frame, true));
+    }
+
+    void TearDown() override {
+        plugin_.reset();
+        player_.reset();
+        engine_.reset();
+        // Lookups still running end on their own.
+        EXPECT_TRUE(PumpUntil([] { return sv::ModuleLockCount() == 0; }, 15000));
+        RemoveCacheFolder();
+        service_.ResetBehaviours();
+        key_.reset();
+    }
+
+    void LoadPlugin() {
+        sv::MainWindowOptions options;
+        options.isConnected = [this] { return connected_; };
+        options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
+        ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void(), std::move(options)));
+        ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
+        ASSERT_NE(nullptr, Object().Window());
+    }
+    CSonavire& Object() { return *static_cast<CSonavire*>(plugin_.get()); }
+    CSVPluginWindow& Window() { return *Object().Window(); }
+    IWMPEvents& Events() { return Object(); }
+    const sv::StatusTriple& Status() { return *Window().Status(); }
+    std::wstring StatusLineText() { return TextOf(Window().StatusLine().Hwnd()); }
+    std::vector<std::string> Calls() const { return engine_->Log().Texts(LogKind::Call); }
+    void Deliver() {
+        engine_->DeliverPendingEvents();
+        PumpPending();
+    }
+    std::shared_ptr<PageRecord> RecordPageCalls() {
+        auto record = std::make_shared<PageRecord>();
+        Window().BrowsePane().SetPageScript(std::make_unique<RecordingPageScript>(record));
+        return record;
+    }
+    bool WaitForShown(const std::u16string& title, int32_t sourceKind) {
+        return PumpUntil([&] {
+            const LyricsDocument* shown = Window().ShownDocument();
+            return shown && shown->Title() == title && shown->sourceKind == sourceKind;
+        });
+    }
+    // The video page reports a track, as its "OnYouTubePlayOpen" does.
+    void PageOpens(const char16_t* artist, const char16_t* title) {
+        LyricsDocument& page = sv::PageDocument();
+        page.SetArtist(artist);
+        page.SetTitle(title);
+        page.SetAlbum(u"");
+        page.SetVideoId(u"vid42");
+        page.sourceKind = sv::kSourceVideoPage;
+        page.status = sv::kStatusNotFound;
+        Events().OpenStateChange(113);
+    }
+    std::wstring Text(UINT id) { return ResourceText(GetModuleHandleW(nullptr), id); }
+
+    void MakeCacheFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        cacheFolder_ = std::wstring(temp) + L"sonavire-window-tests-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(cacheFolder_.c_str(), nullptr);
+    }
+    void RemoveCacheFolder() {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((cacheFolder_ + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((cacheFolder_ + L"\\" + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(cacheFolder_.c_str());
+    }
+
+    svtest::StandinClient service_ = svtest::StandinClient::FromEnvironment();
+    std::unique_ptr<StandinKeyScope> key_;
+    std::wstring cacheFolder_;
+    bool connected_ = true;  // what the main window is told about the Internet connection
+    double clock_ = 100.0;
+    std::unique_ptr<PlayerEngine> engine_;
+    std::unique_ptr<PlayerWindow> player_;
+    ComPtr<IWMPPluginUI> plugin_;
+};
+
+}  // namespace svtest
