@@ -2,9 +2,11 @@
 # The main job: Sonavire.dll registered in a Wine prefix of its own and loaded by the stand-in
 # player, which plays a short playlist (tools/demo/playlist.txt) against the stand-in lyrics
 # service and its sample library. Prints, as they happen, the player's record of its calls and
-# events and the plug-in window's status texts, then what the service was asked. Writes pictures
-# of the player window at the moments of tools/demo/moments.txt and a timeline of the lyrics
-# pane's line changes into $SONAVIRE_BUILD/demo-output (build/demo-output by default).
+# events and the plug-in window's status texts, then what the service was asked. A user acts on
+# the plug-in at the times of tools/demo/actions.txt: the action buttons, the Translate menu, the
+# plug-in's menu, the sign-in dialog, clicks that re-time untimed lyrics. Writes pictures of the
+# player window at the moments of tools/demo/moments.txt and a timeline of the lyrics pane's line
+# changes into $SONAVIRE_BUILD/demo-output (build/demo-output by default).
 # Runs inside Xvfb when no display is set; cleans up after itself and exits 0 when the run worked.
 # SONAVIRE_DEMO_KEEP_OPEN=1 with a real display: the player stays open after the playlist until
 # its window is closed, for a person to watch and click.
@@ -13,6 +15,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${SONAVIRE_BUILD:-$root/build}
 playlist=${SONAVIRE_DEMO_PLAYLIST:-$root/tools/demo/playlist.txt}
 moments=${SONAVIRE_DEMO_MOMENTS:-$root/tools/demo/moments.txt}
+actions=${SONAVIRE_DEMO_ACTIONS:-$root/tools/demo/actions.txt}
 keep_open=${SONAVIRE_DEMO_KEEP_OPEN:-0}
 # How long the service takes to answer the first track's lookup: long enough to photograph the
 # loading message.
@@ -102,19 +105,30 @@ rm -f "$WINEPREFIX/drive_c/Program Files/Sonavire/"*.xml
 length=$(awk -F'\t' '!/^#/ && NF >= 5 { total += $5 } END { printf "%d", total }' "$playlist")
 quit_after=$((length + 4))
 
-# The pictures: each moment is a time after its track's start, and a track starts when the ones
-# before it have played their lengths.
+# The pictures and the user's actions: each is a time after its track's start, and a track starts
+# when the ones before it have played their lengths.
 rm -rf "$output"
 mkdir -p "$output"
-snapshots=()
+at_track() {  # TRACK OFFSET: seconds after the start of the playlist, or "none"
+  awk -F'\t' -v want="$1" -v offset="$2" '!/^#/ && NF >= 5 { if (++n == want) { printf "%.3f", total + offset; found = 1; exit }
+                                        total += $5 } END { if (!found) printf "none" }' "$playlist"
+}
+timed=()
 while IFS=$'\t' read -r track offset name; do
   [ -n "$name" ] || continue
-  start=$(awk -F'\t' -v want="$track" '!/^#/ && NF >= 5 { if (++n == want) { printf "%s", total; found = 1; exit }
-                                        total += $5 } END { if (!found) printf "none" }' "$playlist")
-  if [ "$start" = none ]; then echo "demo: no track $track for picture $name" >&2; continue; fi
-  at=$(awk -v s="$start" -v o="$offset" 'BEGIN { printf "%.3f", s + o }')
-  snapshots+=(--at "$at" "snapshot=$("$wine" winepath -w "$work/$name.bmp" 2>/dev/null)")
+  at=$(at_track "$track" "$offset")
+  if [ "$at" = none ]; then echo "demo: no track $track for picture $name" >&2; continue; fi
+  timed+=(--at "$at" "snapshot=$("$wine" winepath -w "$work/$name.bmp" 2>/dev/null)")
 done < <(grep -v '^#' "$moments")
+while IFS=$'\t' read -r track offset action; do
+  [ -n "$action" ] || continue
+  at=$(at_track "$track" "$offset")
+  if [ "$at" = none ]; then echo "demo: no track $track for action $action" >&2; continue; fi
+  timed+=(--at "$at" "$action")
+done < <(grep -v '^#' "$actions")
+
+# The community's user the demo signs in as.
+control POST "/_control/user?name=anna&password=secret" >/dev/null
 
 # The first track's lookup is answered slowly; once it has arrived, the service answers at once.
 control POST "/_control/behaviour?path=$lookup_path&mode=delay&ms=$slow_ms" >/dev/null
@@ -137,7 +151,7 @@ watcher_pid=$!
 # The player also records each line the lyrics pane shows bright, with the playback position at
 # that moment, as a screen reader reads it (kept for the timeline, not printed).
 "$wine" "$player" --playlist "$("$wine" winepath -w "$playlist" 2>/dev/null)" --play --log - --read-lyrics \
-  "${snapshots[@]}" "${quit[@]}" | tee "$output/player-record.txt" | grep --line-buffered -v 'player[.]reads('
+  "${timed[@]}" "${quit[@]}" | tee "$output/player-record.txt" | grep --line-buffered -v 'player[.]reads('
 wait "$watcher_pid" || true
 watcher_pid=
 wait "$slow_pid" 2>/dev/null || true

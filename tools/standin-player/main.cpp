@@ -36,7 +36,12 @@ constexpr char kUsage[] =
     "  --read-lyrics       record each line the lyrics pane shows bright (its window text, as a\n"
     "                      screen reader reads it) with the playback position in milliseconds\n"
     "  --at SECONDS ACTION at that time after start: play, pause, stop, next, end, open=N (track N,\n"
-    "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit\n"
+    "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit, and what a user\n"
+    "                      does: click=X,Y or rclick=X,Y (a point of the plug-in window's client\n"
+    "                      area), press=ID (the action button of command ID), menu=ID (the next menu\n"
+    "                      that opens chooses its item ID; 0 dismisses it), type=ID:TEXT (the text of\n"
+    "                      control ID of the open dialog), button=ID (clicks button ID of the open\n"
+    "                      dialog or message box)\n"
     "  --quit-after SECONDS  the same as --at SECONDS quit\n";
 
 struct Action {
@@ -84,6 +89,14 @@ bool ParseAction(double at, const std::wstring& text, Action& action) {
     }
     if (action.name == L"open") return !action.argument.empty() && _wtoi(action.argument.c_str()) >= 1;
     if (action.name == L"snapshot") return !action.argument.empty();
+    if (action.name == L"click" || action.name == L"rclick") {
+        int x = 0, y = 0;
+        return swscanf(action.argument.c_str(), L"%d,%d", &x, &y) == 2;
+    }
+    if (action.name == L"press" || action.name == L"menu" || action.name == L"button") {
+        return !action.argument.empty() && std::wcsspn(action.argument.c_str(), L"0123456789") == action.argument.size();
+    }
+    if (action.name == L"type") return action.argument.find(L':') != std::wstring::npos;
     return false;
 }
 
@@ -171,7 +184,148 @@ double SecondsSince(const LARGE_INTEGER& start) {
     return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window) {
+// What a user does to the plug-in, from this process: mouse messages at points of its windows,
+// a choice in the next menu that opens, text and clicks in the open dialog.
+class UserInput {
+public:
+    explicit UserInput(PlayerWindow& window) : window_(window) {}
+
+    // A click at a point of the plug-in's main window, delivered to the window under it.
+    bool Click(int x, int y, bool right) {
+        const HWND main = MainWindow();
+        if (!main) return false;
+        POINT point{x, y};
+        HWND target = main;
+        for (;;) {
+            const HWND child = ChildWindowFromPointEx(target, point, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
+            if (!child || child == target) break;
+            MapWindowPoints(target, child, &point, 1);
+            target = child;
+        }
+        ClickAt(target, point, right);
+        return true;
+    }
+
+    // A click on the action button of a command.
+    bool Press(int command) {
+        const HWND list = FindDescendant(MainWindow(), L"SVActionList");
+        if (!list) return false;
+        const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            if (LOWORD(SendMessageW(list, LB_GETITEMDATA, static_cast<WPARAM>(i), 0)) != command) continue;
+            RECT item{};
+            SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+            ClickAt(list, POINT{(item.left + item.right) / 2, (item.top + item.bottom) / 2}, false);
+            return true;
+        }
+        return false;
+    }
+
+    // The next menu that opens chooses the item with this id (0: the menu is dismissed).
+    void ChooseInNextMenu(UINT id) {
+        pendingMenuChoice_ = id;
+        hasPendingMenuChoice_ = true;
+    }
+    // Called every tick: a menu that has opened gets the pending choice, by the keys a user presses.
+    void Poll() {
+        if (!hasPendingMenuChoice_) return;
+        const HWND popup = FindWindowW(L"#32768", nullptr);
+        if (!popup || !IsWindowVisible(popup)) return;
+        const HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+        if (!menu) return;
+        hasPendingMenuChoice_ = false;
+        if (pendingMenuChoice_ == 0) {
+            PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+            return;
+        }
+        int steps = 0;
+        const int count = GetMenuItemCount(menu);
+        for (int position = 0; position < count; ++position) {
+            const UINT state = GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION);
+            if (state & MF_SEPARATOR) continue;
+            ++steps;
+            if (GetMenuItemID(menu, position) == pendingMenuChoice_) {
+                for (int i = 0; i < steps; ++i) PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+                PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+                return;
+            }
+        }
+        PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);  // no such item
+    }
+
+    // The open dialog (or message box) of this thread.
+    static HWND OpenDialog() {
+        HWND found = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+
+private:
+    static BOOL CALLBACK FindDialog(HWND hwnd, LPARAM found) {
+        wchar_t name[16] = {};
+        GetClassNameW(hwnd, name, 16);
+        if (std::wcscmp(name, L"#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = hwnd;
+        return FALSE;
+    }
+    static BOOL CALLBACK MatchClass(HWND hwnd, LPARAM search) {
+        auto* wanted = reinterpret_cast<std::pair<const wchar_t*, HWND>*>(search);
+        wchar_t name[64] = {};
+        GetClassNameW(hwnd, name, 64);
+        if (std::wcscmp(name, wanted->first) != 0) return TRUE;
+        wanted->second = hwnd;
+        return FALSE;
+    }
+    static HWND FindDescendant(HWND parent, const wchar_t* className) {
+        if (!parent) return nullptr;
+        std::pair<const wchar_t*, HWND> search{className, nullptr};
+        EnumChildWindows(parent, &MatchClass, reinterpret_cast<LPARAM>(&search));
+        return search.second;
+    }
+    HWND MainWindow() const {
+        const HWND host = window_.HostWindow();
+        return host ? FindDescendant(host, L"SVPluginWindow") : nullptr;
+    }
+    static void ClickAt(HWND target, POINT point, bool right) {
+        const LPARAM at = MAKELPARAM(point.x, point.y);
+        PostMessageW(target, WM_MOUSEMOVE, 0, at);
+        PostMessageW(target, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
+        PostMessageW(target, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
+    }
+
+    PlayerWindow& window_;
+    UINT pendingMenuChoice_ = 0;
+    bool hasPendingMenuChoice_ = false;
+};
+
+void RunUserAction(const Action& action, PlayerEngine& engine, UserInput& input) {
+    bool done = false;
+    if (action.name == L"click" || action.name == L"rclick") {
+        int x = 0, y = 0;
+        swscanf(action.argument.c_str(), L"%d,%d", &x, &y);
+        done = input.Click(x, y, action.name == L"rclick");
+    } else if (action.name == L"press") {
+        done = input.Press(_wtoi(action.argument.c_str()));
+    } else if (action.name == L"menu") {
+        input.ChooseInNextMenu(static_cast<UINT>(_wtoi(action.argument.c_str())));
+        done = true;
+    } else if (action.name == L"type" || action.name == L"button") {
+        const HWND dialog = UserInput::OpenDialog();
+        if (dialog && action.name == L"type") {
+            const size_t colon = action.argument.find(L':');
+            done = SetDlgItemTextW(dialog, _wtoi(action.argument.substr(0, colon).c_str()),
+                                   action.argument.substr(colon + 1).c_str()) != FALSE;
+        } else if (dialog) {
+            const HWND button = GetDlgItem(dialog, _wtoi(action.argument.c_str()));
+            if (button) PostMessageW(button, BM_CLICK, 0, 0);
+            done = button != nullptr;
+        }
+    }
+    engine.Log().Add(LogKind::Player, "player." + Narrow(action.name.c_str()) + "(" +
+                                          Narrow(action.argument.c_str()) + (done ? ")" : ") found nothing"));
+}
+
+void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window, UserInput& input) {
     if (action.name == L"play") {
         engine.Play();
     } else if (action.name == L"pause") {
@@ -198,6 +352,33 @@ void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window)
     } else if (action.name == L"quit") {
         engine.Log().Add(LogKind::Player, "player.quit");
         PostMessageW(window.Hwnd(), WM_CLOSE, 0, 0);
+    } else {
+        RunUserAction(action, engine, input);
+    }
+}
+
+// The actions of the command line and what they act on, for the timer that runs them.
+constexpr UINT kActionTickMs = 10;
+struct Schedule {
+    const std::vector<Action>* actions = nullptr;
+    PlayerEngine* engine = nullptr;
+    PlayerWindow* window = nullptr;
+    UserInput* input = nullptr;
+    size_t next = 0;
+    LARGE_INTEGER start{};
+};
+Schedule g_schedule;
+
+void CALLBACK RunDueActions(HWND, UINT, UINT_PTR, DWORD) {
+    Schedule& schedule = g_schedule;
+    if (!schedule.actions) return;
+    schedule.input->Poll();
+    const double now = SecondsSince(schedule.start);
+    while (schedule.next < schedule.actions->size() && (*schedule.actions)[schedule.next].at <= now) {
+        // The action may open a modal loop (a click that opens a dialog): the next ones run from
+        // the ticks that loop dispatches.
+        const Action& action = (*schedule.actions)[schedule.next++];
+        RunAction(action, *schedule.engine, *schedule.window, *schedule.input);
     }
 }
 
@@ -298,21 +479,17 @@ int main() {
         if (options.loadPlugin) window.LoadPlugin();
         if (options.play) engine.Open(0, true);
 
-        LARGE_INTEGER start;
-        QueryPerformanceCounter(&start);
-        size_t nextAction = 0;
+        // The actions run from a timer, so they run inside the plug-in's menus and dialogs too,
+        // whose own loops dispatch timer messages.
+        g_schedule = {&options.actions, &engine, &window, nullptr, 0, {}};
+        UserInput input(window);
+        g_schedule.input = &input;
+        QueryPerformanceCounter(&g_schedule.start);
+        const UINT_PTR actionTimer = SetTimer(nullptr, 0, kActionTickMs, &RunDueActions);
+        RunDueActions(nullptr, WM_TIMER, actionTimer, 0);
         bool running = true;
         while (running) {
-            const double now = SecondsSince(start);
-            while (nextAction < options.actions.size() && options.actions[nextAction].at <= now) {
-                RunAction(options.actions[nextAction++], engine, window);
-            }
-            DWORD timeout = INFINITE;
-            if (nextAction < options.actions.size()) {
-                const double wait = (options.actions[nextAction].at - SecondsSince(start)) * 1000.0;
-                timeout = wait <= 0.0 ? 0 : static_cast<DWORD>(wait) + 1;
-            }
-            MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 if (message.message == WM_QUIT) {
@@ -330,6 +507,8 @@ int main() {
                 DispatchMessageW(&message);
             }
         }
+        KillTimer(nullptr, actionTimer);
+        g_schedule = {};
         // WM_QUIT may also come from outside (an installer closing the player): end the plug-in
         // the same way in either case.
         window.UnloadPlugin();

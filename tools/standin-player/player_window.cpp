@@ -348,13 +348,17 @@ bool SaveWindowPicture(HWND hwnd, const std::wstring& path) {
     void* bits = nullptr;
     UniqueBitmap bitmap;
     {
-        ScopedDc windowDc(hwnd, DCX_CACHE);
-        if (!windowDc.get()) return false;
-        UniqueMemoryDc memoryDc(CreateCompatibleDC(windowDc.get()));
-        bitmap.reset(CreateDIBSection(windowDc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        // From the screen, so a dialog or a menu open over the window is in the picture too.
+        POINT origin{0, 0};
+        ClientToScreen(hwnd, &origin);
+        ScopedDc screenDc(nullptr, DCX_CACHE);
+        if (!screenDc.get()) return false;
+        UniqueMemoryDc memoryDc(CreateCompatibleDC(screenDc.get()));
+        bitmap.reset(CreateDIBSection(screenDc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         if (!memoryDc || !bitmap || !bits) return false;
         ScopedSelect select(memoryDc.get(), bitmap.get());
-        if (!BitBlt(memoryDc.get(), 0, 0, width, height, windowDc.get(), 0, 0, SRCCOPY | CAPTUREBLT)) return false;
+        if (!BitBlt(memoryDc.get(), 0, 0, width, height, screenDc.get(), origin.x, origin.y, SRCCOPY | CAPTUREBLT))
+            return false;
         GdiFlush();
     }
 
