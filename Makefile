@@ -1,6 +1,6 @@
 # Thin wrapper over the project's scripts and CMake. Both targets set up a fresh Debian machine
 # (as root) first.
-.PHONY: setup build test demo clean
+.PHONY: setup build test demo dist clean
 
 setup:
 	./scripts/setup.sh
@@ -13,6 +13,9 @@ test: setup
 
 demo: setup
 	./scripts/demo.sh
+
+dist: setup
+	./scripts/dist.sh
 
 clean:
 	rm -rf build

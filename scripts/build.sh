@@ -14,8 +14,10 @@ standin="$build/native/tools/standin-service/sonavire-standin"
 for tree in win:mingw-x86_64 win32:mingw-i686; do
   dir=$build/${tree%%:*}
   if [ ! -f "$dir/CMakeCache.txt" ]; then
+    # The 32-bit tree also builds the installer, which carries the 64-bit tree's DLL.
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${tree#*:}.cmake" -DSONAVIRE_STANDIN_SERVER="$standin"
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${tree#*:}.cmake" -DSONAVIRE_STANDIN_SERVER="$standin" \
+      -DSONAVIRE_DLL64="$build/win/src/dll/Sonavire.dll"
   fi
   cmake --build "$dir" -j "$jobs"
 done

@@ -17,6 +17,7 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev
   googletest libgtest-dev
   imagemagick
+  nsis
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
