@@ -2,10 +2,13 @@
 
 namespace sv {
 
-LyricsDocument& PageDocument() {
-    // Made on first use and destroyed with the module.
-    static LyricsDocument document;
-    return document;
-}
+namespace {
+// Made when the module loads and destroyed when it unloads. Not a function-local static: its
+// first use would take the statically linked runtime's lock, whose state for the player's thread
+// outlives an unloaded module and leaks its handles at every unload.
+LyricsDocument g_pageDocument;
+}  // namespace
+
+LyricsDocument& PageDocument() { return g_pageDocument; }
 
 }  // namespace sv

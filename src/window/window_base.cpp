@@ -21,10 +21,12 @@ struct Superclass {
     std::wstring name;
     WNDPROC baseProcedure;
 };
-std::vector<Superclass>& Superclasses() {
-    static std::vector<Superclass> registered;
-    return registered;
-}
+// Module-wide state lives at namespace scope, made at load and ended at unload: a function-local
+// static or a thread_local would go through the statically linked runtime's locks and per-thread
+// storage, whose state for the player's thread outlives an unloaded module and leaks its handles
+// at every unload.
+std::vector<Superclass> g_superclasses;
+std::vector<Superclass>& Superclasses() { return g_superclasses; }
 
 WNDPROC BaseProcedureOf(HINSTANCE instance, const wchar_t* className) {
     if (!className || IS_INTRESOURCE(className)) return nullptr;
@@ -40,19 +42,42 @@ struct PendingBinding {
     int kind = 0;
     WNDPROC baseProcedure = nullptr;  // a superclass's base procedure, for default processing
 };
-thread_local PendingBinding t_pending;
+
+// Each thread's pending binding, in a system thread-local slot held for the module's lifetime.
+class PendingSlot {
+public:
+    PendingSlot() : index_(TlsAlloc()) {}
+    ~PendingSlot() {
+        if (index_ != TLS_OUT_OF_INDEXES) TlsFree(index_);
+    }
+    PendingSlot(const PendingSlot&) = delete;
+    PendingSlot& operator=(const PendingSlot&) = delete;
+
+    PendingBinding* Get() const {
+        return index_ == TLS_OUT_OF_INDEXES ? nullptr : static_cast<PendingBinding*>(TlsGetValue(index_));
+    }
+    void Set(PendingBinding* binding) const {
+        if (index_ != TLS_OUT_OF_INDEXES) TlsSetValue(index_, binding);
+    }
+
+private:
+    DWORD index_;
+};
+const PendingSlot g_pendingSlot;
 
 class ScopedPendingBinding {
 public:
-    ScopedPendingBinding(WindowBase* object, int kind, WNDPROC baseProcedure = nullptr) : saved_(t_pending) {
-        t_pending = {object, kind, baseProcedure};
+    ScopedPendingBinding(WindowBase* object, int kind, WNDPROC baseProcedure = nullptr)
+        : binding_{object, kind, baseProcedure}, saved_(g_pendingSlot.Get()) {
+        g_pendingSlot.Set(&binding_);
     }
-    ~ScopedPendingBinding() { t_pending = saved_; }
+    ~ScopedPendingBinding() { g_pendingSlot.Set(saved_); }
     ScopedPendingBinding(const ScopedPendingBinding&) = delete;
     ScopedPendingBinding& operator=(const ScopedPendingBinding&) = delete;
 
 private:
-    PendingBinding saved_;
+    PendingBinding binding_;
+    PendingBinding* saved_;
 };
 
 bool ReturnsValueDirectly(UINT message) {
@@ -258,10 +283,12 @@ WindowBase* WindowBase::BoundObject(HWND hwnd) {
 }
 
 WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
-    WindowBase* object = t_pending.object;
-    if (!object || t_pending.kind != static_cast<int>(kind) || object->hwnd_) return nullptr;
-    const WNDPROC baseProcedure = t_pending.baseProcedure;
-    t_pending = {};
+    PendingBinding* pending = g_pendingSlot.Get();
+    if (!pending) return nullptr;
+    WindowBase* object = pending->object;
+    if (!object || pending->kind != static_cast<int>(kind) || object->hwnd_) return nullptr;
+    const WNDPROC baseProcedure = pending->baseProcedure;
+    *pending = {};
     if (!object->Bind(hwnd, kind)) return nullptr;
     object->previousProcedure_ = baseProcedure;
     return object;

@@ -19,6 +19,7 @@
 #include "settings/plugin_identity.h"
 #include "base/wmp_plugin_ui.h"
 #include "plugin_test_support.h"
+#include "process_figures.h"
 #include "standin_client.h"
 
 namespace {
@@ -355,6 +356,36 @@ TEST_F(PluginObjectTest, AHostThatFreesTheModuleUnderARunningLookupDoesNotUnload
     EXPECT_NE(nullptr, GetModuleHandleW(L"Sonavire.dll")) << "unloaded under a running lookup";
     EXPECT_TRUE(PumpUntil([] { return GetModuleHandleW(L"Sonavire.dll") == nullptr; }, 15000))
         << "the lookup's reference must go once it is done";
+}
+
+TEST_F(PluginObjectTest, AModuleLoadedAndUnloadedAgainAndAgainLeavesNoHandlesBehind) {
+    // What the module's runtime keeps for the player's thread lives as long as that thread, not
+    // as long as the module: a player that rescans its plug-ins would collect it at every unload.
+    const auto loadUseAndUnload = [&] {
+        ASSERT_EQ(S_OK, LoadPlugin());
+        engine_->Open(0, true);
+        Deliver();
+        EXPECT_TRUE(PumpUntil([&] { return Windows().StatusText() != L"Loading lyrics... Please wait"; }));
+        player_->UnloadPlugin();
+        plugin_.reset();
+        ASSERT_TRUE(module_.Unload(15000));
+        ASSERT_TRUE(module_.Load());
+    };
+    loadUseAndUnload();
+    const svtest::ProcessFigures before = svtest::MeasureProcess();
+    constexpr int kCycles = 8;
+    for (int cycle = 0; cycle < kCycles; ++cycle) loadUseAndUnload();
+    const svtest::ProcessFigures after = svtest::MeasureProcess();
+    // The system's own pools may keep an event or two more; a leak grows with every cycle.
+    EXPECT_LT(static_cast<int>(after.handles) - static_cast<int>(before.handles), kCycles)
+        << svtest::HandleTypeChanges(before, after);
+    for (const wchar_t* kind : {L"Thread", L"Semaphore"}) {
+        const auto count = [&](const svtest::ProcessFigures& figures) {
+            const auto found = figures.handleTypes.find(kind);
+            return found == figures.handleTypes.end() ? 0 : found->second;
+        };
+        EXPECT_EQ(count(before), count(after)) << svtest::HandleTypeChanges(before, after);
+    }
 }
 
 // A procedure a test installs over the plug-in's on the host window.
