@@ -53,6 +53,9 @@ public:
     //   close     the connection is closed without any answer (nothing is stored);
     //   status    an HTML error page with HTTP status code (500 when 0 or not 200-599);
     //   malformed broken XML; large a well-formed reply of about bytes (1 MiB when 0);
+    //   truncate  the normal head, then only bytes of the body (half when 0) and a closed connection;
+    //   bomb      a document-type bomb; nul, bad-utf8: the normal reply with NUL bytes or
+    //             sequences that are no UTF-8 inside the lines;
     //   none      back to normal.
     void SetBehaviour(const std::string& path, const std::string& mode, int ms = 0, int code = 0, long bytes = 0);
     void ResetBehaviours();

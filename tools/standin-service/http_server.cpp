@@ -321,7 +321,8 @@ void HttpServer::Deliver(int socket, const HttpRequest& request, const Answer& a
     const bool withBody = request.method != "HEAD";
     const std::string head = ResponseHead(answer.response, body.size());
     if (delivery.kind == Delivery::Kind::Normal || !withBody) {
-        if (SendAll(socket, head.data(), head.size()) && withBody) SendAll(socket, body.data(), body.size());
+        const size_t sent = delivery.cutAfterBytes > 0 ? std::min(delivery.cutAfterBytes, body.size()) : body.size();
+        if (SendAll(socket, head.data(), head.size()) && withBody) SendAll(socket, body.data(), sent);
     } else {
         if (!SendAll(socket, head.data(), head.size())) return;
         const size_t piece = std::max<size_t>(1, delivery.pieceBytes);

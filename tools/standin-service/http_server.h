@@ -38,6 +38,9 @@ struct Delivery {
     int delayMs = 0;           // wait this long before the first byte
     int pieceIntervalMs = 0;   // Slow: between body pieces
     size_t pieceBytes = 16;    // Slow: size of each body piece
+    // Above 0: the head announces the whole body, then the connection closes after this many of
+    // its bytes (a reply cut short).
+    size_t cutAfterBytes = 0;
 };
 
 struct Answer {

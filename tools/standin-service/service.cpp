@@ -92,6 +92,43 @@ std::string MalformedXml() {
            "<lyric><line timing=\"1\">first line</line><line>second line & more</lyric>\n";
 }
 
+std::string DocumentTypeBombXml() {
+    std::string xml = std::string(kXmlDeclaration) + "<!DOCTYPE lyrics [\n<!ENTITY e0 \"lalalalalalalalalala\">\n";
+    for (int i = 1; i <= 12; ++i) {
+        const std::string previous = "&e" + std::to_string(i - 1) + ";";
+        std::string value;
+        for (int k = 0; k < 10; ++k) value += previous;
+        xml += "<!ENTITY e" + std::to_string(i) + " \"" + value + "\">\n";
+    }
+    xml += "]>\n<lyrics><title>&e12;</title><version>1</version><lyric><line>&e12;</line></lyric></lyrics>\n";
+    return xml;
+}
+
+namespace {
+
+// Puts insert after the opening tag of every "line" element.
+std::string InsertIntoLines(const std::string& xml, const std::string& insert) {
+    std::string out;
+    size_t from = 0;
+    for (size_t at = xml.find("<line", from); at != std::string::npos; at = xml.find("<line", from)) {
+        const size_t close = xml.find('>', at);
+        if (close == std::string::npos) break;
+        out.append(xml, from, close + 1 - from);
+        out += insert;
+        from = close + 1;
+    }
+    out.append(xml, from, std::string::npos);
+    return out;
+}
+
+}  // namespace
+
+std::string WithNulBytes(const std::string& xml) { return InsertIntoLines(xml, std::string("a\0b\0", 4)); }
+
+std::string WithInvalidUtf8(const std::string& xml) {
+    return InsertIntoLines(xml, "\x80x\xC0\xAFx\xED\xA0\x80x\xFFx\xE2\x82");
+}
+
 Service::Service(Store& store) : store_(store), random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
@@ -158,6 +195,24 @@ Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
         case Mode::Malformed:
             answer.response.contentType = kXmlType;
             answer.response.body = MalformedXml();
+            return answer;
+        case Mode::Truncate: {
+            answer = Serve(request, query);
+            const size_t size = answer.response.body.size();
+            answer.delivery.cutAfterBytes = behaviour.bytes > 0 ? static_cast<size_t>(behaviour.bytes) : std::max<size_t>(1, size / 2);
+            return answer;
+        }
+        case Mode::Bomb:
+            answer.response.contentType = kXmlType;
+            answer.response.body = DocumentTypeBombXml();
+            return answer;
+        case Mode::Nul:
+            answer = Serve(request, query);
+            answer.response.body = WithNulBytes(answer.response.body);
+            return answer;
+        case Mode::BadUtf8:
+            answer = Serve(request, query);
+            answer.response.body = WithInvalidUtf8(answer.response.body);
             return answer;
         case Mode::Large:
             answer.response = LargeReply(request.path, behaviour.bytes > 0 ? behaviour.bytes : 1024 * 1024);
@@ -346,6 +401,10 @@ Answer Service::Control(const HttpRequest& request) {
         else if (mode == "status") behaviour.mode = Mode::Status;
         else if (mode == "malformed") behaviour.mode = Mode::Malformed;
         else if (mode == "large") behaviour.mode = Mode::Large;
+        else if (mode == "truncate") behaviour.mode = Mode::Truncate;
+        else if (mode == "bomb") behaviour.mode = Mode::Bomb;
+        else if (mode == "nul") behaviour.mode = Mode::Nul;
+        else if (mode == "bad-utf8") behaviour.mode = Mode::BadUtf8;
         else return fail(400, "unknown mode: " + mode);
         long long number = 0;
         if (ParseInt(QueryValue(query, "ms"), number)) behaviour.ms = static_cast<int>(std::clamp(number, 0LL, 3600000LL));

@@ -21,7 +21,7 @@ struct RecordedRequest {
 };
 
 struct Behaviour {
-    enum class Mode { None, Delay, Slow, Close, Status, Malformed, Large } mode = Mode::None;
+    enum class Mode { None, Delay, Slow, Close, Status, Malformed, Large, Truncate, Bomb, Nul, BadUtf8 } mode = Mode::None;
     int ms = 0;
     int code = 0;
     long long bytes = 0;
@@ -64,5 +64,13 @@ private:
 std::string LyricsXml(const StoredSong& song, std::mt19937& random);
 std::string UnknownSongXml();
 std::string MalformedXml();
+// A reply whose document type defines entities of entities: read with the definitions expanded it
+// would be gigabytes.
+std::string DocumentTypeBombXml();
+// The reply with NUL bytes inside every line's text.
+std::string WithNulBytes(const std::string& xml);
+// The reply with byte sequences that are no UTF-8 (a stray continuation byte, an overlong form, an
+// encoded surrogate, 0xFF, a lead byte cut short) inside every line's text.
+std::string WithInvalidUtf8(const std::string& xml);
 
 }  // namespace standin
