@@ -18,7 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$server" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+"$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
   --library "${SONAVIRE_STANDIN_LIBRARY:-$here/../tools/standin-service/library}" \
   "${server_args[@]}" >"$work/server.log" 2>&1 &
 server_pid=$!
