@@ -163,8 +163,9 @@ bool HttpServer::Listen(const std::string& host, int port, std::string* error) {
 void HttpServer::Run() {
     while (!stopping_) {
         pollfd waiting[2] = {{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int ready = poll(waiting, 2, 1000);
+        const int ready = poll(waiting, 2, refused_.empty() ? 1000 : 20);
         ReapFinished();
+        DrainRefused(false);
         if (ready <= 0 || !(waiting[0].revents & POLLIN) || stopping_) continue;
         sockaddr_storage address{};
         socklen_t length = sizeof address;
@@ -198,6 +199,7 @@ void HttpServer::Run() {
     // No new connections from here on: connecting clients are refused by the system.
     close(listener_);
     listener_ = -1;
+    DrainRefused(true);
     {
         std::unique_lock<std::mutex> hold(lock_);
         closed_.wait_for(hold, std::chrono::milliseconds(limits_.stopDeadlineMs), [this] { return open_.empty(); });
@@ -212,13 +214,35 @@ void HttpServer::Run() {
     for (std::thread& thread : remaining) thread.join();
 }
 
-// Over the limit: a short answer without reading the request, sent without waiting.
+// Over the limit: a short answer sent without waiting and without a thread. The socket is kept
+// a moment (DrainRefused) so that its request can be read and dropped: closed with unread input,
+// it would reset the connection and the client might never see the answer.
 void HttpServer::RefuseBusy(int socket, const std::string& peer) {
     const std::string answer = ErrorAnswer(503);
     (void)!send(socket, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     shutdown(socket, SHUT_WR);
-    close(socket);
     LogRequest(peer, "-", "-", 503, 0, 0);
+    if (refused_.size() >= kMaxRefused) {
+        close(socket);
+        return;
+    }
+    refused_.emplace_back(socket, Clock::now() + std::chrono::milliseconds(std::min(limits_.lingerMs, 500)));
+}
+
+void HttpServer::DrainRefused(bool all) {
+    char scratch[4096];
+    for (auto it = refused_.begin(); it != refused_.end();) {
+        ssize_t got;
+        while ((got = recv(it->first, scratch, sizeof scratch, MSG_DONTWAIT)) > 0) {
+        }
+        const bool ended = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        if (all || ended || Clock::now() >= it->second) {
+            close(it->first);
+            it = refused_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void HttpServer::ReapFinished() {
@@ -244,8 +268,11 @@ void HttpServer::Stop() {
         const char byte = 0;
         if (wakePipe_[1] >= 0) (void)!write(wakePipe_[1], &byte, 1);
     }
+    // A connection that has not started a request is closed, unless its first bytes have just
+    // arrived and only wait to be read.
+    char byte;
     for (const auto& [socket, started] : open_) {
-        if (!started) shutdown(socket, SHUT_RDWR);
+        if (!started && recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) shutdown(socket, SHUT_RDWR);
     }
     wake_.notify_all();
 }
@@ -353,10 +380,10 @@ void HttpServer::Linger(int socket) {
     for (;;) {
         const long long left = MsUntil(deadline);
         if (left <= 0) return;
-        pollfd waiting{socket, POLLIN, 0};
-        const int ready = poll(&waiting, 1, static_cast<int>(left));
+        pollfd waiting[2] = {{socket, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        const int ready = poll(waiting, 2, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return;
+        if (ready <= 0 || waiting[1].revents) return;  // time is up, or the server stops
         const ssize_t got = recv(socket, scratch, sizeof scratch, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return;

@@ -3,6 +3,7 @@
 // back, sent in slow pieces or replaced by a closed connection (for the tests' behaviours).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <list>
@@ -91,6 +92,7 @@ private:
     void Linger(int socket);
     void MarkStarted(int socket);
     void RefuseBusy(int socket, const std::string& peer);
+    void DrainRefused(bool all);
     void ReapFinished();
 
     Handler handler_;
@@ -105,6 +107,9 @@ private:
     std::map<int, bool> open_;        // socket -> a request has started on it
     std::list<std::thread> threads_;
     std::vector<std::thread::id> finished_;
+    // Connections answered 503, each closed at its time (only the accepting thread uses this).
+    static constexpr size_t kMaxRefused = 256;
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> refused_;
 };
 
 // One line per request on stderr: time (UTC), client, method, path (without the query, which
