@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <fstream>
@@ -401,6 +402,7 @@ TEST(SonavireServer, HostileRequestsGetAnErrorOrAClosedConnectionAndOthersAreSti
     const long before = server.RssKb();
     for (int round = 0; round < 30; ++round) RunAttacks(server, false);
     const long after = server.RssKb();
+    printf("server RSS: %ld kB after 5 rounds of attacks, %ld kB after 30 more\n", before, after);
     EXPECT_LT(after - before, 4096) << before << " kB, then " << after << " kB";
     EXPECT_EQ(server.Stop(), 0) << server.Log().substr(server.Log().size() > 4000 ? server.Log().size() - 4000 : 0);
 }
