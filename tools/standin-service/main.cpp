@@ -152,6 +152,8 @@ std::string ReadPassword() {
 }
 
 int Users(const Options& options) {
+    const std::string& what = options.subcommand;
+    if (what != "add" && what != "remove" && what != "list") Fail("user wants add, remove or list (see --help)");
     standin::Store store(options.dbPath);
     if (options.subcommand == "list" && options.arguments.empty()) {
         for (const std::string& name : store.UserNames()) printf("%s\n", name.c_str());
@@ -174,7 +176,7 @@ int Users(const Options& options) {
         fprintf(stderr, "sonavire-server: user %s removed\n", name.c_str());
         return 0;
     }
-    Fail("user wants add, remove or list (see --help)");
+    Fail("user list takes no NAME");
 }
 
 int Import(const Options& options) {
