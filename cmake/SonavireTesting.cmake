@@ -35,7 +35,7 @@ function(sonavire_add_test)
       set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh ${SONAVIRE_STANDIN_SERVER}
           -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_NAME}>)
     else()
-      set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh $<TARGET_FILE:sonavire-standin>
+      set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh $<TARGET_FILE:sonavire-server>
           -- $<TARGET_FILE:${T_NAME}>)
     endif()
     add_test(NAME ${prefix}${T_NAME} COMMAND ${runner})

@@ -10,7 +10,7 @@ if [ ! -f "$build/native/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$build/native" -j "$jobs"
-standin="$build/native/tools/standin-service/sonavire-standin"
+standin="$build/native/tools/standin-service/sonavire-server"
 for tree in win:mingw-x86_64 win32:mingw-i686; do
   dir=$build/${tree%%:*}
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -18,6 +18,9 @@ for tree in win:mingw-x86_64 win32:mingw-i686; do
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/${tree#*:}.cmake" -DSONAVIRE_STANDIN_SERVER="$standin" \
       -DSONAVIRE_DLL64="$build/win/src/dll/Sonavire.dll"
+  elif ! grep -qxF "SONAVIRE_STANDIN_SERVER:UNINITIALIZED=$standin" "$dir/CMakeCache.txt"; then
+    # A tree configured before the server was renamed (or moved) learns its path again.
+    cmake -S "$root" -B "$dir" -DSONAVIRE_STANDIN_SERVER="$standin"
   fi
   cmake --build "$dir" -j "$jobs"
 done

@@ -63,14 +63,14 @@ fi
 wine_env "$arch"
 export WINEDEBUG=-all
 wine=$wine_loader
-server=$build/native/tools/standin-service/sonavire-standin
+server=$build/native/tools/standin-service/sonavire-server
 player=$tree/tools/standin-player/standin-player.exe
 watcher=$tree/tools/demo/sonavire-watch.exe
 dll=$tree/src/dll/Sonavire.dll
 
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
-"$server" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+"$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
   --library "$root/tools/standin-service/library" >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done

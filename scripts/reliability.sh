@@ -49,7 +49,7 @@ trap cleanup EXIT
 # A fresh stand-in for each width, with the sample library and an empty store.
 start_server() {
   rm -f "$work/port" "$work/store.sqlite"
-  "$build/native/tools/standin-service/sonavire-standin" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+  "$build/native/tools/standin-service/sonavire-server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
     --library "$root/tools/standin-service/library" >"$out/service-$1.log" 2>&1 &
   server_pid=$!
   for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done

@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine fonts-dejavu-core
   xvfb xauth x11-utils
-  libcpp-httplib-dev libsqlite3-dev
+  libcpp-httplib-dev libsqlite3-dev libsodium-dev
   googletest libgtest-dev
   imagemagick
   nsis

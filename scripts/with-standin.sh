@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # with-standin.sh SERVER [server options] -- COMMAND...
-# Starts a fresh stand-in lyrics service and community site on a free loopback port with the
-# sample library and an empty store, runs COMMAND with SONAVIRE_STANDIN=127.0.0.1:PORT, stops the
-# server and returns COMMAND's exit status.
+# Starts a fresh sonavire-server (the lyrics service and community site) with its test control API
+# (--test-control) on a free loopback port with the sample library and an empty store, runs COMMAND
+# with SONAVIRE_STANDIN=127.0.0.1:PORT, stops the server and returns COMMAND's exit status.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 server=$1; shift
@@ -18,7 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$server" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+"$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
   --library "${SONAVIRE_STANDIN_LIBRARY:-$here/../tools/standin-service/library}" \
   "${server_args[@]}" >"$work/server.log" 2>&1 &
 server_pid=$!

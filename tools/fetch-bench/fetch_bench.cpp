@@ -7,7 +7,7 @@
 //
 // Run it with the stand-in, in a Wine prefix whose plug-in key it may change (the lyrics host is
 // pointed at the stand-in and put back afterwards):
-//   scripts/with-standin.sh <sonavire-standin> -- scripts/wine-run.sh fetch-bench.exe
+//   scripts/with-standin.sh <sonavire-server> -- scripts/wine-run.sh fetch-bench.exe
 #include <windows.h>
 
 #include <algorithm>

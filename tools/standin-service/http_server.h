@@ -1,13 +1,14 @@
-// A small HTTP/1.1 server for the stand-in: one thread per connection, one request per
-// connection (every answer says "Connection: close"), and answers that can be held back, sent
-// in slow pieces or replaced by a closed connection.
+// A small HTTP/1.1 server: one thread per connection, one request per connection (every answer
+// says "Connection: close"), bounded in connections, sizes and time, and answers that can be held
+// back, sent in slow pieces or replaced by a closed connection (for the tests' behaviours).
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <list>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -48,10 +49,22 @@ struct Answer {
     Delivery delivery;
 };
 
+// What one client may take of the server. Every wait has a deadline, so a slow or silent client
+// holds a connection for a bounded time, and the number of connections is bounded too.
+struct ServerLimits {
+    size_t maxHeadBytes = 32 * 1024;        // request line and headers
+    size_t maxBodyBytes = 2 * 1024 * 1024;  // after de-chunking
+    int maxConnections = 128;               // beyond this a new connection is answered 503 at once
+    int idleTimeoutMs = 15000;              // longest silence while a request arrives or an answer leaves
+    int requestTimeoutMs = 30000;           // longest time from the connection to the whole request
+    int stopDeadlineMs = 10000;             // on Stop, how long requests in progress may take to finish
+    int lingerMs = 2000;                    // after an answer, how long unread input is drained
+};
+
 class HttpServer {
 public:
     using Handler = std::function<Answer(const HttpRequest&)>;
-    explicit HttpServer(Handler handler);
+    explicit HttpServer(Handler handler, ServerLimits limits = ServerLimits());
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -59,30 +72,53 @@ public:
     // Binds and listens; port 0 picks a free port. False with a reason on failure.
     bool Listen(const std::string& host, int port, std::string* error);
     int Port() const { return port_; }
-    // Accepts connections until Stop; returns after every connection thread has ended.
+    // Accepts connections until Stop; then lets requests in progress finish until the stop
+    // deadline, cuts the rest and returns once every connection thread has ended.
     void Run();
-    // From any thread: ends Run, wakes held answers and cuts open connections.
+    // From any thread (a signal-waiting one): stop accepting, close connections that have not
+    // started a request, end held answers at once; Run does the rest.
     void Stop();
-    // Waits up to ms; false when the server is stopping.
-    bool Pause(int ms);
 
 private:
-    void Serve(int socket);
+    struct Connection {
+        int socket = -1;
+        std::string peer;
+    };
+    void Serve(Connection connection);
+    // Reads one request within the limits; false (with errorStatus 0 for a silent close, else
+    // the status to answer) when there is none to handle.
     bool ReadRequest(int socket, HttpRequest& request, int& errorStatus);
-    void Deliver(int socket, const HttpRequest& request, const Answer& answer);
+    // Sends the answer; the number of body bytes sent.
+    size_t Deliver(int socket, const HttpRequest& request, const Answer& answer);
+    // Waits up to ms while the client stays connected; false when it left or the server stops.
+    bool Hold(int socket, int ms);
+    void Linger(int socket);
+    void MarkStarted(int socket);
+    void RefuseBusy(int socket, const std::string& peer);
+    void DrainRefused(bool all);
     void ReapFinished();
 
     Handler handler_;
+    ServerLimits limits_;
     int listener_ = -1;
     int wakePipe_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     std::mutex lock_;
-    std::condition_variable wake_;
-    std::set<int> openSockets_;
+    std::condition_variable wake_;    // Stop, for held answers
+    std::condition_variable closed_;  // a connection ended, for Run's stop deadline
+    std::map<int, bool> open_;        // socket -> a request has started on it
     std::list<std::thread> threads_;
     std::vector<std::thread::id> finished_;
+    // Connections answered 503, each closed at its time (only the accepting thread uses this).
+    static constexpr size_t kMaxRefused = 256;
+    std::vector<std::pair<int, std::chrono::steady_clock::time_point>> refused_;
 };
+
+// One line per request on stderr: time (UTC), client, method, path (without the query, which
+// may carry a password), status (0: closed without an answer), body bytes sent, milliseconds.
+void LogRequest(const std::string& peer, const std::string& method, const std::string& target, int status,
+                size_t bytes, long long ms);
 
 // "404 Not Found" and the like.
 std::string StatusText(int status);

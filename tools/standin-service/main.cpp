@@ -1,7 +1,8 @@
-// sonavire-standin: the stand-in lyrics service and community site that the tests and the demo
-// run the plug-in against.
+// sonavire-server: the Sonavire lyrics service and community site, for a household or a small
+// community, and the server the tests and the demo run the plug-in against (with --test-control).
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,9 +11,9 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "http_server.h"
@@ -21,16 +22,96 @@
 
 namespace {
 
-void Usage() {
-    fprintf(stderr,
-            "usage: sonavire-standin [--host ADDR] [--port N] [--port-file F] [--db F] [--library DIR]\n"
-            "                        [--user NAME:PASSWORD]...\n"
-            "  --host       address to listen on (default 127.0.0.1)\n"
-            "  --port       port, 0 picks a free one (default 0)\n"
-            "  --port-file  write the port there once listening\n"
-            "  --db         SQLite store, created when missing (default: in memory)\n"
-            "  --library    import every *.lrc file of this folder at start\n"
-            "  --user       a community user for appVerifyUser (repeatable)\n");
+const char kUsage[] =
+    "usage: sonavire-server [serve] [options]      run the lyrics service and community site\n"
+    "       sonavire-server import [--db F] DIR...  import the *.lrc files of folders\n"
+    "       sonavire-server user add [--db F] NAME  add a community user, or change the password;\n"
+    "                                               the password is read from the terminal or\n"
+    "                                               from the first line of standard input\n"
+    "       sonavire-server user remove [--db F] NAME\n"
+    "       sonavire-server user list [--db F]\n"
+    "\n"
+    "  --db F                 the SQLite store, created and brought up to date when opened\n"
+    "                         (default sonavire.db; :memory: keeps nothing)\n"
+    "serve options:\n"
+    "  --listen ADDR          address to listen on (default 127.0.0.1; 0.0.0.0 or :: for every\n"
+    "                         interface); --host is the same\n"
+    "  --port N               port (default 8080; 0 picks a free one)\n"
+    "  --port-file F          write the port there once listening\n"
+    "  --library DIR          import the *.lrc files of DIR at start (unchanged songs stay as they are)\n"
+    "  --max-connections N    connections served at once; more are answered 503 (default 128)\n"
+    "  --max-head-bytes N     request line and headers (default 32768)\n"
+    "  --max-body-bytes N     request body (default 2097152)\n"
+    "  --idle-timeout-ms N    longest silence of a client (default 15000)\n"
+    "  --request-timeout-ms N longest time to receive a whole request (default 30000)\n"
+    "  --stop-deadline-ms N   on SIGTERM or SIGINT, time left to requests in progress (default 10000)\n"
+    "  --test-control         for tests only: record requests and offer the control API under\n"
+    "                         /_control/ (behaviours, record, songs, users) to anyone who can connect\n";
+
+struct Options {
+    std::string command = "serve", subcommand;
+    std::vector<std::string> arguments;
+    std::string host = "127.0.0.1", portFile, dbPath = "sonavire.db", library;
+    int port = 8080;
+    bool testControl = false;
+    standin::ServerLimits limits;
+};
+
+[[noreturn]] void Fail(const std::string& message) {
+    fprintf(stderr, "sonavire-server: %s\n", message.c_str());
+    exit(2);
+}
+
+long long Number(const std::string& option, const std::string& text, long long low, long long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        Fail(option + " wants a number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    int i = 1;
+    if (i < argc && argv[i][0] != '-') {
+        options.command = argv[i++];
+        if (options.command == "user" && i < argc && argv[i][0] != '-') options.subcommand = argv[i++];
+    }
+    const bool serving = options.command == "serve";
+    for (; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            fputs(kUsage, stdout);
+            exit(0);
+        }
+        if (option.compare(0, 2, "--") != 0) {
+            options.arguments.push_back(option);
+            continue;
+        }
+        if (option == "--test-control" && serving) {
+            options.testControl = true;
+            continue;
+        }
+        if (i + 1 >= argc) Fail(option + " needs a value (see --help)");
+        const std::string value = argv[++i];
+        constexpr long long kHour = 3600 * 1000;
+        if (option == "--db") options.dbPath = value;
+        else if (!serving) Fail("unknown option for " + options.command + ": " + option);
+        else if (option == "--listen" || option == "--host") options.host = value;
+        else if (option == "--port") options.port = static_cast<int>(Number(option, value, 0, 65535));
+        else if (option == "--port-file") options.portFile = value;
+        else if (option == "--library") options.library = value;
+        else if (option == "--max-connections") options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
+        else if (option == "--max-head-bytes") options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
+        else if (option == "--max-body-bytes") options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
+        else if (option == "--idle-timeout-ms") options.limits.idleTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
+        else if (option == "--request-timeout-ms") options.limits.requestTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
+        else if (option == "--stop-deadline-ms") options.limits.stopDeadlineMs = static_cast<int>(Number(option, value, 0, kHour));
+        else Fail("unknown option " + option + " (see --help)");
+    }
+    return options;
 }
 
 // Written to a temporary name first, so that whoever waits for the file never reads half of it.
@@ -44,43 +125,74 @@ bool WritePortFile(const std::string& path, int port) {
     return rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string host = "127.0.0.1", portFile, dbPath = ":memory:", library;
-    int port = 0;
-    std::vector<std::pair<std::string, std::string>> users;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            Usage();
-            return 0;
-        }
-        if (i + 1 >= argc) {
-            fprintf(stderr, "sonavire-standin: %s needs a value\n", option.c_str());
-            Usage();
-            return 2;
-        }
-        const std::string value = argv[++i];
-        if (option == "--host") host = value;
-        else if (option == "--port") port = atoi(value.c_str());
-        else if (option == "--port-file") portFile = value;
-        else if (option == "--db") dbPath = value;
-        else if (option == "--library") library = value;
-        else if (option == "--user") {
-            const size_t colon = value.find(':');
-            if (colon == std::string::npos || colon == 0) {
-                fprintf(stderr, "sonavire-standin: --user wants NAME:PASSWORD\n");
-                return 2;
-            }
-            users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
-        } else {
-            fprintf(stderr, "sonavire-standin: unknown option %s\n", option.c_str());
-            Usage();
-            return 2;
-        }
+// From the terminal without echo (asked twice), else the first line of standard input.
+std::string ReadPassword() {
+    std::string password;
+    if (!isatty(STDIN_FILENO)) {
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        return password;
     }
+    termios saved{};
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    const auto ask = [&](const char* prompt) {
+        std::string text;
+        fputs(prompt, stderr);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::getline(std::cin, text);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        fputs("\n", stderr);
+        return text;
+    };
+    password = ask("Password: ");
+    if (ask("Again: ") != password) Fail("the two passwords differ");
+    return password;
+}
 
+int Users(const Options& options) {
+    const std::string& what = options.subcommand;
+    if (what != "add" && what != "remove" && what != "list") Fail("user wants add, remove or list (see --help)");
+    standin::Store store(options.dbPath);
+    if (options.subcommand == "list" && options.arguments.empty()) {
+        for (const std::string& name : store.UserNames()) printf("%s\n", name.c_str());
+        return 0;
+    }
+    if (options.arguments.size() != 1 || options.arguments[0].empty()) Fail("user add|remove wants one NAME (see --help)");
+    const std::string& name = options.arguments[0];
+    if (options.subcommand == "add") {
+        const std::string password = ReadPassword();
+        if (password.empty()) Fail("an empty password is not allowed");
+        store.SetUser(name, password);
+        fprintf(stderr, "sonavire-server: user %s saved\n", name.c_str());
+        return 0;
+    }
+    if (options.subcommand == "remove") {
+        if (!store.RemoveUser(name)) {
+            fprintf(stderr, "sonavire-server: there is no user %s\n", name.c_str());
+            return 1;
+        }
+        fprintf(stderr, "sonavire-server: user %s removed\n", name.c_str());
+        return 0;
+    }
+    Fail("user list takes no NAME");
+}
+
+int Import(const Options& options) {
+    if (options.arguments.empty()) Fail("import wants at least one folder (see --help)");
+    standin::Store store(options.dbPath);
+    standin::Service service(store, false);
+    for (const std::string& folder : options.arguments) {
+        const int imported = service.ImportLibrary(folder);
+        fprintf(stderr, "sonavire-server: %d songs from %s\n", imported, folder.c_str());
+        if (imported == 0) return 1;
+    }
+    return 0;
+}
+
+int Serve(const Options& options) {
+    if (!options.arguments.empty()) Fail("unexpected argument " + options.arguments[0] + " (see --help)");
     // Stop signals are taken by one thread with sigwait; every other thread blocks them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -90,41 +202,53 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    try {
-        standin::Store store(dbPath);
-        for (const auto& [name, password] : users) store.SetUser(name, password);
-        standin::Service service(store);
-        if (!library.empty()) {
-            const int imported = service.ImportLibrary(library);
-            fprintf(stderr, "sonavire-standin: %d songs from %s\n", imported, library.c_str());
-        }
-        standin::HttpServer server([&service](const standin::HttpRequest& request) { return service.Handle(request); });
-        std::string error;
-        if (!server.Listen(host, port, &error)) {
-            fprintf(stderr, "sonavire-standin: %s\n", error.c_str());
-            return 1;
-        }
-        if (!portFile.empty() && !WritePortFile(portFile, server.Port())) {
-            fprintf(stderr, "sonavire-standin: cannot write %s\n", portFile.c_str());
-            return 1;
-        }
-        fprintf(stderr, "sonavire-standin: listening on %s:%d\n", host.c_str(), server.Port());
-
-        std::atomic<bool> signalled{false};
-        std::thread signalWaiter([&] {
-            int received = 0;
-            sigwait(&stopSignals, &received);
-            signalled = true;
-            service.Shutdown();
-            server.Stop();
-        });
-        server.Run();
-        if (!signalled) pthread_kill(signalWaiter.native_handle(), SIGTERM);
-        signalWaiter.join();
-        fprintf(stderr, "sonavire-standin: stopped\n");
-    } catch (const std::exception& e) {
-        fprintf(stderr, "sonavire-standin: %s\n", e.what());
+    standin::Store store(options.dbPath);
+    standin::Service service(store, options.testControl);
+    if (!options.library.empty()) {
+        const int imported = service.ImportLibrary(options.library);
+        fprintf(stderr, "sonavire-server: %d songs from %s\n", imported, options.library.c_str());
+    }
+    standin::HttpServer server([&service](const standin::HttpRequest& request) { return service.Handle(request); },
+                               options.limits);
+    std::string error;
+    if (!server.Listen(options.host, options.port, &error)) {
+        fprintf(stderr, "sonavire-server: %s\n", error.c_str());
         return 1;
     }
+    if (!options.portFile.empty() && !WritePortFile(options.portFile, server.Port())) {
+        fprintf(stderr, "sonavire-server: cannot write %s\n", options.portFile.c_str());
+        return 1;
+    }
+    fprintf(stderr, "sonavire-server: listening on %s port %d, store %s%s\n", options.host.c_str(), server.Port(),
+            options.dbPath.c_str(), options.testControl ? ", with the test control API" : "");
+
+    std::atomic<bool> signalled{false};
+    std::thread signalWaiter([&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        signalled = true;
+        fprintf(stderr, "sonavire-server: %s, stopping\n", strsignal(received));
+        service.Shutdown();
+        server.Stop();
+    });
+    server.Run();
+    if (!signalled) pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    fprintf(stderr, "sonavire-server: stopped\n");
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = ParseOptions(argc, argv);
+    try {
+        if (options.command == "serve") return Serve(options);
+        if (options.command == "import") return Import(options);
+        if (options.command == "user") return Users(options);
+        Fail("unknown command " + options.command + " (see --help)");
+    } catch (const std::exception& e) {
+        fprintf(stderr, "sonavire-server: %s\n", e.what());
+        return 1;
+    }
 }

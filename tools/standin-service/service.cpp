@@ -3,7 +3,9 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <stdexcept>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -61,6 +63,25 @@ bool ParseInt(const std::string& text, long long& value) {
 }
 
 }  // namespace
+
+std::string LanguageFromFileName(const std::string& name) {
+    // NAME.CODE.lrc, CODE being two or three letters with an optional region: "de", "pt-BR".
+    const size_t end = name.size() >= 4 ? name.size() - 4 : 0;
+    const size_t dot = name.rfind('.', end ? end - 1 : 0);
+    if (end == 0 || dot == std::string::npos || dot == 0) return std::string();
+    const std::string code = name.substr(dot + 1, end - dot - 1);
+    const size_t dash = code.find('-');
+    const std::string letters = code.substr(0, dash);
+    const std::string region = dash == std::string::npos ? "" : code.substr(dash + 1);
+    const auto all = [](const std::string& text, int (*test)(int)) {
+        return std::all_of(text.begin(), text.end(), [test](unsigned char c) { return test(c) != 0; });
+    };
+    if (letters.size() < 2 || letters.size() > 3 || !all(letters, ::isalpha)) return std::string();
+    if (dash != std::string::npos && (region.size() < 2 || region.size() > 3 || !all(region, ::isalnum))) {
+        return std::string();
+    }
+    return code;
+}
 
 std::string LyricsXml(const StoredSong& stored, std::mt19937& random) {
     const Song& song = stored.song;
@@ -129,7 +150,8 @@ std::string WithInvalidUtf8(const std::string& xml) {
     return InsertIntoLines(xml, "\x80x\xC0\xAFx\xED\xA0\x80x\xFFx\xE2\x82");
 }
 
-Service::Service(Store& store) : store_(store), random_(std::random_device{}()) {}
+Service::Service(Store& store, bool testControl)
+    : store_(store), testControl_(testControl), random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -140,7 +162,7 @@ void Service::Shutdown() {
 int Service::ImportLibrary(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) {
-        fprintf(stderr, "stand-in: cannot read the library folder %s\n", folder.c_str());
+        fprintf(stderr, "cannot read the library folder %s\n", folder.c_str());
         return 0;
     }
     std::vector<std::string> names;
@@ -155,19 +177,28 @@ int Service::ImportLibrary(const std::string& folder) {
         std::ifstream file(folder + "/" + name, std::ios::binary);
         std::stringstream content;
         content << file.rdbuf();
-        const LrcParse parsed = ParseLrc(content.str());
+        LrcParse parsed = ParseLrc(content.str());
         if (!parsed.ok) {
-            fprintf(stderr, "stand-in: %s skipped: %s\n", name.c_str(), parsed.error.c_str());
+            fprintf(stderr, "%s skipped: %s\n", name.c_str(), parsed.error.c_str());
             continue;
         }
-        store_.Save(parsed.song, Store::NewVersion::OnlyWhenChanged, "library", "");
-        ++imported;
+        if (parsed.song.language.empty()) {
+            parsed.song.language = LanguageFromFileName(name);
+            parsed.song.languageName = parsed.song.language;
+        }
+        try {
+            store_.Save(parsed.song, Store::NewVersion::OnlyWhenChanged, "library", "");
+            ++imported;
+        } catch (const std::invalid_argument& e) {
+            fprintf(stderr, "%s skipped: %s\n", name.c_str(), e.what());
+        }
     }
     return imported;
 }
 
 Answer Service::Handle(const HttpRequest& request) {
     const QueryPairs query = ParseQuery(request.rawQuery);
+    if (!testControl_) return Serve(request, query);
     if (request.path.compare(0, 10, "/_control/") == 0) return Control(request);
     return Record(request, query);
 }

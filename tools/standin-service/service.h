@@ -1,5 +1,6 @@
-// The stand-in lyrics service and community site: answers the plug-in's requests, records them
-// and lets tests change how each path answers through the control API under /_control/.
+// The lyrics service and community site: answers the plug-in's requests. Started for tests, it
+// also records every request and lets the tests change how each path answers through the
+// control API under /_control/; otherwise that API does not exist (404) and nothing is recorded.
 #pragma once
 #include <condition_variable>
 #include <map>
@@ -29,13 +30,14 @@ struct Behaviour {
 
 class Service {
 public:
-    explicit Service(Store& store);
+    Service(Store& store, bool testControl);
     Answer Handle(const HttpRequest& request);
     // Wakes requests that wait for the record, so that the server can stop.
     void Shutdown();
 
     // Imports every *.lrc file of a folder, in name order; a song whose lines are unchanged keeps
-    // its version. Returns the number of files imported; problems go to stderr.
+    // its version. A file without a [la:] tag named NAME.CODE.lrc is a translation into CODE.
+    // Returns the number of files imported; problems go to stderr.
     int ImportLibrary(const std::string& folder);
 
 private:
@@ -53,12 +55,16 @@ private:
     Store& store_;
     std::mutex lock_;
     std::condition_variable recorded_;
+    const bool testControl_;
     bool shuttingDown_ = false;
     long long nextSeq_ = 1;
     std::vector<RecordedRequest> record_;
     std::map<std::string, Behaviour> behaviours_;
     std::mt19937 random_;
 };
+
+// "de" for "song.de.lrc", "pt-BR" for "song.pt-BR.lrc", "" when the name carries no language.
+std::string LanguageFromFileName(const std::string& name);
 
 // Reply builders, also used by the tests of the service.
 std::string LyricsXml(const StoredSong& song, std::mt19937& random);

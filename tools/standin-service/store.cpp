@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <stdexcept>
 
+#include "password.h"
 #include "text.h"
 
 namespace standin {
@@ -104,24 +106,80 @@ Store::Store(const std::string& path) {
     }
     sqlite3_busy_timeout(db_, 5000);
     Execute("PRAGMA foreign_keys = ON");
-    Execute(
-        "CREATE TABLE IF NOT EXISTS songs ("
-        "  id INTEGER PRIMARY KEY,"
-        "  artist TEXT NOT NULL, title TEXT NOT NULL, album TEXT NOT NULL DEFAULT '',"
-        "  language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
-        "  artist_key TEXT NOT NULL, title_key TEXT NOT NULL,"
-        "  UNIQUE (artist_key, title_key, language));"
-        "CREATE TABLE IF NOT EXISTS versions ("
-        "  id INTEGER PRIMARY KEY,"
-        "  song_id INTEGER NOT NULL REFERENCES songs(id),"
-        "  number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL,"
-        "  song_lock TEXT NOT NULL DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '',"
-        "  UNIQUE (song_id, number));"
-        "CREATE TABLE IF NOT EXISTS lines ("
-        "  version_id INTEGER NOT NULL REFERENCES versions(id),"
-        "  position INTEGER NOT NULL, time_ms INTEGER, text TEXT NOT NULL,"
-        "  PRIMARY KEY (version_id, position));"
-        "CREATE TABLE IF NOT EXISTS users (name TEXT PRIMARY KEY, password TEXT NOT NULL);");
+    try {
+        Migrate();
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+int Store::SchemaVersion() {
+    std::lock_guard<std::mutex> hold(lock_);
+    Statement query(db_, "PRAGMA user_version");
+    return query.Step() ? static_cast<int>(query.Int(0)) : 0;
+}
+
+// The schema's version is SQLite's user_version. Each step runs in a transaction of its own and
+// keeps what the store held; a store of a later version than this program knows is refused.
+void Store::Migrate() {
+    int version;
+    {
+        Statement query(db_, "PRAGMA user_version");
+        version = query.Step() ? static_cast<int>(query.Int(0)) : 0;
+    }
+    if (version > kSchemaVersion) {
+        throw std::runtime_error("the store has schema version " + std::to_string(version) +
+                                 ", newer than this program's " + std::to_string(kSchemaVersion));
+    }
+    const auto step = [&](int to, const std::function<void()>& change) {
+        if (version >= to) return;
+        Execute("BEGIN IMMEDIATE");
+        try {
+            change();
+            Execute(("PRAGMA user_version = " + std::to_string(to)).c_str());
+            Execute("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        version = to;
+    };
+    // 1: songs, their versions and lines, and users (stores written before versions were
+    // counted have these tables already, at version 0).
+    step(1, [&] {
+        Execute(
+            "CREATE TABLE IF NOT EXISTS songs ("
+            "  id INTEGER PRIMARY KEY,"
+            "  artist TEXT NOT NULL, title TEXT NOT NULL, album TEXT NOT NULL DEFAULT '',"
+            "  language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
+            "  artist_key TEXT NOT NULL, title_key TEXT NOT NULL,"
+            "  UNIQUE (artist_key, title_key, language));"
+            "CREATE TABLE IF NOT EXISTS versions ("
+            "  id INTEGER PRIMARY KEY,"
+            "  song_id INTEGER NOT NULL REFERENCES songs(id),"
+            "  number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL,"
+            "  song_lock TEXT NOT NULL DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '',"
+            "  UNIQUE (song_id, number));"
+            "CREATE TABLE IF NOT EXISTS lines ("
+            "  version_id INTEGER NOT NULL REFERENCES versions(id),"
+            "  position INTEGER NOT NULL, time_ms INTEGER, text TEXT NOT NULL,"
+            "  PRIMARY KEY (version_id, position));"
+            "CREATE TABLE IF NOT EXISTS users (name TEXT PRIMARY KEY, password TEXT NOT NULL);");
+    });
+    // 2: passwords kept as salted hashes only; passwords kept in plain text are hashed here.
+    step(2, [&] {
+        Execute("CREATE TABLE users_hashed (name TEXT PRIMARY KEY, password_hash TEXT NOT NULL)");
+        Statement old(db_, "SELECT name, password FROM users");
+        Statement add(db_, "INSERT INTO users_hashed (name, password_hash) VALUES (?1, ?2)");
+        while (old.Step()) {
+            const std::string password = old.Text(1);
+            add.Reset();
+            add.Bind(1, old.Text(0)).Bind(2, IsPasswordHash(password) ? password : HashPassword(password)).Step();
+        }
+        Execute("DROP TABLE users; ALTER TABLE users_hashed RENAME TO users");
+    });
 }
 
 Store::~Store() { sqlite3_close(db_); }
@@ -289,17 +347,39 @@ std::vector<SongSummary> Store::Originals() {
 }
 
 void Store::SetUser(const std::string& name, const std::string& password) {
+    const std::string hash = HashPassword(password);  // slow: outside the store's lock
     std::lock_guard<std::mutex> hold(lock_);
-    Statement upsert(db_, "INSERT INTO users (name, password) VALUES (?1, ?2)"
-                          " ON CONFLICT (name) DO UPDATE SET password = excluded.password");
-    upsert.Bind(1, name).Bind(2, password).Step();
+    Statement upsert(db_, "INSERT INTO users (name, password_hash) VALUES (?1, ?2)"
+                          " ON CONFLICT (name) DO UPDATE SET password_hash = excluded.password_hash");
+    upsert.Bind(1, name).Bind(2, hash).Step();
+}
+
+bool Store::RemoveUser(const std::string& name) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Statement remove(db_, "DELETE FROM users WHERE name = ?1");
+    remove.Bind(1, name).Step();
+    return sqlite3_changes(db_) > 0;
+}
+
+std::vector<std::string> Store::UserNames() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<std::string> names;
+    Statement query(db_, "SELECT name FROM users ORDER BY name");
+    while (query.Step()) names.push_back(query.Text(0));
+    return names;
 }
 
 bool Store::CheckUser(const std::string& name, const std::string& password) {
-    std::lock_guard<std::mutex> hold(lock_);
-    Statement query(db_, "SELECT password FROM users WHERE name = ?1");
-    query.Bind(1, name);
-    return query.Step() && query.Text(0) == password;
+    std::string hash;
+    bool known;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        Statement query(db_, "SELECT password_hash FROM users WHERE name = ?1");
+        query.Bind(1, name);
+        known = query.Step();
+        if (known) hash = query.Text(0);
+    }
+    return known ? VerifyPassword(hash, password) : VerifyAgainstNobody(password);
 }
 
 }  // namespace standin

@@ -1,5 +1,6 @@
 // The service's store: songs, their translations and every version of their lines, and the
-// community's users. One SQLite file; every call is serialised by one lock.
+// community's users. One SQLite file, created and migrated to the current schema when opened;
+// every call is serialised by one lock.
 #pragma once
 #include <mutex>
 #include <optional>
@@ -53,10 +54,18 @@ public:
     std::vector<std::pair<std::string, std::string>> Languages();
     std::vector<SongSummary> Originals();
 
+    // The schema version this program writes; a store is migrated to it when opened.
+    static constexpr int kSchemaVersion = 2;
+    int SchemaVersion();
+
+    // Community users: only a salted hash of each password is kept (password.h).
     void SetUser(const std::string& name, const std::string& password);
+    bool RemoveUser(const std::string& name);  // false when there was no such user
+    std::vector<std::string> UserNames();
     bool CheckUser(const std::string& name, const std::string& password);
 
 private:
+    void Migrate();
     std::optional<StoredSong> FindLocked(const std::string& artistKey, const std::string& titleKey,
                                          const std::string& language);
     void Execute(const char* sql);

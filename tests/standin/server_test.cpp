@@ -1,0 +1,439 @@
+// sonavire-server as a program: its commands, its store across restarts and migrations, the
+// control API only with the test flag, its log, a clean stop, and its HTTP reading under attack.
+// Each test starts servers of its own (real processes, real sockets), some with small limits.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "standin_client.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::string kVerify = "/sonavire/services/appVerifyUser.php";
+const std::string kLanguages = "/sonavire/services/getSupportedLanguages.php";
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A folder of its own for each test, removed at the end.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char name[] = "/tmp/sonavire-server-test.XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+};
+
+// Starts the server binary with arguments; stdin from a text, stdout and stderr into a log.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log, const std::string& input = "",
+            const std::vector<std::string>& extraEnv = {}) {
+    const std::string inputFile = log + ".in";
+    std::ofstream(inputFile) << input;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<std::string> all = {SONAVIRE_SERVER};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env(extraEnv);
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The exit code, or -1 when the deadline passed (the process is then killed), or 128+signal.
+int WaitExit(pid_t pid, int timeoutMs) {
+    const auto start = Clock::now();
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (MsSince(start) > timeoutMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 10);  // waitpid has no time-out of its own: look again shortly
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// One command of the program (import, user ...), to its end.
+int Command(const TempDir& dir, std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin() + (args[0] == "user" ? 2 : 1), {"--db", dir.path + "/store.db"});
+    return WaitExit(Spawn(args, dir.path + "/commands.log", input), 60000);
+}
+
+class Server {
+public:
+    Server(const TempDir& dir, std::vector<std::string> args, std::vector<std::string> env = {})
+        : log_(dir.path + "/server.log") {
+        const std::string portFile = dir.path + "/port";
+        unlink(portFile.c_str());
+        args.insert(args.end(), {"--port", "0", "--port-file", portFile, "--db", dir.path + "/store.db"});
+        pid_ = Spawn(args, log_, "", env);
+        const auto start = Clock::now();
+        while (ReadFile(portFile).empty() && MsSince(start) < 20000 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+            pollfd none{-1, 0, 0};
+            poll(&none, 0, 10);
+        }
+        port_ = atoi(ReadFile(portFile).c_str());
+        EXPECT_GT(port_, 0) << Log();
+    }
+    ~Server() {
+        if (pid_ > 0) Stop();
+    }
+    int Stop(int timeoutMs = 20000) {
+        kill(pid_, SIGTERM);
+        const int code = WaitExit(pid_, timeoutMs);
+        pid_ = -1;
+        return code;
+    }
+    svtest::StandinClient Client() const { return svtest::StandinClient("127.0.0.1", port_); }
+    int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
+    std::string Log() const { return ReadFile(log_); }
+    long RssKb() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.compare(0, 6, "VmRSS:") == 0) return atol(line.c_str() + 6);
+        }
+        return -1;
+    }
+
+private:
+    std::string log_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+std::string Sql(const std::string& db, const std::string& query) {
+    sqlite3* handle = nullptr;
+    std::string out;
+    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK) {
+        sqlite3_exec(handle, query.c_str(), [](void* text, int n, char** values, char**) {
+            for (int i = 0; i < n; ++i) *static_cast<std::string*>(text) += std::string(values[i] ? values[i] : "") + "|";
+            return 0;
+        }, &out, nullptr);
+    }
+    sqlite3_close(handle);
+    return out;
+}
+
+std::string Verify(Server& server, const std::string& name, const std::string& password) {
+    return server.Client().Get(kVerify + "?username=" + name + "&password=" + svtest::PercentEncode(password));
+}
+
+// A client on a raw socket, for what no well-behaved client sends.
+class Raw {
+public:
+    explicit Raw(int port) : socket_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~Raw() { close(socket_); }
+    bool Connected() const { return connected_; }
+    void Send(const std::string& bytes) { send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    // One byte every dripMs, until the server answers or closes.
+    void Drip(const std::string& bytes, int dripMs) {
+        pollfd waiting{socket_, POLLIN, 0};
+        for (size_t i = 0; i < bytes.size() && poll(&waiting, 1, dripMs) == 0; ++i) Send(bytes.substr(i, 1));
+    }
+    // Everything until the server closes (at most timeoutMs of silence).
+    std::string ReadAll(int timeoutMs = 20000) {
+        std::string answer;
+        char buffer[4096];
+        pollfd waiting{socket_, POLLIN, 0};
+        ssize_t got;
+        while (poll(&waiting, 1, timeoutMs) > 0 && (got = recv(socket_, buffer, sizeof buffer, 0)) > 0) {
+            answer.append(buffer, static_cast<size_t>(got));
+        }
+        return answer;
+    }
+
+private:
+    int socket_;
+    bool connected_ = false;
+};
+
+int StatusOf(const std::string& answer) {
+    return answer.compare(0, 9, "HTTP/1.1 ") == 0 ? atoi(answer.c_str() + 9) : 0;
+}
+
+TEST(SonavireServer, ControlApiExistsOnlyWithTheTestFlag) {
+    TempDir dir;
+    {
+        Server server(dir, {});
+        svtest::StandinClient client = server.Client();
+        EXPECT_EQ(client.Send("GET", "/_control/requests").status, 404);
+        EXPECT_EQ(client.Send("POST", "/_control/user?name=eve&password=x").status, 404);
+        EXPECT_EQ(client.Send("POST", "/_control/behaviour?path=" + kLanguages + "&mode=status&code=500").status, 404);
+        EXPECT_EQ(client.Send("GET", kLanguages).status, 200);
+        EXPECT_EQ(Verify(server, "eve", "x"), "false");
+    }
+    Server server(dir, {"--test-control"});
+    svtest::StandinClient client = server.Client();
+    client.AddUser("eve", "x");
+    EXPECT_EQ(Verify(server, "eve", "x"), "true");
+    EXPECT_EQ(client.Requests(kVerify).size(), 1u);
+}
+
+TEST(SonavireServer, KeepsSongsAndHashedUsersAcrossRestarts) {
+    TempDir dir;
+    const std::string db = dir.path + "/store.db";
+    std::ofstream(dir.path + "/night-train.es.lrc") << "[ar:Blue Harbour]\n[ti:Night Train]\n[00:01.00]Tren nocturno\n";
+    EXPECT_EQ(Command(dir, {"import", SONAVIRE_LIBRARY, dir.path}), 0);
+    EXPECT_EQ(Command(dir, {"user", "add", "kestrel"}, "s3cret & more\n"), 0);
+    EXPECT_EQ(Command(dir, {"user", "add", "wren"}, "first\n"), 0);
+    EXPECT_EQ(Command(dir, {"user", "add", "wren"}, "second\n"), 0);  // a new password
+    EXPECT_NE(Command(dir, {"user", "add", "nobody"}, ""), 0);        // no empty passwords
+    EXPECT_NE(Command(dir, {"import", dir.path + "/missing"}), 0);
+
+    // Only salted hashes are stored: two users' hashes never reveal or repeat a password.
+    const std::string stored = Sql(db, "SELECT name, password_hash FROM users ORDER BY name");
+    EXPECT_EQ(stored.find("s3cret"), std::string::npos);
+    EXPECT_EQ(stored.find("second"), std::string::npos);
+    EXPECT_NE(stored.find("kestrel|$argon2id$"), std::string::npos) << stored;
+    EXPECT_EQ(Sql(db, "PRAGMA user_version"), "2|");
+
+    for (int run = 0; run < 2; ++run) {
+        Server server(dir, {});
+        EXPECT_EQ(Verify(server, "kestrel", "s3cret & more"), "true");
+        EXPECT_EQ(Verify(server, "kestrel", "s3cret"), "false");
+        EXPECT_EQ(Verify(server, "wren", "first"), "false");
+        EXPECT_EQ(Verify(server, "wren", "second"), run == 0 ? "true" : "false");
+        const std::string spanish = server.Client().Get("/sonavire/services/getLyricXML_2?lang=es&artist=Blue Harbour&title=Night Train");
+        EXPECT_NE(spanish.find("Tren nocturno"), std::string::npos);
+        EXPECT_NE(server.Client().Get(kLanguages).find("code=\"es\""), std::string::npos);
+        EXPECT_EQ(server.Stop(), 0);
+        EXPECT_NE(server.Log().find("sonavire-server: stopped"), std::string::npos);
+        if (run == 0) {
+            EXPECT_EQ(Command(dir, {"user", "remove", "wren"}), 0);
+        }
+    }
+    EXPECT_NE(Command(dir, {"user", "remove", "wren"}), 0);
+}
+
+TEST(SonavireServer, OlderStoresAreMigratedWithTheirDataAndNewerOnesRefused) {
+    TempDir dir;
+    const std::string db = dir.path + "/store.db";
+    // A store as the first servers wrote it: no schema version, passwords in plain text.
+    Sql(db, "CREATE TABLE songs (id INTEGER PRIMARY KEY, artist TEXT NOT NULL, title TEXT NOT NULL,"
+            " album TEXT NOT NULL DEFAULT '', language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
+            " artist_key TEXT NOT NULL, title_key TEXT NOT NULL, UNIQUE (artist_key, title_key, language));"
+            "CREATE TABLE versions (id INTEGER PRIMARY KEY, song_id INTEGER NOT NULL REFERENCES songs(id),"
+            " number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL, song_lock TEXT NOT NULL"
+            " DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '', UNIQUE (song_id, number));"
+            "CREATE TABLE lines (version_id INTEGER NOT NULL REFERENCES versions(id), position INTEGER NOT NULL,"
+            " time_ms INTEGER, text TEXT NOT NULL, PRIMARY KEY (version_id, position));"
+            "CREATE TABLE users (name TEXT PRIMARY KEY, password TEXT NOT NULL);"
+            "INSERT INTO songs VALUES (1, 'Old Band', 'Old Song', '', '', '', 'old band', 'old song');"
+            "INSERT INTO versions VALUES (1, 1, 1, '1.kept', '2020-01-01 00:00:00', '0', 'library', '');"
+            "INSERT INTO lines VALUES (1, 0, 1000, 'still here');"
+            "INSERT INTO users VALUES ('anna', 'secret');");
+    {
+        Server server(dir, {});
+        EXPECT_EQ(Verify(server, "anna", "secret"), "true");
+        EXPECT_NE(server.Client().Get("/sonavire/services/getLyricXML_2?artist=Old Band&title=Old Song").find("still here"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(Sql(db, "PRAGMA user_version"), "2|");
+    EXPECT_EQ(Sql(db, "SELECT password_hash FROM users").compare(0, 10, "$argon2id$"), 0);
+
+    Sql(db, "PRAGMA user_version = 99");
+    EXPECT_EQ(Command(dir, {"user", "list"}), 1);
+    EXPECT_NE(ReadFile(dir.path + "/commands.log").find("newer than this program"), std::string::npos);
+}
+
+TEST(SonavireServer, LogsOneLinePerRequestWithoutItsQuery) {
+    TempDir dir;
+    Server server(dir, {});
+    Verify(server, "kestrel", "hunter2");
+    server.Client().Get(kLanguages);
+    Raw broken(server.Port());
+    broken.Send("BROKEN\r\n\r\n");
+    EXPECT_EQ(StatusOf(broken.ReadAll()), 400);
+    EXPECT_EQ(server.Stop(), 0);
+    const std::string log = server.Log();
+    EXPECT_NE(log.find("127.0.0.1 \"GET /sonavire/services/appVerifyUser.php\" 200 5 "), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /sonavire/services/getSupportedLanguages.php\" 200 "), std::string::npos);
+    EXPECT_NE(log.find("\"- -\" 400 0 "), std::string::npos);
+    EXPECT_EQ(log.find("hunter2"), std::string::npos);
+}
+
+TEST(SonavireServer, StopFinishesRequestsInProgressAndCutsTheRestAtTheDeadline) {
+    TempDir dir;
+    Server server(dir, {"--stop-deadline-ms", "1500"});
+    const std::string head = "POST " + kLanguages + " HTTP/1.1\r\nContent-Length: 4\r\n\r\nab";
+    Raw finishing(server.Port()), stalled(server.Port()), idle(server.Port());
+    finishing.Send(head);
+    stalled.Send(head);
+    EXPECT_EQ(server.Client().Send("GET", kLanguages).status, 200);  // the three have been accepted
+    kill(server.Pid(), SIGTERM);
+    const auto start = Clock::now();
+    while (Raw(server.Port()).Connected() && MsSince(start) < 10000) {  // until it stops accepting
+        pollfd none{-1, 0, 0};
+        poll(&none, 0, 10);
+    }
+    EXPECT_EQ(idle.ReadAll(), "");                // nothing asked yet: closed at once
+    finishing.Send("cd");                         // the rest of a request that had started
+    EXPECT_EQ(StatusOf(finishing.ReadAll()), 200);
+    EXPECT_EQ(stalled.ReadAll(), "");             // cut at the deadline
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_LT(MsSince(start), 1500 + 5000);
+}
+
+// Small limits, so that every case ends quickly.
+const std::vector<std::string> kTightLimits = {"--max-head-bytes", "4096", "--max-body-bytes", "65536",
+                                               "--idle-timeout-ms", "1000", "--request-timeout-ms", "2000",
+                                               "--max-connections", "8", "--test-control"};
+constexpr int kRequestTimeoutMs = 2000;
+
+struct AttackCase {
+    const char* what;
+    std::string bytes;
+    int dripMs;      // 0: sent at once
+    int status;      // the answer expected; 0: closed without one
+    int answers;     // how many status lines come back
+};
+
+const std::string kPost = "POST " + kLanguages + " HTTP/1.1\r\nHost: x\r\n";
+const std::vector<AttackCase> kAttacks = {
+    {"request line without a version", "GET /\r\n\r\n", 0, 400, 1},
+    {"request line that is not HTTP", "\x16\x03\x01\x02\xa5\x01\x7f\xa1\x03\x03\r\n\r\n", 0, 400, 1},
+    {"control character in the target", "GET /a\x01b HTTP/1.1\r\n\r\n", 0, 400, 1},
+    {"method that is not a token", "G(T / HTTP/1.1\r\n\r\n", 0, 400, 1},
+    {"folded header", "GET / HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", 0, 400, 1},
+    {"space before the colon", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", 0, 400, 1},
+    {"oversized header", "GET / HTTP/1.1\r\nX-Big: " + std::string(5000, 'a') + "\r\n\r\n", 0, 431, 1},
+    {"oversized request line", "GET /" + std::string(5000, 'a') + " HTTP/1.1\r\n\r\n", 0, 414, 1},
+    {"body longer than its length, with a request hidden after it",
+     kPost + "Content-Length: 3\r\n\r\nabcGET /hidden HTTP/1.1\r\n\r\n", 0, 200, 1},
+    {"length over the body limit", kPost + "Content-Length: 1000000000\r\n\r\n", 0, 413, 1},
+    {"negative length", kPost + "Content-Length: -1\r\n\r\n", 0, 400, 1},
+    {"two different lengths", kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nab", 0, 400, 1},
+    {"length and chunks", kPost + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 0, 400, 1},
+    {"chunk size that overflows 64 bits", kPost + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFFF\r\nab", 0, 413, 1},
+    {"chunk size just past 2^64", kPost + "Transfer-Encoding: chunked\r\n\r\n10000000000000001\r\nab", 0, 413, 1},
+    {"chunk size that is not hex", kPost + "Transfer-Encoding: chunked\r\n\r\n-1\r\nab", 0, 400, 1},
+    {"chunks over the body limit", kPost + "Transfer-Encoding: chunked\r\n\r\n" + "8000\r\n" + std::string(0x8000, 'a') +
+     "\r\n8001\r\n", 0, 413, 1},
+    {"client that never finishes its request", "GET / HTTP/1.1\r\nHost: x\r\n", 0, 408, 1},
+    {"client that sends a byte now and then", "GET / HTTP/1.1\r\nHost: x\r\nX: " + std::string(100, 'a'), 150, 408, 1},
+    {"client that says nothing", "", 0, 0, 0},
+};
+
+size_t CountStatusLines(const std::string& answer) {
+    size_t count = 0;
+    for (size_t at = answer.find("HTTP/1.1 "); at != std::string::npos; at = answer.find("HTTP/1.1 ", at + 1)) ++count;
+    return count;
+}
+
+// check false: again, without looking at the answers, and without the cases that wait for time-outs.
+void RunAttacks(Server& server, bool check) {
+    for (const AttackCase& attack : kAttacks) {
+        if (!check && (attack.status == 408 || attack.status == 0)) continue;
+        const auto start = Clock::now();
+        Raw client(server.Port());
+        if (attack.dripMs) client.Drip(attack.bytes, attack.dripMs);
+        else client.Send(attack.bytes);
+        const std::string answer = client.ReadAll();
+        if (!check) continue;
+        EXPECT_EQ(StatusOf(answer), attack.status) << attack.what << "\n" << answer.substr(0, 200);
+        EXPECT_EQ(CountStatusLines(answer), static_cast<size_t>(attack.answers)) << attack.what;
+        EXPECT_LT(MsSince(start), kRequestTimeoutMs + 3000) << attack.what;  // within the request time-out
+        EXPECT_EQ(server.Client().Send("GET", kLanguages).status, 200) << "after " << attack.what;
+    }
+}
+
+TEST(SonavireServer, HostileRequestsGetAnErrorOrAClosedConnectionAndOthersAreStillServed) {
+    TempDir dir;
+    Server server(dir, kTightLimits, {"ASAN_OPTIONS=quarantine_size_mb=0"});
+    RunAttacks(server, true);
+    EXPECT_TRUE(server.Client().Requests("/hidden").empty());  // the hidden request was never read
+
+    // Round after round of the same attacks, the server's memory stays where it was, and when it
+    // stops nothing has leaked (LeakSanitizer ends the process with an error otherwise).
+    for (int round = 0; round < 5; ++round) RunAttacks(server, false);
+    const long before = server.RssKb();
+    for (int round = 0; round < 30; ++round) RunAttacks(server, false);
+    const long after = server.RssKb();
+    printf("server RSS: %ld kB after 5 rounds of attacks, %ld kB after 30 more\n", before, after);
+    EXPECT_LT(after - before, 4096) << before << " kB, then " << after << " kB";
+    EXPECT_EQ(server.Stop(), 0) << server.Log().substr(server.Log().size() > 4000 ? server.Log().size() - 4000 : 0);
+}
+
+// A connection that has sent half a request and been taken (not answered 503 at once).
+std::unique_ptr<Raw> Hang(int port) {
+    const auto start = Clock::now();
+    for (;;) {
+        auto client = std::make_unique<Raw>(port);
+        client->Send("GET / HTTP/1.1\r\n");
+        if (MsSince(start) > 5000) return client;
+        if (!client->ReadAll(100).empty()) continue;  // refused: a slot is still being freed
+        return client;
+    }
+}
+
+TEST(SonavireServer, ClientsHoldingEveryConnectionButOneLeaveOthersServedAndNewcomersAreToldAtOnce) {
+    TempDir dir;
+    Server server(dir, {"--max-connections", "8", "--idle-timeout-ms", "3000", "--request-timeout-ms", "3000"});
+    std::vector<std::unique_ptr<Raw>> hanging;
+    for (int i = 0; i < 7; ++i) hanging.push_back(Hang(server.Port()));
+    EXPECT_EQ(server.Client().Send("GET", kLanguages).status, 200);
+    hanging.push_back(Hang(server.Port()));
+    const auto start = Clock::now();
+    EXPECT_EQ(server.Client().Send("GET", kLanguages).status, 503);
+    EXPECT_LT(MsSince(start), 500);
+    for (auto& client : hanging) EXPECT_EQ(StatusOf(client->ReadAll()), 408);
+    hanging.clear();
+    int status = 0;
+    while (status != 200 && MsSince(start) < 10000) status = server.Client().Send("GET", kLanguages).status;
+    EXPECT_EQ(status, 200);
+}
+
+}  // namespace
