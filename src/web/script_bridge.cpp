@@ -246,10 +246,19 @@ void CWebIDispatch::GetMediaInfo(const Arguments& arguments) {
         LPOLESTR name = const_cast<LPOLESTR>(member);
         return SUCCEEDED(array->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
     };
+    // A page's getter that throws fails that read only; the bridge takes the exception (and
+    // frees its texts).
+    const auto invoke = [&](DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
+        EXCEPINFO exception{};
+        const HRESULT hr = array->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, result, &exception, nullptr);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return SUCCEEDED(hr);
+    };
     const auto read = [&](DISPID id, UniqueVariant& value) {
         DISPPARAMS none{};
-        return SUCCEEDED(array->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value.put(),
-                                       nullptr, nullptr));
+        return invoke(id, DISPATCH_PROPERTYGET, &none, value.put());
     };
 
     DISPID lengthId = DISPID_UNKNOWN;
@@ -279,7 +288,7 @@ void CWebIDispatch::GetMediaInfo(const Arguments& arguments) {
         argument.bstrVal = value.get();
         DISPID named = DISPID_PROPERTYPUT;
         DISPPARAMS put{&argument, &named, 1, 1};
-        array->Invoke(element, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
+        invoke(element, DISPATCH_PROPERTYPUT, &put, nullptr);
     }
 }
 

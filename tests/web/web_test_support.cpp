@@ -39,6 +39,17 @@ void ScriptHost::AddItem(const wchar_t* name, IDispatch* object) {
     items_.emplace_back(name, sv::ComPtr<IDispatch>::From(object));
 }
 
+bool ScriptHost::UseEs5() {
+    // IActiveScriptProperty; the engine's internal version number for ES5.
+    static const IID kIidActiveScriptProperty = {0x4954E0D0, 0xFBC7, 0x11D1, {0x84, 0x10, 0x00, 0x60, 0x08, 0xC3, 0xFB, 0xFC}};
+    sv::ComPtr<IActiveScriptProperty> property;
+    if (!engine_ || FAILED(engine_->QueryInterface(kIidActiveScriptProperty, property.put_void()))) return false;
+    VARIANT version;
+    version.vt = VT_I4;
+    version.lVal = 0x400 | 0x102;  // the HTML flag with ES5, as a browser's documents ask
+    return SUCCEEDED(property->SetProperty(SCRIPTPROP_INVOKEVERSIONING, nullptr, &version));
+}
+
 bool ScriptHost::Start() {
     if (!parse_ || FAILED(engine_->SetScriptSite(this)) || FAILED(parse_->InitNew())) return false;
     started_ = true;
@@ -65,6 +76,17 @@ bool ScriptHost::Run(const std::wstring& code, std::wstring* value) {
             value->assign(text->bstrVal, SysStringLen(text->bstrVal));
     }
     return SUCCEEDED(hr);
+}
+
+bool ScriptHost::CallFunction(const wchar_t* name) {
+    sv::ComPtr<IDispatch> global;
+    if (!engine_ || FAILED(engine_->GetScriptDispatch(nullptr, global.put())) || !global) return false;
+    LPOLESTR names = const_cast<LPOLESTR>(name);
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(global->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_SYSTEM_DEFAULT, &id))) return false;
+    DISPPARAMS none{};
+    sv::UniqueVariant result;
+    return SUCCEEDED(global->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, result.get(), nullptr, nullptr));
 }
 
 STDMETHODIMP ScriptHost::QueryInterface(REFIID riid, void** ppv) {

@@ -64,9 +64,15 @@ public:
     ~ScriptHost();
     // Before Start.
     void AddItem(const wchar_t* name, IDispatch* object);
+    // Before Start: the language of Internet Explorer 9 and later (getters and setters), which
+    // pages in a browser may use.
+    bool UseEs5();
     bool Start();
     // Runs code; with value, code is an expression and value its text ("" for undefined).
     bool Run(const std::wstring& code, std::wstring* value = nullptr);
+    // Calls a global function with no arguments through the engine's global object, as a pane
+    // calls a page's function.
+    bool CallFunction(const wchar_t* name);
     std::vector<std::wstring> errors;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

@@ -19,6 +19,18 @@ const IID kIidActiveScriptParse = {0xbb1a2ae2, 0xa4f9, 0x11cf, {0x8f, 0x20, 0x00
 const IID kIidHtmlDocument = {0x626FC520, 0xA41E, 0x11CF, {0xA7, 0x31, 0x00, 0xA0, 0xC9, 0x08, 0x26, 0x37}};
 const IID kIidHtmlDocument2 = {0x332C4425, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
 
+// The script language of a document in a current Internet Explorer (ES5: getters, setters,
+// Object.defineProperty), as pages asking for "IE=edge" get it.
+void UseDocumentLanguage(IActiveScript* engine) {
+    const IID kIidActiveScriptProperty = {0x4954E0D0, 0xFBC7, 0x11D1, {0x84, 0x10, 0x00, 0x60, 0x08, 0xC3, 0xFB, 0xFC}};
+    ComPtr<IActiveScriptProperty> property;
+    if (FAILED(engine->QueryInterface(kIidActiveScriptProperty, property.put_void())) || !property) return;
+    VARIANT version;
+    version.vt = VT_I4;
+    version.lVal = 0x400 | 0x102;  // the engine's HTML flag and its ES5 version
+    property->SetProperty(SCRIPTPROP_INVOKEVERSIONING, nullptr, &version);
+}
+
 BSTR NewBstr(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
 
 // A script argument as text ("" for none); JScript passes the last argument first.
@@ -316,9 +328,12 @@ STDMETHODIMP_(ULONG) Page::Release() {
 void Page::Start() {
     document_ = ComPtr<IDispatch>::Attach(new DocumentObject(this));
     window_ = ComPtr<IDispatch>::Attach(new WindowObject(this));
-    if (FAILED(CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void())) ||
-        FAILED(engine_->QueryInterface(kIidActiveScriptParse, parse_.put_void())) ||
-        FAILED(engine_->SetScriptSite(this)) || FAILED(parse_->InitNew())) {
+    bool started = SUCCEEDED(
+        CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void()));
+    started = started && SUCCEEDED(engine_->QueryInterface(kIidActiveScriptParse, parse_.put_void()));
+    if (started) UseDocumentLanguage(engine_.get());
+    started = started && SUCCEEDED(engine_->SetScriptSite(this)) && SUCCEEDED(parse_->InitNew());
+    if (!started) {
         errors_.push_back(L"the script engine did not start");
         // Not closed: Wine's engine must not be closed before it was initialised.
         parse_.reset();
