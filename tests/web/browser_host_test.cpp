@@ -80,6 +80,21 @@ TEST_F(StandinHostTest, TheDocumentHostAsksForNoBorderAndHandsEveryPageTheOneBri
     EXPECT_GE(references, 2) << "both pages hold the same bridge";
 }
 
+TEST_F(StandinHostTest, ThePagesTimersRunUntilThePageGoes) {
+    CSVPluginBrowse& pane = window_.AddPane();
+    ASSERT_TRUE(ShowPage(pane, WritePage(L"timers.htm", "<title>Timers</title><script>var ticks = 0, once = 0;"
+                                                        "var every = window.setInterval(function () { ticks++; }, 20);"
+                                                        "if (window.setTimeout) setTimeout(function () { once++; }, 20);"
+                                                        "</script><p id='x'>before</p>")));
+    EXPECT_TRUE(PumpUntil([&] { return PageValue(pane, L"ticks >= 3 && once == 1") == L"true"; }, 5000));
+    PageValue(pane, L"clearInterval(every), document.getElementById('x').textContent = 'after ' + once");
+    const std::wstring stopped = PageValue(pane, L"ticks");
+    PageValue(pane, L"later = 0, setInterval(function () { later++; }, 20)");
+    EXPECT_TRUE(PumpUntil([&] { return PageValue(pane, L"later >= 3") == L"true"; }, 5000));
+    EXPECT_EQ(stopped, PageValue(pane, L"ticks")) << "a cleared interval runs no more";
+    EXPECT_EQ(L"Timers\nafter 1", StandinIn(pane)->Title() + L"\n" + StandinIn(pane)->Text());
+}
+
 }  // namespace
 
 namespace {

@@ -172,6 +172,14 @@ public:
             }
             return S_OK;
         }
+        if (!(flags & DISPATCH_METHOD)) {
+            // Asked whether the method exists, as pages do before calling it.
+            if (result) {
+                result->vt = VT_BOOL;
+                result->boolVal = VARIANT_TRUE;
+            }
+            return S_OK;
+        }
         const UINT count = params ? params->cArgs : 0;
         if (member == 5 || member == 6) {
             if (count >= 1) page_->RemoveTimer(_wtol(ArgumentText(params, 0).c_str()));
@@ -340,7 +348,9 @@ void Page::Start() {
         engine_.reset();
         return;
     }
-    for (const wchar_t* item : {L"window", L"document", L"external"}) engine_->AddNamedItem(item, SCRIPTITEM_ISVISIBLE);
+    // window's members are globals too (setInterval, ...), as in a browser.
+    engine_->AddNamedItem(L"window", SCRIPTITEM_ISVISIBLE | SCRIPTITEM_GLOBALMEMBERS);
+    for (const wchar_t* item : {L"document", L"external"}) engine_->AddNamedItem(item, SCRIPTITEM_ISVISIBLE);
     engine_->SetScriptState(SCRIPTSTATE_CONNECTED);
     engine_->GetScriptDispatch(nullptr, global_.put());
     for (const std::wstring& script : model_.scripts) Run(script, nullptr);
