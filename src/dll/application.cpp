@@ -75,6 +75,12 @@ bool ApplicationStarted() {
     return g_started;
 }
 
+bool PagesHoldScriptBridge() {
+    ScopedSrwLock hold(g_startLock, ScopedSrwLock::kShared);
+    const CWebIDispatch* bridge = g_application.ScriptBridge();
+    return g_started && bridge && bridge->ReferenceCount() > 0;
+}
+
 void EndApplication() {
     ScopedSrwLock hold(g_startLock);
     if (!g_started) return;

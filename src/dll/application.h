@@ -37,6 +37,9 @@ CSonavireApp& Application();
 void StartApplication();
 bool ApplicationStarted();
 
+// A page still holds a reference to the script bridge (its count is above zero).
+bool PagesHoldScriptBridge();
+
 // DllCanUnloadNow said yes, so the module may be unloaded any moment: ExitInstance and the
 // settings record's teardown (its fonts), when the application had started. Never under the
 // loader lock.

@@ -13,6 +13,7 @@
 #include "base/com_ptr.h"
 #include "base/module_lock.h"
 #include "base/utf.h"
+#include "dll/application.h"
 #include "lyrics/lyrics_document.h"
 #include "main_window/plugin_window.h"
 #include "player_engine.h"
@@ -61,6 +62,7 @@ protected:
         player_.reset();
         engine_.reset();
         EXPECT_TRUE(PumpUntil([] { return sv::ModuleLockCount() == 0; }, 15000));
+        EXPECT_FALSE(sv::PagesHoldScriptBridge()) << "the pages gave window.external back: the module may unload";
         WIN32_FIND_DATAW found;
         HANDLE search = FindFirstFileW((cacheFolder_ + L"\\*.xml").c_str(), &found);
         for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
