@@ -230,6 +230,8 @@ TEST_F(Credentials, AreAnsweredToTheCommunityPageAndNotToAForeignOne) {
     ASSERT_TRUE(ShowPage(browse, community + L"/wiki/wmp/"));
     ASSERT_TRUE(ShowPage(advert, community + L"/wiki/wmp/lyricsAd.php"));
     EXPECT_EQ(L"kestrel|s3cret", ReadCredentials(browse));
+    PageValue(browse, L"external.OnYouTubeSetUser('wren'), external.OnYouTubeSetUser('wren', null)");
+    EXPECT_EQ(L"kestrel|s3cret", Stored()) << "a name alone, or without a password text, changes nothing";
     HandOver(browse, L"wren", L"n3w");
     EXPECT_EQ(L"wren|n3w", Stored());
 
