@@ -101,6 +101,9 @@ lookup_path=/sonavire/services/getLyricXML_2
 "$wine" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "$service" /f >/dev/null
 "$wine" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "$service" /f >/dev/null
 rm -f "$WINEPREFIX/drive_c/Program Files/Sonavire/"*.xml
+# The offline pages, where the installer puts them.
+mkdir -p "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline"
+cp "$tree/src/dll/Offline/"*.htm "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline/"
 
 length=$(awk -F'\t' '!/^#/ && NF >= 5 { total += $5 } END { printf "%d", total }' "$playlist")
 quit_after=$((length + 4))
@@ -156,6 +159,10 @@ wait "$watcher_pid" || true
 watcher_pid=
 wait "$slow_pid" 2>/dev/null || true
 slow_pid=
+
+# One song from the video theatre (scripts/demo-theatre.sh).
+. "$root/scripts/demo-theatre.sh"
+demo_theatre
 
 # What the service was asked, from its own record.
 echo "demo: the service's record:"

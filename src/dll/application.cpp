@@ -1,7 +1,9 @@
 #include "dll/application.h"
 
+#include "base/hresult.h"
 #include "base/module_instance.h"
 #include "base/win_handles.h"
+#include "plugin/sonavire.h"
 #include "settings/settings.h"
 #include "resources/resource_ids.h"
 
@@ -25,6 +27,17 @@ SIZE BitmapSize(HINSTANCE module, int id) {
     return size;
 }
 
+// What the bridge acts on when a page calls: the live plug-in object, or none.
+BridgeTarget* LivePluginTarget() {
+    try {
+        CSonavire* plugin = Settings().plugin;
+        return plugin ? plugin->PageEventTarget() : nullptr;
+    } catch (...) {
+        ReportFailure("settings record", CurrentExceptionHr());
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 bool CSonavireApp::InitInstance() {
@@ -33,12 +46,24 @@ bool CSonavireApp::InitInstance() {
     const SIZE buttons = BitmapSize(module, IDB_BUTTON_FACES);
     const SIZE logo = BitmapSize(module, IDB_LOGO);
     SetBitmapMetrics(buttons.cx / 4, buttons.cy, logo.cx, logo.cy);
-    // The script bridge (window.external for the community pages) and the browser controls'
-    // custom site manager are made here once they exist; ExitInstance then deletes the bridge.
+    // The bridge first, then the sites get it: every page of every pane sees this one object.
+    try {
+        bridge_ = std::make_unique<CWebIDispatch>(&LivePluginTarget);
+    } catch (...) {
+        ReportFailure("script bridge", CurrentExceptionHr());
+        return false;
+    }
+    InstallScriptBridge(bridge_.get());
     return true;
 }
 
-int CSonavireApp::ExitInstance() { return 0; }
+int CSonavireApp::ExitInstance() {
+    InstallScriptBridge(nullptr);
+    bridge_.reset();
+    return 0;
+}
+
+CSonavireApp& Application() { return g_application; }
 
 void StartApplication() {
     ScopedSrwLock hold(g_startLock);
@@ -48,6 +73,12 @@ void StartApplication() {
 bool ApplicationStarted() {
     ScopedSrwLock hold(g_startLock, ScopedSrwLock::kShared);
     return g_started;
+}
+
+bool PagesHoldScriptBridge() {
+    ScopedSrwLock hold(g_startLock, ScopedSrwLock::kShared);
+    const CWebIDispatch* bridge = g_application.ScriptBridge();
+    return g_started && bridge && bridge->ReferenceCount() > 0;
 }
 
 void EndApplication() {

@@ -3,6 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+
+#include "web/script_bridge.h"
+
 namespace sv {
 
 class CSonavireApp {
@@ -12,17 +16,29 @@ public:
     CSonavireApp& operator=(const CSonavireApp&) = delete;
     ~CSonavireApp() = default;
 
-    // Measures the bitmaps into the settings record. Later this is also where the script bridge
-    // is made and the browser controls' site manager installed. True when the module may serve.
+    // Measures the bitmaps into the settings record, makes the script bridge (window.external of
+    // every page, reaching the live plug-in object) and installs it for every browser site. True
+    // when the module may serve.
     bool InitInstance();
-    // Undoes InitInstance; returns 0.
+    // Uninstalls and deletes the bridge, whatever its count; returns 0.
     int ExitInstance();
+
+    CWebIDispatch* ScriptBridge() const { return bridge_.get(); }
+
+private:
+    std::unique_ptr<CWebIDispatch> bridge_;
 };
+
+// The module's application object.
+CSonavireApp& Application();
 
 // Runs InitInstance on the first request for a class object after the module was loaded or last
 // ended; later calls do nothing. Thread-safe.
 void StartApplication();
 bool ApplicationStarted();
+
+// A page still holds a reference to the script bridge (its count is above zero).
+bool PagesHoldScriptBridge();
 
 // DllCanUnloadNow said yes, so the module may be unloaded any moment: ExitInstance and the
 // settings record's teardown (its fonts), when the application had started. Never under the

@@ -43,7 +43,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 // (settings record, fonts) ends here, outside the loader lock; the next class request starts it
 // again should the module stay.
 STDAPI DllCanUnloadNow() {
-    const HRESULT answer = sv::CanUnloadModule();
+    // A page that still holds window.external would call into an unloaded module.
+    const HRESULT answer = sv::PagesHoldScriptBridge() ? S_FALSE : sv::CanUnloadModule();
     if (answer == S_OK) sv::EndApplication();
     return answer;
 }

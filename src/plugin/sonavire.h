@@ -17,8 +17,9 @@
 #include "base/wmp_plugin_ui.h"
 #include "main_window/player_access.h"
 #include "main_window/plugin_window.h"
+#include "web/bridge_target.h"
 
-class CSonavire final : public IWMPEvents, public IWMPPluginUI, private sv::PlayerAccess {
+class CSonavire final : public IWMPEvents, public IWMPPluginUI, private sv::PlayerAccess, private sv::BridgeTarget {
 public:
     // The window property on the host window that holds its previous window procedure.
     static constexpr wchar_t kHostProperty[] = L"SONAVIRE";
@@ -104,6 +105,8 @@ public:
     // The main window; null after Destroy.
     sv::CSVPluginWindow* Window() const { return window_.get(); }
     HMENU Menu() const { return menu_.get(); }
+    // What the script bridge acts on: the video page's events enter this object's event path.
+    sv::BridgeTarget* PageEventTarget() { return this; }
 
     // The host window's procedure while the plug-in is in it.
     static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -118,6 +121,15 @@ private:
     void Play() override;
     void Stop() override;
     void Rewind() override;
+    // BridgeTarget, for the script bridge.
+    void RaiseOpenStateChange(long newState) override { OpenStateChange(newState); }
+    void RaisePlayStateChange(long newState) override { PlayStateChange(newState); }
+    void RaisePositionChange(double oldPosition, double newPosition) override {
+        PositionChange(oldPosition, newPosition);
+    }
+    const sv::LyricsDocument* CurrentRequestDocument() override {
+        return window_ ? &window_->RequestDocument() : nullptr;
+    }
     CSonavire(const CSonavire&) = delete;
     CSonavire& operator=(const CSonavire&) = delete;
 

@@ -1,13 +1,75 @@
 #include "web/browse_pane.h"
 
+#include <mshtml.h>
+
 #include <cstdio>
 
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 
 namespace sv {
+namespace {
 
-CSVPluginBrowse::CSVPluginBrowse() : script_(std::make_unique<NoPageScript>()) {}
+// Page calls in progress on this thread, nested through pages that call back. Kept outside the
+// pane, which a page may end during its own call.
+int g_pageCallDepth = 0;
+
+struct PageCallDepth {
+    PageCallDepth() { ++g_pageCallDepth; }
+    ~PageCallDepth() { --g_pageCallDepth; }
+};
+
+// The argument list of one call: the last argument first, each a string, freed after the call.
+class ArgumentList {
+public:
+    explicit ArgumentList(const std::vector<std::wstring>& arguments) : slots_(arguments.size()) {
+        const size_t n = arguments.size();
+        for (size_t i = 0; i < n; ++i) {
+            VariantInit(&slots_[i]);
+            const std::wstring& text = arguments[n - 1 - i];
+            slots_[i].bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (!slots_[i].bstrVal) ThrowHr(E_OUTOFMEMORY);
+            slots_[i].vt = VT_BSTR;
+        }
+    }
+    ~ArgumentList() {
+        for (VARIANT& slot : slots_) VariantClear(&slot);
+    }
+    ArgumentList(const ArgumentList&) = delete;
+    ArgumentList& operator=(const ArgumentList&) = delete;
+    DISPPARAMS Parameters() {
+        return DISPPARAMS{slots_.empty() ? nullptr : slots_.data(), nullptr, static_cast<UINT>(slots_.size()), 0};
+    }
+
+private:
+    std::vector<VARIANT> slots_;
+};
+
+// Calls the global function name of a page's script. Uses nothing but its arguments.
+bool CallScriptFunction(IDispatch* script, std::wstring_view name, const std::vector<std::wstring>& arguments,
+                        VARIANT* result) {
+    std::wstring member(name);
+    LPOLESTR names = member.data();
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(script->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_SYSTEM_DEFAULT, &id))) return false;
+    ArgumentList list(arguments);
+    DISPPARAMS parameters = list.Parameters();
+    EXCEPINFO exception{};
+    UINT argumentError = 0xFFFFFFFFu;
+    UniqueVariant local;
+    const HRESULT hr =
+        script->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &parameters, local.get(), &exception, &argumentError);
+    // A script error comes back with its texts, which are the caller's to free.
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    if (FAILED(hr)) return false;
+    return !result || SUCCEEDED(VariantCopy(result, local.get()));
+}
+
+}  // namespace
+
+CSVPluginBrowse::CSVPluginBrowse() = default;
 
 CSVPluginBrowse::~CSVPluginBrowse() {
     // The window first, while this object's members are still whole.
@@ -23,21 +85,70 @@ bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style) {
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 
+bool CSVPluginBrowse::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                           DWORD mapId) {
+    if (mapId != 0) return false;
+    switch (message) {
+    case WM_CREATE: {
+        // A control that cannot be made leaves the pane empty: every page call then finds no page.
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        browser_.Create(hwnd, client);
+        result = 0;
+        return true;
+    }
+    case WM_SIZE:
+        browser_.Move(0, 0, LOWORD(lParam), HIWORD(lParam));
+        if (const HWND control = browser_.ControlWindow()) InvalidateRect(control, nullptr, TRUE);
+        result = 0;
+        return true;
+    case WM_ERASEBKGND:
+        // The control covers the whole pane; without one the window colour shows.
+        if (!browser_.HasControl()) return false;
+        result = 1;
+        return true;
+    case WM_DESTROY:
+        // Closed while the pane's window still exists, as in-place deactivation expects.
+        browser_.Destroy();
+        return false;
+    default:
+        return false;
+    }
+}
+
 void CSVPluginBrowse::NavigateTo(std::wstring_view url) {
     address_.assign(url);
     ++navigations_;
     if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
+    browser_.Navigate(address_);
 }
 
-void CSVPluginBrowse::SetPageScript(std::unique_ptr<PageScript> script) {
-    script_ = script ? std::move(script) : std::make_unique<NoPageScript>();
+bool CSVPluginBrowse::GetPageScript(ComPtr<IDispatch>& script) {
+    script.reset();
+    ComPtr<IDispatch> document = browser_.Document();
+    if (!document) return false;
+    ComPtr<IHTMLDocument2> html;
+    if (FAILED(document->QueryInterface(kIidHtmlDocument2, html.put_void())) || !html) return false;
+    document.reset();
+    ComPtr<IDispatch> found;
+    if (FAILED(html->get_Script(found.put())) || !found) return false;
+    script = std::move(found);
+    return true;
 }
+
+void CSVPluginBrowse::SetPageScript(std::unique_ptr<PageScript> script) { script_ = std::move(script); }
 
 bool CSVPluginBrowse::CallPageFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
                                        VARIANT* result) {
+    if (g_pageCallDepth >= kMostNestedPageCalls) return false;
+    PageCallDepth depth;
     // Whatever goes wrong in a call (a page, an out-of-memory copy) is the call failing.
     try {
-        return script_->CallFunction(name, arguments, result);
+        if (script_) return script_->CallFunction(name, arguments, result);
+        ComPtr<IDispatch> script;
+        if (!GetPageScript(script)) return false;
+        // From here on only locals: the page may end this pane during its call.
+        return CallScriptFunction(script.get(), name, arguments, result);
     } catch (...) {
         ReportFailure("page function", CurrentExceptionHr());
         return false;
@@ -72,6 +183,8 @@ double CSVPluginBrowse::PageGetCurrentTime() {
     if (!Hwnd() || !IsWindow(Hwnd())) return 0.0;
     UniqueVariant result;
     if (!CallPageFunction(kGetCurrentTimeFunction, {}, result.get())) return 0.0;
+    // An object would be asked for its value by running more of the page: not a number.
+    if (result->vt == VT_DISPATCH || result->vt == VT_UNKNOWN) return 0.0;
     if (FAILED(VariantChangeType(result.get(), result.get(), 0, VT_R8))) return 0.0;
     return result->dblVal;
 }

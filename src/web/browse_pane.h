@@ -3,9 +3,9 @@
 // page functions ("OnMediaPlayerOpened", "stop", "getCurrentTime", ...) when the main window tells
 // it to.
 //
-// Until a browser is hosted here, a pane is a plain window of class "SVPluginBrowse" that
-// remembers the address it was sent to (and shows it as its window text), and its page-function
-// calls go to a replaceable PageScript, which by default finds no page.
+// Each pane is a window of class "SVPluginBrowse" filled with one Web Browser control
+// (web/web_browser.h). Page functions reach the shown page's script through the control; tests
+// may put a PageScript of their own in its place.
 #pragma once
 #include <windows.h>
 
@@ -15,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "web/page_script.h"
+#include "web/web_browser.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -40,19 +42,30 @@ public:
     static bool RegisterPaneClass(HINSTANCE instance);
     bool Create(HINSTANCE instance, HWND parent, DWORD style);
 
-    // Shows a web address or a full local file path.
+    // Shows a web address or a full local file path (Navigate2; the control loads it on its own
+    // time). The pane's window text is the address too.
     void NavigateTo(std::wstring_view url);
     // The address last navigated to; empty before the first navigation.
     const std::wstring& CurrentAddress() const { return address_; }
     int NavigationCount() const { return navigations_; }
 
-    // Replaces the page's script (null: no page).
-    void SetPageScript(std::unique_ptr<PageScript> script);
-    PageScript& Script() { return *script_; }
+    // The hosted control; it has none before WM_CREATE or when it could not be made.
+    CWebBrowser2& Browser() { return browser_; }
+    // The current document's script object: Document, then IHTMLDocument2, then Script. False
+    // when any step gives nothing (no page yet, not an HTML page).
+    bool GetPageScript(ComPtr<IDispatch>& script);
 
-    // Calls a global function of the page's script; see PageScript. Never throws.
+    // Puts a script of a test's own in place of the page's (null: the page's through the control).
+    void SetPageScript(std::unique_ptr<PageScript> script);
+
+    // Calls a global function of the page's script: arguments last first as strings,
+    // DISPATCH_METHOD, the return value copied into result when given. True when the call was
+    // made and succeeded. Never throws; nothing of the pane is used once the page runs, so a page
+    // may even end the pane during its call. Calls nested deeper than kMostNestedPageCalls
+    // (a page answering each call with another) fail.
     bool CallPageFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
                           VARIANT* result = nullptr);
+    static constexpr int kMostNestedPageCalls = 8;
 
     // The page functions. Without a window each does nothing (PageGetCurrentTime answers 0.0).
     void PageMediaOpened(std::wstring_view userName, std::wstring_view artist, std::wstring_view title);
@@ -65,12 +78,17 @@ public:
     // The video's position in seconds; 0.0 when the page does not answer a number.
     double PageGetCurrentTime();
 
+protected:
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                              DWORD mapId) override;
+
 private:
     void CallWithoutResult(const wchar_t* name, const std::vector<std::wstring>& arguments = {});
 
-    std::unique_ptr<PageScript> script_;
+    std::unique_ptr<PageScript> script_;  // a test's own; null: the page's through the control
     std::wstring address_;
     int navigations_ = 0;
+    CWebBrowser2 browser_;
 };
 
 // The advertisement page's pane: the browse pane's class and behaviour under a name of its own.

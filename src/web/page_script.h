@@ -1,6 +1,6 @@
 // The script of the page shown in a browse pane, as the pane calls it: one global function by
-// name with string arguments. The pane holds one of these; until a page is hosted it holds one
-// that finds no page, so every call does nothing and reports failure.
+// name with string arguments. The pane calls the page through its browser control; tests may put
+// one of these in its place to see the calls.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
@@ -19,15 +19,6 @@ public:
     // page, the page has no such function, or the call failed.
     virtual bool CallFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
                               VARIANT* result) = 0;
-};
-
-// No page: every call fails and nothing happens.
-class NoPageScript final : public PageScript {
-public:
-    bool CallFunction(std::wstring_view, const std::vector<std::wstring>&, VARIANT* result) override {
-        if (result) VariantClear(result);
-        return false;
-    }
 };
 
 }  // namespace sv

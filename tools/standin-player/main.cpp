@@ -18,6 +18,7 @@
 #include "player_engine.h"
 #include "player_window.h"
 #include "playlist.h"
+#include "standin_browser.h"
 
 using namespace sv;
 using namespace sv::standin;
@@ -35,12 +36,15 @@ constexpr char kUsage[] =
     "  --log FILE          write the record of calls and events as it grows (\"-\": standard output)\n"
     "  --read-lyrics       record each line the lyrics pane shows bright (its window text, as a\n"
     "                      screen reader reads it) with the playback position in milliseconds\n"
+    "  --standin-browser   the plug-in's browser panes get the stand-in browser (pages and their\n"
+    "                      scripts, drawn as text) instead of the system's Web Browser control\n"
     "  --at SECONDS ACTION at that time after start: play, pause, stop, next, end, open=N (track N,\n"
-    "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit, and what a user\n"
-    "                      does: click=X,Y or rclick=X,Y (a point of the plug-in window's client\n"
-    "                      area), press=ID (the action button of command ID), menu=ID (the next menu\n"
-    "                      that opens chooses its item ID; 0 dismisses it), type=ID:TEXT (the text of\n"
-    "                      control ID of the open dialog), button=ID (clicks button ID of the open\n"
+    "                      from 1), seek=SECONDS, snapshot=FILE.bmp, rescan, quit, page=SCRIPT (runs\n"
+    "                      SCRIPT in the page of the first stand-in browser: the browse pane's), and\n"
+    "                      what a user does: click=X,Y or rclick=X,Y (a point of the plug-in window's\n"
+    "                      client area), press=ID (the action button of command ID), menu=ID (the next\n"
+    "                      menu that opens chooses its item ID; 0 dismisses it), type=ID:TEXT (the text\n"
+    "                      of control ID of the open dialog), button=ID (clicks button ID of the open\n"
     "                      dialog or message box)\n"
     "  --quit-after SECONDS  the same as --at SECONDS quit\n";
 
@@ -61,6 +65,7 @@ struct Options {
     int height = 640;
     std::wstring logPath;
     bool readLyrics = false;
+    bool standinBrowser = false;
     std::vector<Action> actions;
 };
 
@@ -88,7 +93,7 @@ bool ParseAction(double at, const std::wstring& text, Action& action) {
         return ParseSeconds(action.argument.c_str(), seconds);
     }
     if (action.name == L"open") return !action.argument.empty() && _wtoi(action.argument.c_str()) >= 1;
-    if (action.name == L"snapshot") return !action.argument.empty();
+    if (action.name == L"snapshot" || action.name == L"page") return !action.argument.empty();
     if (action.name == L"click" || action.name == L"rclick") {
         int x = 0, y = 0;
         return swscanf(action.argument.c_str(), L"%d,%d", &x, &y) == 2;
@@ -138,6 +143,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& error
             }
         } else if (option == L"--read-lyrics") {
             options.readLyrics = true;
+        } else if (option == L"--standin-browser") {
+            options.standinBrowser = true;
         } else if (option == L"--log") {
             if (!next(value)) return false;
             options.logPath = value;
@@ -349,6 +356,10 @@ void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window,
     } else if (action.name == L"rescan") {
         // Through the registered message, as an installer's broadcast arrives.
         SendMessageW(window.Hwnd(), RegisterWindowMessageW(kPluginAddRemoveMessage), 0, 0);
+    } else if (action.name == L"page") {
+        const std::vector<StandinBrowser*> browsers = LiveStandinBrowsers();
+        const bool ran = !browsers.empty() && browsers.front()->RunScript(action.argument);
+        engine.Log().Add(LogKind::Player, "player.page(" + Narrow(action.argument.c_str()) + (ran ? ") ran" : ") failed"));
     } else if (action.name == L"quit") {
         engine.Log().Add(LogKind::Player, "player.quit");
         PostMessageW(window.Hwnd(), WM_CLOSE, 0, 0);
@@ -439,6 +450,10 @@ int main() {
             return 2;
         }
     }
+
+    // Before the plug-in comes: its panes create their browsers as it starts.
+    std::unique_ptr<ScopedStandinBrowser> standinBrowser;
+    if (options.standinBrowser) standinBrowser = std::make_unique<ScopedStandinBrowser>();
 
     int exitCode = 0;
     {
