@@ -532,21 +532,25 @@ struct SignInAgent {
     bool unloadInstead = false;
 } g_agent;
 
+struct DialogSearch {
+    int controlId;  // 0: a message box (a dialog without the sign-in fields)
+    HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<DialogSearch*>(data);
+    wchar_t name[16] = {};
+    GetClassNameW(hwnd, name, 16);
+    if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
+    if (search->controlId != 0 && !GetDlgItem(hwnd, search->controlId)) return TRUE;
+    if (search->controlId == 0 && GetDlgItem(hwnd, IDC_SIGN_IN_USER)) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
 HWND FindThreadDialog(int controlId) {
-    struct Search {
-        int id;
-        HWND found;
-    } search{controlId, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND hwnd, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t name[16] = {};
-        GetClassNameW(hwnd, name, 16);
-        if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
-        if (s->id != 0 && !GetDlgItem(hwnd, s->id)) return TRUE;
-        if (s->id == 0 && GetDlgItem(hwnd, IDC_SIGN_IN_USER)) return TRUE;  // a message box, not the dialog
-        s->found = hwnd;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{controlId, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), &MatchDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
