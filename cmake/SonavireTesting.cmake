@@ -50,3 +50,15 @@ function(sonavire_add_test)
     set_tests_properties(${prefix}${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()
 endfunction()
+
+# Sonavire.dll copied beside a test executable that loads it, again whenever the DLL changes (a
+# copy made only when the test relinks would let the test run an old DLL).
+function(sonavire_copy_module_beside target)
+  set(copy ${CMAKE_CURRENT_BINARY_DIR}/Sonavire.dll)
+  add_custom_command(OUTPUT ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Sonavire> ${copy}
+    DEPENDS Sonavire $<TARGET_FILE:Sonavire>
+    COMMENT "Sonavire.dll beside ${target}")
+  add_custom_target(${target}_module DEPENDS ${copy})
+  add_dependencies(${target} ${target}_module)
+endfunction()

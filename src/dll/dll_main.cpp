@@ -16,6 +16,26 @@ namespace {
 sv::ClassObjectEntry g_classObjects[] = {
     {&sv::CLSID_Sonavire, &CreateSonavireObject, nullptr},
 };
+
+// Gives back what the statically linked runtime keeps for the calling thread (the threads
+// library's record of it, with a duplicate of the thread's handle and an event, and the
+// per-thread data of exceptions), as it would if the thread ended: the module's own TLS callbacks,
+// called for this thread's detach. The 32-bit runtime makes that record on the loading thread
+// (the player's) when the module registers its unwind tables, and the loader's unload does not
+// free it, so each load and unload of the module would leave a thread handle and an event in the
+// player. Should the module be used again on this thread, the runtime makes the record anew.
+void ReleaseThisThreadsRuntimeState() {
+    const auto base = reinterpret_cast<const BYTE*>(sv::ModuleInstance());
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& tls = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+    if (tls.VirtualAddress == 0 || tls.Size < sizeof(IMAGE_TLS_DIRECTORY)) return;
+    const auto* directory = reinterpret_cast<const IMAGE_TLS_DIRECTORY*>(base + tls.VirtualAddress);
+    // AddressOfCallBacks holds a relocated address: a null-terminated list of callbacks.
+    auto* callback = reinterpret_cast<PIMAGE_TLS_CALLBACK*>(static_cast<ULONG_PTR>(directory->AddressOfCallBacks));
+    for (; callback && *callback; ++callback) (*callback)(const_cast<BYTE*>(base), DLL_THREAD_DETACH, nullptr);
+}
 }  // namespace
 
 // Only kernel32 work here: everything else starts on first use and ends when the module may be
@@ -40,12 +60,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 // Once nothing holds the module it may be unloaded at any moment: what the application started
-// (settings record, fonts) ends here, outside the loader lock; the next class request starts it
-// again should the module stay.
+// (settings record, fonts) and the runtime's state for this thread end here, outside the loader
+// lock; the next class request starts them again should the module stay.
 STDAPI DllCanUnloadNow() {
     // A page that still holds window.external would call into an unloaded module.
     const HRESULT answer = sv::PagesHoldScriptBridge() ? S_FALSE : sv::CanUnloadModule();
-    if (answer == S_OK) sv::EndApplication();
+    if (answer == S_OK) {
+        sv::EndApplication();
+        ReleaseThisThreadsRuntimeState();
+    }
     return answer;
 }
 
