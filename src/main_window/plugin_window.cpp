@@ -61,6 +61,12 @@ CSVPluginWindow::~CSVPluginWindow() {
     Destroy();
 }
 
+void CSVPluginWindow::Retire() {
+    player_ = nullptr;
+    menu_ = nullptr;
+    Destroy();
+}
+
 bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
     return WindowBase::RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
@@ -82,6 +88,9 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
     case WM_DESTROY:
         // Lookups still running delete their replies from now on; replies already queued go too.
         fetcher_.Close();
+        // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
+        if (openDialog_) openDialog_->EndDialog(IDCANCEL);
+        if (menuOpen_) EndMenu();
         return false;
     case WM_SIZE:
         Layout(LOWORD(lParam), HIWORD(lParam));
@@ -668,7 +677,9 @@ void CSVPluginWindow::SignInOrOut() {
     PluginSettings& settings = Settings();
     if (!settings.IsSignedIn()) {
         CSVSettings dialog;
+        openDialog_ = &dialog;
         dialog.ShowSignIn(instance_, Hwnd());
+        openDialog_ = nullptr;
     } else if (ShowPluginMessage(instance_, IDS_SIGN_OUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         // Only in memory: the stored values change with the next save (a splitter drag, a sign-in).
         settings.userName[0] = L'\0';
@@ -695,8 +706,11 @@ void CSVPluginWindow::ShowTranslateMenu() {
     }
     POINT at = {item.right, item.top + (item.bottom - item.top) / 2};
     ClientToScreen(list, &at);
+    menuOpen_ = true;
     const int chosen = static_cast<int>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN,
                                                        at.x, at.y, 0, list, nullptr));
+    menuOpen_ = false;
+    if (!Hwnd()) return;  // the plug-in went while the menu was open
     if (chosen == 0) return;  // dismissed
     if (!ChooseLanguage(languages_, chosen, requestDocument_)) return;
     actionBar_.RefreshItem(CMD_TRANSLATE);
@@ -730,7 +744,9 @@ void CSVPluginWindow::ShowContextMenu(LPARAM screenPoint) {
         at = {lyrics.left + 8, lyrics.top + 8};
     }
     // Owned by this window: WM_INITMENUPOPUP refreshes it, the choice arrives as WM_COMMAND.
+    menuOpen_ = true;
     TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, Hwnd(), nullptr);
+    menuOpen_ = false;
 }
 
 }  // namespace sv

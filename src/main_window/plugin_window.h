@@ -67,6 +67,12 @@ public:
     explicit CSVPluginWindow(PlayerAccess* player, HMENU menu = nullptr, MainWindowOptions options = {});
     ~CSVPluginWindow() override;
 
+    // The player has let go of the plug-in: the window goes, ending the plug-in's own dialog and
+    // menu, and neither the player nor its menu is used again. Code of this object still running
+    // below a nested loop (a dialog, a menu, a page's script) then finds nothing to act on; the
+    // object itself goes through DeleteWhenNoHandlerRuns.
+    void Retire();
+
     static bool RegisterMainWindowClass(HINSTANCE instance);
     // Creates the window (and in WM_CREATE its panes) as a child of parent. Resources (status
     // texts, page addresses) come from instance.
@@ -180,6 +186,9 @@ private:
     // Sequence number of the lookup whose reply is wanted; 0 when none is.
     WPARAM wantedFetch_ = 0;
     long staleReplies_ = 0;
+    // The plug-in's own modal UI while it runs, ended when the window goes.
+    DialogBase* openDialog_ = nullptr;
+    bool menuOpen_ = false;
 };
 
 }  // namespace sv

@@ -137,7 +137,7 @@ CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::
 CSonavire::~CSonavire() {
     if (CSonavire* live = LivePluginObject(); live == this) sv::Settings().plugin = nullptr;
     DropSubscription();
-    window_.reset();
+    RetireWindow();
     // The host window must not keep a procedure of a module that may be unloaded now; but while a
     // newer live object works in the same window, the window stays the plug-in's.
     const CSonavire* live = LivePluginObject();
@@ -259,10 +259,32 @@ void CSonavire::SubclassHostWindow(HWND hostWindow) {
 
 STDMETHODIMP CSonavire::Destroy() {
     if (!window_) return E_UNEXPECTED;
-    window_->Destroy();
-    window_.reset();
+    RetireWindow();
     return S_OK;
 }
+
+void CSonavire::RetireWindow() {
+    if (!window_) return;
+    // The player may let go from inside a loop the window runs (its dialog, a menu, a page's
+    // script): the window goes now, the object once that code has returned.
+    window_->Retire();
+    sv::DeleteWhenNoHandlerRuns(std::move(window_));
+}
+
+// One event from the player or the page into the window. The window object (sv::HandlerScope) and
+// this object (a reference of its own) stay until it returns, whatever the player does meanwhile in
+// a loop the event runs into.
+class CSonavire::EventCall {
+public:
+    explicit EventCall(CSonavire& plugin) : plugin_(plugin) { plugin_.AddRef(); }
+    ~EventCall() { plugin_.Release(); }
+    EventCall(const EventCall&) = delete;
+    EventCall& operator=(const EventCall&) = delete;
+
+private:
+    sv::HandlerScope handlers_;
+    CSonavire& plugin_;
+};
 
 STDMETHODIMP CSonavire::DisplayPropertyPage(HWND) { return E_NOTIMPL; }
 STDMETHODIMP CSonavire::GetProperty(const WCHAR*, VARIANT*) { return E_NOTIMPL; }
@@ -283,6 +305,7 @@ sv::CSVPluginWindow* CSonavire::LiveWindow() const {
 void CSonavire::OpenStateChange(long newState) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
+    const EventCall call(*this);
     sv::CallbackBoundary("OpenStateChange", [&] {
         if (newState == kMediaOpen) {
             window->OnMediaOpen(sv::kSourcePlayer);
@@ -295,6 +318,7 @@ void CSonavire::OpenStateChange(long newState) {
 void CSonavire::PlayStateChange(long newState) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
+    const EventCall call(*this);
     sv::CallbackBoundary("PlayStateChange", [&] {
         const int32_t source = newState > kVideoPageOffset ? sv::kSourceVideoPage : sv::kSourcePlayer;
         switch (newState) {
@@ -329,6 +353,7 @@ void CSonavire::PlayStateChange(long newState) {
 void CSonavire::PositionChange(double, double) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
+    const EventCall call(*this);
     sv::CallbackBoundary("PositionChange", [&] { window->OnPositionChange(); });
 }
 

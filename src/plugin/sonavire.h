@@ -133,7 +133,10 @@ private:
     CSonavire(const CSonavire&) = delete;
     CSonavire& operator=(const CSonavire&) = delete;
 
+    class EventCall;
     void DropSubscription();
+    // Ends the main window; the object goes once no code of it runs (Destroy, the destructor).
+    void RetireWindow();
     void SubclassHostWindow(HWND hostWindow);
     // The main window exists and has its window: events may reach it.
     sv::CSVPluginWindow* LiveWindow() const;

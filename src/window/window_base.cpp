@@ -1,6 +1,7 @@
 #include "window/window_base.h"
 
 #include "base/hresult.h"
+#include "base/module_lock.h"
 
 #include <algorithm>
 #include <string>
@@ -302,8 +303,55 @@ LRESULT WindowBase::OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPAR
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+namespace {
+
+// Handlers of this module's windows (and HandlerScopes) running now, and the objects waiting for
+// the last of them to return.
+int g_runningHandlers = 0;
+std::vector<std::unique_ptr<WindowBase>> g_waitingForDeletion;
+
+void HandlerEnded() {
+    if (--g_runningHandlers > 0 || g_waitingForDeletion.empty()) return;
+    // Deleting may run handlers again (a window still there is destroyed): they count as usual.
+    std::vector<std::unique_ptr<WindowBase>> deleting;
+    deleting.swap(g_waitingForDeletion);
+    for (std::unique_ptr<WindowBase>& object : deleting) {
+        object.reset();
+        ModuleRelease();
+    }
+}
+
+struct RunningHandler {
+    RunningHandler() { ++g_runningHandlers; }
+    ~RunningHandler() { HandlerEnded(); }
+};
+
+}  // namespace
+
+void DeleteWhenNoHandlerRuns(std::unique_ptr<WindowBase> object) noexcept {
+    if (!object) return;
+    if (g_runningHandlers == 0) {
+        object.reset();
+        return;
+    }
+    try {
+        g_waitingForDeletion.push_back(std::move(object));
+    } catch (...) {
+        // Out of memory: kept for ever rather than deleted under a running handler.
+        object.release();
+        return;
+    }
+    ModuleAddRef();
+}
+
+bool HandlerRuns() { return g_runningHandlers > 0; }
+
+HandlerScope::HandlerScope() { ++g_runningHandlers; }
+HandlerScope::~HandlerScope() { HandlerEnded(); }
+
 LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                             bool& handled) {
+    const RunningHandler running;
     DispatchFrame frame{object->innermostFrame_, false};
     object->innermostFrame_ = &frame;
     // Copies: default processing must still work when a handler deletes or unsubclasses the object.

@@ -14,6 +14,8 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+
 namespace sv {
 
 // What RegisterWindowClass needs; the procedure is always the window layer's own.
@@ -114,6 +116,24 @@ private:
     DispatchFrame* innermostFrame_ = nullptr;
     bool finalMessagePending_ = false;
     bool* modalDeletedFlag_ = nullptr;  // set while DoModal runs; tells it the object was deleted
+};
+
+// While any message handler of this module's windows runs on the user-interface thread (or a
+// HandlerScope lives), code further down the stack may still use an object that a nested loop (a
+// dialog, a menu, a page's script) decided to get rid of. Such an object is handed here: deleted at
+// once when nothing runs, else when the outermost handler or scope returns. The module stays
+// loaded meanwhile. The plug-in's windows all live on one thread.
+void DeleteWhenNoHandlerRuns(std::unique_ptr<WindowBase> object) noexcept;
+bool HandlerRuns();
+
+// Counts as a running handler: for calls into window objects that do not come as messages (the
+// player's events).
+class HandlerScope {
+public:
+    HandlerScope();
+    ~HandlerScope();
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
 };
 
 // A modal dialog bound to its object from its first message on. Handled messages follow the

@@ -16,6 +16,7 @@
 #include "base/com_ptr.h"
 #include "player_engine.h"
 #include "player_window.h"
+#include "resources/resource_ids.h"
 #include "settings/plugin_identity.h"
 #include "base/wmp_plugin_ui.h"
 #include "plugin_test_support.h"
@@ -386,6 +387,54 @@ TEST_F(PluginObjectTest, AModuleLoadedAndUnloadedAgainAndAgainLeavesNoHandlesBeh
         };
         EXPECT_EQ(count(before), count(after)) << svtest::HandleTypeChanges(before, after);
     }
+}
+
+// What the player does from inside the plug-in's sign-in dialog (its own closing, a rescan of
+// its plug-ins): unload it, and let go of the last reference.
+struct UnloadInDialog {
+    PlayerWindow* player = nullptr;
+    ComPtr<IWMPPluginUI>* lastReference = nullptr;
+    bool unloaded = false;
+    bool dialogLeftOpen = false;
+} g_unloadInDialog;
+
+BOOL CALLBACK FindDialogOfThread(HWND hwnd, LPARAM found) {
+    if (TextOf(hwnd).empty() || ClassOf(hwnd) != L"#32770" || !IsWindowVisible(hwnd)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = hwnd;
+    return FALSE;
+}
+
+HWND DialogOfThisThread() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindDialogOfThread, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void CALLBACK UnloadOnceTheDialogShows(HWND, UINT, UINT_PTR, DWORD) {
+    const HWND dialog = DialogOfThisThread();
+    if (!dialog) return;
+    if (g_unloadInDialog.unloaded) {
+        // Still open after the plug-in went: closed here so that the test ends.
+        g_unloadInDialog.dialogLeftOpen = true;
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
+    g_unloadInDialog.unloaded = true;
+    g_unloadInDialog.player->UnloadPlugin();
+    g_unloadInDialog.lastReference->reset();
+}
+
+TEST_F(PluginObjectTest, ThePlayerLettingGoWhileTheSignInDialogIsOpenClosesTheDialogSafely) {
+    ASSERT_EQ(S_OK, LoadPlugin());
+    g_unloadInDialog = {player_.get(), &plugin_};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, &UnloadOnceTheDialogShows);
+    PostMessageW(Windows().main, WM_COMMAND, MAKEWPARAM(CMD_SIGN_IN, 0), 0);
+    // The dialog's loop runs inside this pump; the plug-in's code below it returns into an object
+    // the player has let go of.
+    EXPECT_TRUE(PumpUntil([] { return g_unloadInDialog.unloaded && !DialogOfThisThread(); }));
+    KillTimer(nullptr, timer);
+    EXPECT_FALSE(g_unloadInDialog.dialogLeftOpen) << "the plug-in's dialog must go with the plug-in";
+    g_unloadInDialog = {};
 }
 
 // A procedure a test installs over the plug-in's on the host window.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -169,6 +170,39 @@ TEST_F(WindowBaseTest, DeletingTheObjectInsideItsHandlerIsSafe) {
     EXPECT_TRUE(destroyed);
     // The window went with its object; nothing of it is left to reach the deleted object.
     EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(WindowBaseTest, AnObjectHandedOverInsideAnyHandlerGoesWhenTheOutermostReturns) {
+    // An owner lets go of a window object from inside a nested handler (the player unloading the
+    // plug-in from a dialog's loop); the code further down the stack still uses the object.
+    bool destroyed = false;
+    auto owned = std::make_unique<RecordingWindow>(nullptr, &destroyed);
+    RecordingWindow* window = owned.get();
+    RecordingWindow outer;
+    const HWND hwnd = MakeWindow(*window);
+    const HWND outerHwnd = MakeWindow(outer);
+    ASSERT_TRUE(hwnd && outerHwnd);
+    window->onMessage = [&](HWND, UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != kPing) return false;
+        window->Destroy();
+        sv::DeleteWhenNoHandlerRuns(std::move(owned));
+        EXPECT_FALSE(destroyed) << "deleted under its own handler";
+        result = 1;
+        return true;
+    };
+    outer.onMessage = [&](HWND, UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != kPing) return false;
+        {
+            const sv::HandlerScope event;  // a call that does not come as a message
+            SendMessageW(hwnd, kPing, 0, 0);
+        }
+        EXPECT_FALSE(destroyed) << "another window's handler still runs below";
+        result = 1;
+        return true;
+    };
+    SendMessageW(outerHwnd, kPing, 0, 0);
+    EXPECT_TRUE(destroyed);
+    EXPECT_FALSE(sv::HandlerRuns());
 }
 
 TEST_F(WindowBaseTest, UnhandledMessageAfterDeletionStillGetsDefaultProcessing) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "base/win_handles.h"
 #include "resources/resource_ids.h"
 #include "session.h"
+#include "standin_browser.h"
 #include "settings/plugin_identity.h"
 
 namespace reliability {
@@ -523,17 +526,21 @@ int RunStorm(Context& context, int seconds, int rate) {
 
 namespace {
 
-// What runs from a thread timer while the plug-in's dialogs and message boxes run their own loops.
-struct SignInAgent {
+// Runs from a thread timer, so also inside the loops of the plug-in's dialogs, message boxes and
+// a page's alert: does what the round needs, then destroys the main window (or the player lets go
+// of the plug-in) at the chosen moment, then closes what the plug-in left open, as a user would.
+struct TeardownAgent {
     Session* session = nullptr;
-    int variant = 0;  // 0: while the dialog is up; 1: while "signed in" shows; 2: after a refusal
-    bool typed = false;
-    bool destroyed = false;
+    std::function<bool()> step;  // true: destroy now
     bool unloadInstead = false;
+    double deadline = 0;  // the destroy comes by then whatever the step says (counted as late)
+    bool destroyed = false;
+    bool late = false;
+    int leftOpen = 0;  // dialogs still open after the destroy, closed here
 } g_agent;
 
 struct DialogSearch {
-    int controlId;  // 0: a message box (a dialog without the sign-in fields)
+    int controlId;  // 0: any dialog; -1: one without the sign-in fields (a message box)
     HWND found;
 };
 
@@ -542,45 +549,77 @@ BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM data) {
     wchar_t name[16] = {};
     GetClassNameW(hwnd, name, 16);
     if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
-    if (search->controlId != 0 && !GetDlgItem(hwnd, search->controlId)) return TRUE;
-    if (search->controlId == 0 && GetDlgItem(hwnd, IDC_SIGN_IN_USER)) return TRUE;
+    if (search->controlId > 0 && !GetDlgItem(hwnd, search->controlId)) return TRUE;
+    if (search->controlId < 0 && GetDlgItem(hwnd, IDC_SIGN_IN_USER)) return TRUE;
     search->found = hwnd;
     return FALSE;
 }
 
+// A dialog (or message box) of this thread, as DialogSearch says.
 HWND FindThreadDialog(int controlId) {
     DialogSearch search{controlId, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), &MatchDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-void DestroyNow() {
-    g_agent.destroyed = true;
-    if (g_agent.unloadInstead) {
-        g_agent.session->UnloadPlugin();
-    } else if (const HWND main = g_agent.session->MainWindow()) {
-        DestroyWindow(main);
+void CALLBACK TeardownAgentTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (!g_agent.session) return;
+    if (!g_agent.destroyed) {
+        if (!g_agent.step()) {
+            if (Now() < g_agent.deadline) return;
+            g_agent.late = true;
+        }
+        g_agent.destroyed = true;
+        if (g_agent.unloadInstead) {
+            g_agent.session->UnloadPlugin();
+        } else if (const HWND main = g_agent.session->MainWindow()) {
+            DestroyWindow(main);
+        }
+        return;
+    }
+    if (const HWND left = FindThreadDialog(0)) {
+        ++g_agent.leftOpen;
+        const int cancel = GetDlgItem(left, IDC_SIGN_IN_CANCEL) ? IDC_SIGN_IN_CANCEL : IDOK;
+        PostMessageW(left, WM_COMMAND, MAKEWPARAM(cancel, BN_CLICKED), 0);
     }
 }
 
-void CALLBACK SignInAgentTick(HWND, UINT, UINT_PTR, DWORD) {
-    if (g_agent.destroyed || !g_agent.session) return;
-    const HWND dialog = FindThreadDialog(IDC_SIGN_IN_USER);
-    if (g_agent.variant == 0 && dialog) return DestroyNow();
-    if (dialog && !g_agent.typed) {
-        g_agent.typed = true;
-        SetDlgItemTextW(dialog, IDC_SIGN_IN_USER, L"kestrel");
-        SetDlgItemTextW(dialog, IDC_SIGN_IN_PASSWORD, g_agent.variant == 2 ? L"wrong" : L"secret");
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SIGN_IN_BUTTON, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON)));
-        return;
-    }
-    if (g_agent.variant == 1 && FindThreadDialog(0)) return DestroyNow();
-    if (g_agent.variant == 2 && dialog) {
+// The sign-in dialog filled in and sent; variant 0 destroys while the dialog is up, 1 while
+// "signed in" shows, 2 after a refused password.
+std::function<bool()> SignInSteps(int variant) {
+    auto typed = std::make_shared<bool>(false);
+    return [variant, typed] {
+        const HWND dialog = FindThreadDialog(IDC_SIGN_IN_USER);
+        if (variant == 0) return dialog != nullptr;
+        if (dialog && !*typed) {
+            *typed = true;
+            SetDlgItemTextW(dialog, IDC_SIGN_IN_USER, L"kestrel");
+            SetDlgItemTextW(dialog, IDC_SIGN_IN_PASSWORD, variant == 2 ? L"wrong" : L"secret");
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SIGN_IN_BUTTON, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON)));
+            return false;
+        }
+        if (variant == 1) return *typed && FindThreadDialog(-1) != nullptr;
         wchar_t message[256] = {};
-        GetDlgItemTextW(dialog, IDC_SIGN_IN_MESSAGE, message, 256);
-        if (message[0]) DestroyNow();
-    }
+        if (dialog) GetDlgItemTextW(dialog, IDC_SIGN_IN_MESSAGE, message, 256);
+        return message[0] != L'\0';
+    };
+}
+
+// Runs one agent round: start() begins what the agent acts in; true when the destroy came.
+bool RunAgentRound(Session& session, std::function<bool()> step, bool unloadInstead, const std::function<void()>& start,
+                   int& leftOpen) {
+    g_agent = TeardownAgent{&session, std::move(step), unloadInstead, Now() + 20};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, &TeardownAgentTick);
+    start();
+    const bool destroyed = Pump([] { return g_agent.destroyed; }, kRoundDeadlineMs);
+    // Out of every loop the plug-in ran: the agent closes what is still open.
+    Pump([] { return !FindThreadDialog(0); }, kRoundDeadlineMs);
+    KillTimer(nullptr, timer);
+    leftOpen += g_agent.leftOpen;
+    const bool inTime = destroyed && !g_agent.late;
+    g_agent = {};
+    return inTime;
 }
 
 }  // namespace
@@ -590,12 +629,14 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
     service.ResetBehaviours();
     PointPluginAt(Wide(service.HostPort()));
     service.AddUser("kestrel", "secret");
+    // The panes show the community site's pages in the stand-in browser, whose scripts run.
+    sv::standin::ScopedStandinBrowser browser;
     Session session;
     if (!session.Create()) return 1;
     session.Engine().SetPlaylist({Song(kUntimedArtist, kUntimedTitle, 30), Song(L"Blue Harbour", L"Night Train")});
     Report("teardown", what);
 
-    int completed = 0, unloaded = 0, inFlight = 0;
+    int completed = 0, unloaded = 0, inFlight = 0, leftOpen = 0;
     for (int round = 0; round < rounds; ++round) {
         service.ResetBehaviours();
         service.ClearRequests();
@@ -621,16 +662,23 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
                 ran = true;
             }
         } else if (what == "sign-in") {
-            g_agent = SignInAgent{&session, round % 3, false, false, round % 2 == 1};
             service.SetBehaviour(kSignInPath, "delay", 50);
-            const UINT_PTR timer = SetTimer(nullptr, 0, 10, &SignInAgentTick);
-            PostMessageW(session.MainWindow(), WM_COMMAND, MAKEWPARAM(CMD_SIGN_IN, 0), 0);
-            ran = Pump([] { return g_agent.destroyed; }, kRoundDeadlineMs);
-            // Back out of every loop the plug-in ran.
-            Pump([] { return !FindThreadDialog(IDC_SIGN_IN_USER) && !FindThreadDialog(0); }, kRoundDeadlineMs);
-            KillTimer(nullptr, timer);
+            ran = RunAgentRound(session, SignInSteps(round % 3), round % 2 == 1, [&] {
+                PostMessageW(session.MainWindow(), WM_COMMAND, MAKEWPARAM(CMD_SIGN_IN, 0), 0);
+            }, leftOpen);
             inFlight += service.Requests(kSignInPath).empty() ? 0 : 1;
-            g_agent = {};
+        } else if (what == "page") {
+            // The page in the browse pane answers the player's new track with an alert, and the
+            // destroy comes while it shows: in the middle of the plug-in's call into the page.
+            const auto browsers = sv::standin::LiveStandinBrowsers();
+            sv::standin::StandinBrowser* page = browsers.empty() ? nullptr : browsers.front();
+            if (page && Pump([&] { return page->CompletedLoads() > 0 && !page->Loading(); }, 10000) &&
+                page->RunScript(L"OnMediaPlayerOpened = function (user, artist, title) { alert('Now: ' + title); }")) {
+                DeleteCacheFiles();
+                ran = RunAgentRound(session, [] { return FindThreadDialog(0) != nullptr; }, round % 2 == 1,
+                                    [&] { session.Open(1); }, leftOpen);
+                inFlight += ran ? 1 : 0;
+            }
         } else {
             std::fprintf(stderr, "sonavire-reliability: unknown tear-down %s\n", what.c_str());
             return 2;
@@ -644,6 +692,7 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
     Report("rounds", static_cast<double>(rounds), 0);
     Report("destroyed_mid_way", static_cast<double>(completed), 0);
     Report("requests_reached_service", static_cast<double>(inFlight), 0);
+    Report("dialogs_left_open", static_cast<double>(leftOpen), 0);
     Report("unloaded", static_cast<double>(unloaded), 0);
     return 0;
 }

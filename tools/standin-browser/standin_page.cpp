@@ -152,16 +152,17 @@ private:
     ComPtr<IDispatch> target_;
 };
 
-// window: external, document and the timers.
+// window: external, document, the timers and alert.
 class WindowObject final : public ScriptObject {
 public:
     explicit WindowObject(Page* page)
-        : ScriptObject({L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout"}),
+        : ScriptObject({L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout",
+                        L"alert"}),
           page_(page) {}
     void Detach() { page_ = nullptr; }
     STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
-        if (member < 1 || member > 6) return DISP_E_MEMBERNOTFOUND;
+        if (member < 1 || member > 7) return DISP_E_MEMBERNOTFOUND;
         if (result) VariantInit(result);
         if (!page_) return E_UNEXPECTED;
         if (member <= 2) {
@@ -181,6 +182,15 @@ public:
             return S_OK;
         }
         const UINT count = params ? params->cArgs : 0;
+        if (member == 7) {
+            // As a browser shows it: a modal message box over the browser's window, the script
+            // waiting until it is closed. The page may be gone by then.
+            const std::wstring text = count >= 1 ? ArgumentText(params, count - 1) : std::wstring();
+            const HWND owner = page_->Window();
+            MessageBoxW(owner ? GetAncestor(owner, GA_ROOT) : nullptr, text.c_str(), L"Message from webpage",
+                        MB_OK | MB_ICONWARNING);
+            return S_OK;
+        }
         if (member == 5 || member == 6) {
             if (count >= 1) page_->RemoveTimer(_wtol(ArgumentText(params, 0).c_str()));
             return S_OK;

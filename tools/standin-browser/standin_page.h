@@ -1,6 +1,6 @@
 // One page shown in the stand-in browser: its parsed text, its script engine (JScript) and the
 // objects its scripts see: window (external, document, setInterval, setTimeout, clearInterval,
-// clearTimeout), document (getElementById, title, URL; to the browser's container an
+// clearTimeout, alert), document (getElementById, title, URL; to the browser's container an
 // IHTMLDocument2 whose Script is the engine's global object) and external (the container's
 // external object, called as a browser calls it).
 #pragma once
@@ -56,6 +56,8 @@ public:
     ComPtr<IDispatch> ScriptObject();
     // window.external: asked of the container once, on first use; null when it gives none.
     ComPtr<IDispatch> External();
+    // The browser's window; null once the browser has let go of the page.
+    HWND Window() const { return owner_ ? owner_->PageWindow() : nullptr; }
     // window.setInterval / setTimeout: a timer calling function every milliseconds; its id.
     long AddTimer(IDispatch* function, UINT milliseconds, bool repeat);
     void RemoveTimer(long id);
