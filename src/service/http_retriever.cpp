@@ -2,6 +2,7 @@
 
 #include "base/worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -42,7 +43,8 @@ public:
         HttpRetriever retriever;
         HttpRequest request;
         request.url = handoff_->url.c_str();
-        if (const char* reply = retriever.Run(request)) handoff_->reply.emplace(reply);
+        const char* reply = retriever.Run(request);
+        if (reply && !request.replyCut) handoff_->reply.emplace(reply);
         SetEvent(handoff_->done.get());
     }
 
@@ -50,11 +52,33 @@ private:
     RetrievalHandoff* handoff_;
 };
 
+// Closes the handles of a reply cut short, on a pool thread: WinINet under Wine reads the rest of
+// the reply before it lets go of the connection (seconds for the rest of 50 MB), and the reader
+// has its answer already.
+class CloseHandlesJob final : public PoolJob {
+public:
+    CloseHandlesJob(UniqueHinternet internet, UniqueHinternet connection, UniqueHinternet request)
+        : internet_(std::move(internet)), connection_(std::move(connection)), request_(std::move(request)) {}
+    void Run() override {}  // the members close, child first, when the job ends
+
+private:
+    UniqueHinternet internet_;
+    UniqueHinternet connection_;
+    UniqueHinternet request_;
+};
+
+HINTERNET OpenInternet() { return InternetOpenW(L"HTTP Retriever", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0); }
+
 }  // namespace
 
-HttpRetriever::HttpRetriever(const HttpTimeouts& timeouts)
-    : internet_(InternetOpenW(L"HTTP Retriever", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
-      timeouts_(timeouts) {}
+HttpRetriever::HttpRetriever(const HttpTimeouts& timeouts) : internet_(OpenInternet()), timeouts_(timeouts) {}
+
+void HttpRetriever::LetGoOfCutReply() {
+    std::unique_ptr<PoolJob> job(new (std::nothrow)
+                                     CloseHandlesJob(std::move(internet_), std::move(connection_), std::move(request_)));
+    if (job) SubmitToPool(job);  // when it cannot be queued, it closes them here
+    internet_.reset(OpenInternet());
+}
 
 bool HttpRetriever::Failed() {
     lastError_ = GetLastError();
@@ -122,6 +146,8 @@ const char* HttpRetriever::Run(HttpRequest& request) {
         return nullptr;
     }
     reply_.clear();
+    request.replyCut = false;
+    const size_t limit = request.maxReplyBytes != 0 ? std::min(request.maxReplyBytes, kLargestReplyBytes) : kLargestReplyBytes;
     char staging[kReadChunkBytes + 1];
     DWORD read = 0;
     for (;;) {
@@ -131,7 +157,11 @@ const char* HttpRetriever::Run(HttpRequest& request) {
         }
         if (read == 0) break;
         reply_.append(staging, strnlen(staging, read));
-        if (request.maxReplyBytes != 0 && reply_.size() > request.maxReplyBytes) break;
+        if (reply_.size() > limit) {
+            request.replyCut = true;
+            LetGoOfCutReply();
+            break;
+        }
     }
     return reply_.c_str();
 }

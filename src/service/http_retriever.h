@@ -45,10 +45,17 @@ struct HttpRequest {
     const char* body = nullptr;  // POST only; sent byte for byte, not form-encoded
     int32_t bodyLength = -1;     // -1: up to the body's first NUL byte
     int32_t errorCode = 0;       // out: a connection error code when the request failed
-    // 0: the whole reply. Otherwise reading stops once the reply holds more than this many bytes
-    // (a caller that needs only a short answer is not held up by a huge one).
+    // 0: the whole reply, up to kLargestReplyBytes. Otherwise reading stops once the reply holds
+    // more than this many bytes (a caller that needs only a short answer is not held up by a huge one).
     size_t maxReplyBytes = 0;
+    bool replyCut = false;  // out: reading stopped at one of those limits; the reply is not whole
 };
+
+// No reply of the service is read past this size. A song's lyrics take a few kilobytes and even
+// 10,000 lines stay under a megabyte; a larger reply comes from a broken or hostile server, and
+// read whole it would hold the player's memory (tens of megabytes, more once parsed) and a worker
+// for seconds.
+inline constexpr size_t kLargestReplyBytes = 2u * 1024 * 1024;
 
 class HttpRetriever {
 public:
@@ -75,6 +82,8 @@ private:
     bool Send(const char* verb, const char* url, const char* headers, DWORD headersLength, const char* body,
               DWORD bodyLength);
     bool Failed();
+    // Hands the handles of a reply cut short to a pool job that closes them.
+    void LetGoOfCutReply();
 
     // Declared parent first, so they close child first.
     UniqueHinternet internet_;
@@ -90,8 +99,9 @@ int MapConnectionError();
 int MapConnectionError(DWORD win32Error);
 
 // GETs url on the thread pool and waits at most timeoutMs. Gives the reply (possibly empty), or
-// nothing when the request failed or took too long; a worker left behind finishes on its own and
-// drops its late reply. The URL is copied: the caller may free it as soon as this returns.
+// nothing when the request failed, took too long or was cut at kLargestReplyBytes; a worker left
+// behind finishes on its own and drops its late reply. The URL is copied: the caller may free it
+// as soon as this returns.
 std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs = kRetrieveTimeoutMs);
 
 }  // namespace sv

@@ -27,6 +27,8 @@ struct LyricsFetcher::Channel {
     std::map<WPARAM, LyricsDocument*> posted;
     std::atomic<long> inFlight{0};  // queued or running fetches
     std::atomic<long> discarded{0};
+    long running = 0;                  // guarded by lock: fetches handed to the pool, up to the limit
+    std::unique_ptr<PoolJob> waiting;  // guarded by lock: the newest fetch that found no place
 
     Channel() = default;
     Channel(const Channel&) = delete;
@@ -100,6 +102,7 @@ public:
             FetchLyrics(*document_, settings_, cacheFolder_);
         }
         Deliver();
+        HandOverPlace(channel_);
     }
 
     // A fetch that could not be queued is answered at once, as a failed fetch: the status line
@@ -109,8 +112,48 @@ public:
         Deliver();
     }
 
+    // Runs the job when a place is free, or makes it the waiting one; the fetch that waited before
+    // is dropped (destroyed outside the lock, where its destructor counts it).
+    static void Launch(std::unique_ptr<FetchJob> job) noexcept {
+        const std::shared_ptr<LyricsFetcher::Channel> channel = job->channel_;
+        std::unique_ptr<PoolJob> superseded;
+        {
+            ScopedSrwLock hold(channel->lock);
+            if (channel->running >= LyricsFetcher::kRunningFetchLimit) {
+                superseded = std::move(channel->waiting);
+                channel->waiting = std::move(job);
+                return;
+            }
+            ++channel->running;
+        }
+        Submit(std::move(job));
+    }
+
 private:
     void Deliver() { channel_->Deliver(window_, sequence_, std::move(document_)); }
+
+    static void Submit(std::unique_ptr<FetchJob> job) noexcept {
+        FetchJob* const fetch = job.get();
+        std::unique_ptr<PoolJob> queued(job.release());
+        if (SubmitToPool(queued)) return;
+        fetch->AnswerWithoutRunning();  // queued still owns it and deletes it
+        HandOverPlace(fetch->channel_);
+    }
+
+    // A running fetch is done: its place goes to the waiting fetch, if there is one and the
+    // channel is still open.
+    static void HandOverPlace(const std::shared_ptr<LyricsFetcher::Channel>& channel) noexcept {
+        std::unique_ptr<PoolJob> next;
+        {
+            ScopedSrwLock hold(channel->lock);
+            if (!channel->closed) next = std::move(channel->waiting);
+            if (!next) {
+                --channel->running;
+                return;
+            }
+        }
+        Submit(std::unique_ptr<FetchJob>(static_cast<FetchJob*>(next.release())));
+    }
 
     std::shared_ptr<LyricsFetcher::Channel> channel_;
     HWND window_;
@@ -211,7 +254,8 @@ void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
         if (!reply) {
             // A cached copy that loaded keeps its lines, under the connection error.
             document.status = request.errorCode != 0 ? request.errorCode : kConnectionError;
-        } else if (FAILED(document.LoadFromReply(reply, true, cacheFolder))) {
+        } else if (request.replyCut || FAILED(document.LoadFromReply(reply, true, cacheFolder))) {
+            // A reply too large to be lyrics is not parsed at all.
             document.status = kStatusNotFound;
         }
     } catch (...) {
@@ -241,17 +285,18 @@ WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& reques
     window_ = window;
     latest_ = nextSequence_;
     nextSequence_ = nextSequence_ + 1 != 0 ? nextSequence_ + 1 : 1;
-    FetchJob* const fetch = job.get();
-    std::unique_ptr<PoolJob> queued(job.release());
-    if (!SubmitToPool(queued)) fetch->AnswerWithoutRunning();  // queued still owns it and deletes it
+    FetchJob::Launch(std::move(job));
     return latest_;
 }
 
 size_t LyricsFetcher::Close() {
+    std::unique_ptr<PoolJob> waiting;  // never run; its destructor counts it
     {
         ScopedSrwLock hold(channel_->lock);
         channel_->closed = true;
+        waiting = std::move(channel_->waiting);
     }
+    waiting.reset();
     // Outside the lock: PeekMessage may run handlers of messages sent from other threads.
     size_t discarded = window_ ? DiscardQueuedReplies(window_) : 0;
     window_ = nullptr;  // its handle may be reused once it is destroyed

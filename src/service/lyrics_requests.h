@@ -55,6 +55,8 @@ void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
 // and used on its thread.
 class LyricsFetcher {
 public:
+    static constexpr long kRunningFetchLimit = 2;
+
     // Lookups read and write their cache files in cacheFolder.
     explicit LyricsFetcher(std::u16string cacheFolder = kCacheFolder);
     ~LyricsFetcher();  // Close()
@@ -66,6 +68,10 @@ public:
     // fetch is LatestFetch(). When the job cannot be queued, the copy is posted at once with status
     // 500, so the window never waits for a reply that will not come. 0 after Close() or when memory
     // runs out: nothing was started and nothing will be posted.
+    // At most kRunningFetchLimit fetches run at once; a newer fetch waits for a place, and the one
+    // that waited before it is dropped unrun (counted in DiscardedReplies): it was for a track the
+    // user has already left. So a user skipping through tracks while the service hangs holds a
+    // few pool threads, not one per track.
     WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
@@ -84,7 +90,8 @@ public:
     // Returns how many were deleted. Never waits for a job.
     size_t Close();
 
-    // Documents deleted instead of delivered (closed channel, or a window that no longer exists).
+    // Documents deleted instead of delivered (closed channel, a window that no longer exists, or
+    // a fetch dropped unrun).
     long DiscardedReplies() const;
     // Fetches started and not yet delivered or discarded.
     long FetchesInFlight() const;
