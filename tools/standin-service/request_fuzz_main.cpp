@@ -3,15 +3,13 @@
 // a sanitizer's report, in the native sanitizer build) is counted and the run goes on; prints the
 // number of inputs, the crashes and the disagreements, and exits 0 only when both are 0.
 //   request-parser-fuzz [--count N] [--seed S] [--batch N]
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "request_fuzz.h"
+#include "run_in_child.h"
 
 int main(int argc, char** argv) {
     long long count = 100000, batch = 5000;
@@ -32,37 +30,23 @@ int main(int argc, char** argv) {
     // Batch b runs seed + b, so that every batch, and every input in it, can be run again alone.
     for (long long done = 0, b = 0; done < count; done += batch, ++b) {
         const long long size = std::min(batch, count - done);
-        int channel[2];
-        if (pipe(channel) != 0) return 1;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(channel[0]);
+        const std::optional<std::string> answer = tools::RunInChild([&] {
             standin::FuzzReport report;
             standin::FuzzRequestParser(seed + static_cast<unsigned long long>(b), size, report);
             std::string out = std::to_string(report.requests) + " " + std::to_string(report.incomplete) + " " +
                               std::to_string(report.disagreements);
             for (const auto& [status, n] : report.refused) out += " " + std::to_string(status) + ":" + std::to_string(n);
-            out += "\n" + report.firstProblem;
-            (void)!write(channel[1], out.data(), out.size());
-            _exit(0);
-        }
-        close(channel[1]);
-        std::string reply;
-        char buffer[4096];
-        ssize_t got;
-        while ((got = read(channel[0], buffer, sizeof buffer)) > 0) reply.append(buffer, static_cast<size_t>(got));
-        close(channel[0]);
-        int status = 0;
-        waitpid(child, &status, 0);
+            return out + "\n" + report.firstProblem;
+        });
         total.inputs += size;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (!answer) {
             ++crashes;
             fprintf(stderr, "request-parser-fuzz: batch with seed %llu crashed\n", seed + static_cast<unsigned long long>(b));
             continue;
         }
         long long requests = 0, incomplete = 0, disagreements = 0;
         int used = 0;
-        const char* text = reply.c_str();
+        const char* text = answer->c_str();
         if (sscanf(text, "%lld %lld %lld%n", &requests, &incomplete, &disagreements, &used) != 3) {
             ++crashes;
             continue;
