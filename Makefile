@@ -1,6 +1,6 @@
 # Thin wrapper over the project's scripts and CMake. Both targets set up a fresh Debian machine
 # (as root) first.
-.PHONY: setup build test demo dist clean
+.PHONY: setup build test demo dist reliability clean
 
 setup:
 	./scripts/setup.sh
@@ -16,6 +16,10 @@ demo: setup
 
 dist: setup
 	./scripts/dist.sh
+
+# Not part of make test: up to 20 minutes of faults, unloads and storms (docs/reliability.md).
+reliability: setup
+	./scripts/reliability.sh
 
 clean:
 	rm -rf build

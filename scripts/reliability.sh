@@ -6,8 +6,9 @@
 # with each run's raw figures beside it.
 #
 # Every row is a process of its own: a crash ends its row only and is counted there.
-# SONAVIRE_RELIABILITY_ROUNDS (200), SONAVIRE_RELIABILITY_UNLOAD_ROUNDS (100),
-# SONAVIRE_RELIABILITY_STORM_SECONDS (30), SONAVIRE_RELIABILITY_FUZZ_SECONDS (60 a target) and
+# SONAVIRE_RELIABILITY_ROUNDS (200; the 50 MB reply SONAVIRE_RELIABILITY_50MB_ROUNDS, 60),
+# SONAVIRE_RELIABILITY_UNLOAD_ROUNDS (100),
+# SONAVIRE_RELIABILITY_STORM_SECONDS (30), SONAVIRE_RELIABILITY_FUZZ_SECONDS (30 a target) and
 # SONAVIRE_RELIABILITY_ONLY (a regular expression over row names, e.g. "faults-(500|nul)") make
 # shorter runs.
 set -uo pipefail
@@ -15,12 +16,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${SONAVIRE_BUILD:-$root/build}
 export SONAVIRE_BUILD="$build"
 rounds=${SONAVIRE_RELIABILITY_ROUNDS:-200}
+large_rounds=${SONAVIRE_RELIABILITY_50MB_ROUNDS:-$(( rounds < 60 ? rounds : 60 ))}
 unload_rounds=${SONAVIRE_RELIABILITY_UNLOAD_ROUNDS:-100}
 storm_seconds=${SONAVIRE_RELIABILITY_STORM_SECONDS:-30}
-fuzz_seconds=${SONAVIRE_RELIABILITY_FUZZ_SECONDS:-60}
+fuzz_seconds=${SONAVIRE_RELIABILITY_FUZZ_SECONDS:-30}
 only=${SONAVIRE_RELIABILITY_ONLY:-.}
 out=$build/reliability
 clsid='{6A1D3E52-9B47-4C08-B2F1-5E0C8D7A3F14}'
+plugin_key="HKLM\\Software\\Microsoft\\MediaPlayer\\UIPlugins\\$clsid"
+server=$build/native/tools/standin-service/sonavire-server
 
 "$root/scripts/build.sh" || exit 1
 
@@ -49,7 +53,7 @@ trap cleanup EXIT
 # A fresh stand-in for each width, with the sample library and an empty store.
 start_server() {
   rm -f "$work/port" "$work/store.sqlite"
-  "$build/native/tools/standin-service/sonavire-server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+  "$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
     --library "$root/tools/standin-service/library" >"$out/service-$1.log" 2>&1 &
   server_pid=$!
   for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
@@ -69,6 +73,45 @@ run_row() {
   printf 'figure\texit\t%s\nfigure\tseconds\t%s\n' "$status" $(( ($(date +%s%N) - start) / 1000000000 )) >>"$file"
 }
 
+# A server as the README sets one up (import, a member, no test flag): its control API is refused,
+# and the plug-in in the stand-in player shows a song's lyrics from it.
+own_server_row() {
+  [[ own-server =~ $only ]] || return 0
+  local file=$out/$arch/own-server.txt db=$work/own.sqlite start status=0 port answer lines
+  echo "reliability: $arch own-server" >&2
+  start=$(date +%s%N)
+  rm -f "$db" "$work/own-port"
+  {
+    "$server" import --db "$db" "$root/tools/standin-service/library" >/dev/null
+    printf 'secret\nsecret\n' | "$server" user add --db "$db" anna >/dev/null
+  } 2>>"$out/$arch/own-server.err" || status=1
+  "$server" --db "$db" --listen 127.0.0.1 --port 0 --port-file "$work/own-port" >"$out/service-own-$arch.log" 2>&1 &
+  local own_pid=$!
+  for _ in $(seq 1 200); do [ -s "$work/own-port" ] && break; sleep 0.05; done
+  port=$(cat "$work/own-port" 2>/dev/null)
+  if [ -n "$port" ]; then
+    exec 4<>"/dev/tcp/127.0.0.1/$port"
+    printf 'POST /_control/behaviour?path=/x&mode=close HTTP/1.0\r\nContent-Length: 0\r\n\r\n' >&4
+    IFS= read -r answer <&4
+    exec 4<&-
+    echo "figure	control_api	${answer%$'\r'}" >"$file"
+    "$wine_loader" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "127.0.0.1:$port" /f >/dev/null 2>&1
+    "$wine_loader" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "127.0.0.1:$port" /f >/dev/null 2>&1
+    printf 'Blue Harbour\tNight Train\tFirst Light\taudio\t20\n' >"$work/own-playlist.txt"
+    timeout 120 "$wine_loader" "$tree/tools/standin-player/standin-player.exe" \
+      --playlist "$("$wine_loader" winepath -w "$work/own-playlist.txt" 2>/dev/null)" --play --read-lyrics --log - \
+      --quit-after 20 >"$out/$arch/own-server.player.txt" 2>>"$out/$arch/own-server.err" || status=1
+    lines=$(grep -c 'player[.]reads(' "$out/$arch/own-server.player.txt")
+    echo "figure	lines_shown	$lines" >>"$file"
+    echo "figure	first_line	$(grep -m1 'player[.]reads(' "$out/$arch/own-server.player.txt" | sed 's/.*reads([^)]*) //' | tr -d '\r')" >>"$file"
+    [[ $answer == *" 404 "* ]] && [ "$lines" -gt 0 ] && [ $status = 0 ] && echo "figure	completed	yes" >>"$file"
+  else
+    status=1
+  fi
+  kill "$own_pid" 2>/dev/null; wait "$own_pid" 2>/dev/null
+  printf 'figure\texit\t%s\nfigure\tseconds\t%s\n' "$status" $(( ($(date +%s%N) - start) / 1000000000 )) >>"$file"
+}
+
 faults=(down refusing never-answering slow 500 404 truncated malformed doctype-bomb 50mb nul invalid-utf8 10000-lines)
 for arch in "${arches[@]}"; do
   "$root/scripts/ensure-wine-prefix.sh" "$arch"
@@ -83,11 +126,17 @@ for arch in "${arches[@]}"; do
   "$wine_loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   "$wine_loader" regsvr32 /s "$("$wine_loader" winepath -w "$tree/src/dll/Sonavire.dll" 2>/dev/null)"
   start_server "$arch"
-  for fault in "${faults[@]}"; do run_row "faults-$fault" faults "$fault" "$rounds"; done
+  for fault in "${faults[@]}"; do
+    # A 50 MB round takes about 2 s here: Wine's WinINet reads the rest of a reply it was told to
+    # close (on a pool thread, after the plug-in has its answer), so every round moves 50 MB.
+    n=$rounds; [ "$fault" = 50mb ] && n=$large_rounds
+    run_row "faults-$fault" faults "$fault" "$n"
+  done
   run_row unload unload "$unload_rounds"
   run_row storm storm "$storm_seconds" 50
-  for what in fetch save sign-in; do run_row "teardown-$what" teardown "$what" 10; done
+  for what in fetch save sign-in page; do run_row "teardown-$what" teardown "$what" 10; done
   stop_server
+  own_server_row
   "$wine_server" -k 2>/dev/null
 done
 

@@ -8,7 +8,7 @@
 //                                               requests in flight (100)
 //   sonavire-reliability storm [SECONDS] [RATE] track changes at RATE a second (30, 50)
 //   sonavire-reliability teardown WHAT [ROUNDS] the main window destroyed in the middle of a
-//                                               fetch, save or sign-in (10)
+//                                               fetch, save, sign-in or page call (10)
 //
 // Needs SONAVIRE_STANDIN (scripts/with-standin.sh) and the DLL registered in the prefix.
 #include <windows.h>

@@ -49,7 +49,7 @@ std::vector<std::string> CallLog::Texts(LogKind kind) const {
 
 void CallLog::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.clear();
+    std::vector<LogEntry>().swap(entries_);  // gives the memory back too
 }
 
 void CallLog::SetListener(std::function<void(const LogEntry&)> listener) {

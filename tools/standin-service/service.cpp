@@ -340,6 +340,8 @@ HttpResponse Service::SupportedLanguages() {
 
 HttpResponse Service::LargeReply(const std::string& path, long long bytes) {
     bytes = std::min(bytes, kMaxLargeBytes);
+    std::lock_guard<std::mutex> holdLarge(largeLock_);
+    if (path == largePath_ && bytes == largeBytes_) return Xml(largeBody_);
     const size_t wanted = static_cast<size_t>(bytes);
     const std::string servicePath = kServices;
     std::string xml = kXmlDeclaration;
@@ -368,7 +370,10 @@ HttpResponse Service::LargeReply(const std::string& path, long long bytes) {
         }
         xml += "</reply>\n";
     }
-    return Xml(xml.substr(sizeof kXmlDeclaration - 1));
+    largePath_ = path;
+    largeBytes_ = bytes;
+    largeBody_ = xml.substr(sizeof kXmlDeclaration - 1);
+    return Xml(largeBody_);
 }
 
 std::string Service::RecordText(const std::string& path) {

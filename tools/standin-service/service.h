@@ -61,6 +61,12 @@ private:
     std::vector<RecordedRequest> record_;
     std::map<std::string, Behaviour> behaviours_;
     std::mt19937 random_;
+    // The last large reply made, by path and size: making 50 MB takes the server seconds, which
+    // would count as the client's time.
+    std::mutex largeLock_;
+    std::string largePath_;
+    long long largeBytes_ = -1;
+    std::string largeBody_;
 };
 
 // "de" for "song.de.lrc", "pt-BR" for "song.pt-BR.lrc", "" when the name carries no language.
