@@ -40,6 +40,12 @@ void ReleaseThisThreadsRuntimeState() {
 
 // Only kernel32 work here: everything else starts on first use and ends when the module may be
 // unloaded, outside the loader lock.
+namespace __gnu_cxx {
+// The statically linked C++ runtime's: frees the emergency pool for exceptions (about 70 KB on
+// 64-bit) that it allocates when the module loads and never frees by itself.
+void __freeres() noexcept;
+}  // namespace __gnu_cxx
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
@@ -51,7 +57,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             // At process exit (reserved non-null) the system reclaims everything and other DLLs
             // may already be gone, so only a FreeLibrary unload tidies up, and only memory: the
             // module-wide fonts and records went when DllCanUnloadNow last said yes.
-            if (!reserved) sv::ReleaseCachedClassFactories(g_classObjects, std::size(g_classObjects));
+            if (!reserved) {
+                sv::ReleaseCachedClassFactories(g_classObjects, std::size(g_classObjects));
+                // Last: the player loads and frees the module again and again, and the pool would
+                // stay in its heap every time.
+                __gnu_cxx::__freeres();
+            }
             break;
         default:
             break;

@@ -85,6 +85,21 @@ void CountHandles(ProcessFigures& figures) {
     }
 }
 
+size_t HeapBusyBytes() {
+    HANDLE heaps[64];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
+    size_t busy = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData;
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
 }  // namespace
 
 ProcessFigures MeasureProcess() {
@@ -93,6 +108,7 @@ ProcessFigures MeasureProcess() {
     CountHandles(figures);
     if (figures.handles == 0) GetProcessHandleCount(self, &figures.handles);
     figures.privateMiB = CommittedPrivateMiB();
+    figures.heapBusyBytes = HeapBusyBytes();
     figures.gdiObjects = GetGuiResources(self, GR_GDIOBJECTS);
     figures.userObjects = GetGuiResources(self, GR_USEROBJECTS);
     // Toolhelp answers INVALID_HANDLE_VALUE on failure, as CreateFile does.

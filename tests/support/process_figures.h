@@ -13,6 +13,9 @@ struct ProcessFigures {
     DWORD handles = 0;
     std::map<std::wstring, int> handleTypes;  // "Event", "Key", ...: how many of each
     double privateMiB = 0;
+    // Bytes in use in the process's heaps: what malloc and new hold, without the thread stacks
+    // that privateMiB also counts.
+    size_t heapBusyBytes = 0;
     DWORD threads = 0;
     DWORD gdiObjects = 0;
     DWORD userObjects = 0;
