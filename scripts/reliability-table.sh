@@ -20,7 +20,7 @@ crashes() {
   if [ "${f[exit]:-}" = 0 ] && [ "${f[completed]:-}" = yes ]; then echo 0; else echo "1 (exit ${f[exit]:-?})"; fi
 }
 
-echo "| Row | Width | What the user sees, or what happened | Time to it (median / max) | Crashes | Growth: handles; private MiB (first half / second half) | Longest UI stall | Run |"
+echo "| Row | Width | What the user sees, or what happened | Time to it (median / max) | Crashes | Growth: handles; private MiB; heap KiB in use (first half / second half) | Longest UI stall | Run |"
 echo "|---|---|---|---|---|---|---|---|"
 for dir in "$out"/win64 "$out"/win32; do
   [ -d "$dir" ] || continue
@@ -44,13 +44,13 @@ for dir in "$out"/win64 "$out"/win32; do
           *) seen+="; $(get rounds) rounds, $(get stuck) stuck" ;;
         esac
         time="$(get time_median_ms) / $(get time_max_ms) ms"
-        growth="$(get handles_growth_halves); $(get private_growth_halves_mib)" ;;
+        growth="$(get handles_growth_halves); $(get private_growth_halves_mib); $(get heap_growth_halves_kib)" ;;
       unload)
         seen="unloaded after $(get unloaded) of $(get rounds) rounds (longest $(get longest_unload_ms) ms); in flight at release: fetch $(get fetch_in_flight), save $(get save_in_flight), languages $(get languages_in_flight)"
-        growth="$(get handles_growth_halves); $(get private_growth_halves_mib)" ;;
+        growth="$(get handles_growth_halves); $(get private_growth_halves_mib); $(get heap_growth_halves_kib)" ;;
       storm)
         seen="$(get changes) track changes at $(get rate_per_s)/s; lyrics of a past track shown $(get shown_stale) times, of the current one $(get shown_current); newest shown: $(get newest_shown) ($(get newest_shown_after_ms) ms after the last change); $(get lookups_served) lookups served; quiet at the end: $(get quiet)"
-        growth="$(get handles_growth); $(get private_growth_mib)" ;;
+        growth="$(get handles_growth); $(get private_growth_mib); $(get heap_growth_kib)" ;;
       teardown-*)
         seen="destroyed mid-way in $(get destroyed_mid_way) of $(get rounds) rounds ($(get requests_reached_service) requests reached the service); DLL unloaded after $(get unloaded); dialogs left open $(get dialogs_left_open)" ;;
       own-server)

@@ -103,6 +103,8 @@ ProcessFigures Measure(Session& session) {
     return MeasureProcess();
 }
 
+double HeapKiB(const ProcessFigures& figures) { return static_cast<double>(figures.heapBusyBytes) / 1024.0; }
+
 // Growth from before to after; with a figure half-way, for each half (a leak grows in both halves,
 // what is made once only in the first).
 void ReportGrowth(const ProcessFigures& before, const ProcessFigures& middle, const ProcessFigures& after) {
@@ -114,6 +116,8 @@ void ReportGrowth(const ProcessFigures& before, const ProcessFigures& middle, co
     Report("handle_kinds_second_half", HandleTypeChanges(middle, after));
     std::snprintf(text, sizeof text, "%+.2f %+.2f", middle.privateMiB - before.privateMiB, after.privateMiB - middle.privateMiB);
     Report("private_growth_halves_mib", text);
+    std::snprintf(text, sizeof text, "%+.0f %+.0f", HeapKiB(middle) - HeapKiB(before), HeapKiB(after) - HeapKiB(middle));
+    Report("heap_growth_halves_kib", text);
     std::snprintf(text, sizeof text, "%+ld %+ld", Difference(middle.threads, before.threads),
                   Difference(after.threads, middle.threads));
     Report("threads_growth_halves", text);
@@ -525,6 +529,8 @@ int RunStorm(Context& context, int seconds, int rate) {
     Report("handle_kinds", HandleTypeChanges(before, after));
     std::snprintf(text, sizeof text, "%+.2f", after.privateMiB - before.privateMiB);
     Report("private_growth_mib", text);
+    std::snprintf(text, sizeof text, "%+.0f", HeapKiB(after) - HeapKiB(before));
+    Report("heap_growth_kib", text);
     g_stormSession = nullptr;
     return 0;
 }
