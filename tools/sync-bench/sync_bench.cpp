@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "lyrics/lyrics_document.h"
 #include "pane_test_support.h"
 #include "panes/lyrics_pane.h"
@@ -25,30 +26,8 @@ using svtest::PaneFixture;
 using svtest::TestHost;
 using sv::CSVPluginLyrics;
 
-class Clock {
-public:
-    Clock() {
-        QueryPerformanceFrequency(&frequency_);
-        Restart();
-    }
-    void Restart() { QueryPerformanceCounter(&start_); }
-    double ElapsedMs() const {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return static_cast<double>(now.QuadPart - start_.QuadPart) * 1000.0 / static_cast<double>(frequency_.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER frequency_{};
-    LARGE_INTEGER start_{};
-};
-
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
+using Clock = tools::BenchClock;
+using tools::Percentile;
 
 std::unique_ptr<sv::LyricsDocument> MakeSong(int32_t status, int lines, double firstMs, unsigned seed) {
     auto document = std::make_unique<sv::LyricsDocument>();
