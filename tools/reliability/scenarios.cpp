@@ -423,12 +423,6 @@ int RunUnloadRounds(Context& context, int rounds) {
 namespace {
 
 constexpr int kStormSongs = 10;
-Session* g_stormSession = nullptr;
-struct StormCount {
-    long long shownCurrent = 0;
-    long long shownStale = 0;
-    long long otherTexts = 0;
-} g_storm;
 
 // The number in "Storm NN line 1", or -1.
 int StormSongOf(const std::wstring& text) {
@@ -437,21 +431,27 @@ int StormSongOf(const std::wstring& text) {
     return number;
 }
 
-void CALLBACK OnLyricsText(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG, DWORD, DWORD) {
-    if (!g_stormSession || object != OBJID_CLIENT || hwnd != g_stormSession->LyricsPane()) return;
-    const std::wstring text = g_stormSession->BrightLine();
-    const int song = StormSongOf(text);
-    if (song < 0) {
-        ++g_storm.otherTexts;
-    } else if (song == g_stormSession->Engine().CurrentIndex()) {
-        ++g_storm.shownCurrent;
-    } else {
-        ++g_storm.shownStale;
+// Every new bright line of the lyrics pane, read between the messages the storm's loop handles
+// and before each track change, sorted by the track it belongs to.
+class BrightLineWatch {
+public:
+    explicit BrightLineWatch(Session& session) : session_(session) {}
+    void Sample() {
+        const std::wstring text = session_.BrightLine();
+        if (text == last_) return;
+        last_ = text;
+        const int song = StormSongOf(text);
+        if (song < 0) ++otherTexts;
+        else if (song == session_.Engine().CurrentIndex()) ++shownCurrent;
+        else ++shownStale;
     }
-}
+    long long shownCurrent = 0;
+    long long shownStale = 0;
+    long long otherTexts = 0;
 
-struct WinEventHookCloser {
-    void operator()(HWINEVENTHOOK hook) const { UnhookWinEvent(hook); }
+private:
+    Session& session_;
+    std::wstring last_;
 };
 
 }  // namespace
@@ -472,11 +472,6 @@ int RunStorm(Context& context, int seconds, int rate) {
     Session session;
     if (!session.Create()) return 1;
     session.Engine().SetPlaylist(tracks);
-    g_stormSession = &session;
-    std::unique_ptr<std::remove_pointer_t<HWINEVENTHOOK>, WinEventHookCloser> hook(
-        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, &OnLyricsText,
-                        GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT));
-
     // The figures before: the plug-in loaded, used once and released.
     if (FAILED(session.LoadPlugin())) return 1;
     session.Open(0);
@@ -484,7 +479,7 @@ int RunStorm(Context& context, int seconds, int rate) {
     session.UnloadPlugin();
     session.WaitUntilModuleQuiet(kQuietDeadlineMs);
     const ProcessFigures before = Measure(session);
-    g_storm = {};
+    BrightLineWatch watch(session);
 
     if (FAILED(session.LoadPlugin())) return 1;
     StallMeter stalls;
@@ -500,21 +495,28 @@ int RunStorm(Context& context, int seconds, int rate) {
             for (const char* path : {kFetchPath, kVersionPath}) service.SetBehaviour(path, "delay", 3000 / rate);
             delayed = true;
         }
-        Pump([&] { return Now() >= due; }, 1000);
+        Pump([&] {
+            watch.Sample();
+            return Now() >= due;
+        }, 1000);
+        watch.Sample();
         last = static_cast<int>((changes * 7 + 3) % kStormSongs);
         if (last == session.Engine().CurrentIndex()) last = (last + 1) % kStormSongs;
         session.Open(last);
         ++changes;
     }
     const double stormEnded = Now();
-    const bool newestShown = Pump([&] { return StormSongOf(session.BrightLine()) == last; }, kRoundDeadlineMs);
+    const bool newestShown = Pump([&] {
+        watch.Sample();
+        return StormSongOf(session.BrightLine()) == last;
+    }, kRoundDeadlineMs);
     Report("changes", static_cast<double>(changes), 0);
     Report("rate_per_s", changes / (stormEnded - start), 1);
     Report("newest_shown", newestShown ? "yes" : "no");
     Report("newest_shown_after_ms", 1000 * (Now() - stormEnded), 0);
-    Report("shown_current", static_cast<double>(g_storm.shownCurrent), 0);
-    Report("shown_stale", static_cast<double>(g_storm.shownStale), 0);
-    Report("other_texts", static_cast<double>(g_storm.otherTexts), 0);
+    Report("shown_current", static_cast<double>(watch.shownCurrent), 0);
+    Report("shown_stale", static_cast<double>(watch.shownStale), 0);
+    Report("other_texts", static_cast<double>(watch.otherTexts), 0);
     Report("stall_max_ms", stalls.LongestMs(), 1);
     Report("lookups_served", static_cast<double>(service.Requests(kFetchPath).size() +
                                                  service.Requests(kVersionPath).size()), 0);
@@ -531,7 +533,6 @@ int RunStorm(Context& context, int seconds, int rate) {
     Report("private_growth_mib", text);
     std::snprintf(text, sizeof text, "%+.0f", HeapKiB(after) - HeapKiB(before));
     Report("heap_growth_kib", text);
-    g_stormSession = nullptr;
     return 0;
 }
 
