@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <thread>
 
 #include "loopback_server.h"
