@@ -60,15 +60,4 @@ LRESULT CALLBACK DialogDismisser::Hook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-void DeleteCacheFiles() {
-    const std::wstring folder = L"C:\\Program Files\\Sonavire\\";
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*.xml").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 }  // namespace svtest

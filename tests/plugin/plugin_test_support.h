@@ -50,7 +50,4 @@ private:
     std::vector<Seen> seen_;
 };
 
-// Deletes the cache files in the plug-in's cache folder (C:\Program Files\Sonavire\*.xml).
-void DeleteCacheFiles();
-
 }  // namespace svtest

@@ -36,6 +36,17 @@ void PumpPending() {
     }
 }
 
+void DeleteCacheFiles() {
+    const std::wstring folder = L"C:\\Program Files\\Sonavire\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*.xml").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        DeleteFileW((folder + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 std::wstring ExecutableFolder() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -24,6 +24,9 @@ void PumpPending();
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExecutableFolder();
 
+// Deletes the cache files in the plug-in's cache folder (C:\Program Files\Sonavire\*.xml).
+void DeleteCacheFiles();
+
 // "127.0.0.1:PORT" of the stand-in service (SONAVIRE_STANDIN).
 std::wstring StandinHost();
 

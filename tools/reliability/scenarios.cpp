@@ -64,17 +64,6 @@ int ClosedPort() {
     return ntohs(address.sin_port);
 }
 
-void DeleteCacheFiles() {
-    const std::wstring folder = L"C:\\Program Files\\Sonavire\\";
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*.xml").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());

@@ -15,6 +15,7 @@
 #include "player_engine.h"
 #include "player_window.h"
 #include "process_figures.h"
+#include "win_test_support.h"
 
 namespace reliability {
 
@@ -25,6 +26,7 @@ double Now();
 // every millisecond) or the deadline passes; returns done().
 bool Pump(const std::function<bool()>& done, DWORD timeoutMs);
 
+using svtest::DeleteCacheFiles;
 using svtest::HandleTypeChanges;
 using svtest::MeasureProcess;
 using svtest::ProcessFigures;
