@@ -6,13 +6,15 @@
 
 namespace sv {
 namespace {
-bool NeedsEscape(unsigned char byte) {
-    return byte >= 0x80 || byte == '&' || byte == '#' || byte == '%' || byte == '+';
+bool IsUnreserved(unsigned char byte) {
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+           byte == '-' || byte == '.' || byte == '_' || byte == '~';
 }
+bool NeedsEscape(unsigned char byte) { return !IsUnreserved(byte); }
 }  // namespace
 
 std::string EncodeQueryBytes(std::string_view utf8) {
-    static constexpr char kHexDigits[] = "0123456789abcdef";
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
     size_t escaped = 0;
     for (char c : utf8) escaped += NeedsEscape(static_cast<unsigned char>(c)) ? 1 : 0;
     std::string out;

@@ -1,9 +1,10 @@
-// Escaping of values placed in a lyrics-service query.
+// Escaping of values placed in a URL the plug-in builds (service queries, the sign-in check, the
+// community pages' queries).
 //
-// Bytes of 0x80 and above (UTF-8 of non-ASCII letters) and the characters that would change the
-// meaning of the URL or of the value once the server decodes it are written as "%xx" with lower-case
-// hex digits: "&" (would start the next parameter), "#" (would end the URL), "%" and "+" (a server
-// decodes them). Everything else passes unchanged, so "Rock & Roll" goes out as "Rock %26 Roll".
+// Every byte of the value's UTF-8 outside the unreserved set (A-Z a-z 0-9 - . _ ~) is written as
+// "%XX" with upper-case hex digits. Nothing that reaches the request line can then end the value,
+// the query or the line itself: a CR or LF in a media tag goes out as "%0D%0A", not raw onto the
+// socket where it would start a header of its own.
 #pragma once
 #include <string>
 #include <string_view>

@@ -78,36 +78,46 @@ std::string BuildServiceUrl(const LyricsDocument* document, const char* base, co
 
 namespace {
 
-// The community pages take their values as text, but the characters that would end a value or
-// the URL, or that the site decodes, are escaped as in the service's queries: "Rock & Roll" would
-// otherwise search for "Rock ".
-std::u16string EscapeCommunityValue(const std::u16string& value) {
-    static constexpr char16_t kHexDigits[] = u"0123456789abcdef";
-    std::u16string out;
-    out.reserve(value.size());
-    for (char16_t c : value) {
-        if (c == u'&' || c == u'#' || c == u'%' || c == u'+') {
-            out += u'%';
-            out += kHexDigits[c >> 4];
-            out += kHexDigits[c & 0x0F];
-        } else {
-            out += c;
-        }
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The byte escaped as "%XX" just before end, or -1.
+int EscapedByteBefore(const std::string& query, size_t end) {
+    if (end < 3 || query[end - 3] != '%') return -1;
+    const int high = HexValue(query[end - 2]);
+    const int low = HexValue(query[end - 1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+// Where an escaped query may be cut at or before limit: never inside an escape ("%4" would change
+// the value's last byte) nor inside a character's UTF-8 (the cut value stays valid UTF-8).
+size_t EscapedCutPoint(const std::string& query, size_t limit) {
+    size_t end = limit;
+    if (query[end - 1] == '%') end -= 1;
+    else if (end >= 2 && query[end - 2] == '%') end -= 2;
+    size_t continuations = 0;
+    size_t lead = end;
+    int byte;
+    while ((byte = EscapedByteBefore(query, lead)) >= 0x80 && byte < 0xC0) {
+        lead -= 3;
+        ++continuations;
     }
-    return out;
+    if (byte < 0xC0) return lead == end ? end : lead;  // stray continuation bytes go
+    const size_t expected = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+    return continuations == expected ? end : lead - 3;
 }
 
 }  // namespace
 
 std::u16string BuildCommunityQuery(const LyricsDocument* document, const ServiceQuerySettings& settings) {
-    std::u16string query = JoinQuery<std::u16string>(ValuesOf(document, settings), EscapeCommunityValue);
-    if (query.size() > kCommunityQueryMaxLength) {
-        size_t length = kCommunityQueryMaxLength;
-        // A high surrogate left at the end would stand alone.
-        if (query[length - 1] >= 0xD800 && query[length - 1] <= 0xDBFF) --length;
-        query.resize(length);
-    }
-    return query;
+    // Escaped as the service's queries are: the pages decode their values the same way, and a
+    // value can neither end the query nor carry a line break into the address.
+    std::string query = BuildServiceQuery(document, settings);
+    if (query.size() > kCommunityQueryMaxLength) query.resize(EscapedCutPoint(query, kCommunityQueryMaxLength));
+    return std::u16string(query.begin(), query.end());
 }
 
 bool CommunityPageTakesQuery(int stringId) {

@@ -1,6 +1,5 @@
-// The query that describes a song to the lyrics service, in its two forms: escaped UTF-8 for the
-// service's own requests (and the lyrics-editing page), unescaped UTF-16 for the community pages
-// that take it. Needs no Windows API.
+// The query that describes a song to the lyrics service and the community pages: every value as
+// UTF-8, fully percent-escaped (query_encoding.h). Needs no Windows API.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -29,8 +28,9 @@ std::string BuildServiceQuery(const LyricsDocument* document, const ServiceQuery
 // base (which ends in "?") followed by the query above; a null base counts as empty.
 std::string BuildServiceUrl(const LyricsDocument* document, const char* base, const ServiceQuerySettings& settings);
 
-// The same nine parameters with the values inserted as text, only "&", "#", "%" and "+" escaped
-// (as "%26", "%23", "%25", "%2b"), for the community pages that take a query. Cut to kCommunityQueryMaxLength units, never inside a surrogate pair.
+// The same nine parameters, escaped the same way, as the wide text of a page address, for the
+// community pages that take a query. Cut to kCommunityQueryMaxLength characters, never inside an
+// escape or a character's UTF-8.
 inline constexpr size_t kCommunityQueryMaxLength = 1024;
 std::u16string BuildCommunityQuery(const LyricsDocument* document, const ServiceQuerySettings& settings);
 

@@ -25,12 +25,6 @@ constexpr char kStorePath[] = "/sonavire/services/setLyrics.php";
 const std::vector<std::string> kNineParameters = {"lang",   "artist", "title", "album",     "videoId",
                                                   "vidSrc", "user",   "device", "resolution"};
 
-// The target as the plug-in wrote it: WinINet may escape spaces on the way out.
-std::string SpacesUnescaped(std::string target) {
-    for (size_t at; (at = target.find("%20")) != std::string::npos;) target.replace(at, 3, " ");
-    return target;
-}
-
 std::string ClosedPort() { return "127.0.0.1:" + std::to_string(ClosedLoopbackPort()); }
 
 // Serves one request and closes its listener before it answers, so the next connection is refused.
@@ -112,11 +106,20 @@ TEST_F(LyricsRequests, QueryGoesOutEscapedWithAllNineParameters) {
         EXPECT_EQ(request.Query("vidSrc"), "");
     }
     EXPECT_EQ(record[0].Query("title"), "Canci\u00f3n del Alba");
-    EXPECT_NE(record[0].rawTarget.find("&title=Canci%c3%b3n"), std::string::npos) << record[0].rawTarget;
+    EXPECT_NE(record[0].rawTarget.find("&title=Canci%C3%B3n%20del%20Alba"), std::string::npos) << record[0].rawTarget;
     EXPECT_EQ(record[0].rawTarget.find("\xC3"), std::string::npos) << "no raw UTF-8 on the wire";
     EXPECT_EQ(record[1].Query("title"), "Rock & Roll");
-    EXPECT_NE(SpacesUnescaped(record[1].rawTarget).find("&title=Rock %26 Roll&album=&"), std::string::npos)
-        << record[1].rawTarget;
+    EXPECT_NE(record[1].rawTarget.find("&title=Rock%20%26%20Roll&album=&"), std::string::npos) << record[1].rawTarget;
+
+    // A tag with a line break: escaped, so it cannot split the request toward the service.
+    client_.ClearRequests();
+    auto split = Fetch(Request("Blue Harbour", "Night Train\r\nX-Injected: 1"));
+    ASSERT_TRUE(split);
+    const auto injected = client_.Requests();
+    ASSERT_EQ(injected.size(), 1u);
+    EXPECT_NE(injected[0].rawTarget.find("&title=Night%20Train%0D%0AX-Injected%3A%201&"), std::string::npos)
+        << injected[0].rawTarget;
+    EXPECT_EQ(injected[0].Query("title"), "Night Train\r\nX-Injected: 1");
 }
 
 TEST_F(LyricsRequests, VideoPageDocumentSendsItsSourceAndSignedInUser) {
@@ -513,8 +516,8 @@ TEST_F(LyricsRequests, CommunityPagesCarryTheQueryAsText) {
     key_.SetText(kCommunityHostValue, L"wiki.local:81");
     LyricsDocument shown = Request("The Escapes", "Rock & Roll");
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_LYRICS_SEARCH, &shown, QuerySettings(u"anna")),
-              L"http://wiki.local:81/wiki/community-winmo/community-lyricSearch.php?lang=&artist=The Escapes"
-              L"&title=Rock %26 Roll&album=&videoId=&vidSrc=&user=anna&device=1000&resolution=1280x1024");
+              L"http://wiki.local:81/wiki/community-winmo/community-lyricSearch.php?lang=&artist=The%20Escapes"
+              L"&title=Rock%20%26%20Roll&album=&videoId=&vidSrc=&user=anna&device=1000&resolution=1280x1024");
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_TOP_50, nullptr, QuerySettings()),
               L"http://wiki.local:81/wiki/community-winmo/community-top50.php?lang=&artist=&title=&album=&videoId="
               L"&vidSrc=&user=&device=1000&resolution=1280x1024");

@@ -39,7 +39,7 @@ LyricsDocument Song(std::u16string_view artist, std::u16string_view title, std::
 TEST(ServiceQuery, NineParametersInOrderEvenWhenEmpty) {
     const LyricsDocument document = Song(u"Blue Harbour", u"Night Train", u"First Light");
     EXPECT_EQ(sv::BuildServiceUrl(&document, "/sonavire/services/getLyricXML_2?", QuerySettings()),
-              "/sonavire/services/getLyricXML_2?lang=&artist=Blue Harbour&title=Night Train&album=First Light"
+              "/sonavire/services/getLyricXML_2?lang=&artist=Blue%20Harbour&title=Night%20Train&album=First%20Light"
               "&videoId=&vidSrc=&user=&device=1000&resolution=1280x1024");
     // No document: the six document values are empty, the rest still there.
     EXPECT_EQ(sv::BuildServiceQuery(nullptr, QuerySettings(u"anna")),
@@ -52,8 +52,8 @@ TEST(ServiceQuery, ValuesAreEscapedAsUtf8) {
     LyricsDocument document = Song(u"The Escapes", u"Rock & Roll", u"Canci\u00f3n");
     document.SetLanguage(u"fr");
     const std::string query = sv::BuildServiceQuery(&document, QuerySettings(u"jo & al"));
-    EXPECT_EQ(query, "lang=fr&artist=The Escapes&title=Rock %26 Roll&album=Canci%c3%b3n&videoId=&vidSrc="
-                     "&user=jo %26 al&device=1000&resolution=1280x1024");
+    EXPECT_EQ(query, "lang=fr&artist=The%20Escapes&title=Rock%20%26%20Roll&album=Canci%C3%B3n&videoId=&vidSrc="
+                     "&user=jo%20%26%20al&device=1000&resolution=1280x1024");
 }
 
 TEST(ServiceQuery, VideoPageDocumentsNameTheirSource) {
@@ -72,30 +72,31 @@ TEST(ServiceQuery, ANulEndsItsOwnValueOnly) {
     // Media attributes may hold a NUL; what follows it in the query must survive.
     const LyricsDocument document = Song(std::u16string(u"Blue\0Harbour", 12), u"Night Train");
     const std::string query = sv::BuildServiceQuery(&document, QuerySettings(u"anna"));
-    EXPECT_EQ(query, "lang=&artist=Blue&title=Night Train&album=&videoId=&vidSrc=&user=anna&device=1000"
+    EXPECT_EQ(query, "lang=&artist=Blue&title=Night%20Train&album=&videoId=&vidSrc=&user=anna&device=1000"
                      "&resolution=1280x1024");
     EXPECT_EQ(query.find('\0'), std::string::npos);
-    EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings()).find(u"&title=Night Train&"), 17u);
+    EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings()).find(u"&title=Night%20Train&"), 17u);
 }
 
-TEST(ServiceQuery, CommunityQueryEscapesOnlyWhatWouldChangeItsMeaningAndIsBounded) {
-    const LyricsDocument document = Song(u"The Escapes", u"Rock & Roll #1 100% C+", u"Canci\u00f3n");
+TEST(ServiceQuery, CommunityQueryIsEscapedLikeTheServicesAndCutBetweenCharacters) {
+    const LyricsDocument document = Song(u"The Escapes", u"Rock & Roll #1 100% C+\r\n", u"Canci\u00f3n");
     EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings(u"anna")),
-              u"lang=&artist=The Escapes&title=Rock %26 Roll %231 100%25 C%2b&album=Canci\u00f3n&videoId=&vidSrc="
-              u"&user=anna&device=1000&resolution=1280x1024");
-    EXPECT_EQ(sv::BuildCommunityQuery(nullptr, QuerySettings()),
-              u"lang=&artist=&title=&album=&videoId=&vidSrc=&user=&device=1000&resolution=1280x1024");
+              u"lang=&artist=The%20Escapes&title=Rock%20%26%20Roll%20%231%20100%25%20C%2B%0D%0A&album=Canci%C3%B3n"
+              u"&videoId=&vidSrc=&user=anna&device=1000&resolution=1280x1024");
 
-    // A long title is cut at 1024 units, and a surrogate pair across the limit goes whole.
+    // A long title is cut at 1024 units, never inside an escape or a character's UTF-8.
     const std::u16string prefix = u"lang=&artist=A&title=";
     LyricsDocument longTitle = Song(u"A", std::u16string(2000, u'x'));
     EXPECT_EQ(sv::BuildCommunityQuery(&longTitle, QuerySettings()), prefix + std::u16string(1024 - prefix.size(), u'x'));
-    std::u16string title(1024 - prefix.size() - 1, u'x');
-    title += u"\U0001F3B5 and more";
-    LyricsDocument pairAtLimit = Song(u"A", title);
-    const std::u16string cut = sv::BuildCommunityQuery(&pairAtLimit, QuerySettings());
-    EXPECT_EQ(cut.size(), 1023u);
-    EXPECT_EQ(cut.back(), u'x');
+    for (size_t pad = 0; pad < 12; ++pad) {
+        LyricsDocument pairAtLimit = Song(u"A", std::u16string(1024 - prefix.size() - pad, u'x') + u"\U0001F3B5\u00e9 &");
+        const std::u16string cut = sv::BuildCommunityQuery(&pairAtLimit, QuerySettings());
+        ASSERT_LE(cut.size(), 1024u);
+        const std::u16string tail = cut.substr(prefix.size() + 1024 - prefix.size() - pad);
+        EXPECT_TRUE(tail.empty() || tail == u"%F0%9F%8E%B5" || tail == u"%F0%9F%8E%B5%C3%A9" ||
+                    tail == u"%F0%9F%8E%B5%C3%A9%20")
+            << pad << " " << std::string(tail.begin(), tail.end());
+    }
 
     for (int id : {301, 302, 309}) EXPECT_TRUE(sv::CommunityPageTakesQuery(id)) << id;
     for (int id : {300, 303, 305, 306, 310, 311, 312, 313, 314, 0, -301}) EXPECT_FALSE(sv::CommunityPageTakesQuery(id)) << id;
@@ -175,9 +176,9 @@ TEST(LanguageList, EntriesTheListCannotHoldFaithfully) {
 
 TEST(SignInRules, RequestAndAnswer) {
     EXPECT_EQ(sv::BuildSignInPath(u"anna & bo", u"p w%d"),
-              "/sonavire/services/appVerifyUser.php?username=anna %26 bo&password=p w%25d");
+              "/sonavire/services/appVerifyUser.php?username=anna%20%26%20bo&password=p%20w%25d");
     EXPECT_EQ(sv::BuildSignInPath(u"", u""), "/sonavire/services/appVerifyUser.php?username=&password=");
-    EXPECT_EQ(sv::BuildSignInPath(u"J\u00fcrgen", u"x"), "/sonavire/services/appVerifyUser.php?username=J%c3%bcrgen&password=x");
+    EXPECT_EQ(sv::BuildSignInPath(u"J\u00fcrgen", u"x"), "/sonavire/services/appVerifyUser.php?username=J%C3%BCrgen&password=x");
 
     for (const char* yes : {"true", "TRUE", "True", "tRuE"}) EXPECT_TRUE(sv::IsSignInAccepted(yes)) << yes;
     for (const char* no : {"", "false", "true\n", "true\r\n", " true", "truee", "tru", "1", "yes"})

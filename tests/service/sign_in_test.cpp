@@ -92,7 +92,7 @@ TEST_F(SignInCheck, RefusedCredentialsChangeNothing) {
     client_.AddUser("J\u00fcrgen", "pw");
     outcome = SignIn(Settings(), L"J\u00fcrgen", L"pw");
     EXPECT_TRUE(outcome.signedIn);
-    EXPECT_NE(client_.Requests(kVerifyPath).back().rawTarget.find("username=J%c3%bcrgen&"), std::string::npos);
+    EXPECT_NE(client_.Requests(kVerifyPath).back().rawTarget.find("username=J%C3%BCrgen&"), std::string::npos);
 }
 
 TEST_F(SignInCheck, AnswerIsTrueInAnyCaseAndNothingElse) {

@@ -331,7 +331,7 @@ TEST_F(PluginWindowTest, EditLyricsOpensTheEditorWithTheShownDocumentsQuery) {
     SendMessageW(window.Hwnd(), WM_COMMAND, 107, 0);
     const sv::PluginSettings& settings = sv::Settings();
     const std::wstring expected = L"http://" + StandinHost() +
-                                  L"/wiki/wmp/editLyrics.php?lang=&artist=Los Faros&title=Canci%c3%b3n del Alba"
+                                  L"/wiki/wmp/editLyrics.php?lang=&artist=Los%20Faros&title=Canci%C3%B3n%20del%20Alba"
                                   L"&album=&videoId=&vidSrc=&user=" +
                                   std::wstring(settings.userName) + L"&device=1000&resolution=" +
                                   std::to_wstring(settings.screenWidth) + L"x" + std::to_wstring(settings.screenHeight);

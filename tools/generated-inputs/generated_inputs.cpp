@@ -198,18 +198,23 @@ void TimedText(Maker& make, Outcome& outcome) {
     outcome.Check(lines == 0 ? !timed : timed && *timed == expected, "timed text is not the entries in order");
 }
 
-bool IsLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool IsUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
 
-// Undoes the escaping; false when the text holds what escaping never leaves.
+// Undoes the escaping; false when the text holds what escaping never leaves (anything outside the
+// unreserved set but an escape).
 bool Unescape(const std::string& escaped, std::string& out) {
     for (size_t i = 0; i < escaped.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(escaped[i]);
-        if (c >= 0x80 || c == '&' || c == '#' || c == '+') return false;
+        if (c != '%' && !IsUnreserved(c)) return false;
         if (c != '%') {
             out += static_cast<char>(c);
             continue;
         }
-        if (i + 2 >= escaped.size() || !IsLowerHex(escaped[i + 1]) || !IsLowerHex(escaped[i + 2])) return false;
+        if (i + 2 >= escaped.size() || !IsUpperHex(escaped[i + 1]) || !IsUpperHex(escaped[i + 2])) return false;
         out += static_cast<char>(std::stoi(escaped.substr(i + 1, 2), nullptr, 16));
         i += 2;
     }
@@ -240,7 +245,20 @@ void Query(Maker& make, Outcome& outcome) {
     size_t parameters = 1;
     for (char c : query) parameters += c == '&';
     outcome.Check(parameters == 9 && query.find('#') == std::string::npos, "a song's query is not nine parameters");
-    (void)sv::BuildCommunityQuery(&document, settings);
+    const std::u16string community = sv::BuildCommunityQuery(&document, settings);
+    std::string communityText(community.begin(), community.end()), communityValues;
+    size_t at = 0;
+    bool escapedWhole = community.size() <= sv::kCommunityQueryMaxLength;
+    // Each value of the (possibly cut) community query still decodes.
+    while (escapedWhole && at < communityText.size()) {
+        const size_t end = std::min(communityText.find('&', at), communityText.size());
+        const size_t equals = communityText.find('=', at);
+        // Only the last parameter may have lost its "=" to the cut.
+        escapedWhole = equals < end ? Unescape(communityText.substr(equals + 1, end - equals - 1), communityValues)
+                                    : end == communityText.size();
+        at = end + 1;
+    }
+    outcome.Check(escapedWhole, "a community query is not escaped values within its limit");
     const std::string path = sv::BuildSignInPath(make.Text(make.Below(20)), make.Text(make.Below(20)));
     outcome.Check(std::count(path.begin(), path.end(), '&') == 1, "sign-in path is not two parameters");
 }
