@@ -5,12 +5,14 @@
 #   under Wine (through CMAKE_CROSSCOMPILING_EMULATOR); natively it runs under the sanitizers.
 #   STANDIN: the test runs with a fresh stand-in lyrics service on a free loopback port; its
 #   address is in SONAVIRE_STANDIN (host:port) and its control URL base in the same host.
+#   TLS: with STANDIN, nginx stands before the stand-in as a TLS front with a throw-away
+#   certificate (scripts/with-tls-front.sh: SONAVIRE_TLS_FRONT, SONAVIRE_TLS_CERT).
 #   OWN_MAIN: the test provides main(); otherwise the Windows tests get sv_test_main (the tests run
 #   on a single-threaded COM apartment's thread) and the native ones gtest_main.
 #   LOCKS: ctest resource locks (e.g. "registry", "cachedir") so that tests sharing machine state
 #   never run at the same time.
 function(sonavire_add_test)
-  cmake_parse_arguments(T "STANDIN;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "STANDIN;TLS;OWN_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE sv_test_support)
   if(WIN32)
@@ -30,10 +32,13 @@ function(sonavire_add_test)
     endif()
     set(prefix "native.")
   endif()
+  if(T_TLS)
+    set(tls_front ${CMAKE_SOURCE_DIR}/scripts/with-tls-front.sh --)
+  endif()
   if(T_STANDIN)
     if(WIN32)
       set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh ${SONAVIRE_STANDIN_SERVER}
-          -- ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_NAME}>)
+          -- ${tls_front} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_NAME}>)
     else()
       set(runner ${CMAKE_SOURCE_DIR}/scripts/with-standin.sh $<TARGET_FILE:sonavire-server>
           -- $<TARGET_FILE:${T_NAME}>)

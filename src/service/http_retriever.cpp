@@ -94,6 +94,12 @@ bool HttpRetriever::Send(const char* verb, const char* url, const char* headers,
     parts.dwUrlPathLength = 1;   // no extra-info part asked for: the path keeps its query
     if (!InternetCrackUrlA(url, static_cast<DWORD>(std::strlen(url)), 0, &parts) || !parts.lpszHostName)
         return Failed();
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return Failed();
+    }
+    // "https://": TLS with WinINet's own certificate checks, which nothing here ever turns off.
+    const DWORD requestFlags = kRequestFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
     const std::string host(parts.lpszHostName, parts.dwHostNameLength);
     const std::string path = parts.lpszUrlPath ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : std::string();
 
@@ -113,7 +119,7 @@ bool HttpRetriever::Send(const char* verb, const char* url, const char* headers,
     }
     const char* acceptTypes[] = {"*/*", nullptr};
     request_.reset(HttpOpenRequestA(connection_.get(), verb, path.c_str(), nullptr, nullptr, acceptTypes,
-                                    kRequestFlags, 0));
+                                    requestFlags, 0));
     if (!request_) return Failed();
     if (!HttpSendRequestA(request_.get(), headers, headersLength, const_cast<char*>(body), bodyLength))
         return Failed();
