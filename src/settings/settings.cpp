@@ -170,7 +170,6 @@ void PluginSettings::LoadSettings() {
 void PluginSettings::SaveSettings() const {
     UniqueHkey key = CreateUserKey();
     if (!key) return;
-    SetTextValue(key.get(), kUserNameValue, userName);
     const DWORD value = static_cast<DWORD>(splitPos);
     RegSetValueExW(key.get(), kSplitPosValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
     RegFlushKey(key.get());

@@ -67,8 +67,8 @@ struct PluginSettings {
     // while the user has none). A value that cannot be read keeps its field; a password that does
     // not decrypt for this user (another user's, damaged) counts as none.
     void LoadSettings();
-    // Writes userName and splitPos into the user's key, then flushes it. The password is written
-    // only by SetCredentials and removed by SignOut.
+    // Writes splitPos into the user's key, then flushes it. The credentials are written only by
+    // SetCredentials and removed by SignOut.
     void SaveSettings() const;
     // Takes over credentials (a sign-in, or a page's hand-over) and stores them: the name as text,
     // the password encrypted for the current user. Texts longer than 259 characters (or holding a
