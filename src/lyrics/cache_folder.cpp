@@ -35,11 +35,20 @@ std::u16string FindUserCacheFolder() {
     return folder;
 }
 
+// Found once per load of the module, by whichever thread asks first.
+INIT_ONCE g_cacheFolderOnce = INIT_ONCE_STATIC_INIT;
+std::u16string g_cacheFolder;
+
+BOOL CALLBACK FindCacheFolderOnce(PINIT_ONCE, PVOID, PVOID*) {
+    g_cacheFolder = FindUserCacheFolder();
+    return TRUE;
+}
+
 }  // namespace
 
 const std::u16string& UserCacheFolder() {
-    static const std::u16string folder = FindUserCacheFolder();
-    return folder;
+    InitOnceExecuteOnce(&g_cacheFolderOnce, FindCacheFolderOnce, nullptr, nullptr);
+    return g_cacheFolder;
 }
 
 }  // namespace sv
