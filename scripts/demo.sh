@@ -100,7 +100,8 @@ lookup_path=/sonavire/services/getLyricXML_2
 "$wine" regsvr32 /s "$("$wine" winepath -w "$dll" 2>/dev/null)"
 "$wine" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "$service" /f >/dev/null
 "$wine" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "$service" /f >/dev/null
-rm -f "$WINEPREFIX/drive_c/Program Files/Sonavire/"*.xml
+# Each run starts with an empty lyrics cache (the user's own, under their local application data).
+rm -f "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.xml
 # The offline pages, where the installer puts them.
 mkdir -p "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline"
 cp "$tree/src/dll/Offline/"*.htm "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline/"

@@ -33,8 +33,13 @@ constexpr int32_t kSourceNone = 0;
 constexpr int32_t kSourcePlayer = 1;
 constexpr int32_t kSourceVideoPage = 2;
 
-// The folder of the cache files: the plug-in's install folder.
-inline constexpr char16_t kCacheFolder[] = u"C:\\Program Files\\Sonavire";
+#ifdef _WIN32
+// The current user's folder of cache files: the local application data folder (known-folder API)
+// and "\Sonavire\Cache", found on first use and kept; nothing is created here (the first cache
+// write makes the folders). Empty, and reported once, when the system names no such folder: then
+// nothing is cached.
+const std::u16string& UserCacheFolder();
+#endif
 
 struct LyricLine {
     double time = 0;       // start in milliseconds from the start of the track; 0 means untimed
@@ -106,21 +111,21 @@ public:
 
 #ifdef _WIN32
     // Parses a lyrics-service reply (UTF-8 XML). With saveToCache, a well-formed reply is also
-    // written to this document's cache file in cacheFolder, whatever its contents, under the keys
-    // as the reply left them (its title and artist replace the request's); a failed write is
+    // written to this document's cache file in cacheFolder (made as needed), whatever its
+    // contents, under the keys as the reply left them (its title and artist replace the request's); a failed write is
     // ignored. Needs COM on the calling thread. E_INVALIDARG for a missing text; S_FALSE (with no
     // lines and nothing saved) for text that is not well-formed XML or that declares a document
     // type; E_FAIL when memory runs out.
-    HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder = kCacheFolder);
+    HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder = UserCacheFolder());
     // Parses this document's cache file in cacheFolder; a missing or malformed file gives a result
     // other than S_OK.
-    HRESULT LoadFromCache(std::u16string_view cacheFolder = kCacheFolder);
+    HRESULT LoadFromCache(std::u16string_view cacheFolder = UserCacheFolder());
     // Reads the texts and lines from a loaded reply. Needs COM on the calling thread.
     HRESULT ParseDom(IXMLDOMDocument* dom);
     // Writes this document's cache path in cacheFolder into buffer; false (and an empty buffer)
-    // when there is none. With createFolder, the folder itself is made first (not its parents).
+    // when there is none. With createFolder, the folder and any missing parents are made first.
     bool CachePath(wchar_t (&buffer)[kCachePathCapacity], bool createFolder,
-                   std::u16string_view cacheFolder = kCacheFolder) const;
+                   std::u16string_view cacheFolder = UserCacheFolder()) const;
 #endif
 
     int32_t sourceKind = kSourceNone;

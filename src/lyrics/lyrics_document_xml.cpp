@@ -70,12 +70,30 @@ UniqueVariant VariantOfStream(const ComPtr<IStream>& stream) {
     return value;
 }
 
-// This document's cache file; with createFolder the folder itself (one level, not its parents) is
-// made first. An existing folder is fine, and any other failure shows when the file opens.
+// Makes the folder and whichever of its parents are missing, from the top down. Existing folders
+// are fine, and any other failure shows when the file opens.
+void CreateFolderChain(std::u16string_view folder) {
+    std::u16string prefix(folder);
+    // Past "C:\" or "\\server\share\": those are never made.
+    size_t start = prefix.size() >= 3 && prefix[1] == u':' ? 3 : 0;
+    if (prefix.rfind(u"\\\\", 0) == 0) {
+        const size_t server = prefix.find(u'\\', 2);
+        start = server == std::u16string::npos ? prefix.size() : prefix.find(u'\\', server + 1);
+        if (start == std::u16string::npos) start = prefix.size();
+    }
+    for (size_t at = prefix.find(u'\\', start); at != std::u16string::npos; at = prefix.find(u'\\', at + 1)) {
+        prefix[at] = u'\0';
+        CreateDirectoryW(AsWide(prefix.c_str()), nullptr);
+        prefix[at] = u'\\';
+    }
+    CreateDirectoryW(AsWide(prefix.c_str()), nullptr);
+}
+
+// This document's cache file; with createFolder its folder is made first.
 std::optional<std::u16string> CacheFileOf(const LyricsDocument& document, std::u16string_view folder,
                                           bool createFolder) {
     std::optional<std::u16string> path = document.CachePathIn(folder);
-    if (path && createFolder) CreateDirectoryW(AsWide(std::u16string(folder).c_str()), nullptr);
+    if (path && createFolder) CreateFolderChain(folder);
     return path;
 }
 

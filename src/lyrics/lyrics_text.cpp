@@ -53,17 +53,24 @@ bool IsRightToLeft(std::u16string_view text) noexcept {
     return false;
 }
 
-std::u16string SanitizePathPart(std::u16string_view part) {
-    std::u16string out(part);
-    for (char16_t& c : out) {
+std::u16string EscapeCacheKey(std::u16string_view key) {
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string out;
+    out.reserve(key.size());
+    for (const char16_t c : key) {
         switch (c) {
-            case u'"': case u'*': case u'/': case u':': case u'<':
-            case u'>': case u'?': case u'\\': case u'|':
-                c = u'_';
+            case u'"': case u'*': case u'/': case u':': case u'<': case u'>': case u'?': case u'\\':
+            case u'|': case u'[': case u']': case u'%':
                 break;
             default:
-                break;
+                if (c >= 0x20) {
+                    out += c;
+                    continue;
+                }
         }
+        out += u'%';
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
     }
     return out;
 }
@@ -71,18 +78,20 @@ std::u16string SanitizePathPart(std::u16string_view part) {
 std::optional<std::u16string> ComposeCachePath(std::u16string_view folder, std::u16string_view artist,
                                                std::u16string_view title, std::u16string_view videoId,
                                                std::u16string_view language) {
+    // Without a folder the name would be relative to the current drive's root.
+    if (folder.empty() || folder.find(u'\0') != std::u16string_view::npos) return std::nullopt;
     std::u16string path;
     path.reserve(folder.size() + artist.size() + title.size() + videoId.size() + language.size() + 14);
     path.append(folder);
     path += u'\\';
     for (std::u16string_view key : {artist, title, videoId, language}) {
+        if (key.find(u'\0') != std::u16string_view::npos) return std::nullopt;
         path += u'[';
-        path += SanitizePathPart(key);
+        path += EscapeCacheKey(key);
         path += u']';
     }
     path += u".xml";
     if (path.size() >= kCachePathCapacity) return std::nullopt;
-    if (path.find(u'\0') != std::u16string::npos) return std::nullopt;
     return path;
 }
 

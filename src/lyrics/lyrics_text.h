@@ -20,15 +20,19 @@ double DecodeTiming(std::u16string_view timing) noexcept;
 // block; such lines are drawn with right-to-left reading order.
 bool IsRightToLeft(std::u16string_view text) noexcept;
 
-// Replaces the characters a Windows file name cannot hold (" * / : < > ? \ |) by '_'.
-std::u16string SanitizePathPart(std::u16string_view part);
+// One key as it appears in a cache file name: each character a Windows file name cannot hold
+// (" * / : < > ? \ | and the control characters), each bracket (the separators) and the escape
+// character '%' itself become "%XX" (two upper-case hex digits); everything else stays. Distinct
+// keys give distinct results, so bracketed keys never run into one another.
+std::u16string EscapeCacheKey(std::u16string_view key);
 
 // Size of the buffer that holds a cache path, terminator included.
 constexpr size_t kCachePathCapacity = 520;
 
-// folder\[artist][title][videoId][language].xml with every key sanitised. No path at all when it
-// would not fit kCachePathCapacity or when a key holds a NUL: Windows would cut the name there,
-// and a cut name could be another song's file.
+// folder\[artist][title][videoId][language].xml with every key escaped (EscapeCacheKey), so that
+// distinct keys never share a file. No path at all when the folder is empty (no cache), when it
+// would not fit kCachePathCapacity, or when a key holds a NUL: the service reads a key only up to
+// its NUL, so such a key is not the song its name would say.
 std::optional<std::u16string> ComposeCachePath(std::u16string_view folder, std::u16string_view artist,
                                                std::u16string_view title, std::u16string_view videoId,
                                                std::u16string_view language);

@@ -681,9 +681,8 @@ void CSVPluginWindow::SignInOrOut() {
         dialog.ShowSignIn(instance_, Hwnd());
         openDialog_ = nullptr;
     } else if (ShowPluginMessage(instance_, IDS_SIGN_OUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
-        // Only in memory: the stored values change with the next save (a splitter drag, a sign-in).
-        settings.userName[0] = L'\0';
-        settings.password[0] = L'\0';
+        // Forgotten at once, stored values too: a password must not stay on disk after sign-out.
+        settings.SignOut();
     }
     actionBar_.RefreshItem(CMD_SIGN_IN);
 }

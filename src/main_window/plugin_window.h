@@ -36,8 +36,8 @@ struct MainWindowOptions {
     // Whether there is an Internet connection (the first pages are the offline ones without);
     // empty asks the system.
     std::function<bool()> isConnected;
-    // Where lookups keep their cache files.
-    std::u16string cacheFolder = kCacheFolder;
+    // Where lookups keep their cache files: the user's own unless a test gives another.
+    std::u16string cacheFolder = UserCacheFolder();
 };
 
 class CSVPluginWindow final : public WindowBase, public LyricsPaneHost, public CommandDescriber {

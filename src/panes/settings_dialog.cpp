@@ -92,9 +92,8 @@ void CSVSettings::InitSignIn(HWND hwnd) {
         SendDlgItemMessageW(hwnd, id, EM_LIMITTEXT, kSettingTextMaxLength, 0);
     }
     SetFocus(GetDlgItem(hwnd, IDC_SIGN_IN_USER));
-    // The stored values, even after a sign-out that has not been saved yet.
-    SetDlgItemTextW(hwnd, IDC_SIGN_IN_USER, ReadPluginText(kUserNameValue).value_or(std::wstring()).c_str());
-    SetDlgItemTextW(hwnd, IDC_SIGN_IN_PASSWORD, ReadPluginText(kPasswordValue).value_or(std::wstring()).c_str());
+    // The user's stored name only: a password is typed, never shown back.
+    SetDlgItemTextW(hwnd, IDC_SIGN_IN_USER, ReadUserText(kUserNameValue).value_or(std::wstring()).c_str());
 }
 
 void CSVSettings::SignIn(HWND hwnd) {

@@ -49,7 +49,7 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
 // the reply could not be parsed. Cache files are read from and written to cacheFolder. Needs COM
 // on the calling thread. Does not throw.
 void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
-                 std::u16string_view cacheFolder = kCacheFolder) noexcept;
+                 std::u16string_view cacheFolder = UserCacheFolder()) noexcept;
 
 // Starts fetches for one window and keeps their replies from outliving it. Owned by the window
 // and used on its thread.
@@ -58,7 +58,7 @@ public:
     static constexpr long kRunningFetchLimit = 2;
 
     // Lookups read and write their cache files in cacheFolder.
-    explicit LyricsFetcher(std::u16string cacheFolder = kCacheFolder);
+    explicit LyricsFetcher(std::u16string cacheFolder = UserCacheFolder());
     ~LyricsFetcher();  // Close()
     LyricsFetcher(const LyricsFetcher&) = delete;
     LyricsFetcher& operator=(const LyricsFetcher&) = delete;

@@ -16,7 +16,7 @@ struct SignInOutcome {
 };
 
 // Checks the credentials with the service (no time limit beyond WinINet's own). On success they
-// go into settings and are saved with SaveSettings (user name, password and splitter position).
+// go into settings and are stored with SetCredentials (the password encrypted for the user).
 // Empty texts are sent as empty values. Texts that the record cannot hold whole (over 259
 // characters, or holding a NUL) are refused as wrong credentials without a request: a cut name or
 // password would be another account.

@@ -322,8 +322,13 @@ bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value) 
             // Only pages of the community site (or the plug-in's own offline pages) see them.
             if (Trusted()) {
                 const PluginSettings& settings = Settings();
-                const wchar_t* field = known.source == kUserName ? settings.userName : settings.password;
-                text.assign(AsU16(field));
+                if (known.source == kUserName) {
+                    text.assign(AsU16(settings.userName));
+                } else {
+                    std::wstring password = settings.RevealPassword();
+                    text.assign(AsU16View(password.data(), password.size()));
+                    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+                }
             }
             break;
         case kVersion:

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 
 namespace sv {
@@ -112,9 +113,9 @@ TEST(Generated, TimedTextMatchesPrintf) {
     }
 }
 
-TEST(Generated, CacheNamesAreWholeAndHoldNoForbiddenCharacter) {
+TEST(Generated, CacheNamesAreWholeDistinctAndHoldNoForbiddenCharacter) {
     std::mt19937 rng(4242);
-    static const char16_t alphabet[] = u"ab\"*/:<>?\\|[]. \u05e9\u00e9#%";
+    static const char16_t alphabet[] = u"ab\"*/:<>?\\|[]. \u05e9\u00e9#%_\x01";
     auto key = [&] {
         std::u16string s;
         size_t length = rng() % 8 == 0 ? rng() % 400 : rng() % 20;
@@ -126,10 +127,13 @@ TEST(Generated, CacheNamesAreWholeAndHoldNoForbiddenCharacter) {
     };
     const std::u16string folder = u"C:\\Program Files\\Sonavire";
     int named = 0, refused = 0;
+    std::map<std::u16string, std::u16string> songOfName;
     for (int i = 0; i < 5000; ++i) {
         const std::u16string artist = key(), title = key(), videoId = key(), language = key();
         std::optional<std::u16string> path = ComposeCachePath(folder, artist, title, videoId, language);
-        const size_t length = folder.size() + 1 + 8 + 4 + artist.size() + title.size() + videoId.size() + language.size();
+        const std::u16string keys[] = {EscapeCacheKey(artist), EscapeCacheKey(title), EscapeCacheKey(videoId),
+                                       EscapeCacheKey(language)};
+        const size_t length = folder.size() + 1 + 8 + 4 + keys[0].size() + keys[1].size() + keys[2].size() + keys[3].size();
         const bool hasNul = (artist + title + videoId + language).find(u'\0') != std::u16string::npos;
         if (length >= kCachePathCapacity || hasNul) {
             ASSERT_FALSE(path);
@@ -142,8 +146,10 @@ TEST(Generated, CacheNamesAreWholeAndHoldNoForbiddenCharacter) {
         const std::u16string name = path->substr(folder.size() + 1);
         ASSERT_EQ(name.find_first_of(u"\"*/:<>?\\|"), std::u16string::npos);
         ASSERT_EQ(name.substr(name.size() - 4), u".xml");
-        ASSERT_EQ(name, u"[" + SanitizePathPart(artist) + u"][" + SanitizePathPart(title) + u"][" +
-                            SanitizePathPart(videoId) + u"][" + SanitizePathPart(language) + u"].xml");
+        ASSERT_EQ(name, u"[" + keys[0] + u"][" + keys[1] + u"][" + keys[2] + u"][" + keys[3] + u"].xml");
+        // One file per song: a name is never reached from two different sets of keys.
+        const auto [at, added] = songOfName.emplace(name, artist + u'\0' + title + u'\0' + videoId + u'\0' + language);
+        ASSERT_TRUE(added || at->second == artist + u'\0' + title + u'\0' + videoId + u'\0' + language) << "shared name";
     }
     EXPECT_GT(named, 1000);
     EXPECT_GT(refused, 100);

@@ -68,20 +68,29 @@ TEST(IsRightToLeft, HebrewAmongLatinAndTheBlockEdges) {
     EXPECT_TRUE(IsRightToLeft(std::u16string(u"a\0\u0627", 3)));
 }
 
-TEST(CacheNames, SanitisedKeysInBrackets) {
-    EXPECT_EQ(SanitizePathPart(u"\"*/:<>?\\|"), u"_________");
-    EXPECT_EQ(SanitizePathPart(u"[a] b.c \u05e9 \U0001F3B5"), u"[a] b.c \u05e9 \U0001F3B5");
+TEST(CacheNames, EscapedKeysInBrackets) {
+    EXPECT_EQ(EscapeCacheKey(u"\"*/:<>?\\|[]%\x01\x1F"), u"%22%2A%2F%3A%3C%3E%3F%5C%7C%5B%5D%25%01%1F");
+    EXPECT_EQ(EscapeCacheKey(u"a_b b.c \u05e9 \U0001F3B5"), u"a_b b.c \u05e9 \U0001F3B5");
 
     LyricsDocument doc;
     doc.SetTitle(u"a/b:c");
     doc.SetArtist(u"x?y");
     std::optional<std::u16string> path = doc.CachePathIn(u"D:\\cache");
     ASSERT_TRUE(path);
-    EXPECT_EQ(*path, u"D:\\cache\\[x_y][a_b_c][][].xml");
-
+    EXPECT_EQ(*path, u"D:\\cache\\[x%3Fy][a%2Fb%3Ac][][].xml");
     doc.SetVideoId(u"v|1");
     doc.SetLanguage(u"he");
-    EXPECT_EQ(*doc.CachePathIn(u"D:\\cache"), u"D:\\cache\\[x_y][a_b_c][v_1][he].xml");
+    EXPECT_EQ(*doc.CachePathIn(u"D:\\cache"), u"D:\\cache\\[x%3Fy][a%2Fb%3Ac][v%7C1][he].xml");
+    EXPECT_FALSE(doc.CachePathIn(u"")) << "no folder, no cache";
+
+    // Songs whose keys only differ where the separators or replaced characters fall get files of
+    // their own.
+    auto name = [](std::u16string_view artist, std::u16string_view title) {
+        return *ComposeCachePath(u"D:", artist, title, u"", u"");
+    };
+    EXPECT_NE(name(u"A", u"B][C"), name(u"A][B", u"C"));
+    EXPECT_NE(name(u"a:b", u"t"), name(u"a_b", u"t"));
+    EXPECT_NE(name(u"a%3Ab", u"t"), name(u"a:b", u"t"));
 }
 
 TEST(CacheNames, NoPathWhenItWouldNotFitOrWouldBeCut) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <psapi.h>
+#include <shlobj.h>
 
 #include "base/utf.h"
 #include "base/win_handles.h"
@@ -293,7 +294,7 @@ TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
 
     std::vector<std::u16string> files = FilesInFolder();
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0], u"[x_y][a_b_c][][he].xml");
+    EXPECT_EQ(files[0], u"[x%3Fy][a%2Fb%3Ac][][he].xml");
     const std::string saved = ReadWholeFile(folder_ + u"\\" + files[0]);
     EXPECT_NE(saved.find("<lyric>"), std::string::npos);
     EXPECT_NE(saved.find("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d"), std::string::npos);  // written as UTF-8
@@ -377,31 +378,47 @@ TEST_F(LyricsXml, KeysWithoutASafeNameBypassTheCache) {
     EXPECT_EQ(a->LineAt(0)->text, u"mine");
 }
 
+constexpr char kKeysKept[] = "<r><lyric><l>a</l><l>b</l></lyric></r>";  // no title or artist of its own
+
 TEST_F(LyricsXml, CachePathAndItsFolder) {
     auto doc = Request();
     wchar_t path[kCachePathCapacity];
     ASSERT_TRUE(doc->CachePath(path, false, folder_));
     const std::u16string name = AsU16(path);
-    EXPECT_EQ(name, folder_ + u"\\[x_y][a_b_c][][he].xml");
+    EXPECT_EQ(name, folder_ + u"\\[x%3Fy][a%2Fb%3Ac][][he].xml");
 
-    // The folder itself is made, not its parents.
-    const std::u16string inner = folder_ + u"\\inner";
-    ASSERT_TRUE(doc->CachePath(path, false, inner));
-    EXPECT_EQ(GetFileAttributesW(AsWide(inner.c_str())), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(doc->CachePath(path, true, inner));
-    EXPECT_NE(GetFileAttributesW(AsWide(inner.c_str())), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(doc->CachePath(path, true, inner));  // an existing folder is fine
-    RemoveDirectoryW(AsWide(inner.c_str()));
-
+    // Only a write makes the folder, and its missing parents with it.
     const std::u16string deep = folder_ + u"\\no\\such";
-    ASSERT_TRUE(doc->CachePath(path, true, deep));
+    ASSERT_TRUE(doc->CachePath(path, false, deep));
     EXPECT_EQ(GetFileAttributesW(AsWide(deep.c_str())), INVALID_FILE_ATTRIBUTES);
-    // A save that cannot open its file is silent.
-    EXPECT_EQ(doc->LoadFromReply(kFullReply, true, deep), S_OK);
+    ASSERT_EQ(doc->LoadFromReply(kKeysKept, true, deep), S_OK);
+    ASSERT_EQ(Request()->LoadFromCache(deep), S_OK);
+    ASSERT_TRUE(doc->CachePath(path, true, deep));  // an existing folder is fine
+    DeleteFileW(path);
+    RemoveDirectoryW(AsWide(deep.c_str()));
+    RemoveDirectoryW(AsWide((folder_ + u"\\no").c_str()));
 
-    // Without a folder given, the plug-in's install folder.
-    ASSERT_TRUE(Request()->CachePath(path, false));
-    EXPECT_EQ(std::u16string(AsU16(path)), u"C:\\Program Files\\Sonavire\\[x_y][a_b_c][][he].xml");
+    // A save that cannot open its file is silent.
+    EXPECT_EQ(doc->LoadFromReply(kFullReply, true, folder_ + u"\\bad|name"), S_OK);
+}
+
+// Without a folder given, the current user's own under their local application data, made by the
+// first write. (Run under the "cachedir" lock: the plug-in tests use the same folder.)
+TEST_F(LyricsXml, DefaultCacheIsTheUsersOwnAndMadeOnFirstWrite) {
+    wchar_t local[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local), S_OK);
+    const std::u16string parent = AsU16(local) + std::u16string(u"\\Sonavire");
+    EXPECT_EQ(UserCacheFolder(), parent + u"\\Cache");
+    auto doc = Request();
+    wchar_t path[kCachePathCapacity];
+    ASSERT_TRUE(doc->CachePath(path, false));
+    DeleteFileW(path);
+    RemoveDirectoryW(AsWide(UserCacheFolder().c_str()));
+    RemoveDirectoryW(AsWide(parent.c_str()));  // fails, harmlessly, when other files are there
+    ASSERT_EQ(doc->LoadFromReply(kKeysKept, true), S_OK);
+    EXPECT_NE(GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(Request()->LoadFromCache(), S_OK);
+    DeleteFileW(path);
 }
 
 TEST_F(LyricsXml, WorkersBuildTheirOwnDocumentsAtTheSameTime) {

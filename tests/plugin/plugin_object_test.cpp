@@ -700,7 +700,7 @@ TEST_F(PluginObjectTest, DroppingTheSplitterStoresTheLowerPartsHeight) {
     MoveWindow(windows.main, 0, 0, 600, 400, TRUE);
 
     auto storedSplitPos = [&]() -> long {
-        const auto value = key_->Get(L"SplitPos");
+        const auto value = key_->GetUser(L"SplitPos");
         if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return -1;
         return static_cast<long>(*reinterpret_cast<const DWORD*>(value->bytes.data()));
     };

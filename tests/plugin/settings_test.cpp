@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <dpapi.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,6 +14,14 @@ namespace {
 
 std::wstring Repeat(wchar_t c, size_t n) { return std::wstring(n, c); }
 
+// What the stored password decrypts to for this user; none when it does not.
+std::optional<std::wstring> Decrypt(const svtest::StoredValue& value) {
+    DATA_BLOB in{static_cast<DWORD>(value.bytes.size()), const_cast<BYTE*>(value.bytes.data())}, out{};
+    if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return {};
+    std::wstring text(reinterpret_cast<const wchar_t*>(out.pbData), out.cbData / sizeof(wchar_t));
+    LocalFree(out.pbData);
+    return text;
+}
 
 }  // namespace
 
@@ -24,7 +33,7 @@ TEST(Settings, DefaultsWithAnEmptyKey) {
     EXPECT_EQ(settings.splitPos, 220);
     EXPECT_EQ(settings.statusHeight, 20);
     EXPECT_STREQ(settings.userName, L"");
-    EXPECT_STREQ(settings.password, L"");
+    EXPECT_FALSE(settings.HasPassword());
     EXPECT_STREQ(settings.deviceText, L"1000");
     EXPECT_FALSE(settings.IsSignedIn());
     EXPECT_EQ(settings.plugin, nullptr);
@@ -49,129 +58,151 @@ TEST(Settings, SplitPosIsTakenAsStoredWhenItIsFourBytes) {
     key.SetBytes(L"SplitPos", REG_BINARY, &twoBytes, sizeof(twoBytes));
     other.LoadSettings();
     EXPECT_EQ(other.splitPos, 220);
+
+    // The plug-in key's value is only a default from an older install: the user's own wins, and
+    // a drag stores it for the user alone.
+    key.SetDword(L"SplitPos", 100000);
+    PluginKeyScope::SetUserDword(L"SplitPos", 240);
+    settings.LoadSettings();
+    EXPECT_EQ(settings.splitPos, 240);
+    settings.splitPos = 250;
+    settings.SaveSettings();
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(key.GetUser(L"SplitPos")->bytes.data()), 250u);
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(key.Get(L"SplitPos")->bytes.data()), 100000u);
 }
 
 TEST(Settings, LongestUserNameIsReadWholeAndWrittenBackTheSame) {
     PluginKeyScope key;
-    const std::wstring name = Repeat(L'n', 259);
-    key.SetText(L"UserName", name);
-    key.SetText(L"Password", L"secret");
+    // Credentials an older install kept in the plug-in key, readable by everyone, are never read.
+    key.SetText(L"UserName", L"mallory");
+    key.SetText(L"Password", L"plain");
     PluginSettings settings;
     settings.LoadSettings();
-    EXPECT_EQ(std::wstring(settings.userName), name);
-    EXPECT_TRUE(settings.IsSignedIn());
+    EXPECT_STREQ(settings.userName, L"");
+    EXPECT_FALSE(settings.HasPassword());
 
-    key.Delete(L"UserName");
-    settings.SaveSettings();
-    auto stored = key.Get(L"UserName");
+    const std::wstring name = Repeat(L'n', 259);
+    PluginKeyScope::SetUserText(L"UserName", name);
+    settings.LoadSettings();
+    EXPECT_EQ(std::wstring(settings.userName), name);
+    EXPECT_FALSE(settings.IsSignedIn());
+
+    ASSERT_TRUE(settings.SetCredentials(name, L"pw"));
+    auto stored = key.GetUser(L"UserName");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(stored->bytes.size(), 520u);  // 259 characters and the terminator
     EXPECT_EQ(stored->Text(), name + L'\0');
 }
 
-TEST(Settings, TextsThatDoNotFitOrLackTheirTerminator) {
+TEST(Settings, TextsThatDoNotFitAndPasswordsThatDoNotDecrypt) {
     PluginKeyScope key;
     PluginSettings settings;
     // 260 characters do not fit the field: the value counts as unreadable.
-    key.SetText(L"UserName", Repeat(L'x', 260));
+    PluginKeyScope::SetUserText(L"UserName", Repeat(L'x', 260));
     settings.LoadSettings();
     EXPECT_STREQ(settings.userName, L"");
-    // 260 characters without a terminator fill the read exactly; still too long.
-    const std::wstring full = Repeat(L'y', 260);
-    key.SetBytes(L"UserName", REG_SZ, full.data(), 520);
+    // A password stored as plain text, or damaged, is no password.
+    PluginKeyScope::SetUserText(L"UserName", L"abe");
+    PluginKeyScope::SetUserText(L"Password", L"abc");
     settings.LoadSettings();
-    EXPECT_STREQ(settings.userName, L"");
-    // A shorter text stored without its terminator is read as it is; the type is not examined.
-    key.SetBytes(L"Password", REG_BINARY, L"abc", 6);
-    settings.LoadSettings();
-    EXPECT_STREQ(settings.password, L"abc");
+    EXPECT_STREQ(settings.userName, L"abe");
+    EXPECT_FALSE(settings.HasPassword());
+    ASSERT_TRUE(settings.SetCredentials(L"abe", L"abc"));
+    auto blob = key.GetUser(L"Password");
+    blob->bytes.resize(blob->bytes.size() / 2);  // cut short
+    PluginKeyScope::SetUserBytes(L"Password", REG_BINARY, blob->bytes.data(), static_cast<DWORD>(blob->bytes.size()));
+    PluginSettings reloaded;
+    reloaded.LoadSettings();
+    EXPECT_EQ(reloaded.RevealPassword(), L"");
 }
 
-TEST(Settings, SavingWhileSignedOutStoresEmptyCredentials) {
-    PluginKeyScope key;
-    key.SetText(L"UserName", L"alice");
-    key.SetText(L"Password", L"pw");
-    PluginSettings settings;
-    settings.LoadSettings();
-    ASSERT_TRUE(settings.IsSignedIn());
-    // Sign-out empties the fields in memory; the next splitter drag saves.
-    settings.userName[0] = L'\0';
-    settings.password[0] = L'\0';
-    settings.splitPos = 310;
-    settings.SaveSettings();
-    for (const wchar_t* name : {L"UserName", L"Password"}) {
-        auto stored = key.Get(name);
-        ASSERT_TRUE(stored) << name;
-        EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(stored->bytes.size(), 2u) << "just the terminator";
-    }
-    auto split = key.Get(L"SplitPos");
-    ASSERT_TRUE(split);
-    EXPECT_EQ(split->type, static_cast<DWORD>(REG_DWORD));
-    ASSERT_EQ(split->bytes.size(), 4u);
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(split->bytes.data()), 310u);
-}
-
-TEST(Settings, SetCredentialsSavesOrRefusesWhole) {
+TEST(Settings, PasswordIsStoredEncryptedForTheUserAndSignOutRemovesIt) {
     PluginKeyScope key;
     PluginSettings settings;
-    EXPECT_TRUE(settings.SetCredentials(Repeat(L'u', 259), L"pw"));
+    EXPECT_TRUE(settings.SetCredentials(Repeat(L'u', 259), L"pw \U0001F3B5"));
     EXPECT_TRUE(settings.IsSignedIn());
-    EXPECT_EQ(key.Get(L"UserName")->Text(), Repeat(L'u', 259) + L'\0');
-    EXPECT_EQ(key.Get(L"Password")->Text(), std::wstring(L"pw") + L'\0');
-    ASSERT_TRUE(key.Get(L"SplitPos"));
+    EXPECT_EQ(settings.RevealPassword(), L"pw \U0001F3B5");
+    auto stored = key.GetUser(L"Password");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(stored->Text().find(L"pw \U0001F3B5"), std::wstring::npos) << "not the plain text";
+    EXPECT_EQ(Decrypt(*stored), L"pw \U0001F3B5");
+    EXPECT_FALSE(key.Get(L"UserName") || key.Get(L"Password")) << "nothing machine-wide";
+
+    // A fresh record (the next session) decrypts it again.
+    PluginSettings next;
+    next.LoadSettings();
+    EXPECT_TRUE(next.IsSignedIn());
+    EXPECT_EQ(next.RevealPassword(), L"pw \U0001F3B5");
 
     // Too long, or with a NUL that would cut it short: nothing changes, in memory or stored.
     EXPECT_FALSE(settings.SetCredentials(L"bob", Repeat(L'p', 260)));
     EXPECT_FALSE(settings.SetCredentials(Repeat(L'b', 260), L"pw2"));
     EXPECT_FALSE(settings.SetCredentials(std::wstring(L"bo\0b", 4), L"pw2"));
     EXPECT_EQ(std::wstring(settings.userName), Repeat(L'u', 259));
-    EXPECT_STREQ(settings.password, L"pw");
-    EXPECT_EQ(key.Get(L"UserName")->Text(), Repeat(L'u', 259) + L'\0');
+    EXPECT_EQ(Decrypt(*key.GetUser(L"Password")), L"pw \U0001F3B5");
 
-    // Signed in needs both texts.
+    // Signed in needs both texts; an empty password leaves none stored.
     EXPECT_TRUE(settings.SetCredentials(L"carol", L""));
     EXPECT_FALSE(settings.IsSignedIn());
+    EXPECT_FALSE(key.GetUser(L"Password"));
     EXPECT_TRUE(settings.SetCredentials(L"", L"pw"));
     EXPECT_FALSE(settings.IsSignedIn());
+
+    // Sign-out forgets both at once, on disk too, and leaves the splitter position alone.
+    ASSERT_TRUE(settings.SetCredentials(L"carol", Repeat(L'p', 259)));
+    EXPECT_EQ(settings.RevealPassword(), Repeat(L'p', 259));
+    settings.splitPos = 300;
+    settings.SaveSettings();
+    settings.SignOut();
+    EXPECT_FALSE(settings.IsSignedIn());
+    EXPECT_EQ(settings.RevealPassword(), L"");
+    EXPECT_FALSE(key.GetUser(L"Password") || key.GetUser(L"UserName"));
+    EXPECT_TRUE(key.GetUser(L"SplitPos"));
 }
 
-TEST(Settings, MissingKeyMeansDefaultsAndNoWrite) {
+TEST(Settings, UserValuesNeedNoPluginKeyAndMakeTheirOwn) {
+    PluginKeyScope key;
     svtest::DeletePluginKey();
-    ASSERT_FALSE(svtest::PluginKeyExists());
+    ASSERT_FALSE(key.UserKeyExists());
     PluginSettings settings;
     settings.LoadSettings();
     EXPECT_EQ(settings.splitPos, 220);
-    EXPECT_STREQ(settings.userName, L"");
     settings.splitPos = 400;
     settings.SaveSettings();
-    EXPECT_TRUE(settings.SetCredentials(L"dave", L"pw"));  // kept in memory for this session
-    EXPECT_TRUE(settings.IsSignedIn());
+    EXPECT_TRUE(settings.SetCredentials(L"dave", L"pw"));
     EXPECT_FALSE(sv::WritePluginText(sv::kTranslationValue, L"de"));
     sv::StoreTranslation(L"de");
-    EXPECT_EQ(sv::ReadStoredTranslation(), L"");
+    EXPECT_EQ(sv::ReadStoredTranslation(), L"de");
     EXPECT_FALSE(sv::ReadPluginText(sv::kUserNameValue));
-    EXPECT_FALSE(svtest::PluginKeyExists()) << "the key is only opened, never created";
+    EXPECT_FALSE(svtest::PluginKeyExists()) << "the plug-in key is only opened, never created";
+    PluginSettings next;
+    next.LoadSettings();
+    EXPECT_EQ(next.splitPos, 400);
+    EXPECT_TRUE(next.IsSignedIn());
 }
 
-TEST(Settings, TranslationCodeRoundTrips) {
+TEST(Settings, TranslationIsTheUsersOwnWithTheOlderDefaultUntilThen) {
     PluginKeyScope key;
     EXPECT_EQ(sv::ReadStoredTranslation(), L"");
+    key.SetText(L"Translation", L"es");
+    EXPECT_EQ(sv::ReadStoredTranslation(), L"es");
     sv::StoreTranslation(L"fr");
     EXPECT_EQ(sv::ReadStoredTranslation(), L"fr");
-    auto stored = key.Get(L"Translation");
+    auto stored = key.GetUser(L"Translation");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(stored->bytes.size(), 6u);
-    sv::StoreTranslation(L"");  // "no translation"
-    EXPECT_EQ(key.Get(L"Translation")->bytes.size(), 2u);
+    EXPECT_EQ(key.Get(L"Translation")->Text(), std::wstring(L"es", 3)) << "the machine-wide value stays";
+    sv::StoreTranslation(L"");  // "no translation" is a choice of its own
+    EXPECT_EQ(key.GetUser(L"Translation")->bytes.size(), 2u);
     EXPECT_EQ(sv::ReadStoredTranslation(), L"");
 }
 
 TEST(Settings, ModuleRecordIsMadeOnFirstUseWithFontsAndScreen) {
     PluginKeyScope key;
-    key.SetText(L"UserName", L"erin");
+    PluginKeyScope::SetUserText(L"UserName", L"erin");
     key.SetDword(L"SplitPos", 260);
     sv::DestroySettings();
     PluginSettings& settings = sv::Settings();

@@ -83,8 +83,8 @@ TEST_F(Languages, ChoosingALanguageStoresItAndChangesTheRequest) {
     EXPECT_EQ(*code, u"de");
     EXPECT_EQ(request.Language(), u"de");
     EXPECT_EQ(list.selected(), 2);
-    ASSERT_TRUE(key_.Get(kTranslationValue));
-    EXPECT_EQ(key_.Get(kTranslationValue)->type, static_cast<DWORD>(REG_SZ));
+    ASSERT_TRUE(key_.GetUser(kTranslationValue));
+    EXPECT_EQ(key_.GetUser(kTranslationValue)->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(ReadStoredTranslation(), L"de");
 
     // "no translation": an empty value is stored and the refetch sends lang= empty.
@@ -92,7 +92,7 @@ TEST_F(Languages, ChoosingALanguageStoresItAndChangesTheRequest) {
     ASSERT_TRUE(code);
     EXPECT_EQ(*code, u"");
     EXPECT_EQ(request.Language(), u"");
-    ASSERT_TRUE(key_.Get(kTranslationValue)) << "stored as an empty text, not deleted";
+    ASSERT_TRUE(key_.GetUser(kTranslationValue)) << "stored as an empty text, not deleted";
     EXPECT_EQ(ReadStoredTranslation(), L"");
     client_.ClearRequests();
     auto original = Fetch(request);
@@ -191,7 +191,7 @@ TEST_F(Languages, RepliesThatAreNotALanguageList) {
     EXPECT_EQ(LoadLanguages(list, nullptr), E_INVALIDARG);
 }
 
-TEST_F(Languages, KeyThatCannotBeOpenedLosesTheChoiceSilently) {
+TEST_F(Languages, TheChoiceIsTheUsersOwnAndNeedsNoPluginKey) {
     LanguageList list;
     ASSERT_EQ(FetchLanguages(list), S_OK);
     LyricsDocument request = Request("Blue Harbour", "Night Train");
@@ -201,7 +201,7 @@ TEST_F(Languages, KeyThatCannotBeOpenedLosesTheChoiceSilently) {
     EXPECT_EQ(*code, u"fr");
     EXPECT_EQ(list.selected(), 3) << "the choice holds while the window lives";
     EXPECT_FALSE(PluginKeyExists());
-    // And reading with no key counts as the empty code.
+    ASSERT_TRUE(list.Select(1));
     ApplyStoredLanguage(list);
-    EXPECT_EQ(list.selected(), 1);
+    EXPECT_EQ(list.selected(), 3);
 }

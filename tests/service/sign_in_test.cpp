@@ -20,21 +20,16 @@ protected:
         RequestsTest::SetUp();
         PluginSettings& settings = Settings();
         savedUser_ = settings.userName;
-        savedPassword_ = settings.password;
-        savedSplit_ = settings.splitPos;
-        settings.userName[0] = L'\0';
-        settings.password[0] = L'\0';
-        settings.splitPos = 250;
+        savedPassword_ = settings.RevealPassword();
+        settings.SignOut();
     }
     void TearDown() override {
         PluginSettings& settings = Settings();
-        wcscpy_s(settings.userName, savedUser_.c_str());
-        wcscpy_s(settings.password, savedPassword_.c_str());
-        settings.splitPos = savedSplit_;
+        settings.SetCredentials(savedUser_, savedPassword_);
         RequestsTest::TearDown();
     }
     std::wstring StoredText(const wchar_t* name) {
-        auto value = key_.Get(name);
+        auto value = key_.GetUser(name);
         if (!value) return L"<none>";
         std::wstring text = value->Text();
         while (!text.empty() && text.back() == L'\0') text.pop_back();
@@ -42,7 +37,6 @@ protected:
     }
 
     std::wstring savedUser_, savedPassword_;
-    int32_t savedSplit_ = 0;
 };
 
 }  // namespace
@@ -53,14 +47,11 @@ TEST_F(SignInCheck, ValidCredentialsAreKeptAndStored) {
     EXPECT_TRUE(outcome.signedIn);
     EXPECT_EQ(outcome.messageId, 211);
     EXPECT_STREQ(Settings().userName, L"anna & bo");
-    EXPECT_STREQ(Settings().password, L"s3cret pw");
+    EXPECT_EQ(Settings().RevealPassword(), L"s3cret pw");
     EXPECT_TRUE(Settings().IsSignedIn());
     EXPECT_EQ(StoredText(kUserNameValue), L"anna & bo");
-    EXPECT_EQ(StoredText(kPasswordValue), L"s3cret pw");
-    auto split = key_.Get(kSplitPosValue);
-    ASSERT_TRUE(split) << "the splitter position is stored with them";
-    EXPECT_EQ(split->type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(split->bytes.data()), 250u);
+    ASSERT_TRUE(key_.GetUser(kPasswordValue));
+    EXPECT_EQ(key_.GetUser(kPasswordValue)->type, static_cast<DWORD>(REG_BINARY)) << "encrypted, not text";
 
     const auto record = client_.Requests(kVerifyPath);
     ASSERT_EQ(record.size(), 1u);
@@ -77,7 +68,7 @@ TEST_F(SignInCheck, RefusedCredentialsChangeNothing) {
     EXPECT_FALSE(outcome.signedIn);
     EXPECT_EQ(outcome.messageId, 209);
     EXPECT_STREQ(Settings().userName, L"");
-    EXPECT_FALSE(key_.Get(kUserNameValue).has_value());
+    EXPECT_FALSE(key_.GetUser(kUserNameValue).has_value());
 
     // Empty fields are still sent, as empty values.
     outcome = SignIn(Settings(), L"", L"");
@@ -106,9 +97,7 @@ TEST_F(SignInCheck, AnswerIsTrueInAnyCaseAndNothingElse) {
         EXPECT_EQ(outcome.messageId, 211) << yes;
         EXPECT_STREQ(Settings().userName, L"anna");
     }
-    Settings().userName[0] = L'\0';
-    Settings().password[0] = L'\0';
-    key_.Delete(kUserNameValue);
+    Settings().SignOut();
     for (const char* no : {"true\n", "true\r\n", " true", "false", "", "<html>true</html>"}) {
         server.SetBody(no);
         const SignInOutcome outcome = SignIn(Settings(), L"anna", L"pw");
@@ -125,7 +114,7 @@ TEST_F(SignInCheck, NoConnection) {
     const SignInOutcome outcome = SignIn(Settings(), L"anna", L"pw");
     EXPECT_FALSE(outcome.signedIn);
     EXPECT_EQ(outcome.messageId, 501);
-    EXPECT_FALSE(key_.Get(kUserNameValue).has_value());
+    EXPECT_FALSE(key_.GetUser(kUserNameValue).has_value());
 
     // A server that drops the connection without an answer: Windows' WinINet fails the request
     // (501 here), Wine's takes it for an empty answer (a refusal). Never a sign-in.

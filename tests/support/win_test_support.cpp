@@ -1,5 +1,7 @@
 #include "win_test_support.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -37,7 +39,9 @@ void PumpPending() {
 }
 
 void DeleteCacheFiles() {
-    const std::wstring folder = L"C:\\Program Files\\Sonavire\\";
+    wchar_t local[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local) != S_OK) return;
+    const std::wstring folder = std::wstring(local) + L"\\Sonavire\\Cache\\";
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*.xml").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;

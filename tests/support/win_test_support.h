@@ -24,7 +24,7 @@ void PumpPending();
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExecutableFolder();
 
-// Deletes the cache files in the plug-in's cache folder (C:\Program Files\Sonavire\*.xml).
+// Deletes the cache files in the user's cache folder (LocalAppData\Sonavire\Cache\*.xml).
 void DeleteCacheFiles();
 
 // "127.0.0.1:PORT" of the stand-in service (SONAVIRE_STANDIN).

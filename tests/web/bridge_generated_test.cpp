@@ -185,7 +185,7 @@ TEST_P(GeneratedBadInput, EveryCallIsAnsweredAndOnlyWhatIsUnderstoodActs) {
 
         // Nothing here is the community site: the credentials stayed; the page document holds texts.
         EXPECT_STREQ(L"kestrel", sv::Settings().userName);
-        EXPECT_STREQ(L"s3cret", sv::Settings().password);
+        EXPECT_EQ(L"s3cret", sv::Settings().RevealPassword());
         EXPECT_EQ(sv::kSourceVideoPage, sv::PageDocument().sourceKind);
         // Every reference a page took was given back.
         EXPECT_EQ(baseline_, scope_.bridge().ReferenceCount());

@@ -154,7 +154,7 @@ TEST_P(BridgeMembers, EachMemberActsAndAnswersAsThePagesExpect) {
     // Elsewhere than on the community site the credentials stay as they were.
     Evaluate(L"external.OnYouTubeSetUser('mallory', 'taken');");
     EXPECT_STREQ(L"kestrel", sv::Settings().userName);
-    EXPECT_STREQ(L"s3cret", sv::Settings().password);
+    EXPECT_EQ(L"s3cret", sv::Settings().RevealPassword());
 }
 
 TEST_P(BridgeMembers, WithoutAPlugInObjectOnlyThePageDocumentChanges) {
@@ -212,7 +212,7 @@ protected:
     void HandOver(sv::CSVPluginBrowse& pane, const wchar_t* name, const wchar_t* password) {
         PageValue(pane, std::wstring(L"external.OnYouTubeSetUser('") + name + L"', '" + password + L"')");
     }
-    std::wstring Stored() { return std::wstring(sv::Settings().userName) + L"|" + sv::Settings().password; }
+    std::wstring Stored() { return std::wstring(sv::Settings().userName) + L"|" + sv::Settings().RevealPassword(); }
 
     sv::standin::ScopedStandinBrowser standin_;
     StandinKeyScope key_;

@@ -189,8 +189,7 @@ TEST_F(CommandsTest, TheMenuIsRefreshedBeforeItOpens) {
     };
     auto grayed = [&](UINT id) { return (GetMenuState(popup, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
     sv::PluginSettings& settings = sv::Settings();
-    wcscpy(settings.userName, L"anna");
-    settings.password[0] = L'\0';
+    settings.SetCredentials(L"anna", L"");
     Window().SetDocument(MakeDocument(sv::kStatusNotFound, 0));
     SendMessageW(Window().Hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
     EXPECT_EQ(L"Sign-in", text(CMD_SIGN_IN)) << "a name without a password is not signed in";
@@ -199,10 +198,10 @@ TEST_F(CommandsTest, TheMenuIsRefreshedBeforeItOpens) {
     EXPECT_EQ(L"kept & as stored", text(CMD_NONE));
     EXPECT_FALSE(grayed(CMD_NONE));
 
-    wcscpy(settings.password, L"secret");
+    settings.SetCredentials(L"anna", L"secret");
     SendMessageW(Window().Hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
     EXPECT_EQ(L"Sign-out", text(CMD_SIGN_IN));
-    settings.userName[0] = settings.password[0] = L'\0';
+    settings.SignOut();
 }
 
 TEST_F(CommandsTest, PageCommandsOpenTheirPagesInTheBrowsePane) {
@@ -226,7 +225,7 @@ TEST_F(CommandsTest, PageCommandsOpenTheirPagesInTheBrowsePane) {
     EXPECT_EQ(nullptr, Window().ShownDocument());
 }
 
-TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutKeepsTheStoredValues) {
+TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutForgetsTheStoredValues) {
     service_.AddUser("anna", "secret");
     LoadPlugin();
     std::wstring refusal, shownUser, shownPassword;
@@ -252,11 +251,10 @@ TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutKeepsTheStoredValues
     EXPECT_EQ(Text(IDS_SIGN_IN_REFUSED), refusal);
     EXPECT_GT(redPixels, 20) << "the refusal is drawn in red";
     EXPECT_EQ(L"Sign-out", Label(CMD_SIGN_IN));
-    ASSERT_TRUE(key_->Get(L"Password"));
-    EXPECT_EQ(std::wstring(L"secret", 7), key_->Get(L"Password")->Text());
-    EXPECT_TRUE(key_->Get(L"SplitPos")) << "the splitter position is stored with the credentials";
+    ASSERT_TRUE(key_->GetUser(L"Password"));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), key_->GetUser(L"Password")->type) << "stored encrypted";
 
-    // Signing out asks first, and leaves the stored values for the next dialog.
+    // Signing out asks first, then forgets the stored values too: the next dialog starts empty.
     std::thread answer([&] {
         const HWND question = WaitForThreadWindow(uiThread_, L"#32770");
         if (question) PostMessageW(question, WM_COMMAND, IDYES, 0);
@@ -273,8 +271,9 @@ TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutKeepsTheStoredValues
     });
     Window().ExecuteCommand(CMD_SIGN_IN);
     look.join();
-    EXPECT_EQ(L"anna", shownUser);
-    EXPECT_EQ(L"secret", shownPassword);
+    EXPECT_FALSE(key_->GetUser(L"Password") || key_->GetUser(L"UserName"));
+    EXPECT_EQ(L"", shownUser);
+    EXPECT_EQ(L"", shownPassword);
 }
 
 TEST_F(CommandsTest, TheTranslateMenuOffersTheLanguagesAndAChoiceRefetchesInIt) {
@@ -304,7 +303,7 @@ TEST_F(CommandsTest, TheTranslateMenuOffersTheLanguagesAndAChoiceRefetchesInIt) 
         {1, L"no translation"}, {0, L""}, {2, L"Deutsch"}, {3, L"Fran\u00e7ais"}, {4, L"Rock && Roll"}};
     EXPECT_EQ(expected, items);
     EXPECT_EQ(1u, checked);
-    EXPECT_EQ(std::wstring(L"de", 3), key_->Get(L"Translation")->Text());
+    EXPECT_EQ(std::wstring(L"de", 3), key_->GetUser(L"Translation")->Text());
     const auto requests = service_.WaitForRequests(kFetchPath, 1);
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("de", requests[0].Query("lang"));

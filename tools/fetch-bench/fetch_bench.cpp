@@ -121,7 +121,7 @@ private:
 // The message loop under test: a window, a tick posted whenever the queue runs dry for 1 ms, and
 // the gaps between handled messages.
 struct LoopState {
-    explicit LoopState(std::u16string cacheFolder = sv::kCacheFolder) : fetcher(std::move(cacheFolder)) {}
+    explicit LoopState(std::u16string cacheFolder = sv::UserCacheFolder()) : fetcher(std::move(cacheFolder)) {}
     sv::LyricsFetcher fetcher;
     HWND window = nullptr;
     int fetchesToStart = 0;
