@@ -7,7 +7,9 @@
 //
 // "secure" refuses (exit 10, the reason on stdout for setup to show) a folder that is, or lies
 // under, a junction or symbolic link, or whose owner is not an administrator: a standard user could
-// send the files elsewhere or change them afterwards. Earlier versions let the Users group modify
+// send the files elsewhere or change them afterwards. It makes the folders that are missing and
+// takes away any right to change them that the folder would inherit from above (a second drive's
+// root lets users modify what is made in it). Earlier versions let the Users group modify
 // the install folder and kept the lyrics cache in it; an upgrade takes such grants away, deletes
 // the old cache files and refuses when it finds anything else in the folder that a standard user
 // put there (a DLL planted beside Sonavire.dll would be loaded with it).
@@ -240,6 +242,23 @@ int CheckChain(const TrustedOwners& trusted, const std::wstring& folder, Refusal
     return 0;
 }
 
+// Makes the folders of the path that do not exist yet, then checks the whole chain again: where
+// users may add folders (a drive's root, say) one may have made a link of the same name first.
+// Made here, a folder is owned by administrators and cannot be swapped before setup writes.
+int MakeFolder(const TrustedOwners& trusted, const std::wstring& folder, Refusal& refusal) {
+    std::vector<std::wstring> missing;
+    for (std::wstring current = folder; current.size() > 3; current = Parent(current)) {
+        if (GetFileAttributesW(current.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        missing.push_back(current);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return refusal.Fail(L"Setup could not make the folder \"" + *it + L"\" (error " +
+                                std::to_wstring(GetLastError()) + L").");
+    }
+    return CheckChain(trusted, folder, refusal);
+}
+
 bool EndsWithXml(const std::wstring& name) {
     return name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".xml") == 0;
 }
@@ -293,8 +312,7 @@ int Secure(const std::wstring& installFolder, const std::wstring& pluginFolder) 
     Refusal refusal;
     for (const std::wstring& root : {installFolder, pluginFolder}) {
         if (refusal.status() != 0) break;
-        if (CheckChain(trusted, root, refusal) != 0) break;
-        if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        if (CheckChain(trusted, root, refusal) != 0 || MakeFolder(trusted, root, refusal) != 0) break;
         // The grant goes first: from then on no standard user can change what is checked next.
         if (MendFolder(trusted, root, root, refusal) != 0) break;
         const bool cacheHere = _wcsicmp(root.c_str(), pluginFolder.c_str()) == 0;
