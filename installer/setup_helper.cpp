@@ -361,8 +361,7 @@ bool DeleteTree(const std::wstring& folder) {
             if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
                 SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             if (directory && !IsLink(found.dwFileAttributes)) DeleteTree(path);
-            else if (directory) RemoveDirectoryW(path.c_str());
-            else DeleteFileW(path.c_str());
+            else if (!directory || !RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());  // Wine: a Unix link
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
@@ -379,7 +378,7 @@ int ForgetUser() {
         const std::wstring folder = std::wstring(local) + L"\\Sonavire";
         const DWORD attributes = GetFileAttributesW(folder.c_str());
         const bool removed = attributes == INVALID_FILE_ATTRIBUTES ? true
-            : IsLink(attributes)                                   ? RemoveDirectoryW(folder.c_str()) != FALSE
+            : IsLink(attributes) ? RemoveDirectoryW(folder.c_str()) || DeleteFileW(folder.c_str())
                                                                    : DeleteTree(folder);
         if (!removed) refusal.Fail(L"Your lyrics cache in \"" + folder + L"\" could not be deleted completely.");
     }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# installer-test.sh TEST_EXE SETUP_EXE PLAYER32 PLAYER64
+# installer-test.sh TEST_EXE SETUP_EXE PLAYER32 PLAYER64 HELPER
 # Runs the installer's tests in fresh Wine prefixes: a 64-bit one (where the installer puts both
 # plug-ins) and a 32-bit one, each made here and removed afterwards. The installer is a 32-bit
 # program, so this runs only where 32-bit Windows programs do. SONAVIRE_STANDIN names the stand-in
@@ -7,7 +7,7 @@
 # prefix's Unix tree (a Unix symbolic link is a reparse point to Wine).
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-test_exe=$1 setup=$2 player32=$3 player64=$4
+test_exe=$1 setup=$2 player32=$3 player64=$4 helper=$5
 work=$(mktemp -d "${TMPDIR:-/tmp}/sonavire-install.XXXXXX")
 trap 'for p in "$work"/prefix-*; do WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null; done; rm -rf "$work"' EXIT
 status=0
@@ -25,7 +25,12 @@ for arch in win64 win32; do
   if [ "$(id -u)" = 0 ] && mkdir -p "$prefix/drive_c/SonavireForeign" && chown nobody "$prefix/drive_c/SonavireForeign"; then
     SONAVIRE_FOREIGN_FOLDER='C:\SonavireForeign\Sonavire'
   fi
-  SONAVIRE_SETUP=$(win "$setup") SONAVIRE_PLAYER32=$(win "$player32") SONAVIRE_PLAYER64=$(win "$player64") \
+  # A link in the user's cache folder, which deleting the user's state must not follow.
+  cache=$(ls -d "$prefix"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/Sonavire/Cache
+  mkdir -p "$cache" "$prefix/drive_c/kept-target" && touch "$prefix/drive_c/kept-target/kept.txt"
+  ln -s "$prefix/drive_c/kept-target" "$cache/linked"
+  export SONAVIRE_KEPT_FILE='C:\kept-target\kept.txt'
+  SONAVIRE_SETUP=$(win "$setup") SONAVIRE_HELPER=$(win "$helper") SONAVIRE_PLAYER32=$(win "$player32") SONAVIRE_PLAYER64=$(win "$player64") \
   SONAVIRE_PREFIX_ARCH=$arch WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     /usr/lib/wine/wine "$test_exe" || status=1
 done

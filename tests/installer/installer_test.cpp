@@ -316,6 +316,17 @@ TEST(Installer, InstallsUpgradesUninstallsAndRollsBack) {
     for (const REGSAM view : Views()) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, view));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY));
 
+    // What the uninstaller runs when the user asks for their own state to go: the cache goes, but a
+    // link the script put into it is not followed (Wine cannot delete a Unix link to a folder, so
+    // there the link stays and the helper says so; on Windows it goes too).
+    const std::wstring cached = Environment(L"LOCALAPPDATA") + L"\\Sonavire\\Cache\\Blue Harbour.xml";
+    CloseHandle(CreateFileW(cached.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(FileExists(cached));
+    RunProgram(L"\"" + Environment(L"SONAVIRE_HELPER") + L"\" forget-user");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Sonavire", 0));
+    EXPECT_FALSE(FileExists(cached));
+    EXPECT_TRUE(FileExists(Environment(L"SONAVIRE_KEPT_FILE")));
+
     // A folder that is a link (its target made by the script: it must stay empty), and one under a
     // folder someone else owns (Wine reports a Unix owner other than the prefix's user as Anonymous).
     for (const wchar_t* folder : {L"SONAVIRE_LINKED_FOLDER", L"SONAVIRE_FOREIGN_FOLDER"}) {
