@@ -160,20 +160,16 @@ void ExpectNoStandardUserMayChange(const std::wstring& path) {
 // Grants the Users group what earlier versions did: read and write on the key.
 void GrantUsers(const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL | WRITE_DAC | view, &key)) return;
-    PACL acl = nullptr, updated = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr, &descriptor);
-    EXPLICIT_ACCESSW access{KEY_READ | KEY_WRITE, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT};
-    BYTE users[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(users);
-    CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size);
-    BuildTrusteeWithSidW(&access.Trustee, users);
-    if (SetEntriesInAclW(1, &access, acl, &updated) == ERROR_SUCCESS)
-        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, updated, nullptr);
-    LocalFree(updated);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KRKW;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)",
+                                                             SDDL_REVISION_1, &descriptor, nullptr) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted))
+        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
     LocalFree(descriptor);
-    RegCloseKey(key);
+    if (key) RegCloseKey(key);
 }
 
 // A mutex of setup's name, owned as the descriptor says.
