@@ -116,9 +116,11 @@ bool LetsOthersWrite(const TrustedOwners& trusted, PACL acl, DWORD index, DWORD 
 
 enum class Outcome { kUnchanged, kChanged, kFailed };
 
-// Rewrites the object's DACL without the entries that let others write. Where such an entry was
-// inherited the DACL is protected from then on (with the rest kept), else inheritance stays on.
-Outcome RemoveOthersWrites(const TrustedOwners& trusted, HANDLE object, SE_OBJECT_TYPE type, DWORD writeRights) {
+// Rewrites the object's DACL without the entries that let others write (only tells whether it would,
+// unless told to apply). Where such an entry was inherited the DACL is protected from then on (with
+// the rest kept), else inheritance stays on.
+Outcome RemoveOthersWrites(const TrustedOwners& trusted, HANDLE object, SE_OBJECT_TYPE type, DWORD writeRights,
+                           bool apply = true) {
     PACL acl = nullptr;
     LocalMemory descriptor;
     if (GetSecurityInfo(object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
@@ -139,6 +141,7 @@ Outcome RemoveOthersWrites(const TrustedOwners& trusted, HANDLE object, SE_OBJEC
         if (header->AceFlags & INHERITED_ACE) inheritedDropped = true;
     }
     if (acl && kept.size() == size.AceCount) return Outcome::kUnchanged;
+    if (!apply) return Outcome::kChanged;
 
     std::vector<BYTE> buffer(sizeof(ACL) + (acl ? size.AclBytesInUse : 0) + 64, 0);
     PACL updated = reinterpret_cast<PACL>(buffer.data());
@@ -149,12 +152,12 @@ Outcome RemoveOthersWrites(const TrustedOwners& trusted, HANDLE object, SE_OBJEC
             !AddAce(updated, ACL_REVISION, MAXDWORD, header, header->AceSize))
             return Outcome::kFailed;
     }
-    if (!acl) {
-        BYTE admins[SECURITY_MAX_SID_SIZE];
-        DWORD adminsSize = sizeof(admins);
-        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize) ||
-            !AddAccessAllowedAceEx(updated, ACL_REVISION, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE, GENERIC_ALL,
-                                   admins))
+    for (const WELL_KNOWN_SID_TYPE owner : {WinBuiltinAdministratorsSid, WinLocalSystemSid}) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof(sid);
+        if (!acl && (!CreateWellKnownSid(owner, nullptr, sid, &sidSize) ||
+                     !AddAccessAllowedAceEx(updated, ACL_REVISION, CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE,
+                                            GENERIC_ALL, sid)))
             return Outcome::kFailed;
     }
     const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
@@ -245,12 +248,13 @@ int CheckChain(const TrustedOwners& trusted, const std::wstring& folder, Refusal
 // Makes the folders of the path that do not exist yet, then checks the whole chain again: where
 // users may add folders (a drive's root, say) one may have made a link of the same name first.
 // Made here, a folder is owned by administrators and cannot be swapped before setup writes.
-int MakeFolder(const TrustedOwners& trusted, const std::wstring& folder, Refusal& refusal) {
+int MakeFolder(const TrustedOwners& trusted, const std::wstring& folder, bool& made, Refusal& refusal) {
     std::vector<std::wstring> missing;
     for (std::wstring current = folder; current.size() > 3; current = Parent(current)) {
         if (GetFileAttributesW(current.c_str()) != INVALID_FILE_ATTRIBUTES) break;
         missing.push_back(current);
     }
+    made = !missing.empty();
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             return refusal.Fail(L"Setup could not make the folder \"" + *it + L"\" (error " +
@@ -292,17 +296,20 @@ int CheckContents(const TrustedOwners& trusted, const std::wstring& root, const 
     return refusal.status();
 }
 
-// Takes back write grants for others on an existing folder; its files inherit the change.
-int MendFolder(const TrustedOwners& trusted, const std::wstring& root, const std::wstring& folder, Refusal& refusal) {
+// Takes back write grants for others on a folder of Sonavire's; its files inherit the change. The
+// security of a folder of someone else's stays as it is: setup refuses to install there.
+int MendFolder(const TrustedOwners& trusted, const std::wstring& root, const std::wstring& folder, bool ours,
+               Refusal& refusal) {
     const UniqueFileHandle entry = OpenEntry(folder, READ_CONTROL | WRITE_DAC);
     if (!entry) {
         if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
         return refusal.Fail(L"Setup could not open \"" + folder + L"\" (error " + std::to_wstring(GetLastError()) +
                             L").");
     }
-    if (RemoveOthersWrites(trusted, entry.get(), SE_FILE_OBJECT, kFileWriteRights) == Outcome::kFailed)
-        return refusal.Refuse(root, L"standard users may change \"" + folder +
-                              L"\" and Setup could not take that right away.");
+    const Outcome outcome = RemoveOthersWrites(trusted, entry.get(), SE_FILE_OBJECT, kFileWriteRights, ours);
+    if (outcome == Outcome::kFailed || (outcome == Outcome::kChanged && !ours))
+        return refusal.Refuse(root, L"standard users may change \"" + folder + L"\"" +
+                              (ours ? L" and Setup could not take that right away." : L"."));
     return 0;
 }
 
@@ -312,15 +319,18 @@ int Secure(const std::wstring& installFolder, const std::wstring& pluginFolder) 
     Refusal refusal;
     for (const std::wstring& root : {installFolder, pluginFolder}) {
         if (refusal.status() != 0) break;
-        if (CheckChain(trusted, root, refusal) != 0 || MakeFolder(trusted, root, refusal) != 0) break;
-        // The grant goes first: from then on no standard user can change what is checked next.
-        if (MendFolder(trusted, root, root, refusal) != 0) break;
+        bool made = false;
+        if (CheckChain(trusted, root, refusal) != 0 || MakeFolder(trusted, root, made, refusal) != 0) break;
         const bool cacheHere = _wcsicmp(root.c_str(), pluginFolder.c_str()) == 0;
+        const bool ours =
+            made || cacheHere || GetFileAttributesW((root + L"\\Sonavire.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+        // The grant goes first: from then on no standard user can change what is checked next.
+        if (MendFolder(trusted, root, root, ours, refusal) != 0) break;
         if (CheckContents(trusted, root, root, cacheHere, refusal) != 0) break;
         for (const wchar_t* sub : {L"x64", L"Offline"}) {
             const std::wstring folder = root + L"\\" + sub;
             if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-            if (MendFolder(trusted, root, folder, refusal) != 0 ||
+            if (MendFolder(trusted, root, folder, ours, refusal) != 0 ||
                 CheckContents(trusted, root, folder, false, refusal) != 0)
                 break;
         }

@@ -136,17 +136,21 @@ bool StandardUserMayChangeKey(const std::wstring& path, REGSAM view) {
     return read != ERROR_SUCCESS || StandardUserMayChange(descriptor, kKeyWrites);
 }
 
-// Wine reports a file's security from its Unix modes and does not keep a DACL set on one, so under
-// Wine this checks the security the prefix reports after setup (no grant setup asked for shows
-// up there, and nothing under drive_c lets others write); on Windows it checks the real DACLs.
-void ExpectNoStandardUserMayChange(const std::wstring& path) {
+// Wine reports a file's security from its Unix modes and keeps only what those can hold (an entry
+// for Everyone, not one for Users), so under Wine this checks the security the prefix reports after
+// setup: no grant setup asked for that Wine could keep shows up there. On Windows it is the real one.
+bool StandardUserMayChangeFile(const std::wstring& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD read = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                                              nullptr, nullptr, nullptr, &descriptor);
     constexpr DWORD kFileWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
         FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    EXPECT_FALSE(read != ERROR_SUCCESS || StandardUserMayChange(descriptor, kFileWrites)) << "standard users change " << path;
+    return read != ERROR_SUCCESS || StandardUserMayChange(descriptor, kFileWrites);
+}
+
+void ExpectNoStandardUserMayChange(const std::wstring& path) {
+    EXPECT_FALSE(StandardUserMayChangeFile(path)) << "standard users change " << path;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -157,17 +161,23 @@ void ExpectNoStandardUserMayChange(const std::wstring& path) {
     FindClose(search);
 }
 
-// Grants the Users group what earlier versions did: read and write on the key.
-void GrantUsers(const std::wstring& path, REGSAM view) {
+// Grants what earlier versions did: the Users group write access to the key (view) or, on the
+// folder (no view), Everyone, the nearest Wine keeps.
+void GrantAsEarlierVersions(const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;CI;KRKW;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)",
-                                                             SDDL_REVISION_1, &descriptor, nullptr) &&
-        GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted))
-        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            view ? L"D:(A;CI;KRKW;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)" : L"D:(A;OICI;FA;;;WD)(A;OICI;FA;;;BA)",
+            SDDL_REVISION_1, &descriptor, nullptr) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted)) {
+        if (!view)
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, acl, nullptr);
+        else if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS)
+            SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
+    }
     LocalFree(descriptor);
     if (key) RegCloseKey(key);
 }
@@ -266,14 +276,16 @@ TEST(Installer, InstallsUpgradesUninstallsAndRollsBack) {
 
     // An upgrade from the layout that let users write the key and the folder, with the one
     // sign-in in plain text there and the shared cache: the sign-in, the grant and the cache go, the
-    // machine-wide settings stay. (Wine keeps no grant on a folder, so only the key's is made.)
+    // machine-wide settings stay.
     const std::wstring oldCache = std::wstring(kFolder) + L"\\Blue Harbour][Night Train.xml";
     CloseHandle(CreateFileW(oldCache.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    GrantAsEarlierVersions(kFolder, 0);
+    ASSERT_TRUE(StandardUserMayChangeFile(kFolder));
     for (const REGSAM view : Views()) {
         SetText(pluginKey, L"UserName", L"anna", view);
         SetText(pluginKey, L"Password", L"secret", view);
         SetText(pluginKey, L"Translation", L"de", view);
-        GrantUsers(pluginKey, view);
+        GrantAsEarlierVersions(pluginKey, view);
         ASSERT_TRUE(StandardUserMayChangeKey(pluginKey, view));
     }
     ASSERT_EQ(0u, RunProgram(L"\"" + setup + L"\" /S"));
