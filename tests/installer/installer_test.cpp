@@ -194,14 +194,13 @@ HANDLE SetupMutexOwnedBy(const std::wstring& sddl) {
 
 std::wstring OwnUserSid() {
     HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    BYTE buffer[256];
+    BYTE buffer[256] = {};
     DWORD size = sizeof(buffer);
     wchar_t* text = nullptr;
-    std::wstring sid;
-    if (GetTokenInformation(token, TokenUser, buffer, size, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
-        sid = text;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, size, &size))
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::wstring sid = text ? text : L"";
     LocalFree(text);
     CloseHandle(token);
     return sid;
