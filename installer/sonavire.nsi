@@ -1,11 +1,14 @@
 ; Sonavire's installer: the plug-in for Windows Media Player, per machine.
 ;   makensis -DVERSION=0.1.01.53 -DOUTFILE=setup.exe -DDLL32=... -DDLL64=... -DHELPER=... -DOFFLINE=... sonavire.nsi
 ; Installs the 32-bit Sonavire.dll (and on 64-bit Windows the 64-bit one, under x64\) into
-; "C:\Program Files\Sonavire", the folder that also holds the lyrics cache, with the offline pages;
-; registers each with the regsvr32 of its width, and undoes everything when a registration fails;
-; lets the Users group write the cache folder and the plug-in's settings key (standard users cannot
-; write under Program Files or HKLM); keeps the user's settings across an upgrade; writes an
-; uninstaller and an entry in Apps and Features. /S installs silently.
+; "C:\Program Files\Sonavire" with the offline pages; registers each with the regsvr32 of its width,
+; and undoes everything when a registration fails; keeps the machine-wide settings across an upgrade;
+; writes an uninstaller and an entry in Apps and Features. /S installs silently.
+; The code runs in every user's player and, through regsvr32 and the uninstaller, as an
+; administrator: the folders keep Program Files' protection and the plug-in's HKLM key stays
+; administrators' (sonavire-setup-helper refuses a folder a standard user could redirect or change,
+; and takes back the grants earlier versions gave the Users group). Each user's sign-in, settings
+; and lyrics cache live in that user's profile (HKCU "Software\Sonavire", the local application data).
 
 Unicode true
 RequestExecutionLevel admin
@@ -36,50 +39,78 @@ UninstPage instfiles
 
 Var registered32
 Var registered64
-; The user's settings under the plug-in's key, kept across a registration (which replaces the key).
-Var keptUser
-Var keptPassword
+; The machine-wide settings under the plug-in's key, kept across a registration (which replaces
+; the key). Sign-ins are not among them: they are each user's own now.
 Var keptTranslation
 Var keptLyricsHost
 Var keptCommunityHost
+Var keptYouTubeUrl
+Var keptAdvertUrl
 Var keptSplitPos
+Var setupMutex
 
 Function .onInit
-    ; Not twice at once: a second installer would race the first one's registry and files.
-    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "SonavireSetupRunning") p .r1 ?e'
-    Pop $0
-    ${If} $0 = 183
-        MessageBox MB_ICONSTOP "${PRODUCT} Setup is already running." /SD IDOK
-        SetErrorLevel 3
-        Abort
-    ${EndIf}
     System::Call 'shell32::IsUserAnAdmin() i .r0'
     ${If} $0 = 0
         MessageBox MB_ICONSTOP "${PRODUCT} is installed for every user of this computer: please run Setup as an administrator." /SD IDOK
         SetErrorLevel 4
         Abort
     ${EndIf}
+    ; Not twice at once: a second installer would race the first one's registry and files. Any
+    ; process may create a mutex of any name, so one counts only when an administrator or SYSTEM
+    ; owns it, as setup's own (created with Administrators as owner) does; another is ignored.
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:P(A;;GA;;;BA)(A;;GA;;;SY)", i 1, *p .r2, p 0) i .r0'
+    ${If} $0 = 0
+        StrCpy $2 0
+    ${EndIf}
+    !if ${NSIS_PTR_SIZE} > 4
+        System::Call '*(i 24, i 0, p r2, i 0) p .r3'
+    !else
+        System::Call '*(i 12, p r2, i 0) p .r3'
+    !endif
+    System::Call 'kernel32::CreateMutexW(p r3, i 0, w "Global\SonavireSetup") p .r1 ?e'
+    Pop $0
+    System::Free $3
+    System::Call 'kernel32::LocalFree(p r2)'
+    StrCpy $setupMutex $1
+    ${If} $0 = 183
+    ${AndIf} $1 P<> 0
+        System::Call 'advapi32::GetSecurityInfo(p r1, i 6, i 1, *p .r4, p 0, p 0, p 0, *p .r5) i .r0'
+        ${If} $0 = 0
+            System::Call 'advapi32::IsWellKnownSid(p r4, i 26) i .r6'
+            System::Call 'advapi32::IsWellKnownSid(p r4, i 22) i .r7'
+            System::Call 'kernel32::LocalFree(p r5)'
+            ${If} $6 <> 0
+            ${OrIf} $7 <> 0
+                MessageBox MB_ICONSTOP "${PRODUCT} Setup is already running." /SD IDOK
+                SetErrorLevel 3
+                Abort
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
 FunctionEnd
 
-; The settings of one registry view, read before a registration replaces the key.
+; A value not found yet, from the view SetRegView chose.
+!macro KeepValue VAR READ NAME
+    ${If} ${VAR} == ""
+        ${READ} ${VAR} HKLM "${PLUGIN_KEY}" "${NAME}"
+    ${EndIf}
+!macroend
+
+; The settings of one registry view, read before a registration replaces the key; the first view
+; read wins.
 !macro KeepSettings VIEW
     SetRegView ${VIEW}
-    ReadRegStr $keptUser HKLM "${PLUGIN_KEY}" "UserName"
-    ReadRegStr $keptPassword HKLM "${PLUGIN_KEY}" "Password"
-    ReadRegStr $keptTranslation HKLM "${PLUGIN_KEY}" "Translation"
-    ReadRegStr $keptLyricsHost HKLM "${PLUGIN_KEY}" "Lyrics Host"
-    ReadRegStr $keptCommunityHost HKLM "${PLUGIN_KEY}" "Community Host"
-    ReadRegDWORD $keptSplitPos HKLM "${PLUGIN_KEY}" "SplitPos"
+    !insertmacro KeepValue $keptTranslation ReadRegStr "Translation"
+    !insertmacro KeepValue $keptLyricsHost ReadRegStr "Lyrics Host"
+    !insertmacro KeepValue $keptCommunityHost ReadRegStr "Community Host"
+    !insertmacro KeepValue $keptYouTubeUrl ReadRegStr "YouTube URL"
+    !insertmacro KeepValue $keptAdvertUrl ReadRegStr "Advert URL"
+    !insertmacro KeepValue $keptSplitPos ReadRegDWORD "SplitPos"
 !macroend
 
 !macro RestoreSettings VIEW
     SetRegView ${VIEW}
-    ${If} $keptUser != ""
-        WriteRegStr HKLM "${PLUGIN_KEY}" "UserName" $keptUser
-    ${EndIf}
-    ${If} $keptPassword != ""
-        WriteRegStr HKLM "${PLUGIN_KEY}" "Password" $keptPassword
-    ${EndIf}
     ${If} $keptTranslation != ""
         WriteRegStr HKLM "${PLUGIN_KEY}" "Translation" $keptTranslation
     ${EndIf}
@@ -89,9 +120,22 @@ FunctionEnd
     ${If} $keptCommunityHost != ""
         WriteRegStr HKLM "${PLUGIN_KEY}" "Community Host" $keptCommunityHost
     ${EndIf}
+    ${If} $keptYouTubeUrl != ""
+        WriteRegStr HKLM "${PLUGIN_KEY}" "YouTube URL" $keptYouTubeUrl
+    ${EndIf}
+    ${If} $keptAdvertUrl != ""
+        WriteRegStr HKLM "${PLUGIN_KEY}" "Advert URL" $keptAdvertUrl
+    ${EndIf}
     ${If} $keptSplitPos != ""
         WriteRegDWORD HKLM "${PLUGIN_KEY}" "SplitPos" $keptSplitPos
     ${EndIf}
+!macroend
+
+; The sign-in earlier versions kept in plain text where every user could read it.
+!macro ForgetMachineSignIn VIEW
+    SetRegView ${VIEW}
+    DeleteRegValue HKLM "${PLUGIN_KEY}" "UserName"
+    DeleteRegValue HKLM "${PLUGIN_KEY}" "Password"
 !macroend
 
 ; Takes back what this run did and stops with the failure shown.
@@ -108,7 +152,6 @@ Function RollBack
     RMDir "$INSTDIR\x64"
     Delete "$INSTDIR\Sonavire.dll"
     Delete "$INSTDIR\Uninstall.exe"
-    Delete "$PLUGINSDIR\sonavire-setup-helper.exe"
     RMDir "$INSTDIR"
     SetRegView 32
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
@@ -119,14 +162,34 @@ Section "Sonavire"
     StrCpy $registered32 0
     StrCpy $registered64 0
     InitPluginsDir
+    SetOutPath "$PLUGINSDIR"
+    File "/oname=sonavire-setup-helper.exe" "${HELPER}"
+
+    ; Nothing is written into a folder a standard user could redirect or change (see the helper).
+    nsExec::ExecToStack '"$PLUGINSDIR\sonavire-setup-helper.exe" secure "$INSTDIR" "${PLUGIN_FOLDER}"'
+    Pop $0
+    Pop $1
+    ${If} $0 != 0
+        ${If} $1 == ""
+            StrCpy $1 "Setup could not check the folder $INSTDIR (error $0)."
+        ${EndIf}
+        MessageBox MB_ICONSTOP "$1" /SD IDOK
+        SetErrorLevel 7
+        Abort
+    ${EndIf}
 
     ; An installed plug-in of this or an earlier version: its settings stay.
     !insertmacro KeepSettings 32
     ${If} ${RunningX64}
-    ${AndIf} $keptUser == ""
         !insertmacro KeepSettings 64
     ${EndIf}
 
+    ; Old files go before new ones are written: a link left in their place is not followed.
+    Delete "$INSTDIR\Sonavire.dll"
+    Delete "$INSTDIR\x64\Sonavire.dll"
+    Delete "$INSTDIR\Uninstall.exe"
+    Delete "${PLUGIN_FOLDER}\Offline\OfflineSV.htm"
+    Delete "${PLUGIN_FOLDER}\Offline\OfflineAD.htm"
     SetOutPath "$INSTDIR"
     ClearErrors
     File "/oname=Sonavire.dll" "${DLL32}"
@@ -171,12 +234,20 @@ Section "Sonavire"
         !insertmacro RestoreSettings 64
     ${EndIf}
 
-    ; Standard users write the lyrics cache and the settings (sign-in, splitter, translation).
-    SetOutPath "$PLUGINSDIR"
-    File "/oname=sonavire-setup-helper.exe" "${HELPER}"
-    ExecWait '"$PLUGINSDIR\sonavire-setup-helper.exe" grant "${PLUGIN_FOLDER}"' $0
-    ${If} $0 <> 0
-        DetailPrint "Standard users may not be able to write the lyrics cache or the settings (error $0)."
+    !insertmacro ForgetMachineSignIn 32
+    ${If} ${RunningX64}
+        !insertmacro ForgetMachineSignIn 64
+    ${EndIf}
+
+    ; Standard users read the settings key but never write it (it names the hosts sign-ins go to).
+    nsExec::ExecToStack '"$PLUGINSDIR\sonavire-setup-helper.exe" secure-key'
+    Pop $0
+    Pop $1
+    ${If} $0 != 0
+        MessageBox MB_ICONSTOP "$1 Nothing was installed. (error $0)" /SD IDOK
+        Call RollBack
+        SetErrorLevel 8
+        Abort
     ${EndIf}
 
     SetOutPath "$INSTDIR"
@@ -205,10 +276,11 @@ FunctionEnd
 
 Section "Uninstall"
     SetShellVarContext all
-    ; The settings live under the plug-in's key, which unregistration removes: kept unless the
-    ; user asks for them to go (a silent uninstall keeps them).
+    ; The machine-wide settings live under the plug-in's key, which unregistration removes: they
+    ; come back afterwards. The user's own settings, sign-in and cache stay unless the user asks
+    ; for them to go (a silent uninstall keeps them).
     StrCpy $0 0
-    MessageBox MB_YESNO|MB_ICONQUESTION "Also delete the lyrics cache and the stored sign-in (user name and password)?" /SD IDNO IDNO keep
+    MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Also delete your own Sonavire settings, your stored sign-in and your lyrics cache?" /SD IDNO IDNO keep
         StrCpy $0 1
     keep:
     !insertmacro KeepSettings 32
@@ -218,12 +290,27 @@ Section "Uninstall"
         ${EnableX64FSRedirection}
     ${EndIf}
     ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\Sonavire.dll"'
-    ${If} $0 = 0
-        ; Only the settings come back: no class and no player entry.
-        !insertmacro RestoreSettings 32
-    ${Else}
-        Delete "${PLUGIN_FOLDER}\*.xml"
+    ; Only the settings come back: no class, no player entry and no sign-in.
+    !insertmacro RestoreSettings 32
+    !insertmacro ForgetMachineSignIn 32
+    ${If} ${RunningX64}
+        !insertmacro ForgetMachineSignIn 64
     ${EndIf}
+    ${If} $0 = 1
+        ; By the helper, which does not follow links the user may have put into the cache folder.
+        InitPluginsDir
+        SetOutPath "$PLUGINSDIR"
+        File "/oname=sonavire-setup-helper.exe" "${HELPER}"
+        nsExec::ExecToStack '"$PLUGINSDIR\sonavire-setup-helper.exe" forget-user'
+        Pop $1
+        Pop $2
+        ${If} $1 != 0
+            DetailPrint "$2"
+        ${EndIf}
+        SetOutPath "$TEMP"
+    ${EndIf}
+    ; The shared lyrics cache of earlier versions.
+    Delete "${PLUGIN_FOLDER}\*.xml"
     Delete "$INSTDIR\x64\Sonavire.dll"
     RMDir "$INSTDIR\x64"
     Delete "$INSTDIR\Sonavire.dll"
