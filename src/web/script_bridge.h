@@ -132,7 +132,10 @@ public:
     STDMETHODIMP DeleteMemberByDispID(DISPID) override { return S_FALSE; }
     STDMETHODIMP GetMemberProperties(DISPID, DWORD, DWORD*) override { return E_NOTIMPL; }
     STDMETHODIMP GetMemberName(DISPID, BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetNextDispID(DWORD, DISPID, DISPID*) override { return S_FALSE; }
+    STDMETHODIMP GetNextDispID(DWORD, DISPID, DISPID* next) override {
+        if (next) *next = DISPID_UNKNOWN;
+        return S_FALSE;
+    }
     STDMETHODIMP GetNameSpaceParent(IUnknown** parent) override;
 
 private:
