@@ -11,7 +11,6 @@
 #include "base/utf.h"
 #include "settings/settings.h"
 #include "web/page_document.h"
-#include "web/page_trust.h"
 #include "web/web_browser.h"
 
 namespace sv {
