@@ -16,9 +16,9 @@ public:
     CSonavireApp& operator=(const CSonavireApp&) = delete;
     ~CSonavireApp() = default;
 
-    // Measures the bitmaps into the settings record, makes the script bridge (window.external of
-    // every page, reaching the live plug-in object) and installs it for every browser site. True
-    // when the module may serve.
+    // Measures the bitmaps into the settings record, makes the script bridge (through which each
+    // pane's own window.external reaches the live plug-in object) and installs it for every
+    // browser site. True when the module may serve.
     bool InitInstance();
     // Uninstalls and deletes the bridge, whatever its count; returns 0.
     int ExitInstance();

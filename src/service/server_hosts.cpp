@@ -142,6 +142,11 @@ bool IsAcceptableFirstPage(std::wstring_view url) {
     return IsAuthority(authority);
 }
 
+std::wstring ConfiguredBrowseFirstPage() {
+    std::wstring stored = ReadPluginText(kYouTubeUrlValue).value_or(std::wstring());
+    return IsAcceptableFirstPage(stored) ? stored : std::wstring();
+}
+
 std::wstring BrowsePaneFirstPageUrl() { return StoredPageOr(kYouTubeUrlValue, L"/wiki/wmp/"); }
 std::wstring AdvertPaneFirstPageUrl() { return StoredPageOr(kAdvertUrlValue, L"/wiki/wmp/lyricsAd.php"); }
 

@@ -61,5 +61,8 @@ bool IsAcceptableFirstPage(std::wstring_view url);
 // stored value that is refused is reported to the diagnostics hook.
 std::wstring BrowsePaneFirstPageUrl();
 std::wstring AdvertPaneFirstPageUrl();
+// The stored "YouTube URL" when it is an acceptable first page, else empty; reports nothing (the
+// page trust asks on every call of a page).
+std::wstring ConfiguredBrowseFirstPage();
 
 }  // namespace sv

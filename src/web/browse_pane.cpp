@@ -6,6 +6,7 @@
 
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "web/page_trust.h"
 
 namespace sv {
 namespace {
@@ -160,8 +161,15 @@ void CSVPluginBrowse::CallWithoutResult(const wchar_t* name, const std::vector<s
     CallPageFunction(name, arguments, nullptr);
 }
 
+bool CSVPluginBrowse::ShowsTrustedPage() const {
+    // A test's script stands in for the page last navigated to.
+    return IsTrustedPage(script_ ? address_ : browser_.LocationUrl());
+}
+
 void CSVPluginBrowse::PageMediaOpened(std::wstring_view userName, std::wstring_view artist, std::wstring_view title) {
     if (!Hwnd() || !IsWindow(Hwnd())) return;
+    // What the user listens to, and under which name, is no other site's business.
+    if (!ShowsTrustedPage()) return;
     CallPageFunction(kMediaOpenedFunction, {std::wstring(userName), std::wstring(artist), std::wstring(title)},
                      nullptr);
 }

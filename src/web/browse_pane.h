@@ -55,6 +55,10 @@ public:
     // when any step gives nothing (no page yet, not an HTML page).
     bool GetPageScript(ComPtr<IDispatch>& script);
 
+    // The top-level page shown now is trusted (IsTrustedPage): the track and the user name may go
+    // to it.
+    bool ShowsTrustedPage() const;
+
     // Puts a script of a test's own in place of the page's (null: the page's through the control).
     void SetPageScript(std::unique_ptr<PageScript> script);
 
@@ -68,6 +72,7 @@ public:
     static constexpr int kMostNestedPageCalls = 8;
 
     // The page functions. Without a window each does nothing (PageGetCurrentTime answers 0.0).
+    // PageMediaOpened calls the page only while it is a trusted page (ShowsTrustedPage).
     void PageMediaOpened(std::wstring_view userName, std::wstring_view artist, std::wstring_view title);
     void PageMediaStarted();
     void PageMediaStopped();

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "service/server_hosts.h"
-#include "web/web_browser.h"
 
 namespace sv {
 namespace {
@@ -59,12 +58,28 @@ bool IsOfflinePage(std::wstring_view location) {
            EqualIgnoringCase(path, folder + kOfflineAdvertPageName);
 }
 
+// The "scheme://host[:port]" part of an address; empty when it has no "http://" or "https://".
+std::wstring_view OriginOf(std::wstring_view url) {
+    std::wstring_view rest = url;
+    if (!StripPrefix(rest, L"http://") && !StripPrefix(rest, L"https://")) return {};
+    const size_t end = rest.find_first_of(L"/?#\\");
+    return url.substr(0, url.size() - rest.size() + (end == std::wstring_view::npos ? rest.size() : end));
+}
+
 }  // namespace
 
-bool IsTrustedPageLocation(std::wstring_view location, std::wstring_view communityHost) {
+bool IsTrustedPageLocation(std::wstring_view location, std::wstring_view trustedHost) {
+    // A host configured with "https://" trusts nothing that travelled in the clear.
+    bool httpAllowed = true;
+    if (StripPrefix(trustedHost, L"https://")) {
+        httpAllowed = false;
+    } else {
+        StripPrefix(trustedHost, L"http://");
+    }
     std::wstring_view rest = location;
     const wchar_t* defaultPort = nullptr;
     if (StripPrefix(rest, L"http://")) {
+        if (!httpAllowed) return false;
         defaultPort = L":80";
     } else if (StripPrefix(rest, L"https://")) {
         defaultPort = L":443";
@@ -74,21 +89,19 @@ bool IsTrustedPageLocation(std::wstring_view location, std::wstring_view communi
     const size_t end = rest.find_first_of(L"/?#\\");
     const std::wstring_view authority = rest.substr(0, end);
     // "http://community.example@elsewhere/" is elsewhere; anything but a plain host is refused.
-    if (authority.empty() || communityHost.empty() || authority.find(L'@') != std::wstring_view::npos) return false;
-    if (EqualIgnoringCase(authority, communityHost)) return true;
-    return communityHost.find(L':') == std::wstring_view::npos &&
-           EqualIgnoringCase(authority, std::wstring(communityHost) + defaultPort);
+    if (authority.empty() || trustedHost.empty() || authority.find(L'@') != std::wstring_view::npos) return false;
+    if (EqualIgnoringCase(authority, trustedHost)) return true;
+    return trustedHost.find(L':') == std::wstring_view::npos &&
+           EqualIgnoringCase(authority, std::wstring(trustedHost) + defaultPort);
 }
 
-bool LivePagesAreTrusted() {
-    // A copy: asking a control for its location must not meet a list that changed meanwhile.
-    const std::vector<CWebBrowser2*> browsers = LiveBrowsers();
-    if (browsers.empty()) return false;
-    const std::wstring host = CommunityHost();
-    for (CWebBrowser2* browser : browsers) {
-        if (!IsTrustedPageLocation(browser->LocationUrl(), host)) return false;
-    }
-    return true;
+bool IsTrustedPage(std::wstring_view location) {
+    // With its scheme: a community site configured as "https://" admits only pages that came so.
+    if (IsTrustedPageLocation(location, CommunityServer().Origin())) return true;
+    // A first page configured elsewhere (a video site) is trusted on its own host.
+    const std::wstring firstPage = ConfiguredBrowseFirstPage();
+    const std::wstring_view origin = OriginOf(firstPage);
+    return !origin.empty() && IsTrustedPageLocation(location, origin);
 }
 
 }  // namespace sv

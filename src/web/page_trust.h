@@ -1,8 +1,9 @@
-// Which pages may read and replace the stored credentials through window.external: pages of the
-// community site (the configured host) and the plug-in's own offline pages. Every pane hands its
-// pages the same external object, which cannot tell which page is calling, so the credentials are
-// answered only while every page shown in a pane is one of these; a pane that follows a link, an
-// advertisement or a redirect elsewhere withholds them from all.
+// Which pages may read the track, the user name and the password through window.external, and
+// replace the credentials: pages of the community site (the configured host), pages on the host
+// of a configured first page of the browse pane ("YouTube URL"), and the plug-in's own offline
+// pages. Each pane's external object asks this of its own top-level page only (and refuses
+// frames and other documents itself); the browse pane asks it before it hands the track and the
+// user name to its page.
 #pragma once
 #include <string_view>
 
@@ -14,13 +15,15 @@ inline constexpr wchar_t kOfflineBrowsePageName[] = L"OfflineSV.htm";
 inline constexpr wchar_t kOfflineAdvertPageName[] = L"OfflineAD.htm";
 
 // A page location (as a browser reports it) is trusted: "http://" or "https://" on exactly the
-// community host ("host" or "host:port"; with no port given, the scheme's default port also
+// trusted host ("host" or "host:port"; with no port given, the scheme's default port also
 // matches), without user information; or one of the two offline pages in their installed folder,
-// as a path or a "file:" address.
-bool IsTrustedPageLocation(std::wstring_view location, std::wstring_view communityHost);
+// as a path or a "file:" address. The host may name its scheme ("https://host" admits only
+// "https://" pages; "http://host" or a bare host admits both).
+bool IsTrustedPageLocation(std::wstring_view location, std::wstring_view trustedHost);
 
-// Every browser the module hosts now shows a trusted page, and there is at least one. Reads the
-// configured community host (CommunityHost) and each browser's live location.
-bool LivePagesAreTrusted();
+// The location is trusted (IsTrustedPageLocation) for the configured community server, with its
+// scheme (CommunityServer), or for the origin of the browse pane's configured first page
+// (ConfiguredBrowseFirstPage).
+bool IsTrustedPage(std::wstring_view location);
 
 }  // namespace sv

@@ -11,7 +11,7 @@
 #include "base/utf.h"
 #include "settings/settings.h"
 #include "web/page_document.h"
-#include "web/page_trust.h"
+#include "web/web_browser.h"
 
 namespace sv {
 namespace {
@@ -136,6 +136,15 @@ STDMETHODIMP CWebIDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, L
 
 STDMETHODIMP CWebIDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO*, UINT*) {
+    // Outside any pane nobody can tell which document calls.
+    bool trusted = false;
+    if (trusted_) {
+        CallbackBoundary("script bridge", [&] { trusted = trusted_(); });
+    }
+    return Call(id, flags, params, result, trusted);
+}
+
+HRESULT CWebIDispatch::Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, bool trusted, bool act) {
     if (id < 1 || id > kMemberCount) return S_OK;
     // Word 1, as the pages have always been answered (not VARIANT_TRUE).
     const bool answerTrue = result && ((flags & DISPATCH_PROPERTYGET) || id == kIsOskelSonavire);
@@ -144,15 +153,15 @@ STDMETHODIMP CWebIDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
         result->vt = VT_BOOL;
         result->boolVal = 1;
     }
-    if (!(flags & DISPATCH_METHOD) || depth_ >= kMostNestedCalls) return S_OK;
+    if (!act || !(flags & DISPATCH_METHOD) || depth_ >= kMostNestedCalls) return S_OK;
     CallbackBoundary("script bridge", [&] {
         NestingGuard nested(depth_);
-        Act(id, Arguments(params));
+        Act(id, Arguments(params), trusted);
     });
     return S_OK;
 }
 
-void CWebIDispatch::Act(DISPID id, const Arguments& arguments) {
+void CWebIDispatch::Act(DISPID id, const Arguments& arguments, bool trusted) {
     BridgeTarget* target = nullptr;
     switch (id) {
     case kOnYouTubePlayOpen:
@@ -178,10 +187,10 @@ void CWebIDispatch::Act(DISPID id, const Arguments& arguments) {
         ShowLyrics(arguments);
         return;
     case kOnYouTubeGetMediaInfo:
-        GetMediaInfo(arguments);
+        GetMediaInfo(arguments, trusted);
         return;
     case kOnYouTubeSetUser:
-        SetUser(arguments);
+        SetUser(arguments, trusted);
         return;
     default:
         return;
@@ -233,7 +242,7 @@ void CWebIDispatch::ShowLyrics(const Arguments& arguments) {
     if (BridgeTarget* target = Target()) target->RaisePlayStateChange(show ? kPageShowLyrics : kPageHideLyrics);
 }
 
-void CWebIDispatch::GetMediaInfo(const Arguments& arguments) {
+void CWebIDispatch::GetMediaInfo(const Arguments& arguments, bool trusted) {
     const VARIANT* last = arguments.Last();
     IDispatch* given = nullptr;
     if (last && last->vt == VT_DISPATCH) given = last->pdispVal;
@@ -282,7 +291,7 @@ void CWebIDispatch::GetMediaInfo(const Arguments& arguments) {
                                                                             : nullptr;
         if (!(text->vt == VT_BSTR || text->vt == (VT_BYREF | VT_BSTR)) || !keyText) continue;
         UniqueBstr value;
-        if (!ValueOfKey(keyText, SysStringLen(keyText), value.put())) continue;
+        if (!ValueOfKey(keyText, SysStringLen(keyText), trusted, value.put())) continue;
         VARIANT argument;
         argument.vt = VT_BSTR;
         argument.bstrVal = value.get();
@@ -292,7 +301,7 @@ void CWebIDispatch::GetMediaInfo(const Arguments& arguments) {
     }
 }
 
-bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value) {
+bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, bool trusted, BSTR* value) {
     enum Source { kArtist, kTitle, kAlbum, kLanguage, kUserName, kPassword, kVersion, kDeviceText };
     static const struct {
         const wchar_t* name;
@@ -307,7 +316,9 @@ bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value) 
         const LyricsDocument* request = nullptr;
         switch (known.source) {
         case kArtist: case kTitle: case kAlbum: case kLanguage:
-            // Without a main window there is no track: the keys read empty.
+            // Without a main window there is no track: the keys read empty; and what the user
+            // listens to is for the trusted pages only.
+            if (!trusted) break;
             target = Target();
             request = target ? target->CurrentRequestDocument() : nullptr;
             if (request) {
@@ -319,8 +330,8 @@ bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value) 
             break;
         case kUserName:
         case kPassword:
-            // Only pages of the community site (or the plug-in's own offline pages) see them.
-            if (Trusted()) {
+            // Only trusted pages (the community site's, the plug-in's own offline pages) see them.
+            if (trusted) {
                 const PluginSettings& settings = Settings();
                 if (known.source == kUserName) {
                     text.assign(AsU16(settings.userName));
@@ -345,18 +356,77 @@ bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value) 
     return false;
 }
 
-void CWebIDispatch::SetUser(const Arguments& arguments) {
+void CWebIDispatch::SetUser(const Arguments& arguments, bool trusted) {
     if (arguments.Count() != 2) return;
     std::wstring name, password;
     // Both must be texts: null or an object for a password is not an empty password.
     if (!arguments.Text(0, name) || !arguments.Text(1, password)) return;
-    if (!Trusted()) return;
+    if (!trusted) return;
     Settings().SetCredentials(name, password);
 }
 
 BridgeTarget* CWebIDispatch::Target() const { return liveTarget_ ? liveTarget_() : nullptr; }
 
-bool CWebIDispatch::Trusted() const { return trusted_ ? trusted_() : LivePagesAreTrusted(); }
+// ---------------------------------------------------------------------------------------------
+// One pane's external object.
+
+CPaneExternal::CPaneExternal(CWebIDispatch& bridge, CWebBrowser2* browser) : bridge_(bridge), browser_(browser) {
+    // The module stays while a page holds this object (DllCanUnloadNow reads the bridge's count).
+    bridge_.AddRef();
+}
+
+CPaneExternal::~CPaneExternal() { bridge_.Release(); }
+
+STDMETHODIMP CPaneExternal::QueryInterface(REFIID riid, void** ppv) {
+    static const InterfaceMapEntry kInterfaces[] = {
+        SV_INTERFACE_ENTRY(CPaneExternal, IDispatchEx),
+        SV_INTERFACE_ENTRY(CPaneExternal, IDispatch),
+        SV_INTERFACE_MAP_END,
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) CPaneExternal::AddRef() { return ++references_; }
+
+STDMETHODIMP_(ULONG) CPaneExternal::Release() {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+}
+
+STDMETHODIMP CPaneExternal::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+    return bridge_.GetIDsOfNames(riid, names, count, locale, ids);
+}
+
+STDMETHODIMP CPaneExternal::GetDispID(BSTR name, DWORD, DISPID* id) {
+    if (!id) return E_POINTER;
+    LPOLESTR names = name;
+    return bridge_.GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, id);
+}
+
+STDMETHODIMP CPaneExternal::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO*, UINT*) {
+    return Dispatch(id, flags, params, result, nullptr);
+}
+
+STDMETHODIMP CPaneExternal::InvokeEx(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     IServiceProvider* caller) {
+    return Dispatch(id, flags, params, result, caller);
+}
+
+STDMETHODIMP CPaneExternal::GetNameSpaceParent(IUnknown** parent) {
+    if (parent) *parent = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT CPaneExternal::Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                IServiceProvider* caller) {
+    // Held for the call: the page may let go of this object while the call runs.
+    const ComPtr<CPaneExternal> self = ComPtr<CPaneExternal>::From(this);
+    bool trusted = false;
+    if (browser_) CallbackBoundary("script bridge", [&] { trusted = browser_->TrustsCaller(caller); });
+    return bridge_.Call(id, flags, params, result, trusted, browser_ != nullptr);
+}
 
 void InstallScriptBridge(CWebIDispatch* bridge) { g_installedBridge = bridge; }
 CWebIDispatch* InstalledScriptBridge() { return g_installedBridge; }

@@ -1,14 +1,22 @@
-// CWebIDispatch: window.external of every page in every pane. A late-bound automation object with
-// ten fixed members through which the community site's video theatre reports its video's events
-// (they enter the plug-in object's player-event path with the player's codes plus 100), shows and
-// hides the lyrics, reads the track, the plug-in's version and, on the community site only, the
-// stored credentials, and hands over new credentials.
+// The script bridge: window.external as the community site's pages see it. A late-bound
+// automation object with ten fixed members through which the video theatre reports its video's
+// events (they enter the plug-in object's player-event path with the player's codes plus 100),
+// shows and hides the lyrics, reads the track, the plug-in's version and the stored user name
+// and password, and hands over new credentials.
 //
-// One object per module: the application object makes it at start-up, installs it for the
-// browser sites (InstallScriptBridge) and deletes it at exit. Its reference count serves the
-// protocol only and never ends its life. Used on the user-interface thread only.
+// CWebIDispatch is the module's one bridge: the application object makes it at start-up,
+// installs it for the browser sites (InstallScriptBridge) and deletes it at exit. Its reference
+// count serves the protocol and the module's unload check only and never ends its life. Pages do
+// not get it: each browser site hands its pages a CPaneExternal of its own, which knows its
+// browser, judges every call by the document that makes it and acts through the module's bridge.
+// The track, the user name and the credentials go only to the top-level document of a pane that
+// shows a trusted page (page_trust.h); every other document (a frame, another page) gets empty
+// texts, and its new credentials are dropped.
+//
+// Used on the user-interface thread only.
 #pragma once
 #include <windows.h>
+#include <dispex.h>
 #include <oleauto.h>
 
 #include <functional>
@@ -40,9 +48,9 @@ public:
     // page answering every call with another call cannot exhaust the stack.
     static constexpr int kMostNestedCalls = 8;
 
-    // liveTarget: the live plug-in object, or null while there is none. trusted: whether the
-    // pages that may be calling now may read and replace the credentials (LivePagesAreTrusted
-    // when not given).
+    // liveTarget: the live plug-in object, or null while there is none. trusted: whether a page
+    // calling this object itself (not through a pane's external object) may read the track and
+    // read and replace the credentials; without it such a page may not.
     explicit CWebIDispatch(std::function<BridgeTarget*()> liveTarget, std::function<bool()> trusted = nullptr);
     ~CWebIDispatch() = default;
     CWebIDispatch(const CWebIDispatch&) = delete;
@@ -63,27 +71,84 @@ public:
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* exception, UINT* argumentError) override;
 
+    // Invoke for a caller judged already: trusted, it may read the track, the user name and the
+    // password and replace the credentials; untrusted, it reads them empty and replaces nothing.
+    // act false: the call is answered but nothing is done (the caller's pane is gone).
+    HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, bool trusted, bool act = true);
+
     long ReferenceCount() const { return references_; }
 
 private:
     class Arguments;
-    void Act(DISPID id, const Arguments& arguments);
+    void Act(DISPID id, const Arguments& arguments, bool trusted);
     void PlayOpen(const Arguments& arguments);
     void ShowLyrics(const Arguments& arguments);
-    void GetMediaInfo(const Arguments& arguments);
-    void SetUser(const Arguments& arguments);
+    void GetMediaInfo(const Arguments& arguments, bool trusted);
+    void SetUser(const Arguments& arguments, bool trusted);
     // The value of a known key (compared without regard to case); false for any other text.
-    bool ValueOfKey(const wchar_t* key, UINT keyLength, BSTR* value);
+    bool ValueOfKey(const wchar_t* key, UINT keyLength, bool trusted, BSTR* value);
     BridgeTarget* Target() const;
-    bool Trusted() const;
 
     long references_ = 0;
-    int depth_ = 0;  // member actions running now, nested through the page
+    int depth_ = 0;  // member actions running now, nested through the pages
     std::function<BridgeTarget*()> liveTarget_;
     std::function<bool()> trusted_;
 };
 
-// The bridge every browser site hands its pages (GetExternal); null: pages get no external object.
+class CWebBrowser2;
+
+// window.external of the pages of one browser control: made by the control's site when a page
+// first asks, handed to every document of that control (frames included), holding a reference to
+// the module's bridge while it lives. It judges each call by its caller: the window that
+// InvokeEx's caller names must be the control's top-level window, and the control must show a
+// trusted page; a plain Invoke (no caller) is judged by the page alone. Once its control is gone
+// (Detach) it still answers, but does nothing and gives nothing.
+class CPaneExternal final : public IDispatchEx {
+public:
+    CPaneExternal(CWebIDispatch& bridge, CWebBrowser2* browser);
+    CPaneExternal(const CPaneExternal&) = delete;
+    CPaneExternal& operator=(const CPaneExternal&) = delete;
+    // The control is going: the weak link to it is cleared.
+    void Detach() { browser_ = nullptr; }
+
+    // IUnknown: IID_IUnknown, IID_IDispatch and IID_IDispatchEx. Freed with its last reference.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IDispatch, as the bridge's.
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override;
+
+    // IDispatchEx: names as GetIDsOfNames (exact, whatever the flags ask); InvokeEx judges the
+    // caller. The members are fixed: nothing to delete, enumerate or describe.
+    STDMETHODIMP GetDispID(BSTR name, DWORD flags, DISPID* id) override;
+    STDMETHODIMP InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO* exception, IServiceProvider* caller) override;
+    STDMETHODIMP DeleteMemberByName(BSTR, DWORD) override { return S_FALSE; }
+    STDMETHODIMP DeleteMemberByDispID(DISPID) override { return S_FALSE; }
+    STDMETHODIMP GetMemberProperties(DISPID, DWORD, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetMemberName(DISPID, BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetNextDispID(DWORD, DISPID, DISPID* next) override {
+        if (next) *next = DISPID_UNKNOWN;
+        return S_FALSE;
+    }
+    STDMETHODIMP GetNameSpaceParent(IUnknown** parent) override;
+
+private:
+    ~CPaneExternal();
+    HRESULT Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, IServiceProvider* caller);
+
+    ULONG references_ = 1;
+    CWebIDispatch& bridge_;
+    CWebBrowser2* browser_;  // weak: cleared by Detach when the control goes
+};
+
+// The bridge every browser site's external objects act through; null: pages get no external
+// object.
 void InstallScriptBridge(CWebIDispatch* bridge);
 CWebIDispatch* InstalledScriptBridge();
 

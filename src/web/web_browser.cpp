@@ -1,9 +1,13 @@
 #include "web/web_browser.h"
 
+#include <mshtml.h>
+
 #include <algorithm>
+#include <new>
 
 #include "base/hresult.h"
 #include "base/qi_table.h"
+#include "web/page_trust.h"
 #include "web/script_bridge.h"
 
 namespace sv {
@@ -11,23 +15,33 @@ namespace {
 
 long g_liveSites = 0;
 
-// At namespace scope, as all module-wide state: see cmake/CheckModuleState.cmake.
-std::vector<CWebBrowser2*> g_liveBrowsers;
-std::vector<CWebBrowser2*>& Registry() { return g_liveBrowsers; }
+// Both are the same object: COM identity is the IUnknown pointer.
+bool SameObject(IUnknown* a, IUnknown* b) {
+    if (!a || !b) return false;
+    ComPtr<IUnknown> first, second;
+    return SUCCEEDED(a->QueryInterface(IID_IUnknown, first.put_void())) &&
+           SUCCEEDED(b->QueryInterface(IID_IUnknown, second.put_void())) && first.get() == second.get();
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The site.
 
-CWebCustomSite::CWebCustomSite(HWND host) : host_(host) { ++g_liveSites; }
-CWebCustomSite::~CWebCustomSite() { --g_liveSites; }
+CWebCustomSite::CWebCustomSite(HWND host, CWebBrowser2* browser) : host_(host), browser_(browser) { ++g_liveSites; }
+
+CWebCustomSite::~CWebCustomSite() {
+    if (external_) external_->Detach();
+    --g_liveSites;
+}
 
 long CWebCustomSite::LiveCount() { return g_liveSites; }
 
 void CWebCustomSite::Detach() {
     host_ = nullptr;
+    browser_ = nullptr;
     activeObject_.reset();
+    if (const ComPtr<CPaneExternal> external = std::move(external_)) external->Detach();
 }
 
 STDMETHODIMP CWebCustomSite::QueryInterface(REFIID riid, void** ppv) {
@@ -129,11 +143,15 @@ STDMETHODIMP CWebCustomSite::DocumentHost::GetDropTarget(IDropTarget*, IDropTarg
 
 STDMETHODIMP CWebCustomSite::DocumentHost::GetExternal(IDispatch** external) {
     if (!external) return E_POINTER;
-    // Every page in every pane gets the module's one bridge.
+    *external = nullptr;
+    // Every document of this control (frames too) gets the control's own external object.
     CWebIDispatch* bridge = InstalledScriptBridge();
-    *external = bridge;
-    if (!bridge) return E_NOTIMPL;
-    bridge->AddRef();
+    if (!bridge || !site_.browser_) return E_NOTIMPL;
+    if (!site_.external_) {
+        site_.external_ = ComPtr<CPaneExternal>::Attach(new (std::nothrow) CPaneExternal(*bridge, site_.browser_));
+        if (!site_.external_) return E_OUTOFMEMORY;
+    }
+    *external = site_.external_.Copy().detach();
     return S_OK;
 }
 
@@ -150,8 +168,6 @@ STDMETHODIMP CWebCustomSite::DocumentHost::FilterDataObject(IDataObject*, IDataO
 // ---------------------------------------------------------------------------------------------
 // The control.
 
-const std::vector<CWebBrowser2*>& LiveBrowsers() { return Registry(); }
-
 bool CWebBrowser2::Create(HWND host, const RECT& rect) {
     Destroy();
     ComPtr<IWebBrowser2> browser;
@@ -162,7 +178,7 @@ bool CWebBrowser2::Create(HWND host, const RECT& rect) {
     }
     ComPtr<IOleObject> object;
     if (FAILED(browser.As(object)) || !object) return false;
-    const ComPtr<CWebCustomSite> site = ComPtr<CWebCustomSite>::Attach(new CWebCustomSite(host));
+    const ComPtr<CWebCustomSite> site = ComPtr<CWebCustomSite>::Attach(new CWebCustomSite(host, this));
     RECT position = rect;
     HRESULT hr = object->SetClientSite(static_cast<IOleClientSite*>(site.get()));
     if (SUCCEEDED(hr)) {
@@ -178,7 +194,6 @@ bool CWebBrowser2::Create(HWND host, const RECT& rect) {
     browser_ = std::move(browser);
     object_ = std::move(object);
     site_ = site.Copy();
-    Registry().push_back(this);
     Move(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
     return true;
 }
@@ -193,8 +208,6 @@ void CWebBrowser2::Move(int x, int y, int width, int height) {
 
 void CWebBrowser2::Destroy() {
     if (!browser_) return;
-    auto& registry = Registry();
-    registry.erase(std::remove(registry.begin(), registry.end(), this), registry.end());
     // Held in locals: the control may still be running a page's call into this pane, and the
     // pane (with this object) may be gone before the calls below return.
     const ComPtr<IWebBrowser2> browser = std::move(browser_);
@@ -235,6 +248,22 @@ std::wstring CWebBrowser2::LocationUrl() const {
     UniqueBstr location;
     if (!browser_ || FAILED(browser_->get_LocationURL(location.put()))) return std::wstring();
     return std::wstring(location.c_str(), location.length());
+}
+
+bool CWebBrowser2::TrustsCaller(IServiceProvider* caller) const {
+    if (!browser_ || !IsTrustedPage(LocationUrl())) return false;
+    ComPtr<IHTMLWindow2> calling;
+    // A caller that names no window (a bare script engine) leaves the page to decide.
+    if (!caller || FAILED(caller->QueryService(kIidHtmlWindow2, kIidHtmlWindow2, calling.put_void())) || !calling)
+        return true;
+    ComPtr<IHTMLDocument2> top;
+    if (FAILED(top.QueryFrom(Document().get(), kIidHtmlDocument2)) || !top) return false;
+    ComPtr<IHTMLWindow2> topWindow;
+    if (SUCCEEDED(top->get_parentWindow(topWindow.put())) && SameObject(calling.get(), topWindow.get())) return true;
+    // A browser may hand out more than one object for a window; the top-level window's document
+    // is the top-level document all the same.
+    ComPtr<IHTMLDocument2> callingDocument;
+    return SUCCEEDED(calling->get_document(callingDocument.put())) && SameObject(callingDocument.get(), top.get());
 }
 
 }  // namespace sv

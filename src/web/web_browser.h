@@ -2,7 +2,8 @@
 // it in place inside a pane, sizes, navigates and destroys it; CWebCustomSite is the container's
 // side of the protocol (client site, in-place site and frame) plus the document host
 // (IDocHostUIHandler): no 3-D border, no browser menus or toolbars, the browser's own context
-// menu and keys, and the module's script bridge as every page's window.external.
+// menu and keys, and an external object of the control's own (CPaneExternal, acting through the
+// module's script bridge) as window.external of the control's pages.
 //
 // Everything here runs on the user-interface thread that owns the panes.
 #pragma once
@@ -14,7 +15,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/com_ptr.h"
 
@@ -24,20 +24,26 @@ namespace sv {
 inline constexpr CLSID kClsidWebBrowser = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 // IID_IHTMLDocument2, {332C4425-26CB-11D0-B483-00C04FD90119}.
 inline constexpr IID kIidHtmlDocument2 = {0x332C4425, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
+// IID_IHTMLWindow2, {332C4427-26CB-11D0-B483-00C04FD90119}; also the service id SID_SHTMLWindow.
+inline constexpr IID kIidHtmlWindow2 = {0x332C4427, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
 // IID_IDocHostUIHandler, {BD3F23C0-D43E-11CF-893B-00AA00BDCE1A}.
 inline constexpr IID kIidDocHostUiHandler = {0xBD3F23C0, 0xD43E, 0x11CF, {0x89, 0x3B, 0x00, 0xAA, 0x00, 0xBD, 0xCE, 0x1A}};
+
+class CWebBrowser2;
+class CPaneExternal;
 
 class CWebCustomSite final : public IOleClientSite,
                              public IOleInPlaceSite,
                              public IOleInPlaceFrame,
                              public IOleControlSite {
 public:
-    // The host window the control lives in.
-    explicit CWebCustomSite(HWND host);
+    // The host window the control lives in, and the control (not owned; until Detach).
+    CWebCustomSite(HWND host, CWebBrowser2* browser);
     // Sites alive in this module now (they end with their control).
     static long LiveCount();
 
-    // The host window is going: the site answers no window from now on.
+    // The host window and the control are going: the site answers no window from now on, and
+    // the control's external object, which pages may hold on to, serves nobody any more.
     void Detach();
 
     // IUnknown, shared by every interface of the site and by its document host.
@@ -127,8 +133,10 @@ private:
 
     ULONG references_ = 1;
     HWND host_;
+    CWebBrowser2* browser_;
     DocumentHost documentHost_{*this};
     ComPtr<IOleInPlaceActiveObject> activeObject_;
+    ComPtr<CPaneExternal> external_;  // made when a page first asks
 };
 
 // One hosted Web Browser control. Owned by value by its pane.
@@ -156,14 +164,15 @@ public:
     ComPtr<IDispatch> Document() const;
     // The current page's address as the control reports it; empty when it has none.
     std::wstring LocationUrl() const;
+    // The control shows a trusted page (IsTrustedPage) and caller, when given and when it names
+    // the window that calls (SID_SHTMLWindow), names the top-level one: not a frame's, not
+    // another document's.
+    bool TrustsCaller(IServiceProvider* caller) const;
 
 private:
     ComPtr<IWebBrowser2> browser_;
     ComPtr<IOleObject> object_;
     ComPtr<CWebCustomSite> site_;
 };
-
-// Every control hosted by this module now, oldest first.
-const std::vector<CWebBrowser2*>& LiveBrowsers();
 
 }  // namespace sv

@@ -62,7 +62,7 @@ protected:
     PaneWindow window_;
 };
 
-TEST_F(StandinHostTest, TheDocumentHostAsksForNoBorderAndHandsEveryPageTheOneBridge) {
+TEST_F(StandinHostTest, TheDocumentHostAsksForNoBorderAndHandsThePagesAnExternalObject) {
     CSVPluginBrowse& browse = window_.AddPane();
     CSVPluginBrowse& advert = window_.AddPane();
     ASSERT_TRUE(ShowPage(browse, Site() + L"/wiki/wmp/"));
@@ -77,7 +77,7 @@ TEST_F(StandinHostTest, TheDocumentHostAsksForNoBorderAndHandsEveryPageTheOneBri
     EXPECT_EQ(L"true", PageValue(advert, L"external.IsOskelSonavire"));
     EXPECT_EQ(L"true", PageValue(browse, L"window.external === external"));
     const long references = bridge_.bridge().ReferenceCount();
-    EXPECT_GE(references, 2) << "both pages hold the same bridge";
+    EXPECT_GE(references, 2) << "each page's external object holds the bridge";
 }
 
 TEST_F(StandinHostTest, ThePagesTimersRunUntilThePageGoes) {
@@ -128,9 +128,13 @@ protected:
     void SetUp() override {
         StandinHostTest::SetUp();
         pane_ = &window_.AddPane();
-        ASSERT_TRUE(ShowPage(*pane_, WritePage(L"recording.htm", kRecordingPage)));
+        ASSERT_TRUE(ShowPage(*pane_, Site() + L"/recording.htm"));
     }
     std::wstring Calls() { return PageValue(*pane_, L"calls.join(' | ')"); }
+    // On the community site, and on another site.
+    sv::standin::ScopedServedPage served_{Site() + L"/recording.htm", kRecordingPage};
+    const std::wstring foreign_ = L"http://localhost:" + StandinHost().substr(StandinHost().find(L':') + 1);
+    sv::standin::ScopedServedPage foreignServed_{foreign_ + L"/recording.htm", kRecordingPage};
     CSVPluginBrowse* pane_ = nullptr;
 };
 
@@ -160,6 +164,12 @@ TEST_F(PageFunctionsTest, TheEightWrappersCallThePagesFunctionsWithStrings) {
     UniqueVariant result;
     EXPECT_FALSE(pane_->CallPageFunction(L"fails", {}, result.get())) << "a script error is a failed call";
     EXPECT_FALSE(pane_->CallPageFunction(L"OnMediaPlayerStopped", {})) << "no such function";
+
+    // Another site's page hears that playback started, not what plays nor who listens.
+    ASSERT_TRUE(ShowPage(*pane_, foreign_ + L"/recording.htm"));
+    pane_->PageMediaOpened(L"kestrel", L"Blue Harbour", L"Night Train");
+    pane_->PageMediaStarted();
+    EXPECT_EQ(L"started", Calls());
 }
 
 TEST_F(PageFunctionsTest, APageThatDefinesNoneOfTheFunctionsRaisesNothing) {

@@ -1,7 +1,9 @@
 // window.external as pages see it: the bridge's names, its members' actions and answers, called
 // from real JScript both as JScript calls a host object (DISPATCH_METHOD alone, arguments by
 // value) and as a browser does (the stand-in browser: DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-// arguments by reference); and the credentials, which only the community site's pages see.
+// arguments by reference); and the track and the credentials, which only the top-level document
+// of a pane showing a trusted page sees: not a frame, not a foreign page, not a page whose pane
+// is gone.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -135,11 +137,12 @@ TEST_P(BridgeMembers, EachMemberActsAndAnswersAsThePagesExpect) {
         {L"external.OnYouTubePlayOpen('A', 'B', 'v1', 'de'); external.OnYouTubePlayOpen('X', 'Y', 'v2');",
          {"open 113", "open 113"}, L"", "A|B|v1|de||2|-3"},
         {L"external.OnYouTubePlayOpen(1999, null);", {"open 113"}, L"", "1999|||||2|-3"},
+        // No trusted page is shown: the track and the credentials read empty.
         {L"var a = ['TRACK_ARTIST', 'word', 'sys_version']; external.OnYouTubeGetMediaInfo(a); return a.join('|');",
-         {}, L"Blue Harbour|word|0.1.01.53", untouched},
+         {}, L"|word|0.1.01.53", untouched},
         {L"var a = ['track_title', 'Track_Album', 'track_lang', 'sys_type', 'user_name', 'user_password', 7];"
          L"external.OnYouTubeGetMediaInfo(a); return a.join('|');",
-         {}, L"Night Train|First Light|de|1000|||7", untouched},  // no community page shown
+         {}, L"|||1000|||7", untouched},
         {L"try { external.isoskelsonavire(); return 'called'; } catch (e) { return 'refused'; }", {}, L"refused",
          untouched},
     };
@@ -192,6 +195,11 @@ TEST(PageTrust, OnlyTheCommunityHostAndTheInstalledOfflinePagesAreTrusted) {
         {L"file:///C:/Program%20Files/Sonavire/Offline/Other.htm", L"x", false},
         {L"file:///C:/Program%20Files/Sonavire/Offline/../Offline/OfflineSV.htm", L"x", false},
         {L"file:///C:/Program%20Files/Sonavire/Offline/OfflineSV.htm%00.js", L"x", false},
+        // A host configured with its scheme: "https://" admits no page that came in the clear.
+        {L"https://community.sonavire.example/wiki/", L"https://community.sonavire.example", true},
+        {L"https://community.sonavire.example:443/", L"HTTPS://community.sonavire.example", true},
+        {L"http://community.sonavire.example/wiki/", L"https://community.sonavire.example", false},
+        {L"https://community.sonavire.example/", L"http://community.sonavire.example", true},
     };
     for (const auto& item : cases) {
         EXPECT_EQ(item.trusted, sv::IsTrustedPageLocation(item.location, item.host))
@@ -213,6 +221,9 @@ protected:
         PageValue(pane, std::wstring(L"external.OnYouTubeSetUser('") + name + L"', '" + password + L"')");
     }
     std::wstring Stored() { return std::wstring(sv::Settings().userName) + L"|" + sv::Settings().RevealPassword(); }
+    std::wstring Community() { return L"http://" + StandinHost(); }
+    // The same server under another name is another site.
+    std::wstring Foreign() { return L"http://localhost:" + StandinHost().substr(StandinHost().find(L':') + 1); }
 
     sv::standin::ScopedStandinBrowser standin_;
     StandinKeyScope key_;
@@ -221,9 +232,8 @@ protected:
 };
 
 TEST_F(Credentials, AreAnsweredToTheCommunityPageAndNotToAForeignOne) {
-    const std::wstring community = L"http://" + StandinHost();
-    // The same server under another name is another site.
-    const std::wstring foreign = L"http://localhost:" + StandinHost().substr(StandinHost().find(L':') + 1);
+    const std::wstring community = Community();
+    const std::wstring foreign = Foreign();
     RECT top{0, 0, 640, 300}, bottom{0, 300, 640, 480};
     sv::CSVPluginBrowse& browse = window_.AddPane(&top);
     sv::CSVPluginBrowse& advert = window_.AddPane(&bottom);
@@ -235,17 +245,90 @@ TEST_F(Credentials, AreAnsweredToTheCommunityPageAndNotToAForeignOne) {
     HandOver(browse, L"wren", L"n3w");
     EXPECT_EQ(L"wren|n3w", Stored());
 
-    // The advert pane follows a link elsewhere: no page gets them any more, and none replaces them.
+    // The advert pane follows a link elsewhere: its page gets nothing and replaces nothing, and
+    // neither does it get the track; the browse pane's page still gets them.
     ASSERT_TRUE(ShowPage(advert, foreign + L"/wiki/wmp/"));
-    EXPECT_EQ(L"|", ReadCredentials(browse));
     EXPECT_EQ(L"|", ReadCredentials(advert));
     HandOver(advert, L"mallory", L"taken");
-    HandOver(browse, L"mallory", L"taken");
     EXPECT_EQ(L"wren|n3w", Stored());
+    EXPECT_EQ(L"wren|n3w", ReadCredentials(browse));
+    scope_.target.request.SetArtist(u"Blue Harbour");
+    const wchar_t kTrack[] = L"(function () { var a = ['track_artist']; external.OnYouTubeGetMediaInfo(a); return a[0]; })()";
+    EXPECT_EQ(L"", PageValue(advert, kTrack));
+    EXPECT_EQ(L"Blue Harbour", PageValue(browse, kTrack));
 
     // Back on the community site, they are answered again.
     ASSERT_TRUE(ShowPage(advert, community + L"/wiki/wmp/lyricsAd.php"));
-    EXPECT_EQ(L"wren|n3w", ReadCredentials(browse));
+    EXPECT_EQ(L"wren|n3w", ReadCredentials(advert));
+}
+
+// A trusted page framing a foreign page and one of its own site's: each frame runs its own
+// scripts with window.external from the same pane, and asks at once and again later.
+TEST_F(Credentials, AFrameGetsNothingAndReplacesNothingWhileItsTrustedPageDoes) {
+    const char kFrame[] = "<script>var got = ['user_name', 'user_password', 'track_title'];"
+                          "external.OnYouTubeGetMediaInfo(got); external.OnYouTubeSetUser('mallory', 'taken');</script>";
+    const std::wstring top = Community() + L"/framing.htm";
+    sv::standin::ScopedServedPage pages[] = {
+        {Foreign() + L"/frame.htm", kFrame},
+        {Community() + L"/frame.htm", kFrame},
+        {top, "<title>Framing</title><iframe src='" + sv::Utf8FromUtf16(sv::AsU16(Foreign().c_str())) +
+                  "/frame.htm'></iframe><iframe src='" + sv::Utf8FromUtf16(sv::AsU16(Community().c_str())) +
+                  "/frame.htm'></iframe>"}};
+    scope_.target.request.SetTitle(u"Night Train");
+    sv::CSVPluginBrowse& pane = window_.AddPane();
+    ASSERT_TRUE(ShowPage(pane, top));
+    sv::standin::StandinBrowser& browser = *StandinIn(pane);
+    for (size_t frame : {0u, 1u}) {
+        std::wstring got;
+        ASSERT_TRUE(browser.RunFrameScript(frame, L"got.join('|')", &got));
+        EXPECT_EQ(L"||", got) << "frame " << frame;
+        browser.RunFrameScript(frame, L"got = ['user_name', 'user_password', 'track_title'],"
+                                      L"external.OnYouTubeGetMediaInfo(got), external.OnYouTubeSetUser('eve', 'x')");
+        browser.RunFrameScript(frame, L"got.join('|')", &got);
+        EXPECT_EQ(L"||", got) << "frame " << frame;
+    }
+    EXPECT_EQ(L"kestrel|s3cret", Stored());
+    EXPECT_EQ(L"kestrel|s3cret", ReadCredentials(pane));
+    EXPECT_EQ(L"Night Train", PageValue(pane, L"(function () { var a = ['track_title'];"
+                                              L"external.OnYouTubeGetMediaInfo(a); return a[0]; })()"));
+}
+
+// Each pane hands its pages an external object of its own; a page that keeps it after its pane
+// is gone may still call it, and gets answers but no action, no track and no credentials.
+TEST_F(Credentials, EachPaneHasItsOwnExternalWhichGoesQuietWithThePane) {
+    const long before = scope_.bridge().ReferenceCount();
+    sv::CSVPluginBrowse& browse = window_.AddPane();
+    sv::CSVPluginBrowse& advert = window_.AddPane();
+    ASSERT_TRUE(ShowPage(browse, Community() + L"/wiki/wmp/lyricsAd.php"));
+    sv::ComPtr<IDispatch> first, again, other;
+    ASSERT_TRUE(StandinIn(browse)->AskExternal(first.put()));
+    ASSERT_TRUE(StandinIn(browse)->AskExternal(again.put()));
+    ASSERT_TRUE(StandinIn(advert)->AskExternal(other.put()));
+    EXPECT_EQ(first.get(), again.get());
+    EXPECT_NE(first.get(), other.get());
+    other.reset();
+    again.reset();
+
+    window_.DestroyPanes();
+    PumpPending();
+    EXPECT_GT(scope_.bridge().ReferenceCount(), before) << "the module stays while a page holds its external";
+    {
+        ScriptHost page;
+        page.AddItem(L"external", first.get());
+        ASSERT_TRUE(page.Start());
+        std::wstring value;
+        EXPECT_TRUE(page.Run(L"external.IsOskelSonavire()", &value));
+        EXPECT_EQ(L"true", value);
+        EXPECT_TRUE(page.Run(L"(function () { var a = ['user_name', 'sys_version'];"
+                             L"external.OnYouTubeGetMediaInfo(a); external.OnYouTubePlayStart();"
+                             L"external.OnYouTubeSetUser('mallory', 'taken'); return a.join('|'); })()",
+                             &value));
+        EXPECT_EQ(L"user_name|sys_version", value);
+        EXPECT_TRUE(scope_.target.events.empty());
+        EXPECT_EQ(L"kestrel|s3cret", Stored());
+    }
+    first.reset();
+    EXPECT_EQ(before, scope_.bridge().ReferenceCount());
 }
 
 }  // namespace

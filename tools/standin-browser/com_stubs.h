@@ -1,7 +1,7 @@
-// Every method of IWebBrowser2 and of IHTMLDocument2 answering E_NOTIMPL, so that the stand-in
-// browser's objects state only what they do. Written out from the methods of the MinGW-w64
-// headers (exdisp.h, mshtml.h), in their slot order. IUnknown and IDispatch are left to the
-// derived classes.
+// Every method of IWebBrowser2, IHTMLDocument2 and IHTMLWindow2 answering E_NOTIMPL, so that the
+// stand-in browser's objects state only what they do. Written out from the methods of the
+// MinGW-w64 headers (exdisp.h, mshtml.h), in their slot order. IUnknown and IDispatch are left
+// to the derived classes.
 #pragma once
 #include <windows.h>
 #include <exdisp.h>
@@ -193,6 +193,82 @@ public:
     STDMETHODIMP get_onerrorupdate(VARIANT *) override { return E_NOTIMPL; }
     STDMETHODIMP toString(BSTR *) override { return E_NOTIMPL; }
     STDMETHODIMP createStyleSheet(BSTR, LONG, IHTMLStyleSheet **) override { return E_NOTIMPL; }
+};
+
+class HtmlWindow2Stubs : public IHTMLWindow2 {
+public:
+// IHTMLFramesCollection2 : IDispatch (2 methods)
+    STDMETHODIMP item(VARIANT *, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_length(LONG *) override { return E_NOTIMPL; }
+// IHTMLWindow2 : IHTMLFramesCollection2 (68 methods)
+    STDMETHODIMP get_frames(IHTMLFramesCollection2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP put_defaultStatus(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP get_defaultStatus(BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_status(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP get_status(BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP setTimeout(BSTR, LONG, VARIANT *, LONG *) override { return E_NOTIMPL; }
+    STDMETHODIMP clearTimeout(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP alert(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP confirm(BSTR, VARIANT_BOOL *) override { return E_NOTIMPL; }
+    STDMETHODIMP prompt(BSTR, BSTR, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Image(IHTMLImageElementFactory **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_location(IHTMLLocation **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_history(IOmHistory **) override { return E_NOTIMPL; }
+    STDMETHODIMP close() override { return E_NOTIMPL; }
+    STDMETHODIMP put_opener(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_opener(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_navigator(IOmNavigator **) override { return E_NOTIMPL; }
+    STDMETHODIMP put_name(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP get_name(BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_parent(IHTMLWindow2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP open(BSTR, BSTR, BSTR, VARIANT_BOOL, IHTMLWindow2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_self(IHTMLWindow2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_top(IHTMLWindow2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_window(IHTMLWindow2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP navigate(BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onfocus(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onfocus(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onblur(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onblur(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onload(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onload(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onbeforeunload(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onbeforeunload(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onunload(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onunload(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onhelp(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onhelp(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onerror(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onerror(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onresize(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onresize(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP put_onscroll(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_onscroll(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_document(IHTMLDocument2 **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_event(IHTMLEventObj **) override { return E_NOTIMPL; }
+    STDMETHODIMP get__newEnum(IUnknown **) override { return E_NOTIMPL; }
+    STDMETHODIMP showModalDialog(BSTR, VARIANT *, VARIANT *, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP showHelp(BSTR, VARIANT, BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP get_screen(IHTMLScreen **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Option(IHTMLOptionElementFactory **) override { return E_NOTIMPL; }
+    STDMETHODIMP focus() override { return E_NOTIMPL; }
+    STDMETHODIMP get_closed(VARIANT_BOOL *) override { return E_NOTIMPL; }
+    STDMETHODIMP blur() override { return E_NOTIMPL; }
+    STDMETHODIMP scroll(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP get_clientInformation(IOmNavigator **) override { return E_NOTIMPL; }
+    STDMETHODIMP setInterval(BSTR, LONG, VARIANT *, LONG *) override { return E_NOTIMPL; }
+    STDMETHODIMP clearInterval(LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP put_offscreenBuffering(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP get_offscreenBuffering(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP execScript(BSTR, BSTR, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP toString(BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP scrollBy(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP scrollTo(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP moveTo(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP moveBy(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP resizeTo(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP resizeBy(LONG, LONG) override { return E_NOTIMPL; }
+    STDMETHODIMP get_external(IDispatch **) override { return E_NOTIMPL; }
 };
 
 }  // namespace sv::standin

@@ -216,6 +216,12 @@ HtmlPage ParseHtml(std::wstring_view html) {
             page.scripts.emplace_back(ContentUntilClosing(html, i, L"</script"));
             continue;
         }
+        if (!tag.closing && tag.name == L"iframe") {
+            // What stands between the tags is for browsers without frames.
+            if (!tag.attributes[L"src"].empty()) page.frames.push_back(tag.attributes[L"src"]);
+            ContentUntilClosing(html, i, L"</iframe");
+            continue;
+        }
         if (!tag.closing && tag.name == L"style") {
             ContentUntilClosing(html, i, L"</style");
             continue;

@@ -1,6 +1,7 @@
-// The little of HTML the stand-in browser understands: the title, the scripts in page order, and
-// the text a reader would see, in lines, with the elements that carry an id kept apart so that
-// the page's script can change their text (document.getElementById(id).textContent = ...).
+// The little of HTML the stand-in browser understands: the title, the scripts and the frames in
+// page order, and the text a reader would see, in lines, with the elements that carry an id kept
+// apart so that the page's script can change their text (document.getElementById(id).textContent
+// = ...).
 #pragma once
 #include <map>
 #include <string>
@@ -18,6 +19,8 @@ struct HtmlElement {
 struct HtmlPage {
     std::wstring title;
     std::vector<std::wstring> scripts;
+    // The addresses of the page's frames (<iframe src>), in page order.
+    std::vector<std::wstring> frames;
     // What is shown, in order: plain text, or (when elementId is not empty) an element's text.
     struct Piece {
         std::wstring text;

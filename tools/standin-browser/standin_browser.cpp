@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <new>
 #include <string>
 
@@ -103,6 +104,11 @@ std::wstring Utf16(const std::string& utf8) {
     std::wstring text(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
     return text;
+}
+
+std::map<std::wstring, std::string>& ServedPages() {
+    static std::map<std::wstring, std::string> pages;
+    return pages;
 }
 
 class Browser;
@@ -290,6 +296,14 @@ public:
         const ComPtr<Page> page = page_.Copy();
         return page && page->Run(code, value);
     }
+    bool RunFrameScript(size_t frame, const std::wstring& code, std::wstring* value) override {
+        const ComPtr<Page> page = page_.Copy();
+        return page && page->FrameScript(frame, code, value);
+    }
+    bool AskExternal(IDispatch** external) override {
+        *external = nullptr;
+        return hostUi_ && SUCCEEDED(hostUi_->GetExternal(external)) && *external;
+    }
 
 private:
     ~Browser() {
@@ -351,23 +365,8 @@ private:
             info.cbSize = sizeof(info);
             if (SUCCEEDED(hostUi_->GetHostInfo(&info))) hostInfoFlags_ = static_cast<long>(info.dwFlags);
         }
-        std::string body;
-        std::wstring error;
-        std::wstring location = url;
-        bool loaded;
-        if (StartsWith(url, L"http://") || StartsWith(url, L"https://")) {
-            loaded = FetchHttp(url, body, error);
-        } else if (StartsWith(url, L"about:")) {
-            loaded = true;
-        } else {
-            const std::wstring path = PathOf(url);
-            location = FileUrlOf(path);
-            loaded = FetchFile(path, body, error);
-        }
-        std::wstring html = Utf16(body);
-        if (!loaded) {
-            html = L"<title>The page cannot be displayed</title><p>" + url + L"</p><p>" + error + L"</p>";
-        }
+        std::wstring location, html;
+        LoadDocument(url, location, html);
         UnloadPage();
         pendingUrl_.clear();
         page_ = ComPtr<Page>::Attach(new Page(this, location, ParseHtml(html)));
@@ -486,6 +485,35 @@ public:
 Factory g_factory;
 
 }  // namespace
+
+bool LoadDocument(const std::wstring& url, std::wstring& location, std::wstring& html) {
+    std::string body;
+    std::wstring error;
+    location = url;
+    bool loaded;
+    const auto served = ServedPages().find(url);
+    if (served != ServedPages().end()) {
+        body = served->second;
+        loaded = true;
+    } else if (StartsWith(url, L"http://") || StartsWith(url, L"https://")) {
+        loaded = FetchHttp(url, body, error);
+    } else if (StartsWith(url, L"about:")) {
+        loaded = true;
+    } else {
+        const std::wstring path = PathOf(url);
+        location = FileUrlOf(path);
+        loaded = FetchFile(path, body, error);
+    }
+    html = Utf16(body);
+    if (!loaded) html = L"<title>The page cannot be displayed</title><p>" + url + L"</p><p>" + error + L"</p>";
+    return loaded;
+}
+
+ScopedServedPage::ScopedServedPage(std::wstring url, std::string html) : url_(std::move(url)) {
+    ServedPages()[url_] = std::move(html);
+}
+
+ScopedServedPage::~ScopedServedPage() { ServedPages().erase(url_); }
 
 ScopedStandinBrowser::ScopedStandinBrowser() {
     if (FAILED(CoRegisterClassObject(kClsidWebBrowser, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_)))

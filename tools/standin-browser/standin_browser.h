@@ -5,13 +5,17 @@
 // a document and GetExternal when the page first touches window.external. It loads a page over
 // HTTP (WinINet) or from a file, runs the page's scripts in Wine's JScript with window, document
 // and external, and calls external's members as a browser does (DISPATCH_METHOD |
-// DISPATCH_PROPERTYGET, arguments by reference). Document gives an IHTMLDocument2 whose Script is
-// the script engine's global object. It draws the page's title and text, so that a picture shows
+// DISPATCH_PROPERTYGET, arguments by reference; through IDispatchEx::InvokeEx with a caller that
+// names the calling window, when the object has it). A page's <iframe src> frames load with it and
+// run their scripts in engines of their own, their window.external asked of the same container.
+// Document gives an IHTMLDocument2 whose Script is the script engine's global object and whose
+// parentWindow is the page's window. It draws the page's title and text, so that a picture shows
 // what is open; document.getElementById(id).textContent changes that text.
 //
 // Everything runs on the thread that registered the class (a single-threaded apartment).
 #pragma once
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 #include <vector>
@@ -29,6 +33,19 @@ public:
 
 private:
     DWORD cookie_ = 0;
+};
+
+// While this lives the stand-in shows html for the address url (a whole "http://..." address, as
+// navigated to or named by a frame) instead of fetching it: pages on any host, without a server.
+class ScopedServedPage {
+public:
+    ScopedServedPage(std::wstring url, std::string html);
+    ~ScopedServedPage();
+    ScopedServedPage(const ScopedServedPage&) = delete;
+    ScopedServedPage& operator=(const ScopedServedPage&) = delete;
+
+private:
+    std::wstring url_;
 };
 
 // One stand-in browser as tests and the stand-in player see it.
@@ -52,6 +69,11 @@ public:
     virtual HWND Window() const = 0;
     // Runs code in the current page; with value, code is an expression and value its text.
     virtual bool RunScript(const std::wstring& code, std::wstring* value = nullptr) = 0;
+    // The same in the page's frame number frame (in page order).
+    virtual bool RunFrameScript(size_t frame, const std::wstring& code, std::wstring* value = nullptr) = 0;
+    // Asks the container's document host for window.external as a page does (a counted
+    // reference); false when it gives none.
+    virtual bool AskExternal(IDispatch** external) = 0;
 
 protected:
     ~StandinBrowser() = default;

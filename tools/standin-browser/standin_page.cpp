@@ -1,5 +1,7 @@
 #include "standin_page.h"
 
+#include <dispex.h>
+
 #include <cwchar>
 #include <utility>
 
@@ -11,6 +13,10 @@ namespace {
 
 const IID kIidHtmlDocument = {0x626FC520, 0xA41E, 0x11CF, {0xA7, 0x31, 0x00, 0xA0, 0xC9, 0x08, 0x26, 0x37}};
 const IID kIidHtmlDocument2 = {0x332C4425, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
+// IID_IHTMLWindow2, which is also the service id SID_SHTMLWindow.
+const IID kIidHtmlWindow2 = {0x332C4427, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
+// Frames of frames are loaded this deep, no deeper (a page may frame itself).
+constexpr int kDeepestFrame = 2;
 
 // The script language of a document in a current Internet Explorer (ES5: getters, setters,
 // Object.defineProperty), as pages asking for "IE=edge" get it.
@@ -35,14 +41,19 @@ std::wstring ArgumentText(const DISPPARAMS* params, UINT index) {
     return std::wstring(text->bstrVal, SysStringLen(text->bstrVal));
 }
 
-// An object with IDispatch only and members by name; the derived class says what they do.
-class ScriptObject : public IDispatch {
+// An object with IDispatch (and Interface, derived from it) and members by name; the derived
+// class says what they do.
+template <class Interface>
+class ScriptObjectOf : public Interface {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !(extra_ && IsEqualIID(riid, *extra_))) {
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<Interface*>(this);
         AddRef();
         return S_OK;
     }
@@ -70,12 +81,48 @@ public:
     }
 
 protected:
-    explicit ScriptObject(std::vector<const wchar_t*> members) : members_(std::move(members)) {}
-    virtual ~ScriptObject() = default;
+    // extra: the id of Interface, when it is more than IDispatch.
+    explicit ScriptObjectOf(std::vector<const wchar_t*> members, const IID* extra = nullptr)
+        : members_(std::move(members)), extra_(extra) {}
+    virtual ~ScriptObjectOf() = default;
 
 private:
     ULONG references_ = 1;
     std::vector<const wchar_t*> members_;
+    const IID* extra_;
+};
+using ScriptObject = ScriptObjectOf<IDispatch>;
+
+// What a browser's script engine hands the objects it calls as their caller: asked for the
+// window service, it names the window whose script calls.
+class CallerServices final : public IServiceProvider {
+public:
+    explicit CallerServices(ComPtr<IDispatch> window) : window_(std::move(window)) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IServiceProvider)) return E_NOINTERFACE;
+        *ppv = static_cast<IServiceProvider*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualGUID(service, kIidHtmlWindow2) || !window_) return E_NOINTERFACE;
+        return window_->QueryInterface(riid, ppv);
+    }
+
+private:
+    ~CallerServices() = default;
+    ULONG references_ = 1;
+    ComPtr<IDispatch> window_;
 };
 
 // document.getElementById(id): the element's text and value.
@@ -107,11 +154,13 @@ private:
 };
 
 // The container's external object, called as a browser calls it: every method call also asks
-// for a property value (DISPATCH_METHOD | DISPATCH_PROPERTYGET), and every argument arrives by
-// reference (VT_BYREF | VT_VARIANT) to a copy the browser owns.
+// for a property value (DISPATCH_METHOD | DISPATCH_PROPERTYGET), every argument arrives by
+// reference (VT_BYREF | VT_VARIANT) to a copy the browser owns, and an object with IDispatchEx
+// is called through InvokeEx with a caller naming the calling document's window.
 class ExternalCaller final : public ScriptObject {
 public:
-    explicit ExternalCaller(ComPtr<IDispatch> target) : ScriptObject({}), target_(std::move(target)) {}
+    ExternalCaller(ComPtr<IDispatch> target, ComPtr<IDispatch> window)
+        : ScriptObject({}), target_(std::move(target)), window_(std::move(window)) {}
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override {
         return target_->GetIDsOfNames(riid, names, count, locale, ids);
     }
@@ -135,24 +184,41 @@ public:
         DISPPARAMS byReference{count ? slots.data() : nullptr, params->rgdispidNamedArgs, count, params->cNamedArgs};
         // Held for the call: the page may let go of its external object meanwhile.
         const ComPtr<IDispatch> target = target_.Copy();
-        const HRESULT hr = target->Invoke(member, riid, locale, flags | DISPATCH_PROPERTYGET, &byReference, result,
-                                          exception, argumentError);
+        ComPtr<IDispatchEx> extended;
+        HRESULT hr;
+        if (SUCCEEDED(target.As(extended)) && extended) {
+            const ComPtr<IServiceProvider> caller = ComPtr<IServiceProvider>::Attach(new CallerServices(window_.Copy()));
+            hr = extended->InvokeEx(member, locale, flags | DISPATCH_PROPERTYGET, &byReference, result, exception,
+                                    caller.get());
+        } else {
+            hr = target->Invoke(member, riid, locale, flags | DISPATCH_PROPERTYGET, &byReference, result, exception,
+                                argumentError);
+        }
         for (VARIANT& value : values) VariantClear(&value);
         return hr;
     }
 
 private:
     ComPtr<IDispatch> target_;
+    ComPtr<IDispatch> window_;  // the calling page's
 };
 
-// window: external, document, the timers and alert.
-class WindowObject final : public ScriptObject {
+// window: external, document, the timers and alert; to the container an IHTMLWindow2 whose
+// document is the page's (everything else of that interface answers E_NOTIMPL).
+class WindowObject final : public ScriptObjectOf<HtmlWindow2Stubs> {
 public:
     explicit WindowObject(Page* page)
-        : ScriptObject({L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout",
-                        L"alert"}),
+        : ScriptObjectOf({L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout",
+                          L"alert"},
+                         &kIidHtmlWindow2),
           page_(page) {}
     void Detach() { page_ = nullptr; }
+    STDMETHODIMP get_document(IHTMLDocument2** document) override {
+        if (!document) return E_POINTER;
+        *document = nullptr;
+        const ComPtr<IDispatch> object = page_ ? page_->Document() : nullptr;
+        return object ? object->QueryInterface(kIidHtmlDocument2, reinterpret_cast<void**>(document)) : E_FAIL;
+    }
     STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (member < 1 || member > 7) return DISP_E_MEMBERNOTFOUND;
@@ -285,6 +351,12 @@ public:
         *url = NewBstr(page_ ? page_->Location() : std::wstring());
         return S_OK;
     }
+    STDMETHODIMP get_parentWindow(IHTMLWindow2** window) override {
+        if (!window) return E_POINTER;
+        *window = nullptr;
+        const ComPtr<IDispatch> object = page_ ? page_->ScriptWindow() : nullptr;
+        return object ? object->QueryInterface(kIidHtmlWindow2, reinterpret_cast<void**>(window)) : E_FAIL;
+    }
 
 private:
     virtual ~DocumentObject() = default;
@@ -316,8 +388,8 @@ private:
 
 }  // namespace
 
-Page::Page(PageOwner* owner, std::wstring location, HtmlPage model)
-    : owner_(owner), location_(std::move(location)), model_(std::move(model)) {}
+Page::Page(PageOwner* owner, std::wstring location, HtmlPage model, int frameDepth)
+    : owner_(owner), location_(std::move(location)), model_(std::move(model)), frameDepth_(frameDepth) {}
 
 Page::~Page() { CloseEngine(); }
 
@@ -357,6 +429,13 @@ void Page::Start() {
     engine_->SetScriptState(SCRIPTSTATE_CONNECTED);
     engine_->GetScriptDispatch(nullptr, global_.put());
     for (const std::wstring& script : model_.scripts) Run(script, nullptr);
+    // The frames load once the page's own scripts have run, each a page of its own.
+    for (const std::wstring& source : frameDepth_ < kDeepestFrame ? model_.frames : std::vector<std::wstring>()) {
+        std::wstring location, html;
+        LoadDocument(source, location, html);
+        frames_.push_back(ComPtr<Page>::Attach(new Page(this, location, ParseHtml(html), frameDepth_ + 1)));
+        frames_.back()->Start();
+    }
 }
 
 bool Page::Run(const std::wstring& code, std::wstring* value) {
@@ -391,6 +470,8 @@ void Page::Leave() {
 }
 
 void Page::Shutdown() {
+    for (const ComPtr<Page>& frame : frames_) frame->Shutdown();
+    frames_.clear();
     if (owner_) {
         if (const HWND window = owner_->PageWindow()) {
             for (const auto& timer : timers_) KillTimer(window, static_cast<UINT_PTR>(timer.first));
@@ -407,6 +488,8 @@ void Page::Shutdown() {
 
 void Page::CloseEngine() {
     shutdownPending_ = false;
+    for (const ComPtr<Page>& frame : frames_) frame->Shutdown();
+    frames_.clear();
     if (auto* document = static_cast<DocumentObject*>(static_cast<IHTMLDocument2*>(document_.get()))) document->Detach();
     if (auto* window = static_cast<WindowObject*>(window_.get())) window->Detach();
     const ComPtr<IActiveScript> engine = std::move(engine_);
@@ -419,6 +502,12 @@ void Page::CloseEngine() {
 }
 
 ComPtr<IDispatch> Page::Document() { return document_.Copy(); }
+ComPtr<IDispatch> Page::ScriptWindow() { return window_.Copy(); }
+
+bool Page::FrameScript(size_t index, const std::wstring& code, std::wstring* value) {
+    const ComPtr<Page> frame = index < frames_.size() ? frames_[index].Copy() : nullptr;
+    return frame && frame->Run(code, value);
+}
 
 ComPtr<IDispatch> Page::ScriptObject() {
     if (!global_) return nullptr;
@@ -431,7 +520,7 @@ ComPtr<IDispatch> Page::External() {
         owner_->CountExternalRequest();
         ComPtr<IDispatch> external;
         if (SUCCEEDED(owner_->DocumentHost()->GetExternal(external.put())) && external) {
-            external_ = ComPtr<IDispatch>::Attach(new ExternalCaller(std::move(external)));
+            external_ = ComPtr<IDispatch>::Attach(new ExternalCaller(std::move(external), window_.Copy()));
         }
     }
     return external_.Copy();

@@ -1,8 +1,11 @@
 // One page shown in the stand-in browser: its parsed text, its script engine (JScript) and the
 // objects its scripts see: window (external, document, setInterval, setTimeout, clearInterval,
-// clearTimeout, alert), document (getElementById, title, URL; to the browser's container an
-// IHTMLDocument2 whose Script is the engine's global object) and external (the container's
-// external object, called as a browser calls it).
+// clearTimeout, alert; to the container an IHTMLWindow2 with its document), document
+// (getElementById, title, URL; to the browser's container an IHTMLDocument2 whose Script is the
+// engine's global object and whose parentWindow is the window) and external (the container's
+// external object, called as a browser calls it). Its frames (<iframe src>) are pages of their
+// own, with their own engine, window and external object from the same container; they have no
+// timers and are not drawn.
 #pragma once
 #include <windows.h>
 #include <activscp.h>
@@ -33,9 +36,16 @@ protected:
     ~PageOwner() = default;
 };
 
-class Page final : public IActiveScriptSite {
+// Loads an address as the browser does: "http://" and "https://" over WinINet (or from the
+// pages served in memory), "about:" as an empty page, anything else as a file path or "file:"
+// address. location gets the address as a browser reports it, html the page (an error page
+// when it cannot be loaded). False when it could not be loaded.
+bool LoadDocument(const std::wstring& url, std::wstring& location, std::wstring& html);
+
+class Page final : public IActiveScriptSite, private PageOwner {
 public:
-    Page(PageOwner* owner, std::wstring location, HtmlPage model);
+    // frameDepth: 0 for the browser's own page, 1 for its frames, and so on.
+    Page(PageOwner* owner, std::wstring location, HtmlPage model, int frameDepth = 0);
 
     // Starts the script engine and runs the page's scripts in order.
     void Start();
@@ -52,6 +62,10 @@ public:
     const std::vector<std::wstring>& Errors() const { return errors_; }
     // The document object the browser hands out (IHTMLDocument2).
     ComPtr<IDispatch> Document();
+    // The window object (IHTMLWindow2).
+    ComPtr<IDispatch> ScriptWindow();
+    // Runs code in frame index of this page (in page order), as Run; false without that frame.
+    bool FrameScript(size_t index, const std::wstring& code, std::wstring* value);
     // The engine's global object for the container (a counted gate around it); null once closed.
     ComPtr<IDispatch> ScriptObject();
     // window.external: asked of the container once, on first use; null when it gives none.
@@ -85,6 +99,14 @@ private:
     ~Page();
     void CloseEngine();
 
+    // PageOwner, for the page's frames: the same document host; no window, nothing drawn.
+    IDocHostUIHandler* DocumentHost() override { return owner_ ? owner_->DocumentHost() : nullptr; }
+    HWND PageWindow() override { return nullptr; }
+    void PageChanged() override {}
+    void CountExternalRequest() override {
+        if (owner_) owner_->CountExternalRequest();
+    }
+
     struct Timer {
         ComPtr<IDispatch> function;
         bool repeat = false;
@@ -106,6 +128,8 @@ private:
     std::vector<std::wstring> errors_;
     int depth_ = 0;
     bool shutdownPending_ = false;
+    int frameDepth_;
+    std::vector<ComPtr<Page>> frames_;
 };
 
 }  // namespace sv::standin
