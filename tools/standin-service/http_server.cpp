@@ -234,7 +234,7 @@ void HttpServer::Run() {
             RefuseBusy(client, connection.peer, refusal);
             continue;
         }
-        open_[client] = false;
+        open_[client] = nullptr;  // Serve puts its own flag here
         ++perPeer_[connection.peerKey];
         try {
             threads_.emplace_back([this, connection] { Serve(connection); });
@@ -320,14 +320,9 @@ void HttpServer::Stop() {
     // arrived and only wait to be read.
     char byte;
     for (const auto& [socket, started] : open_) {
-        if (!started && recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) shutdown(socket, SHUT_RDWR);
+        if (!(started && *started) && recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) shutdown(socket, SHUT_RDWR);
     }
     wake_.notify_all();
-}
-
-void HttpServer::MarkStarted(int socket, bool started) {
-    std::lock_guard<std::mutex> hold(lock_);
-    open_[socket] = started;
 }
 
 bool HttpServer::Hold(int socket, int ms) {
@@ -349,7 +344,8 @@ bool HttpServer::Hold(int socket, int ms) {
     }
 }
 
-bool HttpServer::ReadRequest(int socket, bool reused, std::string& pending, HttpRequest& request, int& errorStatus) {
+bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending, HttpRequest& request,
+                             int& errorStatus) {
     errorStatus = 0;
     ParseLimits parseLimits;
     parseLimits.maxHeadBytes = limits_.maxHeadBytes;
@@ -367,7 +363,7 @@ bool HttpServer::ReadRequest(int socket, bool reused, std::string& pending, Http
             parser.Feed(fed);
             fed.clear();
             if (!marked && parser.Started()) {
-                MarkStarted(socket, true);
+                started = true;
                 marked = true;
             }
         }
@@ -456,6 +452,11 @@ void HttpServer::Linger(int socket) {
 
 void HttpServer::Serve(Connection connection) {
     const int socket = connection.socket;
+    std::atomic<bool> started{false};
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        open_[socket] = &started;
+    }
     std::string pending;  // received after the previous request
     bool linger = false;
     for (int served = 0;; ++served) {
@@ -464,7 +465,7 @@ void HttpServer::Serve(Connection connection) {
         int errorStatus = 0, status = 0;
         size_t bytes = 0;
         bool keepOpen = false;
-        if (ReadRequest(socket, served > 0, pending, request, errorStatus)) {
+        if (ReadRequest(socket, started, served > 0, pending, request, errorStatus)) {
             Answer answer;
             try {
                 answer = handler_(request);
@@ -492,7 +493,7 @@ void HttpServer::Serve(Connection connection) {
             linger = true;
             break;
         }
-        MarkStarted(socket, !pending.empty());  // idle again, unless the next request is here already
+        started = !pending.empty();  // idle again, unless the next request is here already
     }
     // A connection that ends between requests has no unread input worth draining; after an
     // answer that closes it, the client's remaining bytes are read and dropped for a moment.
@@ -513,8 +514,13 @@ void LogRequest(const std::string& peer, const std::string& method, const std::s
     gmtime_r(&now, &parts);
     char when[32];
     strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    // One call, so that lines of different threads never mix.
-    fprintf(stderr, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(), path.c_str(), status, bytes, ms);
+    // One write, so that lines of different threads never mix; no stdio lock for threads to queue at.
+    char line[512];
+    const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(),
+                                path.c_str(), status, bytes, ms);
+    if (length <= 0) return;
+    if (static_cast<size_t>(length) >= sizeof line) line[sizeof line - 2] = '\n';  // cut short, still one line
+    (void)!write(STDERR_FILENO, line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));
 }
 
 }  // namespace standin

@@ -95,14 +95,14 @@ private:
     // Reads one request within the limits, starting with the bytes already received after the
     // previous one (pending, which keeps what comes after this one); false (with errorStatus 0
     // for a silent close, else the status to answer) when there is none to handle.
-    bool ReadRequest(int socket, bool reused, std::string& pending, HttpRequest& request, int& errorStatus);
+    bool ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending, HttpRequest& request,
+                     int& errorStatus);
     // Sends the answer (with "Connection: close" unless keepOpen); false when the connection
     // cannot carry another answer. bytes: body bytes sent.
     bool Deliver(int socket, const HttpRequest& request, const Answer& answer, bool keepOpen, size_t& bytes);
     // Waits up to ms while the client stays connected; false when it left or the server stops.
     bool Hold(int socket, int ms);
     void Linger(int socket);
-    void MarkStarted(int socket, bool started);
     void RefuseBusy(int socket, const std::string& peer, int status);
     void DrainRefused(bool all);
     void ReapFinished();
@@ -116,7 +116,9 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;    // Stop, for held answers
     std::condition_variable closed_;  // a connection ended, for Run's stop deadline
-    std::map<int, bool> open_;        // socket -> a request has started on it
+    // socket -> whether a request has started on it (owned by the connection's thread, which
+    // sets it without the lock: a lookup on a persistent connection takes no lock here)
+    std::map<int, std::atomic<bool>*> open_;
     std::map<std::string, int> perPeer_;  // peer key -> open connections
     std::list<std::thread> threads_;
     std::vector<std::thread::id> finished_;

@@ -21,7 +21,12 @@ public:
             throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db));
         }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    // A kept statement (Store::Prepared), borrowed: reset for its next use instead of finalized.
+    Statement(sqlite3* db, sqlite3_stmt* kept) : db_(db), stmt_(kept), kept_(true) {}
+    ~Statement() {
+        if (kept_) Reset();
+        else sqlite3_finalize(stmt_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -58,6 +63,7 @@ public:
 private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool kept_ = false;
 };
 
 // A short digest of the lines, so that a version text names its content: a cache that holds a
@@ -182,7 +188,19 @@ void Store::Migrate() {
     });
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() {
+    for (const auto& entry : prepared_) sqlite3_finalize(entry.second);
+    sqlite3_close(db_);
+}
+
+sqlite3_stmt* Store::Prepared(const char* sql) {
+    sqlite3_stmt*& kept = prepared_[sql];
+    if (!kept && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr) != SQLITE_OK) {
+        prepared_.erase(sql);
+        throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db_));
+    }
+    return kept;
+}
 
 void Store::Execute(const char* sql) {
     char* error = nullptr;
@@ -195,12 +213,12 @@ void Store::Execute(const char* sql) {
 
 std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const std::string& titleKey,
                                             const std::string& language) {
-    Statement song(db_,
+    Statement song(db_, Prepared(
                    "SELECT s.id, s.artist, s.title, s.album, s.language, s.language_name,"
                    "       v.id, v.number, v.version, v.last_update, v.song_lock"
                    "  FROM songs s JOIN versions v ON v.song_id = s.id"
                    " WHERE s.artist_key = ?1 AND s.title_key = ?2 AND s.language = ?3"
-                   " ORDER BY v.number DESC LIMIT 1");
+                   " ORDER BY v.number DESC LIMIT 1"));
     song.Bind(1, artistKey).Bind(2, titleKey).Bind(3, language);
     if (!song.Step()) return std::nullopt;
     StoredSong found;
@@ -215,7 +233,7 @@ std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const 
     found.version = song.Text(8);
     found.lastUpdate = song.Text(9);
     found.songLock = song.Text(10);
-    Statement lines(db_, "SELECT time_ms, text FROM lines WHERE version_id = ?1 ORDER BY position");
+    Statement lines(db_, Prepared("SELECT time_ms, text FROM lines WHERE version_id = ?1 ORDER BY position"));
     lines.Bind(1, versionId);
     while (lines.Step()) {
         Line line;
