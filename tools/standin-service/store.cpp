@@ -103,6 +103,10 @@ bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
 }  // namespace
 
 Store::Store(const std::string& path) {
+    // No memory statistics: they put one process-wide lock around every allocation SQLite makes,
+    // which lookups on many threads then queue at. (Only possible before SQLite's first use.)
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)configured;
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
