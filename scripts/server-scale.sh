@@ -5,6 +5,7 @@
 # memory. Not part of the tests (the default million songs take long and several GB of disk).
 # IMPORTED below SONGS: only that many go through the import command (timed); the rest are written
 # into the store directly with the same rows, so that lookups and size are measured at full scale.
+# IMPORTED 0: measure the store left in WORK_FOLDER by an earlier run again.
 #   scripts/server-scale.sh [SONGS] [IMPORTED] [WORK_FOLDER]     (SONAVIRE_BUILD: build folder)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,7 +21,9 @@ cmake --build "$build/server" --target sonavire-server -j2 >/dev/null
 server="$build/server/tools/standin-service/sonavire-server"
 
 # Folders of 10,000 files; song i is "Artist <i/10>" - "Song <i>".
-if [ ! -f "$work/library/done-$imported" ]; then
+if [ "$imported" = 0 ]; then
+  [ -f "$work/store.db" ] || { echo "server-scale: no store in $work to measure again" >&2; exit 1; }
+elif [ ! -f "$work/library/done-$imported" ]; then
   rm -rf "$work/library"
   python3 - "$work/library" "$imported" <<'PY'
 import os, sys
@@ -43,6 +46,7 @@ open(os.path.join(base, "done-%d" % count), "w").close()
 PY
 fi
 
+if [ "$imported" != 0 ]; then
 rm -f "$work/store.db" "$work/store.db-wal" "$work/store.db-shm"
 start=$(date +%s.%N)
 "$server" import --db "$work/store.db" "$work"/library/*/ 2>"$work/import.log"
@@ -82,8 +86,10 @@ c.commit()
 PY
   echo "songs in the store: $songs (the rest written directly, same rows as the import writes)"
 fi
+fi
 echo "store: $(du -sh "$work"/store.db* | awk '{print $1}' | paste -sd+) ($(stat -c %s "$work/store.db") bytes in store.db)"
 
+rm -f "$work/port"
 "$server" --db "$work/store.db" --port 0 --port-file "$work/port" --max-per-peer 1024 2>"$work/server.log" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
@@ -91,7 +97,8 @@ for _ in $(seq 600); do [ -s "$work/port" ] && break; sleep 0.1; done
 url="http://127.0.0.1:$(cat "$work/port")"
 echo "server memory at start: $(awk '/VmRSS/ {print $2, $3}' /proc/$pid/status)"
 # Each request names another song: hits anywhere in the library, or misses (unknown titles).
-for kind in hit miss; do
+for run in hit:1 hit:16 miss:1 miss:16; do
+  kind=${run%:*} connections=${run#*:}
   cat >"$work/$kind.lua" <<LUA
 math.randomseed(42)
 request = function()
@@ -100,9 +107,9 @@ request = function()
   return wrk.format("GET", "/sonavire/services/getLyricXML_2?artist=Artist%20" .. math.floor(i / 10) .. "&title=" .. title)
 end
 LUA
-  out="$(wrk -t2 -c16 -d10s --latency -s "$work/$kind.lua" "$url")"
+  out="$(wrk -t1 -c"$connections" -d10s --latency -s "$work/$kind.lua" "$url")"
   echo "$out" >>"$work/wrk.log"
-  echo "lookups ($kind, 16 connections): $(awk '/^Requests\/sec/ {print $2}' <<<"$out")/s," \
+  echo "lookups ($kind, $connections connections): $(awk '/^Requests\/sec/ {print $2}' <<<"$out")/s," \
        "p50 $(awk '$1 == "50%" {print $2}' <<<"$out"), p99 $(awk '$1 == "99%" {print $2}' <<<"$out")," \
        "non-2xx $(awk '/Non-2xx/ {print $5}' <<<"$out")"
 done

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -498,6 +499,28 @@ TEST(SonavireServer, OnePeerHoldsAtMostItsShareOfConnections) {
     Raw other(server.Port(), "127.0.0.2");  // another address is still served
     other.Send("GET " + kLanguages + " HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(StatusOf(other.ReadAll()), 200);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SonavireServer, LookupsSeeWhatAnImportWritesWhileTheServerRuns) {
+    TempDir dir;
+    const std::string folder = dir.path + "/lyrics";
+    mkdir(folder.c_str(), 0755);
+    std::ofstream(folder + "/a.lrc") << "[ar:Kestrel]\n[ti:Dawn]\n[00:01.00]first words\n";
+    EXPECT_EQ(Command(dir, {"import", folder}), 0);
+    Server server(dir, {});
+    const std::string dawn = "/sonavire/services/getLyricXML_2?artist=Kestrel&title=Dawn";
+    const std::string dusk = "/sonavire/services/getLyricXML_2?artist=Kestrel&title=Dusk";
+    for (int i = 0; i < 2; ++i) EXPECT_NE(server.Client().Get(dawn).find("first words"), std::string::npos);
+    EXPECT_EQ(server.Client().Get(dusk).find("evening"), std::string::npos);
+    std::ofstream(folder + "/a.lrc") << "[ar:Kestrel]\n[ti:Dawn]\n[00:01.00]second words\n";
+    std::ofstream(folder + "/b.lrc") << "[ar:Kestrel]\n[ti:Dusk]\n[00:01.00]evening\n";
+    EXPECT_EQ(Command(dir, {"import", folder}), 0);
+    EXPECT_NE(server.Client().Get(dawn).find("second words"), std::string::npos);
+    EXPECT_NE(server.Client().Get(dusk).find("evening"), std::string::npos);
 }
 
 }  // namespace

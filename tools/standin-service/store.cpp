@@ -251,12 +251,27 @@ std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const 
 
 std::optional<StoredSong> Store::Find(const std::string& artist, const std::string& title,
                                       const std::string& language) {
-    std::lock_guard<std::mutex> hold(lock_);
     const std::string artistKey = FoldForMatch(artist), titleKey = FoldForMatch(title);
-    if (!language.empty()) {
-        if (auto translation = FindLocked(artistKey, titleKey, language)) return translation;
+    std::string key = artistKey;
+    key.append(1, '\0').append(titleKey).append(1, '\0').append(language);
+    std::lock_guard<std::mutex> hold(lock_);
+    // Answers found earlier hold while nothing has been written: not through this connection
+    // (its change count) and not by another process, such as an import (the data version).
+    Statement version(db_, Prepared("PRAGMA data_version"));
+    const long long dataVersion = version.Step() ? version.Int(0) : -1;
+    const long long changes = sqlite3_total_changes64(db_);
+    if (dataVersion != foundDataVersion_ || changes != foundChanges_) {
+        found_.clear();
+        foundDataVersion_ = dataVersion;
+        foundChanges_ = changes;
     }
-    return FindLocked(artistKey, titleKey, "");
+    if (const auto cached = found_.find(key); cached != found_.end()) return cached->second;
+    std::optional<StoredSong> song;
+    if (!language.empty()) song = FindLocked(artistKey, titleKey, language);
+    if (!song) song = FindLocked(artistKey, titleKey, "");
+    if (found_.size() >= kMaxFound) found_.clear();  // bounded; popular songs come back at once
+    found_.emplace(std::move(key), song);
+    return song;
 }
 
 std::optional<StoredSong> Store::FindExact(const std::string& artist, const std::string& title,

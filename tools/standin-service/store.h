@@ -77,6 +77,10 @@ private:
     std::mutex lock_;
     sqlite3* db_ = nullptr;
     std::map<std::string, sqlite3_stmt*> prepared_;  // finalized before the database closes
+    // Lookups answered since the store last changed (key: artist, title and language keys).
+    static constexpr size_t kMaxFound = 4096;
+    std::map<std::string, std::optional<StoredSong>> found_;
+    long long foundDataVersion_ = -1, foundChanges_ = -1;
 };
 
 }  // namespace standin
