@@ -1,6 +1,6 @@
 # Thin wrapper over the project's scripts and CMake. Both targets set up a fresh Debian machine
 # (as root) first.
-.PHONY: setup build test demo dist reliability clean
+.PHONY: setup build test demo dist reliability server-bench clean
 
 setup:
 	./scripts/setup.sh
@@ -20,6 +20,10 @@ dist: setup
 # Not part of make test: up to 20 minutes of faults, unloads and storms (docs/reliability.md).
 reliability: setup
 	./scripts/reliability.sh
+
+# Not part of make test: sonavire-server beside nginx under wrk, 16 and 128 connections (docs/server.md).
+server-bench: setup
+	./scripts/server-bench.sh
 
 clean:
 	rm -rf build

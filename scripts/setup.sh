@@ -18,7 +18,7 @@ packages=(
   googletest libgtest-dev
   imagemagick
   nsis
-  nginx-light openssl libgnutls30 libgnutls30:i386
+  nginx-light wrk openssl libgnutls30 libgnutls30:i386
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -247,7 +247,10 @@ TEST_F(LyricsRequests, ConnectionClosedWithoutAnAnswer) {
     // which is no lyrics document and leaves the status the request carried.
     EXPECT_TRUE(document->status == kRequestFailed || document->status == kStatusNone) << document->status;
     EXPECT_EQ(document->LineCount(), 0);
-    EXPECT_EQ(client_.Requests(kFetchPath).size(), 1u);
+    // Once, or twice when the request went out on a kept-open connection: WinINet then tries once
+    // more on a new one, as HTTP clients do when a server may have closed an idle connection.
+    const size_t sent = client_.Requests(kFetchPath).size();
+    EXPECT_TRUE(sent == 1u || sent == 2u) << sent;
     EXPECT_TRUE(CacheFiles().empty());
 }
 

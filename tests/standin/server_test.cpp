@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,7 +169,14 @@ std::string Verify(Server& server, const std::string& name, const std::string& p
 // A client on a raw socket, for what no well-behaved client sends.
 class Raw {
 public:
-    explicit Raw(int port) : socket_(socket(AF_INET, SOCK_STREAM, 0)) {
+    // from: the client's own loopback address (127.0.0.2 is another peer to the server).
+    explicit Raw(int port, const char* from = nullptr) : socket_(socket(AF_INET, SOCK_STREAM, 0)) {
+        if (from) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &source.sin_addr);
+            bind(socket_, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
@@ -192,6 +200,21 @@ public:
         while (poll(&waiting, 1, timeoutMs) > 0 && (got = recv(socket_, buffer, sizeof buffer, 0)) > 0) {
             answer.append(buffer, static_cast<size_t>(got));
         }
+        return answer;
+    }
+    // One answer with a Content-Length body, leaving the connection open.
+    std::string ReadOne(int timeoutMs = 5000) {
+        std::string answer;
+        char byte;
+        pollfd waiting{socket_, POLLIN, 0};
+        size_t end;
+        while ((end = answer.find("\r\n\r\n")) == std::string::npos) {
+            if (poll(&waiting, 1, timeoutMs) <= 0 || recv(socket_, &byte, 1, 0) != 1) return answer;
+            answer += byte;
+        }
+        const size_t at = answer.find("Content-Length: ");
+        size_t left = at == std::string::npos ? 0 : strtoul(answer.c_str() + at + 16, nullptr, 10);
+        for (; left > 0 && poll(&waiting, 1, timeoutMs) > 0 && recv(socket_, &byte, 1, 0) == 1; --left) answer += byte;
         return answer;
     }
 
@@ -351,8 +374,10 @@ const std::vector<AttackCase> kAttacks = {
     {"space before the colon", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", 0, 400, 1},
     {"oversized header", "GET / HTTP/1.1\r\nX-Big: " + std::string(5000, 'a') + "\r\n\r\n", 0, 431, 1},
     {"oversized request line", "GET /" + std::string(5000, 'a') + " HTTP/1.1\r\n\r\n", 0, 414, 1},
-    {"body longer than its length, with a request hidden after it",
-     kPost + "Content-Length: 3\r\n\r\nabcGET /hidden HTTP/1.1\r\n\r\n", 0, 200, 1},
+    {"body longer than its length, with a request hidden after it on a connection to be closed",
+     kPost + "Connection: close\r\nContent-Length: 3\r\n\r\nabcGET /hidden HTTP/1.1\r\n\r\n", 0, 200, 1},
+    {"request over HTTP/1.0, with a request after it", "GET " + kLanguages + " HTTP/1.0\r\n\r\nGET /hidden HTTP/1.1\r\n\r\n",
+     0, 200, 1},
     {"length over the body limit", kPost + "Content-Length: 1000000000\r\n\r\n", 0, 413, 1},
     {"negative length", kPost + "Content-Length: -1\r\n\r\n", 0, 400, 1},
     {"two different lengths", kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nab", 0, 400, 1},
@@ -434,6 +459,68 @@ TEST(SonavireServer, ClientsHoldingEveryConnectionButOneLeaveOthersServedAndNewc
     int status = 0;
     while (status != 200 && MsSince(start) < 10000) status = server.Client().Send("GET", kLanguages).status;
     EXPECT_EQ(status, 200);
+}
+
+TEST(SonavireServer, PersistentConnectionsServeRequestsInTurnAndCloseWhenIdleOrAsked) {
+    TempDir dir;
+    Server server(dir, {"--keep-alive-ms", "300"});
+    const std::string get = "GET " + kLanguages + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    Raw client(server.Port());
+    for (int i = 0; i < 3; ++i) {
+        client.Send(get);
+        const std::string answer = client.ReadOne();
+        EXPECT_EQ(StatusOf(answer), 200) << i;
+        EXPECT_EQ(answer.find("Connection: close"), std::string::npos);
+    }
+    const auto start = Clock::now();
+    EXPECT_EQ(client.ReadAll(), "");  // silent past the keep-alive time: closed
+    EXPECT_LT(MsSince(start), 2000);
+
+    // Pipelined: answered in order, the last one asked to close the connection.
+    Raw pipelined(server.Port());
+    pipelined.Send(get + "GET /missing HTTP/1.1\r\n\r\n" + "GET " + kLanguages + " HTTP/1.1\r\nConnection: close\r\n\r\n" + get);
+    const std::string answers = pipelined.ReadAll();
+    EXPECT_EQ(CountStatusLines(answers), 3u) << answers;
+    const size_t missing = answers.find("HTTP/1.1 404");
+    EXPECT_TRUE(missing != std::string::npos && missing > 0 && answers.find("HTTP/1.1 200", missing) != std::string::npos);
+    EXPECT_NE(answers.find("Connection: close"), std::string::npos);
+}
+
+TEST(SonavireServer, OnePeerHoldsAtMostItsShareOfConnections) {
+    TempDir dir;
+    Server server(dir, {"--max-per-peer", "3", "--idle-timeout-ms", "3000", "--request-timeout-ms", "3000"});
+    std::vector<std::unique_ptr<Raw>> hanging;
+    for (int i = 0; i < 3; ++i) hanging.push_back(Hang(server.Port()));
+    Raw over(server.Port());
+    over.Send("GET " + kLanguages + " HTTP/1.1\r\n\r\n");
+    const std::string refused = over.ReadAll(2000);
+    EXPECT_EQ(StatusOf(refused), 429);
+    EXPECT_NE(refused.find("Retry-After: "), std::string::npos);
+    Raw other(server.Port(), "127.0.0.2");  // another address is still served
+    other.Send("GET " + kLanguages + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusOf(other.ReadAll()), 200);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SonavireServer, LookupsSeeWhatAnImportWritesWhileTheServerRuns) {
+    TempDir dir;
+    const std::string folder = dir.path + "/lyrics";
+    mkdir(folder.c_str(), 0755);
+    std::ofstream(folder + "/a.lrc") << "[ar:Kestrel]\n[ti:Dawn]\n[00:01.00]first words\n";
+    EXPECT_EQ(Command(dir, {"import", folder}), 0);
+    Server server(dir, {});
+    const std::string dawn = "/sonavire/services/getLyricXML_2?artist=Kestrel&title=Dawn";
+    const std::string dusk = "/sonavire/services/getLyricXML_2?artist=Kestrel&title=Dusk";
+    for (int i = 0; i < 2; ++i) EXPECT_NE(server.Client().Get(dawn).find("first words"), std::string::npos);
+    EXPECT_EQ(server.Client().Get(dusk).find("evening"), std::string::npos);
+    std::ofstream(folder + "/a.lrc") << "[ar:Kestrel]\n[ti:Dawn]\n[00:01.00]second words\n";
+    std::ofstream(folder + "/b.lrc") << "[ar:Kestrel]\n[ti:Dusk]\n[00:01.00]evening\n";
+    EXPECT_EQ(Command(dir, {"import", folder}), 0);
+    EXPECT_NE(server.Client().Get(dawn).find("second words"), std::string::npos);
+    EXPECT_NE(server.Client().Get(dusk).find("evening"), std::string::npos);
 }
 
 }  // namespace

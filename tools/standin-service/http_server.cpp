@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -35,9 +36,11 @@ long long MsUntil(Clock::time_point deadline) {
     return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
-bool SendAll(int socket, const char* data, size_t size) {
+// more: further bytes follow at once, so the kernel holds these back to go out with them (a head
+// and its body in one segment, never a head waiting for the client's delayed acknowledgement).
+bool SendAll(int socket, const char* data, size_t size, bool more = false) {
     while (size > 0) {
-        const ssize_t sent = send(socket, data, size, MSG_NOSIGNAL);
+        const ssize_t sent = send(socket, data, size, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
         if (sent < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -48,22 +51,45 @@ bool SendAll(int socket, const char* data, size_t size) {
     return true;
 }
 
-std::string ResponseHead(const HttpResponse& response, size_t contentLength) {
+std::string ResponseHead(const HttpResponse& response, size_t contentLength, bool keepOpen, int keepAliveMs) {
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) + "\r\n";
     head += "Content-Type: " + response.contentType + "\r\n";
     head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
     head += "Cache-Control: no-store\r\n";
-    head += "Connection: close\r\n";
+    if (keepOpen) head += "Keep-Alive: timeout=" + std::to_string(std::max(1, keepAliveMs / 1000)) + "\r\n";
+    else head += "Connection: close\r\n";
     for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
     head += "\r\n";
     return head;
 }
 
+// Always followed by a close: after a refused request the stream cannot be trusted.
 std::string ErrorAnswer(int status) {
     HttpResponse response;
     response.status = status;
     response.body = StatusText(status) + "\n";
-    return ResponseHead(response, response.body.size()) + response.body;
+    if (status == 429 || status == 503) response.headers.emplace_back("Retry-After", "1");
+    return ResponseHead(response, response.body.size(), false, 0) + response.body;
+}
+
+// Whether the client lets the connection stay open: HTTP/1.1 unless it says "close"; HTTP/1.0
+// connections are closed after one answer.
+bool ClientKeepsOpen(const HttpRequest& request) {
+    if (request.version != "HTTP/1.1") return false;
+    for (const auto& [name, value] : request.headers) {
+        if (Lower(name) != "connection") continue;
+        const std::string tokens = Lower(value);
+        size_t at = 0;
+        while (at <= tokens.size()) {
+            const size_t comma = std::min(tokens.find(',', at), tokens.size());
+            std::string token = tokens.substr(at, comma - at);
+            token.erase(0, token.find_first_not_of(" \t"));
+            token.erase(token.find_last_not_of(" \t") + 1);
+            if (token == "close") return false;
+            at = comma + 1;
+        }
+    }
+    return true;
 }
 
 std::string PeerName(const sockaddr_storage& address) {
@@ -74,6 +100,18 @@ std::string PeerName(const sockaddr_storage& address) {
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
     }
     return text;
+}
+
+// IPv6 hosts usually hold a whole /64, so the per-peer cap counts the prefix, not the address.
+std::string PeerKey(const sockaddr_storage& address, const std::string& peer) {
+    if (address.ss_family != AF_INET6) return peer;
+    const auto& v6 = reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) return peer;
+    in6_addr prefix{};
+    std::memcpy(&prefix, &v6, 8);
+    char text[INET6_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET6, &prefix, text, sizeof text);
+    return std::string(text) + "/64";
 }
 
 }  // namespace
@@ -93,6 +131,7 @@ std::string StatusText(int status) {
         case 431: return "Request Header Fields Too Large";
         case 500: return "Internal Server Error";
         case 414: return "URI Too Long";
+        case 429: return "Too Many Requests";
         case 501: return "Not Implemented";
         case 502: return "Bad Gateway";
         case 503: return "Service Unavailable";
@@ -181,18 +220,27 @@ void HttpServer::Run() {
         // A client that stops reading must not hold a thread for ever.
         timeval sendTimeout{limits_.idleTimeoutMs / 1000, (limits_.idleTimeoutMs % 1000) * 1000};
         setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-        Connection connection{client, PeerName(address)};
+        const int on = 1;  // answers go out whole (see SendAll), so nothing is gained by waiting
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        Connection connection{client, PeerName(address), {}};
+        connection.peerKey = PeerKey(address, connection.peer);
         std::unique_lock<std::mutex> hold(lock_);
-        if (static_cast<int>(open_.size()) >= limits_.maxConnections) {
+        const int refusal = static_cast<int>(open_.size()) >= limits_.maxConnections ? 503
+                            : perPeer_[connection.peerKey] >= limits_.maxPerPeer  ? 429
+                                                                                  : 0;
+        if (refusal != 0) {
+            if (perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             hold.unlock();
-            RefuseBusy(client, connection.peer);
+            RefuseBusy(client, connection.peer, refusal);
             continue;
         }
-        open_[client] = false;
+        open_[client] = nullptr;  // Serve puts its own flag here
+        ++perPeer_[connection.peerKey];
         try {
             threads_.emplace_back([this, connection] { Serve(connection); });
         } catch (const std::exception&) {
             open_.erase(client);
+            if (--perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             close(client);
         }
     }
@@ -217,11 +265,11 @@ void HttpServer::Run() {
 // Over the limit: a short answer sent without waiting and without a thread. The socket is kept
 // a moment (DrainRefused) so that its request can be read and dropped: closed with unread input,
 // it would reset the connection and the client might never see the answer.
-void HttpServer::RefuseBusy(int socket, const std::string& peer) {
-    const std::string answer = ErrorAnswer(503);
+void HttpServer::RefuseBusy(int socket, const std::string& peer, int status) {
+    const std::string answer = ErrorAnswer(status);
     (void)!send(socket, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     shutdown(socket, SHUT_WR);
-    LogRequest(peer, "-", "-", 503, 0, 0);
+    LogRequest(peer, "-", "-", status, 0, 0);
     if (refused_.size() >= kMaxRefused) {
         close(socket);
         return;
@@ -272,14 +320,9 @@ void HttpServer::Stop() {
     // arrived and only wait to be read.
     char byte;
     for (const auto& [socket, started] : open_) {
-        if (!started && recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) shutdown(socket, SHUT_RDWR);
+        if (!(started && *started) && recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) shutdown(socket, SHUT_RDWR);
     }
     wake_.notify_all();
-}
-
-void HttpServer::MarkStarted(int socket) {
-    std::lock_guard<std::mutex> hold(lock_);
-    open_[socket] = true;
 }
 
 bool HttpServer::Hold(int socket, int ms) {
@@ -301,7 +344,8 @@ bool HttpServer::Hold(int socket, int ms) {
     }
 }
 
-bool HttpServer::ReadRequest(int socket, HttpRequest& request, int& errorStatus) {
+bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending, HttpRequest& request,
+                             int& errorStatus) {
     errorStatus = 0;
     ParseLimits parseLimits;
     parseLimits.maxHeadBytes = limits_.maxHeadBytes;
@@ -309,14 +353,27 @@ bool HttpServer::ReadRequest(int socket, HttpRequest& request, int& errorStatus)
     RequestParser parser(parseLimits);
     const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.requestTimeoutMs);
     bool continueSent = false, marked = false, stopSeen = false;
+    // Between requests a connection may stay silent for the keep-alive time, not the longer idle limit.
+    const int firstSilenceMs = reused ? std::min(limits_.keepAliveMs, limits_.idleTimeoutMs) : limits_.idleTimeoutMs;
     char chunk[16384];
-    while (!parser.Done() && !parser.Failed()) {
+    std::string fed = std::move(pending);
+    pending.clear();
+    for (;;) {
+        if (!fed.empty()) {
+            parser.Feed(fed);
+            fed.clear();
+            if (!marked && parser.Started()) {
+                started = true;
+                marked = true;
+            }
+        }
+        if (parser.Done() || parser.Failed()) break;
         if (parser.ExpectsContinue() && !continueSent) {
             static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
             SendAll(socket, kContinue, sizeof kContinue - 1);
             continueSent = true;
         }
-        const long long left = std::min<long long>(MsUntil(deadline), limits_.idleTimeoutMs);
+        const long long left = std::min<long long>(MsUntil(deadline), parser.Started() ? limits_.idleTimeoutMs : firstSilenceMs);
         pollfd waiting[2] = {{socket, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
         const int ready = left <= 0 ? 0 : poll(waiting, stopSeen ? 1 : 2, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
@@ -335,41 +392,41 @@ bool HttpServer::ReadRequest(int socket, HttpRequest& request, int& errorStatus)
             if (parser.Started()) errorStatus = 400;  // the client ended its side halfway
             return false;
         }
-        parser.Feed(std::string_view(chunk, static_cast<size_t>(got)));
-        if (!marked && parser.Started()) {
-            MarkStarted(socket);
-            marked = true;
-        }
+        fed.assign(chunk, static_cast<size_t>(got));
     }
     request = parser.Request();
     if (parser.Failed()) {
         errorStatus = parser.ErrorStatus();
         return false;
     }
+    pending = parser.TakeRest();  // a pipelined request, or the start of one
     return true;
 }
 
-size_t HttpServer::Deliver(int socket, const HttpRequest& request, const Answer& answer) {
+bool HttpServer::Deliver(int socket, const HttpRequest& request, const Answer& answer, bool keepOpen, size_t& bytes) {
+    bytes = 0;
     const Delivery& delivery = answer.delivery;
-    if (delivery.delayMs > 0 && !Hold(socket, delivery.delayMs)) return 0;
-    if (delivery.kind == Delivery::Kind::CloseWithoutAnswer) return 0;
+    if (delivery.delayMs > 0 && !Hold(socket, delivery.delayMs)) return false;
+    if (delivery.kind == Delivery::Kind::CloseWithoutAnswer) return false;
     const std::string& body = answer.response.body;
-    const bool withBody = request.method != "HEAD";
-    const std::string head = ResponseHead(answer.response, body.size());
-    if (!SendAll(socket, head.data(), head.size()) || !withBody) return 0;
+    const bool withBody = request.method != "HEAD" && !body.empty();
+    const std::string head = ResponseHead(answer.response, body.size(), keepOpen, limits_.keepAliveMs);
+    if (!SendAll(socket, head.data(), head.size(), withBody)) return false;
+    if (!withBody) return true;
     if (delivery.kind == Delivery::Kind::Normal) {
         const size_t size = delivery.cutAfterBytes > 0 ? std::min(delivery.cutAfterBytes, body.size()) : body.size();
-        return SendAll(socket, body.data(), size) ? size : 0;
+        if (!SendAll(socket, body.data(), size)) return false;
+        bytes = size;
+        return size == body.size();
     }
     const size_t piece = std::max<size_t>(1, delivery.pieceBytes);
-    size_t sent = 0;
     for (size_t at = 0; at < body.size(); at += piece) {
-        if (at > 0 && !Hold(socket, delivery.pieceIntervalMs)) break;
+        if (at > 0 && !Hold(socket, delivery.pieceIntervalMs)) return false;
         const size_t size = std::min(piece, body.size() - at);
-        if (!SendAll(socket, body.data() + at, size)) break;
-        sent += size;
+        if (!SendAll(socket, body.data() + at, size)) return false;
+        bytes += size;
     }
-    return sent;
+    return true;
 }
 
 // The answer is out: our side is closed, and what the client still sends (the rest of a body
@@ -395,37 +452,55 @@ void HttpServer::Linger(int socket) {
 
 void HttpServer::Serve(Connection connection) {
     const int socket = connection.socket;
-    const auto start = Clock::now();
-    HttpRequest request;
-    int errorStatus = 0, status = 0;
-    size_t bytes = 0;
-    bool logged = true;
-    if (ReadRequest(socket, request, errorStatus)) {
-        Answer answer;
-        try {
-            answer = handler_(request);
-        } catch (const std::exception& e) {
-            answer = Answer{};
-            answer.response.status = 500;
-            answer.response.body = std::string("server error: ") + e.what() + "\n";
-        }
-        status = answer.delivery.kind == Delivery::Kind::CloseWithoutAnswer ? 0 : answer.response.status;
-        bytes = Deliver(socket, request, answer);
-    } else if (errorStatus != 0) {
-        const std::string answer = ErrorAnswer(errorStatus);
-        SendAll(socket, answer.data(), answer.size());
-        status = errorStatus;
-    } else {
-        logged = false;  // no request: a connection that closed or stayed silent
+    std::atomic<bool> started{false};
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        open_[socket] = &started;
     }
-    Linger(socket);
-    if (logged) {
+    std::string pending;  // received after the previous request
+    bool linger = false;
+    for (int served = 0;; ++served) {
+        const auto start = Clock::now();
+        HttpRequest request;
+        int errorStatus = 0, status = 0;
+        size_t bytes = 0;
+        bool keepOpen = false;
+        if (ReadRequest(socket, started, served > 0, pending, request, errorStatus)) {
+            Answer answer;
+            try {
+                answer = handler_(request);
+            } catch (const std::exception& e) {
+                answer = Answer{};
+                answer.response.status = 500;
+                answer.response.body = std::string("server error: ") + e.what() + "\n";
+            }
+            // Answers cut short or closed on purpose end the connection, as a stop does.
+            keepOpen = ClientKeepsOpen(request) && answer.delivery.kind != Delivery::Kind::CloseWithoutAnswer &&
+                       answer.delivery.cutAfterBytes == 0 && served + 1 < limits_.maxRequestsPerConnection && !stopping_;
+            status = answer.delivery.kind == Delivery::Kind::CloseWithoutAnswer ? 0 : answer.response.status;
+            keepOpen = Deliver(socket, request, answer, keepOpen, bytes) && keepOpen;
+        } else if (errorStatus != 0) {
+            const std::string answer = ErrorAnswer(errorStatus);
+            SendAll(socket, answer.data(), answer.size());
+            status = errorStatus;
+        } else {  // no request: the client closed or stayed silent
+            break;
+        }
         LogRequest(connection.peer, request.method.empty() ? "-" : request.method,
                    request.target.empty() ? "-" : request.target, status, bytes,
                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        if (!keepOpen) {
+            linger = true;
+            break;
+        }
+        started = !pending.empty();  // idle again, unless the next request is here already
     }
+    // A connection that ends between requests has no unread input worth draining; after an
+    // answer that closes it, the client's remaining bytes are read and dropped for a moment.
+    if (linger) Linger(socket);
     std::lock_guard<std::mutex> hold(lock_);
     open_.erase(socket);
+    if (--perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
     close(socket);
     finished_.push_back(std::this_thread::get_id());
     closed_.notify_all();
@@ -439,8 +514,13 @@ void LogRequest(const std::string& peer, const std::string& method, const std::s
     gmtime_r(&now, &parts);
     char when[32];
     strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    // One call, so that lines of different threads never mix.
-    fprintf(stderr, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(), path.c_str(), status, bytes, ms);
+    // One write, so that lines of different threads never mix; no stdio lock for threads to queue at.
+    char line[512];
+    const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(),
+                                path.c_str(), status, bytes, ms);
+    if (length <= 0) return;
+    if (static_cast<size_t>(length) >= sizeof line) line[sizeof line - 2] = '\n';  // cut short, still one line
+    (void)!write(STDERR_FILENO, line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));
 }
 
 }  // namespace standin

@@ -1,6 +1,7 @@
-// A small HTTP/1.1 server: one thread per connection, one request per connection (every answer
-// says "Connection: close"), bounded in connections, sizes and time, and answers that can be held
-// back, sent in slow pieces or replaced by a closed connection (for the tests' behaviours).
+// A small HTTP/1.1 server: one thread per connection, persistent connections (requests answered
+// in the order they arrive, pipelined ones included), bounded in connections in all and per peer,
+// in sizes and in time, and answers that can be held back, sent in slow pieces or replaced by a
+// closed connection (for the tests' behaviours).
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@ namespace standin {
 
 struct HttpRequest {
     std::string method;
+    std::string version;   // "HTTP/1.1" or "HTTP/1.0"
     std::string target;    // as received, spaces included
     std::string path;      // percent-decoded, without the query
     std::string rawQuery;  // after the first '?', as received
@@ -54,9 +56,13 @@ struct Answer {
 struct ServerLimits {
     size_t maxHeadBytes = 32 * 1024;        // request line and headers
     size_t maxBodyBytes = 2 * 1024 * 1024;  // after de-chunking
-    int maxConnections = 128;               // beyond this a new connection is answered 503 at once
+    int maxConnections = 512;               // beyond this a new connection is answered 503 at once
+    int maxPerPeer = 32;                    // connections of one address (IPv6: one /64); beyond, 429
     int idleTimeoutMs = 15000;              // longest silence while a request arrives or an answer leaves
-    int requestTimeoutMs = 30000;           // longest time from the connection to the whole request
+    int keepAliveMs = 5000;                 // longest silence between requests on one connection
+    int maxRequestsPerConnection = 1000;    // then the connection is closed after its answer
+    int requestTimeoutMs = 30000;           // longest time from the connection (or the previous
+                                            // answer) to the whole request
     int stopDeadlineMs = 10000;             // on Stop, how long requests in progress may take to finish
     int lingerMs = 2000;                    // after an answer, how long unread input is drained
 };
@@ -83,18 +89,21 @@ private:
     struct Connection {
         int socket = -1;
         std::string peer;
+        std::string peerKey;  // what the per-peer cap counts
     };
     void Serve(Connection connection);
-    // Reads one request within the limits; false (with errorStatus 0 for a silent close, else
-    // the status to answer) when there is none to handle.
-    bool ReadRequest(int socket, HttpRequest& request, int& errorStatus);
-    // Sends the answer; the number of body bytes sent.
-    size_t Deliver(int socket, const HttpRequest& request, const Answer& answer);
+    // Reads one request within the limits, starting with the bytes already received after the
+    // previous one (pending, which keeps what comes after this one); false (with errorStatus 0
+    // for a silent close, else the status to answer) when there is none to handle.
+    bool ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending, HttpRequest& request,
+                     int& errorStatus);
+    // Sends the answer (with "Connection: close" unless keepOpen); false when the connection
+    // cannot carry another answer. bytes: body bytes sent.
+    bool Deliver(int socket, const HttpRequest& request, const Answer& answer, bool keepOpen, size_t& bytes);
     // Waits up to ms while the client stays connected; false when it left or the server stops.
     bool Hold(int socket, int ms);
     void Linger(int socket);
-    void MarkStarted(int socket);
-    void RefuseBusy(int socket, const std::string& peer);
+    void RefuseBusy(int socket, const std::string& peer, int status);
     void DrainRefused(bool all);
     void ReapFinished();
 
@@ -107,7 +116,10 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;    // Stop, for held answers
     std::condition_variable closed_;  // a connection ended, for Run's stop deadline
-    std::map<int, bool> open_;        // socket -> a request has started on it
+    // socket -> whether a request has started on it (owned by the connection's thread, which
+    // sets it without the lock: a lookup on a persistent connection takes no lock here)
+    std::map<int, std::atomic<bool>*> open_;
+    std::map<std::string, int> perPeer_;  // peer key -> open connections
     std::list<std::thread> threads_;
     std::vector<std::thread::id> finished_;
     // Connections answered 503, each closed at its time (only the accepting thread uses this).

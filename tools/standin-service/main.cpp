@@ -39,10 +39,13 @@ const char kUsage[] =
     "  --port N               port (default 8080; 0 picks a free one)\n"
     "  --port-file F          write the port there once listening\n"
     "  --library DIR          import the *.lrc files of DIR at start (unchanged songs stay as they are)\n"
-    "  --max-connections N    connections served at once; more are answered 503 (default 128)\n"
+    "  --max-connections N    connections served at once; more are answered 503 (default 512)\n"
+    "  --max-per-peer N       connections of one address (IPv6: one /64); more are answered 429\n"
+    "                         (default 32)\n"
     "  --max-head-bytes N     request line and headers (default 32768)\n"
     "  --max-body-bytes N     request body (default 2097152)\n"
     "  --idle-timeout-ms N    longest silence of a client (default 15000)\n"
+    "  --keep-alive-ms N      longest silence between requests on one connection (default 5000)\n"
     "  --request-timeout-ms N longest time to receive a whole request (default 30000)\n"
     "  --stop-deadline-ms N   on SIGTERM or SIGINT, time left to requests in progress (default 10000)\n"
     "  --test-control         for tests only: record requests and offer the control API under\n"
@@ -106,6 +109,8 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--max-connections") options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
         else if (option == "--max-head-bytes") options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
         else if (option == "--max-body-bytes") options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
+        else if (option == "--max-per-peer") options.limits.maxPerPeer = static_cast<int>(Number(option, value, 1, 10000));
+        else if (option == "--keep-alive-ms") options.limits.keepAliveMs = static_cast<int>(Number(option, value, 1, kHour));
         else if (option == "--idle-timeout-ms") options.limits.idleTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
         else if (option == "--request-timeout-ms") options.limits.requestTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
         else if (option == "--stop-deadline-ms") options.limits.stopDeadlineMs = static_cast<int>(Number(option, value, 0, kHour));

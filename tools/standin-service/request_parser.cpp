@@ -192,7 +192,8 @@ void RequestParser::Step() {
                 buffer_.erase(0, used);
                 break;
             }
-            case State::Done:
+            case State::Done:  // what is left belongs to the next request
+                return;
             case State::Failed:
                 buffer_.clear();
                 return;
@@ -234,6 +235,7 @@ bool RequestParser::ParseHead(std::string_view head) {
         return false;
     }
     request_.method = std::string(method);
+    request_.version = std::string(version);
     request_.target = std::string(target);
     const size_t question = path.find('?');
     request_.path = PercentDecode(path.substr(0, question), false);

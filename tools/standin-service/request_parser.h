@@ -28,8 +28,11 @@ public:
 
     explicit RequestParser(ParseLimits limits = ParseLimits());
 
-    // Takes the next bytes of the stream. Bytes after a complete request are not looked at.
+    // Takes the next bytes of the stream. Bytes after a complete request are not looked at: they
+    // are kept for TakeRest (the start of the next request on a persistent connection).
     void Feed(std::string_view data);
+    // Once Done: the bytes of the fed data that came after the request, handed over once.
+    std::string TakeRest() { return Done() ? std::move(buffer_) : std::string(); }
 
     State GetState() const { return state_; }
     bool Done() const { return state_ == State::Done; }

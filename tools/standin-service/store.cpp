@@ -21,7 +21,12 @@ public:
             throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db));
         }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    // A kept statement (Store::Prepared), borrowed: reset for its next use instead of finalized.
+    Statement(sqlite3* db, sqlite3_stmt* kept) : db_(db), stmt_(kept), kept_(true) {}
+    ~Statement() {
+        if (kept_) Reset();
+        else sqlite3_finalize(stmt_);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -58,6 +63,7 @@ public:
 private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool kept_ = false;
 };
 
 // A short digest of the lines, so that a version text names its content: a cache that holds a
@@ -97,6 +103,10 @@ bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
 }  // namespace
 
 Store::Store(const std::string& path) {
+    // No memory statistics: they put one process-wide lock around every allocation SQLite makes,
+    // which lookups on many threads then queue at. (Only possible before SQLite's first use.)
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)configured;
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -182,7 +192,19 @@ void Store::Migrate() {
     });
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() {
+    for (const auto& entry : prepared_) sqlite3_finalize(entry.second);
+    sqlite3_close(db_);
+}
+
+sqlite3_stmt* Store::Prepared(const char* sql) {
+    sqlite3_stmt*& kept = prepared_[sql];
+    if (!kept && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &kept, nullptr) != SQLITE_OK) {
+        prepared_.erase(sql);
+        throw std::runtime_error(std::string("store: ") + sqlite3_errmsg(db_));
+    }
+    return kept;
+}
 
 void Store::Execute(const char* sql) {
     char* error = nullptr;
@@ -195,12 +217,12 @@ void Store::Execute(const char* sql) {
 
 std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const std::string& titleKey,
                                             const std::string& language) {
-    Statement song(db_,
+    Statement song(db_, Prepared(
                    "SELECT s.id, s.artist, s.title, s.album, s.language, s.language_name,"
                    "       v.id, v.number, v.version, v.last_update, v.song_lock"
                    "  FROM songs s JOIN versions v ON v.song_id = s.id"
                    " WHERE s.artist_key = ?1 AND s.title_key = ?2 AND s.language = ?3"
-                   " ORDER BY v.number DESC LIMIT 1");
+                   " ORDER BY v.number DESC LIMIT 1"));
     song.Bind(1, artistKey).Bind(2, titleKey).Bind(3, language);
     if (!song.Step()) return std::nullopt;
     StoredSong found;
@@ -215,7 +237,7 @@ std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const 
     found.version = song.Text(8);
     found.lastUpdate = song.Text(9);
     found.songLock = song.Text(10);
-    Statement lines(db_, "SELECT time_ms, text FROM lines WHERE version_id = ?1 ORDER BY position");
+    Statement lines(db_, Prepared("SELECT time_ms, text FROM lines WHERE version_id = ?1 ORDER BY position"));
     lines.Bind(1, versionId);
     while (lines.Step()) {
         Line line;
@@ -229,12 +251,27 @@ std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const 
 
 std::optional<StoredSong> Store::Find(const std::string& artist, const std::string& title,
                                       const std::string& language) {
-    std::lock_guard<std::mutex> hold(lock_);
     const std::string artistKey = FoldForMatch(artist), titleKey = FoldForMatch(title);
-    if (!language.empty()) {
-        if (auto translation = FindLocked(artistKey, titleKey, language)) return translation;
+    std::string key = artistKey;
+    key.append(1, '\0').append(titleKey).append(1, '\0').append(language);
+    std::lock_guard<std::mutex> hold(lock_);
+    // Answers found earlier hold while nothing has been written: not through this connection
+    // (its change count) and not by another process, such as an import (the data version).
+    Statement version(db_, Prepared("PRAGMA data_version"));
+    const long long dataVersion = version.Step() ? version.Int(0) : -1;
+    const long long changes = sqlite3_total_changes64(db_);
+    if (dataVersion != foundDataVersion_ || changes != foundChanges_) {
+        found_.clear();
+        foundDataVersion_ = dataVersion;
+        foundChanges_ = changes;
     }
-    return FindLocked(artistKey, titleKey, "");
+    if (const auto cached = found_.find(key); cached != found_.end()) return cached->second;
+    std::optional<StoredSong> song;
+    if (!language.empty()) song = FindLocked(artistKey, titleKey, language);
+    if (!song) song = FindLocked(artistKey, titleKey, "");
+    if (found_.size() >= kMaxFound) found_.clear();  // bounded; popular songs come back at once
+    found_.emplace(std::move(key), song);
+    return song;
 }
 
 std::optional<StoredSong> Store::FindExact(const std::string& artist, const std::string& title,

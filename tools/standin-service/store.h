@@ -2,6 +2,7 @@
 // community's users. One SQLite file, created and migrated to the current schema when opened;
 // every call is serialised by one lock.
 #pragma once
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "lyrics.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace standin {
 
@@ -69,9 +71,16 @@ private:
     std::optional<StoredSong> FindLocked(const std::string& artistKey, const std::string& titleKey,
                                          const std::string& language);
     void Execute(const char* sql);
+    // The statement for sql, compiled once and kept: a lookup then costs no SQL compilation.
+    sqlite3_stmt* Prepared(const char* sql);
 
     std::mutex lock_;
     sqlite3* db_ = nullptr;
+    std::map<std::string, sqlite3_stmt*> prepared_;  // finalized before the database closes
+    // Lookups answered since the store last changed (key: artist, title and language keys).
+    static constexpr size_t kMaxFound = 4096;
+    std::map<std::string, std::optional<StoredSong>> found_;
+    long long foundDataVersion_ = -1, foundChanges_ = -1;
 };
 
 }  // namespace standin
