@@ -1,16 +1,15 @@
-// How long a thread's message loop keeps messages waiting: the longest gap between two handled
-// messages while the loop has nothing else to do but them. A thread of the meter's own posts the
-// next tick as soon as the last one was handled (after 1 ms), so the gaps stay small while the loop
-// is free and grow by exactly the time it is held, whichever loop runs (a modal dialog's, a
-// menu's, the caller's own).
+// How long a thread's message loop keeps messages waiting: a thread of the meter's own posts a
+// tick every millisecond or so, stamped with the time it was posted, and the loop's thread notes
+// the longest any tick waited before it was handled. The figure is the loop's longest gap as an
+// input message would see it, whichever loop runs (a modal dialog's, a menu's, the caller's own),
+// and is not lengthened by the ticking thread's own scheduling.
 #pragma once
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <thread>
-
-#include "bench_clock.h"
 
 namespace tools {
 
@@ -18,6 +17,9 @@ class LoopGapMeter {
 public:
     // On the thread whose loop is measured.
     LoopGapMeter() {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        frequency_ = static_cast<double>(frequency.QuadPart);
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = &LoopGapMeter::Procedure;
         windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -26,9 +28,10 @@ public:
         window_ = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   windowClass.hInstance, nullptr);
         SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        thread_ = std::thread([this] {
+        const HWND target = window_;
+        thread_ = std::thread([this, target] {
             while (!stop_.load()) {
-                if (!pending_.exchange(true)) PostMessageW(window_, kTick, 0, 0);
+                PostMessageW(target, kTick, 0, static_cast<LPARAM>(Now()));
                 Sleep(1);
             }
         });
@@ -42,21 +45,23 @@ public:
     LoopGapMeter& operator=(const LoopGapMeter&) = delete;
 
     // Starts a new measurement from now.
-    void Restart() {
-        longestMs_ = 0;
-        clock_.Restart();
-    }
-    double LongestMs() const { return std::max(longestMs_, clock_.ElapsedMs()); }
+    void Restart() { longestMs_ = 0; }
+    double LongestMs() const { return longestMs_; }
 
 private:
     static constexpr UINT kTick = WM_APP + 31;
+    // The performance counter's low 32 bits: enough for waits of seconds, and it fits an LPARAM.
+    static uint32_t Now() {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<uint32_t>(now.QuadPart);
+    }
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message != kTick) return DefWindowProcW(hwnd, message, wParam, lParam);
         auto* meter = reinterpret_cast<LoopGapMeter*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (meter) {
-            meter->longestMs_ = std::max(meter->longestMs_, meter->clock_.ElapsedMs());
-            meter->clock_.Restart();
-            meter->pending_ = false;
+            const uint32_t waited = Now() - static_cast<uint32_t>(lParam);
+            meter->longestMs_ = std::max(meter->longestMs_, 1000.0 * waited / meter->frequency_);
         }
         return 0;
     }
@@ -64,8 +69,7 @@ private:
     HWND window_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> pending_{false};
-    BenchClock clock_;
+    double frequency_ = 1;
     double longestMs_ = 0;
 };
 
