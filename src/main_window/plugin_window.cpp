@@ -88,6 +88,7 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
     case WM_DESTROY:
         // Lookups still running delete their replies from now on; replies already queued go too.
         fetcher_.Close();
+        if (languageFetch_) languageFetch_->Close();
         // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
         if (openDialog_) openDialog_->EndDialog(IDCANCEL);
         if (menuOpen_) EndMenu();
@@ -115,6 +116,10 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
         return true;
     case WM_SV_LYRICS_READY:
         OnLyricsReady(wParam, lParam);
+        result = 0;
+        return true;
+    case WM_SV_LANGUAGES_READY:
+        OnLanguagesReady();
         result = 0;
         return true;
     case WM_SETCURSOR:
@@ -154,8 +159,8 @@ void CSVPluginWindow::OnCreate() {
     lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
     statusLine_.StatusChanged();
 
-    // Waits for the service's answer for at most 3000 ms; the stored choice is applied with it.
-    FetchLanguages(languages_);
+    // The list comes on a worker; lookups started before it is here wait for it there.
+    languageFetch_ = LanguageFetch::Start(hwnd, WM_SV_LANGUAGES_READY);
     actionBar_.RefreshItem(CMD_TRANSLATE);
     lyricsPane_.SetManualScroll(false);
 
@@ -337,6 +342,12 @@ void CSVPluginWindow::OnMediaOpen(int32_t sourceKind) {
     } else if (sourceKind == kSourceVideoPage) {
         OpenPageItem();
     }
+    // A lookup given up with no new one in its place (no item, tags that cannot be read) must not
+    // leave its waiting text on screen for good.
+    const uint16_t text = status_.statusTextId;
+    if (wantedFetch_ == 0 && (text == IDS_STATUS_LOADING || text == IDS_STATUS_TRANSLATING)) {
+        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+    }
 }
 
 void CSVPluginWindow::OpenPlayerItem() {
@@ -367,6 +378,7 @@ void CSVPluginWindow::OpenPageItem() {
     const LyricsDocument& page = PageDocument();
     if (page.Title().empty() || page.Artist().empty()) {
         requestDocument_.status = kStatusMissingKeys;
+        SetStatus(STATUS_COLOUR, IDS_STATUS_MISSING_ARTIST_OR_TITLE);
         return;
     }
     requestDocument_.AssignHeader(page);
@@ -409,9 +421,19 @@ void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
 void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
     SetStatus(STATUS_COLOUR, textId);
     if (!Hwnd()) return;
-    wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()));
+    wantedFetch_ =
+        fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_);
     // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
     if (wantedFetch_ == 0) SetStatus(STATUS_COLOUR, IDS_CONNECTION_ERROR);
+}
+
+void CSVPluginWindow::OnLanguagesReady() {
+    if (!languageFetch_) return;
+    std::unique_ptr<LanguageList> list = languageFetch_->TakeList();
+    languageFetch_.reset();
+    // No list (no reply in time, or not XML): only "no translation", as at start.
+    if (list) languages_ = std::move(*list);
+    actionBar_.RefreshItem(CMD_TRANSLATE);
 }
 
 void CSVPluginWindow::OnLyricsReady(WPARAM sequence, LPARAM lParam) {
@@ -435,10 +457,16 @@ void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
     // The old document lives until the pane has let go of it.
     std::unique_ptr<LyricsDocument> previous = std::move(shownDocument_);
     shownDocument_ = std::move(document);
+    // One paint, once the document stands at its line and its status is chosen.
+    CSVPluginLyrics::PaintHold paintOnce(lyricsPane_);
     lyricsPane_.SetDocument(shownDocument_.get());
     previous.reset();
     SetManualScroll(false);
-    lyricsPane_.CurrentLineFor(0, false);
+    // The line the position calls for at once: a document arriving mid-song shows no line 0 first
+    // and waits for no timer to find its line.
+    const LyricsDocument* shown = shownDocument_.get();
+    const bool followsPosition = shown && (shown->status == kStatusTimed || shown->status == kStatusRetimed);
+    lyricsPane_.CurrentLineFor(followsPosition ? GetPositionMs() : 0, false);
     ChooseStatusFor(shownDocument_.get());
 }
 

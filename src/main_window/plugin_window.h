@@ -22,6 +22,7 @@
 #include "panes/lyrics_pane_host.h"
 #include "panes/status_line.h"
 #include "service/language_list.h"
+#include "service/languages.h"
 #include "service/lyrics_requests.h"
 #include "web/browse_pane.h"
 #include "window/window_base.h"
@@ -150,6 +151,7 @@ private:
 
     void OnCreate();
     void OnLyricsReady(WPARAM sequence, LPARAM document);
+    void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);
     void EraseBackground(HDC dc);
     void ChooseStatusFor(const LyricsDocument* document);
@@ -177,6 +179,8 @@ private:
     CSVPluginAdvert advertPane_;
     CSVPluginSVLogo logo_;
     LanguageList languages_;
+    // The language list on its way from the service; null once it has been taken.
+    std::shared_ptr<LanguageFetch> languageFetch_;
     bool dragging_ = false;
     int16_t lastSplitY_ = -1;
     StatusTriple status_;

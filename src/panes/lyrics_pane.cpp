@@ -69,7 +69,7 @@ void CSVPluginLyrics::Carry(const PaneActions& actions) {
     if (actions.animateScroll) AnimateScroll();
     if (actions.armLineTimer) ArmLineTimer(actions.lineTimerMs);
     if (actions.repaint) RepaintNow();
-    AnnounceBrightLine();
+    if (paintHolds_ == 0) AnnounceBrightLine();
 }
 
 void CSVPluginLyrics::StopLineTimer() {
@@ -84,7 +84,20 @@ void CSVPluginLyrics::ArmLineTimer(uint32_t periodMs) {
 }
 
 void CSVPluginLyrics::RepaintNow() {
+    if (paintHolds_ > 0) {
+        paintOwed_ = true;
+        return;
+    }
     if (Hwnd()) RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void CSVPluginLyrics::ReleasePaintHold() {
+    if (--paintHolds_ > 0) return;
+    if (paintOwed_) {
+        paintOwed_ = false;
+        RepaintNow();
+    }
+    AnnounceBrightLine();
 }
 
 void CSVPluginLyrics::AnimateScroll() {
@@ -123,7 +136,7 @@ void CSVPluginLyrics::SetShowLyrics(bool on) {
     if (showLyrics_ == on) return;
     showLyrics_ = on;
     RepaintNow();
-    AnnounceBrightLine();
+    if (paintHolds_ == 0) AnnounceBrightLine();
 }
 
 void CSVPluginLyrics::SetResyncing(bool on) { Carry(follower_.SetResyncing(on)); }

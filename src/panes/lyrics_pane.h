@@ -62,6 +62,20 @@ public:
     int CurrentLine() const { return follower_.currentLine(); }
     PlaybackMode Mode() const { return follower_.mode(); }
 
+    // Holds the pane's repaints and its announcement of the bright line for a scope; when the
+    // outermost hold ends they are made once, for the state reached by then. A new document so
+    // shows at once at the line the position calls for, never first at line 0.
+    class PaintHold {
+    public:
+        explicit PaintHold(CSVPluginLyrics& pane) : pane_(pane) { ++pane_.paintHolds_; }
+        ~PaintHold() { pane_.ReleasePaintHold(); }
+        PaintHold(const PaintHold&) = delete;
+        PaintHold& operator=(const PaintHold&) = delete;
+
+    private:
+        CSVPluginLyrics& pane_;
+    };
+
     // Client rectangle of the "Edit Lyrics" link as last painted; empty when none is shown.
     const RECT& LinkRect() const { return linkRect_; }
     // Height of one line of the lyrics font as last painted; rows are this plus 1 pixel apart.
@@ -77,6 +91,7 @@ private:
     void StopLineTimer();
     void ArmLineTimer(uint32_t periodMs);
     void RepaintNow();
+    void ReleasePaintHold();
     void AnimateScroll();
     void ApplyScrollBar(const ScrollBarSetting& setting);
     bool InManualScroll() const;
@@ -104,6 +119,9 @@ private:
     int animationOffset_ = 0;
     int lineHeight_ = 0;
     RECT linkRect_ = {0, 0, 0, 0};
+
+    int paintHolds_ = 0;
+    bool paintOwed_ = false;  // a repaint was asked for under a hold
 
     std::u16string announced_;  // the window text last set
 };

@@ -1,5 +1,6 @@
 #include "panes/settings_dialog.h"
 
+#include <optional>
 #include <string>
 
 #include "resources/resource_ids.h"
@@ -15,18 +16,6 @@ std::wstring ControlText(HWND dialog, int id) {
     return text;
 }
 
-// The wait cursor for a scope; the previous one back after.
-class WaitCursor {
-public:
-    WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(previous_); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR previous_;
-};
-
 }  // namespace
 
 INT_PTR CSVSettings::ShowVersionNotice(HINSTANCE resources, HWND owner) {
@@ -39,7 +28,12 @@ INT_PTR CSVSettings::ShowSignIn(HINSTANCE resources, HWND owner) {
     kind_ = Kind::SignIn;
     resources_ = resources;
     failureShown_ = false;
-    return DoModal(resources, MAKEINTRESOURCEW(IDD_SIGN_IN), owner);
+    checking_ = false;
+    const INT_PTR result = DoModal(resources, MAKEINTRESOURCEW(IDD_SIGN_IN), owner);
+    checking_ = false;
+    SecureZeroMemory(checkedPassword_.data(), checkedPassword_.size() * sizeof(wchar_t));
+    checkedPassword_.clear();
+    return result;
 }
 
 bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -55,8 +49,18 @@ bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
             result = TRUE;  // focus to the first control
         }
         return true;
+    case WM_SV_SIGN_IN_CHECKED:
+        if (kind_ != Kind::SignIn) return false;
+        OnSignInChecked(hwnd, wParam, lParam);
+        result = 0;
+        return true;
+    case WM_DESTROY:
+        // An answer still on its way is dropped.
+        if (checkTarget_) checkTarget_->Close();
+        checkTarget_.reset();
+        return false;
     case WM_CTLCOLORSTATIC:
-        if (kind_ != Kind::SignIn || !failureShown_ ||
+        if (kind_ != Kind::SignIn || !failureShown_ || checking_ ||
             reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE)) {
             return false;
         }
@@ -69,7 +73,9 @@ bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         const int id = LOWORD(wParam);
         const int code = HIWORD(wParam);
         if (kind_ == Kind::SignIn && id == IDC_SIGN_IN_BUTTON && code == BN_CLICKED) {
-            SignIn(hwnd);
+            if (!checking_) SignIn(hwnd);
+        } else if (kind_ == Kind::SignIn && checking_ && id == IDOK) {
+            // Enter while the check runs: the disabled Sign-in button's, not a close.
         } else if ((kind_ == Kind::VersionNotice && id == IDC_VERSION_NOTICE_CANCEL) ||
                    (kind_ == Kind::SignIn && id == IDC_SIGN_IN_CANCEL && code == BN_CLICKED)) {
             EndDialog(0);
@@ -97,23 +103,59 @@ void CSVSettings::InitSignIn(HWND hwnd) {
 }
 
 void CSVSettings::SignIn(HWND hwnd) {
-    const std::wstring user = ControlText(hwnd, IDC_SIGN_IN_USER);
-    const std::wstring password = ControlText(hwnd, IDC_SIGN_IN_PASSWORD);
-    SignInOutcome outcome;
-    {
-        // The check runs here, on the user-interface thread, within the retriever's time limits.
-        WaitCursor wait;
-        outcome = sv::SignIn(Settings(), user, password);
+    std::wstring user = ControlText(hwnd, IDC_SIGN_IN_USER);
+    std::wstring password = ControlText(hwnd, IDC_SIGN_IN_PASSWORD);
+    std::optional<std::string> url = SignInCheckUrl(user, password);
+    if (!url) {
+        ShowSignInMessage(hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer{true, false, 0}).messageId);
+        return;
     }
+    // The check runs on a worker: the dialog (and the player behind it) keeps answering meanwhile.
+    if (!checkTarget_) checkTarget_ = std::make_shared<PostTarget>(hwnd);
+    ++ticket_;
+    if (!StartSignInCheck(std::move(*url), checkTarget_, ticket_)) {
+        ShowSignInMessage(hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer()).messageId);
+        return;
+    }
+    checkedUser_ = std::move(user);
+    checkedPassword_ = std::move(password);
+    SetChecking(hwnd, true);
+}
+
+void CSVSettings::OnSignInChecked(HWND hwnd, WPARAM ticket, LPARAM packed) {
+    if (!checking_ || ticket != ticket_) return;  // an answer nobody waits for
+    SetChecking(hwnd, false);
+    const SignInOutcome outcome = CompleteSignIn(Settings(), checkedUser_, checkedPassword_, UnpackSignInAnswer(packed));
+    SecureZeroMemory(checkedPassword_.data(), checkedPassword_.size() * sizeof(wchar_t));
+    checkedPassword_.clear();
     if (outcome.signedIn) {
         ShowPluginMessage(resources_, IDS_SIGNED_IN, MB_ICONINFORMATION);
         EndDialog(0);
         return;
     }
+    ShowSignInMessage(hwnd, outcome.messageId);
+}
+
+void CSVSettings::SetChecking(HWND hwnd, bool on) {
+    checking_ = on;
+    const bool focusInside = on && IsChild(hwnd, GetFocus());
+    for (const int id : {IDC_SIGN_IN_USER, IDC_SIGN_IN_PASSWORD, IDC_SIGN_IN_BUTTON}) {
+        EnableWindow(GetDlgItem(hwnd, id), on ? FALSE : TRUE);
+    }
+    if (focusInside) SetFocus(GetDlgItem(hwnd, IDC_SIGN_IN_CANCEL));
+    if (!on) SetFocus(GetDlgItem(hwnd, IDC_SIGN_IN_PASSWORD));
+    wchar_t text[kSettingTextChars] = {};
+    if (on) LoadStringW(resources_, IDS_SIGNING_IN, text, static_cast<int>(kSettingTextChars));
+    const HWND line = GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE);
+    SetWindowTextW(line, text);
+    InvalidateRect(line, nullptr, TRUE);
+}
+
+void CSVSettings::ShowSignInMessage(HWND hwnd, int messageId) {
     MessageBeep(0);
     failureShown_ = true;
     wchar_t text[kSettingTextChars] = {};
-    LoadStringW(resources_, static_cast<UINT>(outcome.messageId), text, static_cast<int>(kSettingTextChars));
+    LoadStringW(resources_, static_cast<UINT>(messageId), text, static_cast<int>(kSettingTextChars));
     const HWND line = GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE);
     SetWindowTextW(line, text);
     InvalidateRect(line, nullptr, TRUE);

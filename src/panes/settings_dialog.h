@@ -4,6 +4,10 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
+#include "base/post_target.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -25,6 +29,8 @@ public:
 
     // A failed attempt has been shown: the message line is red from then on.
     bool FailureShown() const { return failureShown_; }
+    // A check is with the service: the fields and the Sign-in button are disabled, Cancel is not.
+    bool Checking() const { return checking_; }
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -34,10 +40,20 @@ private:
     enum class Kind { VersionNotice, SignIn };
     void InitSignIn(HWND hwnd);
     void SignIn(HWND hwnd);
+    void OnSignInChecked(HWND hwnd, WPARAM ticket, LPARAM answer);
+    void SetChecking(HWND hwnd, bool on);
+    void ShowSignInMessage(HWND hwnd, int messageId);
 
     Kind kind_ = Kind::VersionNotice;
     HINSTANCE resources_ = nullptr;
     bool failureShown_ = false;
+    // The check under way: its answer is taken only while checking_ and only with this ticket;
+    // the target closes with the dialog, so a late answer goes nowhere.
+    bool checking_ = false;
+    WPARAM ticket_ = 0;
+    std::shared_ptr<PostTarget> checkTarget_;
+    std::wstring checkedUser_;
+    std::wstring checkedPassword_;
 };
 
 // Centres a window over its owner (or its parent); over the work area when it has neither or the

@@ -66,6 +66,7 @@
 #define IDS_STATUS_LOADING 212
 #define IDS_STATUS_SAVING 213
 #define IDS_STATUS_TRANSLATING 214
+#define IDS_SIGNING_IN 215
 
 // Community-site pages: full addresses with the compiled-in community host.
 #define IDS_PAGE_HOME 300

@@ -11,6 +11,7 @@
 #include "lyrics/reply_dom.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "base/worker_pool.h"
 #include "base/utf.h"
 #include "settings/settings.h"
 #include "service/server_hosts.h"
@@ -96,6 +97,79 @@ HRESULT FetchLanguages(LanguageList& list, DWORD timeoutMs) {
     // A reply that loaded, even one read only in part, is the list: the stored choice applies.
     if (loaded) ApplyStoredLanguage(list);
     return hr;
+}
+
+namespace {
+
+// Asks for the list on a pool thread; the answer goes to the shared fetch, never to the window's
+// own list.
+class LanguageJob final : public PoolJob {
+public:
+    LanguageJob(std::shared_ptr<LanguageFetch> fetch, DWORD timeoutMs) : fetch_(std::move(fetch)), timeoutMs_(timeoutMs) {}
+    ~LanguageJob() override {
+        if (fetch_) fetch_->Finish(nullptr);  // never ran: nobody waits for ever
+    }
+    void Run() override {
+        std::unique_ptr<LanguageList> list;
+        {
+            ScopedCoInit com(COINIT_MULTITHREADED);
+            auto fetched = std::make_unique<LanguageList>();
+            if (SUCCEEDED(FetchLanguages(*fetched, timeoutMs_))) list = std::move(fetched);
+        }
+        std::shared_ptr<LanguageFetch> fetch = std::move(fetch_);
+        fetch->Finish(std::move(list));
+    }
+
+private:
+    std::shared_ptr<LanguageFetch> fetch_;
+    DWORD timeoutMs_;
+};
+
+}  // namespace
+
+LanguageFetch::LanguageFetch(HWND window, UINT message, DWORD timeoutMs)
+    : target_(window),
+      message_(message),
+      deadline_(GetTickCount64() + timeoutMs),
+      done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+std::shared_ptr<LanguageFetch> LanguageFetch::Start(HWND window, UINT message, DWORD timeoutMs) {
+    auto fetch = std::make_shared<LanguageFetch>(window, message, timeoutMs);
+    std::unique_ptr<PoolJob> job = std::make_unique<LanguageJob>(fetch, timeoutMs);
+    if (!SubmitToPool(job)) job.reset();  // its destructor ends the wait
+    return fetch;
+}
+
+void LanguageFetch::Finish(std::unique_ptr<LanguageList> list) noexcept {
+    {
+        ScopedSrwLock hold(lock_);
+        if (finished_) return;  // answered already
+        if (list) {
+            try {
+                code_ = list->SelectedLanguageCode();
+            } catch (...) {
+                code_.reset();
+            }
+        }
+        // No list: the window keeps its "no translation" alone.
+        list_ = std::move(list);
+        finished_ = true;
+    }
+    if (done_) SetEvent(done_.get());
+    target_.Post(message_, 0, 0);
+}
+
+std::optional<std::u16string> LanguageFetch::WaitForSelectedCode() const {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline_ ? static_cast<DWORD>(deadline_ - now) : 0;
+    if (done_) WaitForSingleObject(done_.get(), left);
+    ScopedSrwLock hold(lock_, ScopedSrwLock::kShared);
+    return code_;
+}
+
+std::unique_ptr<LanguageList> LanguageFetch::TakeList() {
+    ScopedSrwLock hold(lock_);
+    return std::move(list_);
 }
 
 void ApplyStoredLanguage(LanguageList& list) {

@@ -12,6 +12,7 @@
 #include "base/worker_pool.h"
 #include "settings/settings.h"
 #include "service/http_retriever.h"
+#include "service/languages.h"
 #include "service/server_hosts.h"
 
 namespace sv {
@@ -78,13 +79,15 @@ namespace {
 class FetchJob final : public PoolJob {
 public:
     FetchJob(std::shared_ptr<LyricsFetcher::Channel> channel, HWND window, WPARAM sequence,
-             const LyricsDocument& request, const ServiceQuerySettings& settings, std::u16string cacheFolder)
+             const LyricsDocument& request, const ServiceQuerySettings& settings, std::u16string cacheFolder,
+             std::shared_ptr<const LanguageFetch> languages)
         : channel_(std::move(channel)),
           window_(window),
           sequence_(sequence),
           document_(std::make_unique<LyricsDocument>(request)),
           settings_(settings),
-          cacheFolder_(std::move(cacheFolder)) {
+          cacheFolder_(std::move(cacheFolder)),
+          languages_(std::move(languages)) {
         channel_->inFlight.fetch_add(1, std::memory_order_relaxed);
     }
     ~FetchJob() override {
@@ -99,6 +102,13 @@ public:
             // The free-threaded apartment: the DOM is usable there, and the thread needs no hidden
             // apartment window (nor the window-system traffic of making one).
             ScopedCoInit com(COINIT_MULTITHREADED);
+            if (languages_ && document_->Language().empty() && !document_->Artist().empty() &&
+                !document_->Title().empty()) {
+                // The first lookups after start-up: the stored translation still counts.
+                if (std::optional<std::u16string> code = languages_->WaitForSelectedCode()) {
+                    document_->SetLanguage(*code);
+                }
+            }
             FetchLyrics(*document_, settings_, cacheFolder_);
         }
         Deliver();
@@ -161,6 +171,7 @@ private:
     std::unique_ptr<LyricsDocument> document_;
     ServiceQuerySettings settings_;
     std::u16string cacheFolder_;
+    std::shared_ptr<const LanguageFetch> languages_;
 };
 
 class SaveJob final : public PoolJob {
@@ -271,14 +282,16 @@ LyricsFetcher::LyricsFetcher(std::u16string cacheFolder)
 LyricsFetcher::~LyricsFetcher() { Close(); }
 
 WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& request,
-                                       const ServiceQuerySettings& settings) noexcept {
+                                       const ServiceQuerySettings& settings,
+                                       std::shared_ptr<const LanguageFetch> languages) noexcept {
     {
         ScopedSrwLock hold(channel_->lock);
         if (channel_->closed) return 0;
     }
     std::unique_ptr<FetchJob> job;
     try {
-        job = std::make_unique<FetchJob>(channel_, window, nextSequence_, request, settings, cacheFolder_);
+        job = std::make_unique<FetchJob>(channel_, window, nextSequence_, request, settings, cacheFolder_,
+                                         std::move(languages));
     } catch (const std::bad_alloc&) {
         return 0;
     }

@@ -20,6 +20,7 @@
 namespace sv {
 
 struct PluginSettings;
+class LanguageFetch;
 
 // Posted to the window that started a fetch: wParam the fetch's sequence number (1, 2, ... per
 // LyricsFetcher), lParam a new heap LyricsDocument whose ownership passes to the receiver.
@@ -72,7 +73,11 @@ public:
     // that waited before it is dropped unrun (counted in DiscardedReplies): it was for a track the
     // user has already left. So a user skipping through tracks while the service hangs holds a
     // few pool threads, not one per track.
-    WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings) noexcept;
+    // While the language list is still on its way (languages not null), a request without a
+    // language waits for the stored choice on the worker, at most as long as the list's own wait,
+    // and is sent in it.
+    WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings,
+                            std::shared_ptr<const LanguageFetch> languages = nullptr) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
     // A reply to an earlier fetch than the newest one is stale.

@@ -1,11 +1,31 @@
-// The sign-in check: one GET to the lyrics service with the user name and password, on the
-// calling thread (the sign-in dialog's), and on success the credentials kept and stored.
+// The sign-in check: one GET to the lyrics service with the user name and password, on a worker
+// of the thread pool (or the calling thread), and on success the credentials kept and stored on
+// the user-interface thread.
 #pragma once
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace sv {
 
 struct PluginSettings;
+class PostTarget;
+
+// Posted to the window that started a check: wParam the check's ticket, lParam its answer
+// (PackSignInAnswer).
+inline constexpr UINT WM_SV_SIGN_IN_CHECKED = 2995;
+
+// What the service said to a check.
+struct SignInAnswer {
+    bool replied = false;
+    bool accepted = false;  // the reply was "true", any case
+    int errorCode = 0;      // the connection error code when the request failed
+};
+LPARAM PackSignInAnswer(const SignInAnswer& answer);
+SignInAnswer UnpackSignInAnswer(LPARAM packed);
 
 struct SignInOutcome {
     bool signedIn = false;
@@ -21,5 +41,17 @@ struct SignInOutcome {
 // characters, or holding a NUL) are refused as wrong credentials without a request: a cut name or
 // password would be another account.
 SignInOutcome SignIn(PluginSettings& settings, std::wstring_view userName, std::wstring_view password);
+
+// The check's address for these credentials; none for texts the record cannot hold whole (refused
+// as wrong credentials without a request). On the user-interface thread: it reads the host.
+std::optional<std::string> SignInCheckUrl(std::wstring_view userName, std::wstring_view password);
+// The GET itself, on the calling thread.
+SignInAnswer CheckSignIn(const std::string& url) noexcept;
+// Queues the check on the thread pool; its answer is posted to target as WM_SV_SIGN_IN_CHECKED
+// with ticket, or dropped once target is closed. False when it could not be queued.
+bool StartSignInCheck(std::string url, std::shared_ptr<PostTarget> target, WPARAM ticket) noexcept;
+// What an answer means for these credentials: on acceptance they go into settings and are stored.
+SignInOutcome CompleteSignIn(PluginSettings& settings, std::wstring_view userName, std::wstring_view password,
+                             const SignInAnswer& answer);
 
 }  // namespace sv

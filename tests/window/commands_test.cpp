@@ -79,6 +79,13 @@ HWND WaitForThreadWindow(DWORD thread, const wchar_t* className, HWND except = n
     return search.found;
 }
 
+// The sign-in dialog's message line once the check under way has been answered.
+std::wstring WaitForCheck(HWND dialog, DWORD timeoutMs = 10000) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON)) && GetTickCount64() < deadline) Sleep(5);
+    return TextOf(GetDlgItem(dialog, IDC_SIGN_IN_MESSAGE));
+}
+
 class CommandsTest : public PluginWindowTest {
 protected:
     HWND List() { return Window().ActionBar().ListWindow(); }
@@ -235,8 +242,8 @@ TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutForgetsTheStoredValu
         if (!dialog) return;
         SetDlgItemTextW(dialog, IDC_SIGN_IN_USER, L"anna");
         SetDlgItemTextW(dialog, IDC_SIGN_IN_PASSWORD, L"wrong");
-        SendMessageW(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON), BM_CLICK, 0, 0);  // returns once checked
-        refusal = TextOf(GetDlgItem(dialog, IDC_SIGN_IN_MESSAGE));
+        SendMessageW(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON), BM_CLICK, 0, 0);
+        refusal = WaitForCheck(dialog);
         const Capture line(GetDlgItem(dialog, IDC_SIGN_IN_MESSAGE));
         redPixels = line.Count(RECT{0, 0, line.width(), line.height()}, RGB(255, 0, 0));
         SetDlgItemTextW(dialog, IDC_SIGN_IN_PASSWORD, L"secret");
@@ -276,11 +283,59 @@ TEST_F(CommandsTest, SignInRefusesInRedThenSignsInAndSignOutForgetsTheStoredValu
     EXPECT_EQ(L"", shownPassword);
 }
 
+TEST_F(CommandsTest, TheSignInCheckWaitsOffThePlayersThreadAndCancelDropsItsAnswer) {
+    constexpr char kSignInPath[] = "/sonavire/services/appVerifyUser.php";
+    service_.AddUser("anna", "secret");
+    service_.SetBehaviour(kSignInPath, "delay", 2500);
+    LoadPlugin();
+    const long idleLocks = sv::ModuleLockCount();
+    std::wstring waitingText;
+    bool fieldsEnabled = true, cancelEnabled = false;
+    bool answered = false;
+    ULONGLONG answeredMs = 0;
+    std::thread user([&] {
+        const HWND dialog = WaitForThreadWindow(uiThread_, L"#32770");
+        if (!dialog) return;
+        SetDlgItemTextW(dialog, IDC_SIGN_IN_USER, L"anna");
+        SetDlgItemTextW(dialog, IDC_SIGN_IN_PASSWORD, L"secret");
+        SendMessageW(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON), BM_CLICK, 0, 0);
+        service_.WaitForRequests(kSignInPath, 1);
+        // The player's thread answers while the service keeps the check waiting.
+        const ULONGLONG start = GetTickCount64();
+        DWORD_PTR ignored = 0;
+        answered = SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 2000, &ignored) != 0;
+        answeredMs = GetTickCount64() - start;
+        waitingText = TextOf(GetDlgItem(dialog, IDC_SIGN_IN_MESSAGE));
+        fieldsEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_USER)) ||
+                        IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_PASSWORD)) ||
+                        IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON));
+        cancelEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_CANCEL));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SIGN_IN_CANCEL, BN_CLICKED), 0);
+    });
+    const ULONGLONG opened = GetTickCount64();
+    Window().ExecuteCommand(CMD_SIGN_IN);
+    const ULONGLONG dialogMs = GetTickCount64() - opened;
+    user.join();
+    EXPECT_TRUE(answered);
+    EXPECT_LT(answeredMs, 500u);
+    EXPECT_EQ(L"Signing in...", waitingText);
+    EXPECT_FALSE(fieldsEnabled);
+    EXPECT_TRUE(cancelEnabled);
+    EXPECT_LT(dialogMs, 2500u) << "Cancel ends the dialog without waiting for the check";
+    // The service's late "true" is dropped: nobody is signed in, and no notice opens.
+    ASSERT_TRUE(PumpUntil([&] { return sv::ModuleLockCount() == idleLocks; }));
+    PumpPending();
+    EXPECT_EQ(nullptr, WaitForThreadWindow(uiThread_, L"#32770", nullptr, 200));
+    EXPECT_EQ(L"Sign-in", Label(CMD_SIGN_IN));
+    EXPECT_FALSE(key_->GetUser(L"Password"));
+}
+
 TEST_F(CommandsTest, TheTranslateMenuOffersTheLanguagesAndAChoiceRefetchesInIt) {
     LoadPlugin();  // the languages come from the stand-in: de, fr
     engine_->Open(0, true);
     Deliver();
     ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(PumpUntil([&] { return Window().Languages().entries().size() == 3; }));
     ASSERT_TRUE(Window().Languages().AddLanguage(u"Rock & Roll", u"rr"));  // an "&" is no mnemonic
     std::vector<std::pair<UINT, std::wstring>> items;
     UINT checked = 0;

@@ -3,10 +3,22 @@
 // only the process itself can see: the status triple, the shown and request documents, the pages
 // the browse panes were sent to and the calls made on the video page's script.
 #include "plugin_window_fixture.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
 using namespace svtest;
+
+// Records the lyrics pane's current line at each of its paints.
+struct PaneRecorder {
+    static inline sv::CSVPluginLyrics* pane = nullptr;
+    static inline WNDPROC original = nullptr;
+    static inline std::vector<int> lines;
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_PAINT) lines.push_back(pane->CurrentLine());
+        return CallWindowProcW(original, hwnd, message, wParam, lParam);
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // Documents and status.
@@ -106,6 +118,29 @@ TEST_F(PluginWindowTest, ReSyncWithRestartRewindsThePlayerAndStopResyncClearsThe
 // ---------------------------------------------------------------------------------------------
 // Lookups.
 
+TEST_F(PluginWindowTest, TheLanguageListComesLaterAndTheFirstLookupStillWaitsForTheStoredChoice) {
+    constexpr char kLanguagesPath[] = "/sonavire/services/getSupportedLanguages.php";
+    key_->SetUserText(L"Translation", L"fr");
+    service_.SetBehaviour(kLanguagesPath, "delay", 1200);
+    const ULONGLONG before = GetTickCount64();
+    LoadPlugin();
+    engine_->Open(0, true);
+    Deliver();
+    EXPECT_LT(GetTickCount64() - before, 1000u) << "the player's thread never waits for the list";
+    EXPECT_EQ(1u, Window().Languages().entries().size());
+    // The lookup waited on its worker and went out in the stored language.
+    const auto requests = service_.WaitForRequests(kFetchPath, 1);
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("fr", requests[0].Query("lang"));
+    ASSERT_TRUE(PumpUntil([&] { return Window().Languages().entries().size() == 3; }));
+    EXPECT_EQ(3, Window().Languages().selected());
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    sv::CommandInfo translate;
+    translate.id = CMD_TRANSLATE;
+    Window().DescribeCommand(translate);
+    EXPECT_EQ(sv::CMD_STATE_ACTIVE, translate.state);
+}
+
 TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
     std::vector<Track> tracks;
     const Track songs[] = {Track::Audio(L"Traditional", L"Auld Lang Syne", L"", 30.0),
@@ -151,8 +186,55 @@ TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
     // that is still on its way must not appear.
     PageOpens(u"Someone", u"");
     EXPECT_EQ(sv::kStatusMissingKeys, Window().RequestDocument().status);
+    EXPECT_EQ(205, Status().statusTextId) << "the loading text gives way to the reason";
     ASSERT_TRUE(PumpUntil([&] { return PluginWindowTestAccess::StaleReplies(Window()) == 1; }));
     EXPECT_EQ(nullptr, Window().ShownDocument());
+    EXPECT_EQ(205, Status().statusTextId);
+}
+
+TEST_F(PluginWindowTest, ALookupGivenUpForAnItemThatCannotBeReadLeavesNoLoadingText) {
+    LoadPlugin();
+    service_.SetBehaviour(kFetchPath, "delay", 500);
+    for (const auto answer : {sv::standin::CurrentMediaAnswer::NoItem, sv::standin::CurrentMediaAnswer::Failure}) {
+        engine_->SetCurrentMediaAnswer(sv::standin::CurrentMediaAnswer::CurrentItem);
+        engine_->Open(0, true);
+        Deliver();
+        ASSERT_EQ(IDS_STATUS_LOADING, Status().statusTextId);
+        engine_->SetCurrentMediaAnswer(answer);
+        Events().OpenStateChange(13);
+        EXPECT_EQ(0u, PluginWindowTestAccess::WantedFetch(Window()));
+        EXPECT_EQ(200, Status().statusTextId) << "no item: no loading text";
+    }
+    // An item without a title: its own message, through the lookup that answers at once.
+    engine_->SetCurrentMediaAnswer(sv::standin::CurrentMediaAnswer::CurrentItem);
+    engine_->SetPlaylist({Track::Audio(L"Blue Harbour", L"", L"", 40.0)});
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_TRUE(PumpUntil([&] { return Window().ShownDocument() != nullptr; }));
+    EXPECT_EQ(205, Status().statusTextId);
+}
+
+TEST_F(PluginWindowTest, ADocumentArrivingMidSongIsPaintedOnceAtItsLine) {
+    LoadPlugin();
+    engine_->Open(0, true);
+    Deliver();
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    clock_ += 25.0;  // 25 s into the song
+    auto document = MakeDocument(sv::kStatusTimed, 6);
+    for (int i = 0; i < 6; ++i) document->LineAt(i)->time = 10000.0 * i;  // line 2 is due at 20 s
+    // The line the pane stands at each time it paints.
+    PaneRecorder::pane = &Window().LyricsPane();
+    PaneRecorder::lines.clear();
+    PumpPending();
+    const HWND pane = Window().LyricsPane().Hwnd();
+    PaneRecorder::original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PaneRecorder::Procedure)));
+    Window().SetDocument(std::move(document));
+    PumpPending();
+    SetWindowLongPtrW(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaneRecorder::original));
+    const std::vector<int> lines = PaneRecorder::lines;
+    EXPECT_EQ(std::vector<int>{2}, lines) << "one paint, at line 2; never line 0";
+    EXPECT_EQ(2, Window().LyricsPane().CurrentLine());
 }
 
 TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {

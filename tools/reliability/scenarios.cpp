@@ -606,7 +606,8 @@ std::function<bool()> SignInSteps(int variant) {
         if (variant == 1) return *typed && FindThreadDialog(-1) != nullptr;
         wchar_t message[256] = {};
         if (dialog) GetDlgItemTextW(dialog, IDC_SIGN_IN_MESSAGE, message, 256);
-        return message[0] != L'\0';
+        // The refusal, once the check (which runs on a worker) has answered.
+        return message[0] != L'\0' && IsWindowEnabled(GetDlgItem(dialog, IDC_SIGN_IN_BUTTON));
     };
 }
 
