@@ -11,9 +11,11 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -111,6 +113,9 @@ public:
         const std::string portFile = dir.path + "/port";
         unlink(portFile.c_str());
         args.insert(args.end(), {"--port", "0", "--port-file", portFile, "--db", dir.path + "/store.db"});
+        const bool control = std::find(args.begin(), args.end(), "--test-control") != args.end();
+        const std::string tokenFile = dir.path + "/control-token";
+        if (control) args.insert(args.end(), {"--test-control-token-file", tokenFile});
         pid_ = Spawn(args, log_, "", env);
         const auto start = Clock::now();
         while (ReadFile(portFile).empty() && MsSince(start) < 20000 && waitpid(pid_, nullptr, WNOHANG) == 0) {
@@ -119,6 +124,7 @@ public:
         }
         port_ = atoi(ReadFile(portFile).c_str());
         EXPECT_GT(port_, 0) << Log();
+        if (control) token_ = ReadFile(tokenFile).substr(0, 64);
     }
     ~Server() {
         if (pid_ > 0) Stop();
@@ -129,7 +135,7 @@ public:
         pid_ = -1;
         return code;
     }
-    svtest::StandinClient Client() const { return svtest::StandinClient("127.0.0.1", port_); }
+    svtest::StandinClient Client() const { return svtest::StandinClient("127.0.0.1", port_, token_); }
     int Port() const { return port_; }
     pid_t Pid() const { return pid_; }
     std::string Log() const { return ReadFile(log_); }
@@ -143,7 +149,7 @@ public:
     }
 
 private:
-    std::string log_;
+    std::string log_, token_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -215,11 +221,33 @@ TEST(SonavireServer, ControlApiExistsOnlyWithTheTestFlag) {
         EXPECT_EQ(client.Send("GET", kLanguages).status, 200);
         EXPECT_EQ(Verify(server, "eve", "x"), "false");
     }
+    // Never beyond loopback, never without a token file.
+    EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "0.0.0.0", "--test-control-token-file",
+                            dir.path + "/t"}), 2);
+    EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "::"}), 2);
+    EXPECT_EQ(Command(dir, {"serve", "--test-control"}), 2);
+
     Server server(dir, {"--test-control"});
     svtest::StandinClient client = server.Client();
-    client.AddUser("eve", "x");
-    EXPECT_EQ(Verify(server, "eve", "x"), "true");
-    EXPECT_EQ(client.Requests(kVerify).size(), 1u);
+    struct stat token{};
+    ASSERT_EQ(stat((dir.path + "/control-token").c_str(), &token), 0);
+    EXPECT_EQ(token.st_mode & 0777, 0600u);
+    // Without the token, or with a wrong one, or as a page's form post: refused, nothing changed.
+    svtest::StandinClient stranger("127.0.0.1", server.Port()), guesser("127.0.0.1", server.Port(), std::string(64, '0'));
+    EXPECT_EQ(stranger.Send("POST", "/_control/user?name=eve&password=x").status, 403);
+    EXPECT_EQ(guesser.Send("POST", "/_control/user?name=eve&password=x").status, 403);
+    EXPECT_EQ(stranger.Send("GET", "/_control/requests").status, 403);
+    EXPECT_EQ(Verify(server, "eve", "x"), "false");
+    client.AddUser("eve", "x y");
+    EXPECT_EQ(Verify(server, "eve", "x y"), "true");
+    // The record has marks in place of passwords, in the query, the target and a form body.
+    client.Send("POST", "/wiki/sign-in?password=x+y", "user=eve&password=x%20y");
+    const auto record = client.Requests();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[1].Query("password"), client.PasswordMark("x y"));
+    EXPECT_EQ(record[1].rawTarget, kVerify + "?username=eve&password=" + client.PasswordMark("x%20y"));
+    EXPECT_EQ(record[2].rawTarget, "/wiki/sign-in?password=" + client.PasswordMark("x+y"));
+    for (const auto& r : record) EXPECT_EQ((r.rawTarget + r.body).find("x%20y"), std::string::npos) << r.rawTarget;
 }
 
 TEST(SonavireServer, KeepsSongsAndHashedUsersAcrossRestarts) {

@@ -401,6 +401,7 @@ void HttpServer::Serve(Connection connection) {
     size_t bytes = 0;
     bool logged = true;
     if (ReadRequest(socket, request, errorStatus)) {
+        request.peer = connection.peer;
         Answer answer;
         try {
             answer = handler_(request);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <cstdio>
 #include <fstream>
@@ -18,7 +19,11 @@ namespace {
 constexpr char kServices[] = "/sonavire/services/";
 constexpr char kXmlType[] = "text/xml; charset=utf-8";
 constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-constexpr long long kMaxLargeBytes = 512LL * 1024 * 1024;
+// Enough to go past the plug-in's 2 MiB reply limit, small enough that no request can make the
+// server hold much memory.
+constexpr long long kMaxLargeBytes = 8LL * 1024 * 1024;
+constexpr size_t kMaxRecorded = 10000;
+constexpr size_t kMaxRecordedBytes = 64u * 1024 * 1024;
 
 HttpResponse Xml(std::string body, int status = 200) {
     HttpResponse response;
@@ -51,6 +56,37 @@ void AppendLines(std::string& xml, const std::vector<Line>& lines, std::mt19937&
         xml += XmlEscape(line.text) + "</line>";
     }
     xml += "</lyric>";
+}
+
+// Constant time, so that the time of a refusal does not tell how much of a token was right.
+bool SameSecret(const std::string& a, const std::string& b) {
+    if (a.size() != b.size() || a.empty()) return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+bool IsPasswordName(const std::string& name) { return name == "password"; }
+
+// A query or form text with every password value replaced by its mark; the rest stays as sent.
+std::string WithPasswordsMarked(const std::string& text, const std::string& token) {
+    std::string out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('&', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string pair = text.substr(start, end - start);
+        const size_t eq = pair.find('=');
+        if (eq != std::string::npos && IsPasswordName(PercentDecode(pair.substr(0, eq), true))) {
+            out += pair.substr(0, eq + 1) + PasswordMark(token, pair.substr(eq + 1));
+        } else {
+            out += pair;
+        }
+        if (end == text.size()) break;
+        out += '&';
+        start = end + 1;
+    }
+    return out;
 }
 
 bool ParseInt(const std::string& text, long long& value) {
@@ -150,8 +186,22 @@ std::string WithInvalidUtf8(const std::string& xml) {
     return InsertIntoLines(xml, "\x80x\xC0\xAFx\xED\xA0\x80x\xFFx\xE2\x82");
 }
 
-Service::Service(Store& store, bool testControl)
-    : store_(store), testControl_(testControl), random_(std::random_device{}()) {}
+std::string PasswordMark(const std::string& token, const std::string& password) {
+    if (password.empty()) return std::string();
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a over the token, a separator and the password
+    const auto add = [&](const std::string& bytes) {
+        for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    };
+    add(token);
+    add(std::string(1, '\0'));
+    add(password);
+    char text[32];
+    snprintf(text, sizeof text, "hidden-%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+Service::Service(Store& store, ServiceOptions options)
+    : store_(store), options_(std::move(options)), random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -198,17 +248,44 @@ int Service::ImportLibrary(const std::string& folder) {
 
 Answer Service::Handle(const HttpRequest& request) {
     const QueryPairs query = ParseQuery(request.rawQuery);
-    if (!testControl_) return Serve(request, query);
-    if (request.path.compare(0, 10, "/_control/") == 0) return Control(request);
+    if (options_.controlToken.empty()) return Serve(request, query);
+    if (request.path.compare(0, 10, "/_control/") == 0) {
+        if (!SameSecret(request.Header(kControlTokenHeader), options_.controlToken)) {
+            Answer refused;
+            refused.response = Text("the control API wants its token\n", 403);
+            return refused;
+        }
+        return Control(request);
+    }
     return Record(request, query);
+}
+
+void Service::Remember(const HttpRequest& request, const QueryPairs& query) {
+    const std::string& token = options_.controlToken;
+    RecordedRequest entry{nextSeq_++, request.method, request.path, request.target, request.body, query};
+    const size_t mark = entry.target.find('?');
+    if (mark != std::string::npos) {
+        entry.target = entry.target.substr(0, mark + 1) + WithPasswordsMarked(entry.target.substr(mark + 1), token);
+    }
+    for (auto& [name, value] : entry.query) {
+        if (IsPasswordName(name)) value = PasswordMark(token, value);
+    }
+    entry.body = WithPasswordsMarked(entry.body, token);  // a form, whatever type it claims
+    const auto size = [](const RecordedRequest& r) { return r.target.size() + r.body.size() + 64; };
+    recordBytes_ += size(entry);
+    record_.push_back(std::move(entry));
+    while (record_.size() > kMaxRecorded || (recordBytes_ > kMaxRecordedBytes && record_.size() > 1)) {
+        recordBytes_ -= size(record_.front());
+        record_.pop_front();
+    }
+    recorded_.notify_all();
 }
 
 Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
     Behaviour behaviour;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        record_.push_back(RecordedRequest{nextSeq_++, request.method, request.path, request.target, request.body, query});
-        recorded_.notify_all();
+        Remember(request, query);
         const auto found = behaviours_.find(request.path);
         if (found != behaviours_.end()) behaviour = found->second;
     }
@@ -423,6 +500,7 @@ Answer Service::Control(const HttpRequest& request) {
     if (command == "clear-requests") {
         std::lock_guard<std::mutex> hold(lock_);
         record_.clear();
+        recordBytes_ = 0;
     } else if (command == "behaviour") {
         bool hasPath = false;
         const std::string path = QueryValue(query, "path", &hasPath);

@@ -1,8 +1,10 @@
 // The lyrics service and community site: answers the plug-in's requests. Started for tests, it
-// also records every request and lets the tests change how each path answers through the
-// control API under /_control/; otherwise that API does not exist (404) and nothing is recorded.
+// also records every request (passwords only as a keyed mark) and lets the tests change how each
+// path answers through the control API under /_control/, to requests that carry the control
+// token; otherwise that API does not exist (404) and nothing is recorded.
 #pragma once
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <random>
@@ -28,9 +30,20 @@ struct Behaviour {
     long long bytes = 0;
 };
 
+// The header that carries the control token.
+inline constexpr char kControlTokenHeader[] = "X-Sonavire-Control-Token";
+
+// What the record keeps of a password: "" for an empty one, else a mark made with the control
+// token, so that tests can tell which password was sent without the record holding it.
+std::string PasswordMark(const std::string& token, const std::string& password);
+
+struct ServiceOptions {
+    std::string controlToken;  // not empty: the request record and the control API, for tests
+};
+
 class Service {
 public:
-    Service(Store& store, bool testControl);
+    Service(Store& store, ServiceOptions options);
     Answer Handle(const HttpRequest& request);
     // Wakes requests that wait for the record, so that the server can stop.
     void Shutdown();
@@ -43,6 +56,7 @@ public:
 private:
     Answer Control(const HttpRequest& request);
     Answer Record(const HttpRequest& request, const QueryPairs& query);
+    void Remember(const HttpRequest& request, const QueryPairs& query);  // with lock_ held
     Answer Serve(const HttpRequest& request, const QueryPairs& query);
     HttpResponse FetchLyrics(const QueryPairs& query);
     HttpResponse LyricsVersion(const QueryPairs& query);
@@ -55,10 +69,11 @@ private:
     Store& store_;
     std::mutex lock_;
     std::condition_variable recorded_;
-    const bool testControl_;
+    const ServiceOptions options_;
     bool shuttingDown_ = false;
     long long nextSeq_ = 1;
-    std::vector<RecordedRequest> record_;
+    std::deque<RecordedRequest> record_;  // the latest requests, bounded in number and bytes
+    size_t recordBytes_ = 0;
     std::map<std::string, Behaviour> behaviours_;
     std::mt19937 random_;
     // The last large reply made, by path and size: making 50 MB takes the server seconds, which
