@@ -70,7 +70,7 @@ dll=$tree/src/dll/Sonavire.dll
 
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
-"$server" --test-control --test-control-token-file "$work/control-token" --port 0 --port-file "$work/port" \
+"$server" --test-control --test-control-token-file "$work/control-token" --write-limit 0 --sign-in-limit 0 --port 0 --port-file "$work/port" \
   --db "$work/store.sqlite" --library "$root/tools/standin-service/library" >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done

@@ -53,7 +53,7 @@ trap cleanup EXIT
 # A fresh stand-in for each width, with the sample library and an empty store.
 start_server() {
   rm -f "$work/port" "$work/store.sqlite"
-  "$server" --test-control --test-control-token-file "$work/control-token" --port 0 --port-file "$work/port" \
+  "$server" --test-control --test-control-token-file "$work/control-token" --write-limit 0 --sign-in-limit 0 --port 0 --port-file "$work/port" \
     --db "$work/store.sqlite" \
     --library "$root/tools/standin-service/library" >"$out/service-$1.log" 2>&1 &
   server_pid=$!

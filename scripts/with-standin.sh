@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # with-standin.sh SERVER [server options] -- COMMAND...
 # Starts a fresh sonavire-server (the lyrics service and community site) with its test control API
-# (--test-control) on a free loopback port with the sample library and an empty store, runs COMMAND
+# (--test-control), without per-client rate limits (every test comes from one address), on a free
+# loopback port with the sample library and an empty store, runs COMMAND
 # with SONAVIRE_STANDIN=127.0.0.1:PORT and SONAVIRE_STANDIN_TOKEN set to the control token the
 # server wrote, stops the server and returns COMMAND's exit status.
 set -euo pipefail
@@ -21,7 +22,7 @@ trap cleanup EXIT
 
 "$server" --test-control --test-control-token-file "$work/control-token" --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
   --library "${SONAVIRE_STANDIN_LIBRARY:-$here/../tools/standin-service/library}" \
-  "${server_args[@]}" >"$work/server.log" 2>&1 &
+  --write-limit 0 --sign-in-limit 0 "${server_args[@]}" >"$work/server.log" 2>&1 &
 server_pid=$!
 
 # The server writes its port once it listens; wait for that with a deadline.

@@ -49,6 +49,12 @@ const char kUsage[] =
     "  --idle-timeout-ms N    longest silence of a client (default 15000)\n"
     "  --request-timeout-ms N longest time to receive a whole request (default 30000)\n"
     "  --stop-deadline-ms N   on SIGTERM or SIGINT, time left to requests in progress (default 10000)\n"
+    "  --require-sign-in      uploads and edits need a member's name and password (HTTP Basic\n"
+    "                         authorization, or the editor form's user and password); off by default,\n"
+    "                         as the plug-in's uploads carry only a user name\n"
+    "  --write-limit N        uploads and edits per client address and minute (default 20; 0: none)\n"
+    "  --sign-in-limit N      password checks per client address and minute (default 10; 0: none)\n"
+    "  --max-versions N       versions kept of each song, older ones removed (default 20)\n"
     "  --test-control         for tests only: record requests and offer the control API under\n"
     "                         /_control/ (behaviours, record, songs, users) to requests that carry\n"
     "                         the control token in the header X-Sonavire-Control-Token; only on a\n"
@@ -62,6 +68,8 @@ struct Options {
     std::string host = "127.0.0.1", portFile, dbPath = "sonavire.db", library, tokenFile;
     int port = 8080;
     bool testControl = false;
+    int maxVersions = 20;
+    standin::ServiceOptions service;
     standin::ServerLimits limits;
 };
 
@@ -114,6 +122,10 @@ Options ParseOptions(int argc, char** argv) {
             options.testControl = true;
             continue;
         }
+        if (option == "--require-sign-in" && serving) {
+            options.service.requireSignIn = true;
+            continue;
+        }
         if (i + 1 >= argc) Fail(option + " needs a value (see --help)");
         const std::string value = argv[++i];
         constexpr long long kHour = 3600 * 1000;
@@ -124,6 +136,9 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--port-file") options.portFile = value;
         else if (option == "--test-control-token-file") options.tokenFile = value;
         else if (option == "--library") options.library = value;
+        else if (option == "--write-limit") options.service.writesPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--sign-in-limit") options.service.signInsPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--max-versions") options.maxVersions = static_cast<int>(Number(option, value, 1, 100000));
         else if (option == "--max-connections") options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
         else if (option == "--max-head-bytes") options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
         else if (option == "--max-body-bytes") options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
@@ -243,7 +258,8 @@ int Serve(const Options& options) {
     signal(SIGPIPE, SIG_IGN);
 
     standin::Store store(options.dbPath);
-    standin::ServiceOptions serviceOptions;
+    store.SetMaxVersions(options.maxVersions);
+    standin::ServiceOptions serviceOptions = options.service;
     if (options.testControl) {
         serviceOptions.controlToken = RandomToken();
         if (!WriteFileWhole(options.tokenFile, serviceOptions.controlToken + "\n", 0600)) {

@@ -1,10 +1,13 @@
 #include "service.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <sodium.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <sstream>
 
 #include "pages.h"
+#include "password.h"
 
 namespace standin {
 namespace {
@@ -87,6 +91,13 @@ std::string WithPasswordsMarked(const std::string& text, const std::string& toke
         start = end + 1;
     }
     return out;
+}
+
+// 429 or 503 with the seconds after which to try again.
+HttpResponse Busy(int status, int retryAfterSeconds, const std::string& why) {
+    HttpResponse response = Text(why + "\n", status);
+    response.headers.emplace_back("Retry-After", std::to_string(retryAfterSeconds));
+    return response;
 }
 
 bool ParseInt(const std::string& text, long long& value) {
@@ -200,8 +211,39 @@ std::string PasswordMark(const std::string& token, const std::string& password) 
     return text;
 }
 
+int RateLimit::Take(const std::string& client) {
+    if (perMinute_ <= 0) return 0;
+    std::string key = client;
+    unsigned char address[16];
+    if (client.find(':') != std::string::npos && inet_pton(AF_INET6, client.c_str(), address) == 1) {
+        key.clear();
+        for (int i = 0; i < 8; ++i) key += static_cast<char>(address[i]);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double perSecond = perMinute_ / 60.0;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (buckets_.size() > 100000) {
+        // Forget clients whose bucket has filled up again: they lose nothing.
+        for (auto it = buckets_.begin(); it != buckets_.end();) {
+            const double seconds = std::chrono::duration<double>(now - it->second.at).count();
+            it = it->second.turns + seconds * perSecond >= perMinute_ ? buckets_.erase(it) : std::next(it);
+        }
+    }
+    auto [found, fresh] = buckets_.try_emplace(key);
+    Bucket& bucket = found->second;
+    if (fresh) bucket.turns = perMinute_;
+    else bucket.turns = std::min<double>(perMinute_, bucket.turns + std::chrono::duration<double>(now - bucket.at).count() * perSecond);
+    bucket.at = now;
+    if (bucket.turns >= 1) {
+        bucket.turns -= 1;
+        return 0;
+    }
+    return std::max(1, static_cast<int>(std::ceil((1 - bucket.turns) / perSecond)));
+}
+
 Service::Service(Store& store, ServiceOptions options)
-    : store_(store), options_(std::move(options)), random_(std::random_device{}()) {}
+    : store_(store), options_(std::move(options)), writes_(options_.writesPerMinute),
+      signIns_(options_.signInsPerMinute), random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -344,18 +386,72 @@ Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
 Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
     Answer answer;
     const std::string& path = request.path;
-    if (path.compare(0, sizeof kServices - 1, kServices) == 0) {
-        const std::string name = path.substr(sizeof kServices - 1);
+    const bool service = path.compare(0, sizeof kServices - 1, kServices) == 0;
+    const std::string name = service ? path.substr(sizeof kServices - 1) : std::string();
+    const bool write = name == "setLyrics.php" || (path == "/wiki/wmp/editLyrics.php" && request.method == "POST");
+    std::string member;
+    if (write) {
+        if (const int wait = writes_.Take(request.peer)) {
+            answer.response = Busy(429, wait, "too many changes from your address; try again later");
+            return answer;
+        }
+        if (options_.requireSignIn) {
+            if (auto refused = SignedIn(request, member)) {
+                answer.response = std::move(*refused);
+                return answer;
+            }
+        }
+    }
+    if (service) {
         if (name == "getLyricXML_2") answer.response = FetchLyrics(query);
         else if (name == "getLyricVerXML.php") answer.response = LyricsVersion(query);
-        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query);
-        else if (name == "appVerifyUser.php") answer.response = VerifyUser(query);
+        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query, member);
+        else if (name == "appVerifyUser.php") {
+            auto refused = RefuseSignIn(request.peer);
+            answer.response = refused ? std::move(*refused) : VerifyUser(query);
+        }
         else if (name == "getSupportedLanguages.php") answer.response = SupportedLanguages();
         else answer.response = ErrorPage(404);
         return answer;
     }
-    answer.response = CommunityPage(store_, request, query);
+    answer.response = CommunityPage(store_, request, query, member);
     return answer;
+}
+
+std::optional<HttpResponse> Service::RefuseSignIn(const std::string& peer) {
+    if (const int wait = signIns_.Take(peer)) return Busy(429, wait, "too many sign-in attempts; try again later");
+    if (PasswordQueueFull()) return Busy(503, 1, "too many sign-ins at once; try again in a moment");
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> Service::SignedIn(const HttpRequest& request, std::string& member) {
+    std::string name, password;
+    const std::string authorization = request.Header("Authorization");
+    if (authorization.compare(0, 6, "Basic ") == 0) {
+        const std::string encoded = Trim(std::string_view(authorization).substr(6));
+        std::string decoded(encoded.size(), '\0');
+        size_t length = 0;
+        if (sodium_base642bin(reinterpret_cast<unsigned char*>(decoded.data()), decoded.size(), encoded.c_str(),
+                              encoded.size(), nullptr, &length, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0) {
+            decoded.resize(length);
+            const size_t colon = decoded.find(':');
+            if (colon != std::string::npos) {
+                name = decoded.substr(0, colon);
+                password = decoded.substr(colon + 1);
+            }
+        }
+    } else if (request.method == "POST") {
+        const QueryPairs form = ParseQuery(request.body);
+        name = QueryValue(form, "user");
+        password = QueryValue(form, "password");
+    }
+    HttpResponse refused = Text("changes need a community member's name and password\n", 401);
+    refused.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Sonavire\", charset=\"UTF-8\"");
+    if (name.empty()) return refused;
+    if (auto busy = RefuseSignIn(request.peer)) return busy;
+    if (!store_.CheckUser(name, password)) return refused;
+    member = name;
+    return std::nullopt;
 }
 
 HttpResponse Service::FetchLyrics(const QueryPairs& query) {
@@ -370,7 +466,7 @@ HttpResponse Service::LyricsVersion(const QueryPairs& query) {
     return Xml("<lyrics>" + Element("version", song ? song->version : std::string()) + "</lyrics>\n");
 }
 
-HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& query) {
+HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& query, const std::string& author) {
     const std::string artist = QueryValue(query, "artist"), title = QueryValue(query, "title");
     const std::string language = QueryValue(query, "lang");
     const auto refuse = [](const std::string& why) {
@@ -394,8 +490,14 @@ HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& 
         song.album = QueryValue(query, "album");
     }
     song.lines = lines;
-    const std::string version =
-        store_.Save(song, Store::NewVersion::Always, "upload", QueryValue(query, "user"), false);
+    if (LargestReplyBytes(song) > kMaxSongReplyBytes) {
+        HttpResponse tooLarge = refuse(SongTooLarge().what());
+        tooLarge.status = 413;
+        return tooLarge;
+    }
+    // Signed in, the change is the member's; otherwise it carries whatever name the client gave.
+    const std::string version = store_.Save(song, Store::NewVersion::Always, "upload",
+                                            author.empty() ? QueryValue(query, "user") : author, false);
     return Xml("<result><status>ok</status>" + Element("version", version) + "</result>\n");
 }
 

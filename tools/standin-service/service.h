@@ -3,10 +3,12 @@
 // path answers through the control API under /_control/, to requests that carry the control
 // token; otherwise that API does not exist (404) and nothing is recorded.
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,6 +41,27 @@ std::string PasswordMark(const std::string& token, const std::string& password);
 
 struct ServiceOptions {
     std::string controlToken;  // not empty: the request record and the control API, for tests
+    bool requireSignIn = false;  // uploads and edits need a member's name and password
+    int writesPerMinute = 20;    // uploads and edits per client; 0: no limit
+    int signInsPerMinute = 10;   // password checks per client; 0: no limit
+};
+
+// How often each client may do something: a bucket of perMinute turns per client, refilled
+// evenly over a minute. IPv6 clients count by their /64, which one household holds whole.
+class RateLimit {
+public:
+    explicit RateLimit(int perMinute) : perMinute_(perMinute) {}
+    // 0 when the client may go on now (the turn is taken), else the seconds until it may.
+    int Take(const std::string& client);
+
+private:
+    struct Bucket {
+        double turns = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    const int perMinute_;
+    std::mutex lock_;
+    std::map<std::string, Bucket> buckets_;
 };
 
 class Service {
@@ -60,7 +83,12 @@ private:
     Answer Serve(const HttpRequest& request, const QueryPairs& query);
     HttpResponse FetchLyrics(const QueryPairs& query);
     HttpResponse LyricsVersion(const QueryPairs& query);
-    HttpResponse StoreLyrics(const HttpRequest& request, const QueryPairs& query);
+    HttpResponse StoreLyrics(const HttpRequest& request, const QueryPairs& query, const std::string& author);
+    // Whether the client may check a password now: nothing, or the answer that says why not.
+    std::optional<HttpResponse> RefuseSignIn(const std::string& peer);
+    // With --require-sign-in: the member the request signs in as (Basic authorization, or the
+    // editor form's user and password), or the answer that refuses it.
+    std::optional<HttpResponse> SignedIn(const HttpRequest& request, std::string& member);
     HttpResponse VerifyUser(const QueryPairs& query);
     HttpResponse SupportedLanguages();
     HttpResponse LargeReply(const std::string& path, long long bytes);
@@ -70,6 +98,7 @@ private:
     std::mutex lock_;
     std::condition_variable recorded_;
     const ServiceOptions options_;
+    RateLimit writes_, signIns_;
     bool shuttingDown_ = false;
     long long nextSeq_ = 1;
     std::deque<RecordedRequest> record_;  // the latest requests, bounded in number and bytes

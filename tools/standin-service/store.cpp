@@ -96,6 +96,15 @@ bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
 
 }  // namespace
 
+size_t LargestReplyBytes(const Song& song) {
+    // "<line timing=\"K...\">" with the longest key and time, and "</line>"
+    constexpr size_t kLineOverhead = 64;
+    size_t bytes = 1024 + XmlEscape(song.artist).size() + XmlEscape(song.title).size() + XmlEscape(song.album).size() +
+                   XmlEscape(song.language).size() + XmlEscape(song.languageName).size();
+    for (const Line& line : song.lines) bytes += kLineOverhead + XmlEscape(line.text).size();
+    return bytes;
+}
+
 Store::Store(const std::string& path) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -252,6 +261,7 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
     song.album = Trim(SanitizeUtf8(song.album));
     const std::string artistKey = FoldForMatch(song.artist), titleKey = FoldForMatch(song.title);
     if (artistKey.empty() || titleKey.empty()) throw std::invalid_argument("a song needs an artist and a title");
+    if (LargestReplyBytes(song) > kMaxSongReplyBytes) throw SongTooLarge();
 
     Execute("BEGIN IMMEDIATE");
     try {
@@ -293,6 +303,13 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
             if (song.lines[i].timed) addLine.Bind(3, song.lines[i].timeMs);
             else addLine.BindNull(3);
             addLine.Bind(4, SanitizeUtf8(song.lines[i].text)).Step();
+        }
+        if (maxVersions_ > 0 && number > maxVersions_) {
+            Statement dropLines(db_, "DELETE FROM lines WHERE version_id IN"
+                                     " (SELECT id FROM versions WHERE song_id = ?1 AND number <= ?2)");
+            dropLines.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
+            Statement dropVersions(db_, "DELETE FROM versions WHERE song_id = ?1 AND number <= ?2");
+            dropVersions.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
         }
         Execute("COMMIT");
         return version;

@@ -4,6 +4,7 @@
 #pragma once
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,15 @@ struct SongSummary {
     std::vector<std::string> translations;  // language codes
 };
 
+// The plug-in reads replies of at most 2 MiB; a stored song's reply stays well below that, its
+// texts escaped and every line's timing at its longest.
+inline constexpr size_t kMaxSongReplyBytes = 1536 * 1024;
+size_t LargestReplyBytes(const Song& song);
+
+struct SongTooLarge : std::invalid_argument {
+    SongTooLarge() : std::invalid_argument("the lyrics are too large to be served (at most 1.5 MiB once escaped)") {}
+};
+
 class Store {
 public:
     // Opens or creates the file. Throws std::runtime_error when it cannot.
@@ -42,6 +52,8 @@ public:
     enum class NewVersion { Always, OnlyWhenChanged };
     // Stores the song (matched on artist, title and language) as a new version and returns the
     // version that is current afterwards. An existing song keeps its names unless replaceNames.
+    // Versions older than the latest maxVersions are removed. Throws SongTooLarge, or
+    // std::invalid_argument without an artist or title.
     std::string Save(const Song& song, NewVersion when, const std::string& source, const std::string& author,
                      bool replaceNames = true);
     // The song in that language; an empty language or one it has no translation in gives the
@@ -56,6 +68,7 @@ public:
 
     // The schema version this program writes; a store is migrated to it when opened.
     static constexpr int kSchemaVersion = 2;
+    void SetMaxVersions(int versions) { maxVersions_ = versions; }
     int SchemaVersion();
 
     // Community users: only a salted hash of each password is kept (password.h).
@@ -72,6 +85,7 @@ private:
 
     std::mutex lock_;
     sqlite3* db_ = nullptr;
+    int maxVersions_ = 20;
 };
 
 }  // namespace standin
