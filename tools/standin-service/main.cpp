@@ -29,6 +29,8 @@ namespace {
 const char kUsage[] =
     "usage: sonavire-server [serve] [options]      run the lyrics service and community site\n"
     "       sonavire-server import [--db F] DIR...  import the *.lrc files of folders\n"
+    "       sonavire-server export [--db F] DIR     write every song and translation to DIR as LRC\n"
+    "                                               files that import reads back (DIR must exist)\n"
     "       sonavire-server user add [--db F] NAME  add a community user, or change the password;\n"
     "                                               the password is read from the terminal or\n"
     "                                               from the first line of standard input\n"
@@ -246,6 +248,14 @@ int Import(const Options& options) {
     return 0;
 }
 
+int Export(const Options& options) {
+    if (options.arguments.size() != 1) Fail("export wants one folder (see --help)");
+    standin::Store store(options.dbPath);
+    const int written = standin::ExportLibrary(store, options.arguments[0]);
+    if (written >= 0) fprintf(stderr, "sonavire-server: %d songs to %s\n", written, options.arguments[0].c_str());
+    return written >= 0 ? 0 : 1;
+}
+
 int Serve(const Options& options) {
     if (!options.arguments.empty()) Fail("unexpected argument " + options.arguments[0] + " (see --help)");
     // Stop signals are taken by one thread with sigwait; every other thread blocks them.
@@ -309,6 +319,7 @@ int main(int argc, char** argv) {
     try {
         if (options.command == "serve") return Serve(options);
         if (options.command == "import") return Import(options);
+        if (options.command == "export") return Export(options);
         if (options.command == "user") return Users(options);
         Fail("unknown command " + options.command + " (see --help)");
     } catch (const std::exception& e) {

@@ -2,13 +2,19 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sodium.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <set>
 #include <stdexcept>
 #include <cstdio>
 #include <fstream>
@@ -251,6 +257,51 @@ void Service::Shutdown() {
     recorded_.notify_all();
 }
 
+namespace {
+
+constexpr off_t kMaxImportBytes = 4 * 1024 * 1024;
+
+// The whole of a regular file of at most kMaxImportBytes: a symbolic link, a FIFO or a device
+// is refused without being opened for reading (a FIFO would block, /dev/zero never ends).
+bool ReadLibraryFile(const std::string& path, std::string& content, std::string& why) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        why = errno == ELOOP ? "a symbolic link, not a regular file" : std::string("cannot open: ") + strerror(errno);
+        return false;
+    }
+    struct stat facts {};
+    bool ok = fstat(fd, &facts) == 0;
+    if (!ok) why = "cannot read its facts";
+    else if (!S_ISREG(facts.st_mode)) why = "not a regular file", ok = false;
+    else if (facts.st_size > kMaxImportBytes) why = "larger than 4 MiB", ok = false;
+    content.clear();
+    char buffer[65536];
+    ssize_t got = 0;
+    while (ok && (got = read(fd, buffer, sizeof buffer)) > 0) {
+        content.append(buffer, static_cast<size_t>(got));
+        if (content.size() > static_cast<size_t>(kMaxImportBytes)) why = "larger than 4 MiB", ok = false;
+    }
+    if (ok && got < 0) why = std::string("cannot read: ") + strerror(errno), ok = false;
+    close(fd);
+    return ok;
+}
+
+// A file name for a song: its artist and title, with what a file name cannot hold replaced, and
+// the language code before ".lrc" for a translation.
+std::string ExportName(const Song& song) {
+    std::string base = song.artist + " - " + song.title;
+    for (char& c : base) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    }
+    if (base[0] == '.') base[0] = '_';
+    if (base.size() > 180) base.resize(180);  // whole UTF-8 sequences need not survive: names only
+    if (!song.language.empty()) return base + "." + song.language;
+    // An original whose name would read as a translation's ("Song.de") gets a tail that does not.
+    return LanguageFromFileName(base + ".lrc").empty() ? base : base + " (original)";
+}
+
+}  // namespace
+
 int Service::ImportLibrary(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) {
@@ -266,14 +317,17 @@ int Service::ImportLibrary(const std::string& folder) {
     std::sort(names.begin(), names.end());
     int imported = 0;
     for (const std::string& name : names) {
-        std::ifstream file(folder + "/" + name, std::ios::binary);
-        std::stringstream content;
-        content << file.rdbuf();
-        LrcParse parsed = ParseLrc(content.str());
+        std::string content, why;
+        if (!ReadLibraryFile(folder + "/" + name, content, why)) {
+            fprintf(stderr, "%s skipped: %s\n", name.c_str(), why.c_str());
+            continue;
+        }
+        LrcParse parsed = ParseLrc(content);
         if (!parsed.ok) {
             fprintf(stderr, "%s skipped: %s\n", name.c_str(), parsed.error.c_str());
             continue;
         }
+        for (const std::string& line : parsed.skipped) fprintf(stderr, "%s: %s\n", name.c_str(), line.c_str());
         if (parsed.song.language.empty()) {
             parsed.song.language = LanguageFromFileName(name);
             parsed.song.languageName = parsed.song.language;
@@ -286,6 +340,28 @@ int Service::ImportLibrary(const std::string& folder) {
         }
     }
     return imported;
+}
+
+int ExportLibrary(Store& store, const std::string& folder) {
+    std::set<std::string> used;
+    int written = 0;
+    bool failed = false;
+    store.ForEachCurrent([&](const StoredSong& stored) {
+        std::string name = ExportName(stored.song);
+        for (int n = 2; !used.insert(name).second; ++n) name = ExportName(stored.song) + " (" + std::to_string(n) + ")";
+        const std::string path = folder + "/" + name + ".lrc";
+        // A new file only: an export never writes through a link or over a file already there.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const std::string text = FormatLrc(stored.song);
+        if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            fprintf(stderr, "cannot write %s: %s\n", path.c_str(), strerror(errno));
+            failed = true;
+        } else {
+            ++written;
+        }
+        if (fd >= 0) close(fd);
+    });
+    return failed ? -1 : written;
 }
 
 Answer Service::Handle(const HttpRequest& request) {

@@ -73,7 +73,8 @@ public:
 
     // Imports every *.lrc file of a folder, in name order; a song whose lines are unchanged keeps
     // its version. A file without a [la:] tag named NAME.CODE.lrc is a translation into CODE.
-    // Returns the number of files imported; problems go to stderr.
+    // Only regular files of at most 4 MiB are read. Returns the number of files imported;
+    // problems, and the lines of each file that were left out, go to stderr.
     int ImportLibrary(const std::string& folder);
 
 private:
@@ -112,6 +113,11 @@ private:
     long long largeBytes_ = -1;
     std::string largeBody_;
 };
+
+// Writes the current version of every song and translation into the folder (which must exist) as
+// LRC files that import reads back to the same song; files already there are left alone. The
+// number of files written, or -1 when some could not be.
+int ExportLibrary(Store& store, const std::string& folder);
 
 // "de" for "song.de.lrc", "pt-BR" for "song.pt-BR.lrc", "" when the name carries no language.
 std::string LanguageFromFileName(const std::string& name);

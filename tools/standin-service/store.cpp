@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <stdexcept>
+#include <tuple>
 
 #include "password.h"
 #include "text.h"
@@ -361,6 +362,23 @@ std::vector<SongSummary> Store::Originals() {
         songs.push_back(std::move(summary));
     }
     return songs;
+}
+
+void Store::ForEachCurrent(const std::function<void(const StoredSong&)>& visit) {
+    std::vector<std::tuple<std::string, std::string, std::string>> keys;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        Statement query(db_, "SELECT artist_key, title_key, language FROM songs ORDER BY artist_key, title_key, language");
+        while (query.Step()) keys.emplace_back(query.Text(0), query.Text(1), query.Text(2));
+    }
+    for (const auto& [artist, title, language] : keys) {
+        std::optional<StoredSong> song;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            song = FindLocked(artist, title, language);
+        }
+        if (song) visit(*song);
+    }
 }
 
 void Store::SetUser(const std::string& name, const std::string& password) {

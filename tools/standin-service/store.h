@@ -2,6 +2,7 @@
 // community's users. One SQLite file, created and migrated to the current schema when opened;
 // every call is serialised by one lock.
 #pragma once
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -65,6 +66,8 @@ public:
     // (code, display name) of every language that some translation is in, by code.
     std::vector<std::pair<std::string, std::string>> Languages();
     std::vector<SongSummary> Originals();
+    // Every song and translation in its current version, by artist, title and language.
+    void ForEachCurrent(const std::function<void(const StoredSong&)>& visit);
 
     // The schema version this program writes; a store is migrated to it when opened.
     static constexpr int kSchemaVersion = 2;
