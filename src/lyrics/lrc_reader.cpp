@@ -127,6 +127,7 @@ LrcReading ReadLrc(std::string_view text) {
         start = end + 1;
         ++number;
         while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
         if (!line.empty() && line[0] == '#') continue;
 
         size_t i = 0;

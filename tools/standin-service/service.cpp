@@ -234,6 +234,9 @@ int RateLimit::Take(const std::string& client) {
             const double seconds = std::chrono::duration<double>(now - it->second.at).count();
             it = it->second.turns + seconds * perSecond >= perMinute_ ? buckets_.erase(it) : std::next(it);
         }
+        // Still that many busy clients (addresses made up by the thousand): start afresh rather than
+        // scan them on every request.
+        if (buckets_.size() > 100000) buckets_.clear();
     }
     auto [found, fresh] = buckets_.try_emplace(key);
     Bucket& bucket = found->second;
