@@ -4,7 +4,8 @@
 #   Adds one GoogleTest executable and registers it as one ctest test. In the cross build it runs
 #   under Wine (through CMAKE_CROSSCOMPILING_EMULATOR); natively it runs under the sanitizers.
 #   STANDIN: the test runs with a fresh stand-in lyrics service on a free loopback port; its
-#   address is in SONAVIRE_STANDIN (host:port) and its control URL base in the same host.
+#   address is in SONAVIRE_STANDIN (host:port) and its control URL base in the same host; the
+#   control token the API wants is in SONAVIRE_STANDIN_TOKEN.
 #   TLS: with STANDIN, nginx stands before the stand-in as a TLS front with a throw-away
 #   certificate (scripts/with-tls-front.sh: SONAVIRE_TLS_FRONT, SONAVIRE_TLS_CERT).
 #   OWN_MAIN: the test provides main(); otherwise the Windows tests get sv_test_main (the tests run

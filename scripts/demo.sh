@@ -70,20 +70,21 @@ dll=$tree/src/dll/Sonavire.dll
 
 
 # The stand-in lyrics service and community site with the sample library and an empty store.
-"$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
-  --library "$root/tools/standin-service/library" >"$work/server.log" 2>&1 &
+"$server" --test-control --test-control-token-file "$work/control-token" --write-limit 0 --sign-in-limit 0 --port 0 --port-file "$work/port" \
+  --db "$work/store.sqlite" --library "$root/tools/standin-service/library" >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 [ -s "$work/port" ] || { cat "$work/server.log" >&2; echo "demo: the stand-in service did not start" >&2; exit 1; }
 service="127.0.0.1:$(cat "$work/port")"
 port=${service#*:}
+control_token=$(cat "$work/control-token")
 
 # One request to the stand-in's control API; prints the body, fails unless the answer is 200.
 control() {
   local method=$1 target=$2 status body
   exec 4<>"/dev/tcp/127.0.0.1/$port"
-  printf '%s %s HTTP/1.0\r\nHost: %s\r\nContent-Length: 0\r\nConnection: close\r\n\r\n' \
-    "$method" "$target" "$service" >&4
+  printf '%s %s HTTP/1.0\r\nHost: %s\r\nX-Sonavire-Control-Token: %s\r\nContent-Length: 0\r\nConnection: close\r\n\r\n' \
+    "$method" "$target" "$service" "$control_token" >&4
   IFS= read -r status <&4 || status=
   body=$(sed '1,/^\r$/d' <&4)
   exec 4<&-
@@ -169,7 +170,8 @@ demo_theatre
 echo "demo: the service's record:"
 decode() { local s=${1//+/ }; printf '%b' "${s//%/\\x}"; }
 exec 3<>"/dev/tcp/127.0.0.1/${service#*:}"
-printf 'GET /_control/requests HTTP/1.0\r\nHost: %s\r\nConnection: close\r\n\r\n' "$service" >&3
+printf 'GET /_control/requests HTTP/1.0\r\nHost: %s\r\nX-Sonavire-Control-Token: %s\r\nConnection: close\r\n\r\n' \
+  "$service" "$control_token" >&3
 # Fields are TAB-separated and may be empty; a separator that is not white space keeps them apart.
 sed '1,/^\r$/d' <&3 | tr '\t' '\037' | while IFS=$'\037' read -r seq method path _ body query; do
   [ -n "${path:-}" ] || continue

@@ -53,12 +53,15 @@ trap cleanup EXIT
 # A fresh stand-in for each width, with the sample library and an empty store.
 start_server() {
   rm -f "$work/port" "$work/store.sqlite"
-  "$server" --test-control --port 0 --port-file "$work/port" --db "$work/store.sqlite" \
+  "$server" --test-control --test-control-token-file "$work/control-token" --write-limit 0 --sign-in-limit 0 --port 0 --port-file "$work/port" \
+    --db "$work/store.sqlite" \
     --library "$root/tools/standin-service/library" >"$out/service-$1.log" 2>&1 &
   server_pid=$!
   for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
   [ -s "$work/port" ] || { echo "reliability: the stand-in did not start" >&2; exit 1; }
   export SONAVIRE_STANDIN="127.0.0.1:$(cat "$work/port")"
+  SONAVIRE_STANDIN_TOKEN=$(cat "$work/control-token")
+  export SONAVIRE_STANDIN_TOKEN
 }
 
 # One row: NAME ARGS...; its figures go to $out/ARCH/NAME.txt, with the exit status and time.

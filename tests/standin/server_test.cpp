@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +113,9 @@ public:
         const std::string portFile = dir.path + "/port";
         unlink(portFile.c_str());
         args.insert(args.end(), {"--port", "0", "--port-file", portFile, "--db", dir.path + "/store.db"});
+        const bool control = std::find(args.begin(), args.end(), "--test-control") != args.end();
+        const std::string tokenFile = dir.path + "/control-token";
+        if (control) args.insert(args.end(), {"--test-control-token-file", tokenFile});
         pid_ = Spawn(args, log_, "", env);
         const auto start = Clock::now();
         while (ReadFile(portFile).empty() && MsSince(start) < 20000 && waitpid(pid_, nullptr, WNOHANG) == 0) {
@@ -120,6 +124,7 @@ public:
         }
         port_ = atoi(ReadFile(portFile).c_str());
         EXPECT_GT(port_, 0) << Log();
+        if (control) token_ = ReadFile(tokenFile).substr(0, 64);
     }
     ~Server() {
         if (pid_ > 0) Stop();
@@ -130,7 +135,7 @@ public:
         pid_ = -1;
         return code;
     }
-    svtest::StandinClient Client() const { return svtest::StandinClient("127.0.0.1", port_); }
+    svtest::StandinClient Client() const { return svtest::StandinClient("127.0.0.1", port_, token_); }
     int Port() const { return port_; }
     pid_t Pid() const { return pid_; }
     std::string Log() const { return ReadFile(log_); }
@@ -144,7 +149,7 @@ public:
     }
 
 private:
-    std::string log_;
+    std::string log_, token_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -238,11 +243,33 @@ TEST(SonavireServer, ControlApiExistsOnlyWithTheTestFlag) {
         EXPECT_EQ(client.Send("GET", kLanguages).status, 200);
         EXPECT_EQ(Verify(server, "eve", "x"), "false");
     }
+    // Never beyond loopback, never without a token file.
+    EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "0.0.0.0", "--test-control-token-file",
+                            dir.path + "/t"}), 2);
+    EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "::"}), 2);
+    EXPECT_EQ(Command(dir, {"serve", "--test-control"}), 2);
+
     Server server(dir, {"--test-control"});
     svtest::StandinClient client = server.Client();
-    client.AddUser("eve", "x");
-    EXPECT_EQ(Verify(server, "eve", "x"), "true");
-    EXPECT_EQ(client.Requests(kVerify).size(), 1u);
+    struct stat token{};
+    ASSERT_EQ(stat((dir.path + "/control-token").c_str(), &token), 0);
+    EXPECT_EQ(token.st_mode & 0777, 0600u);
+    // Without the token, or with a wrong one, or as a page's form post: refused, nothing changed.
+    svtest::StandinClient stranger("127.0.0.1", server.Port()), guesser("127.0.0.1", server.Port(), std::string(64, '0'));
+    EXPECT_EQ(stranger.Send("POST", "/_control/user?name=eve&password=x").status, 403);
+    EXPECT_EQ(guesser.Send("POST", "/_control/user?name=eve&password=x").status, 403);
+    EXPECT_EQ(stranger.Send("GET", "/_control/requests").status, 403);
+    EXPECT_EQ(Verify(server, "eve", "x"), "false");
+    client.AddUser("eve", "x y");
+    EXPECT_EQ(Verify(server, "eve", "x y"), "true");
+    // The record has marks in place of passwords, in the query, the target and a form body.
+    client.Send("POST", "/wiki/sign-in?password=x+y", "user=eve&password=x%20y");
+    const auto record = client.Requests();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[1].Query("password"), client.PasswordMark("x y"));
+    EXPECT_EQ(record[1].rawTarget, kVerify + "?username=eve&password=" + client.PasswordMark("x%20y"));
+    EXPECT_EQ(record[2].rawTarget, "/wiki/sign-in?password=" + client.PasswordMark("x+y"));
+    for (const auto& r : record) EXPECT_EQ((r.rawTarget + r.body).find("x%20y"), std::string::npos) << r.rawTarget;
 }
 
 TEST(SonavireServer, KeepsSongsAndHashedUsersAcrossRestarts) {
@@ -524,3 +551,103 @@ TEST(SonavireServer, LookupsSeeWhatAnImportWritesWhileTheServerRuns) {
 }
 
 }  // namespace
+
+// LRC as editors write it, each behaviour in a small file of its own, read by import and written
+// back by export; files that are no regular files are refused without being read.
+TEST(SonavireServer, ImportReadsLrcAsPeopleWriteItAndExportWritesItBack) {
+    TempDir dir;
+    const std::string in = dir.path + "/in", out = dir.path + "/out";
+    ASSERT_EQ(mkdir(in.c_str(), 0700) | mkdir(out.c_str(), 0700), 0);
+    std::ofstream(in + "/offset.lrc") << "[ar:A]\n[ti:Offset]\n[offset:+500]\n[00:01.00]one\n[00:00.20]two\n";
+    std::ofstream(in + "/words.lrc") << "[ar:A]\n[ti:Words]\n[00:02.00]<00:02.00>Hello <00:02.50>world\n";
+    std::ofstream(in + "/range.lrc") << "[ar:A]\n[ti:Range]\n[75:00.00]later\n[00:61.00]late\n";
+    std::ofstream(in + "/stray.lrc") << "[ar:A]\n[ti:Stray]\n[00:01.00]kept\nno stamp here\n[00:1x.00]bad\n";
+    ASSERT_EQ(symlink((in + "/offset.lrc").c_str(), (in + "/link.lrc").c_str()), 0);
+    ASSERT_EQ(mkfifo((in + "/fifo.lrc").c_str(), 0600), 0);
+    ASSERT_EQ(truncate((std::ofstream(in + "/huge.lrc"), in + "/huge.lrc").c_str(), 5 << 20), 0);
+
+    EXPECT_EQ(Command(dir, {"import", in}), 0);  // a FIFO would hang it
+    const std::string log = ReadFile(dir.path + "/commands.log");
+    for (const char* said : {"link.lrc skipped: a symbolic link", "fifo.lrc skipped: not a regular file",
+                             "huge.lrc skipped: larger than 4 MiB", "stray.lrc: line 4: no time stamp",
+                             "stray.lrc: line 5: a time stamp it cannot read", "sonavire-server: 4 songs"}) {
+        EXPECT_NE(log.find(said), std::string::npos) << said << "\n" << log;
+    }
+    EXPECT_EQ(Command(dir, {"export", out}), 0);
+    const auto lines = [&](const std::string& title) {
+        const std::string text = ReadFile(out + "/A - " + title + ".lrc");
+        return text.substr(text.find("]\n[ti:") + 8 + title.size());
+    };
+    EXPECT_EQ(lines("Offset"), "[00:00.00]two\n[00:00.50]one\n");  // earlier by 500 ms, not below 0
+    EXPECT_EQ(lines("Words"), "[00:02.00]Hello world\n");
+    EXPECT_EQ(lines("Range"), "[01:01.00]late\n[75:00.00]later\n");
+    EXPECT_EQ(lines("Stray"), "[00:01.00]kept\n");
+    EXPECT_NE(Command(dir, {"export", out}), 0);  // never over files already there
+}
+
+// What one client may do in a minute, versions kept and the size of a song, in any mode; a
+// re-timed song comes back from export with its stamps.
+TEST(SonavireServer, LimitsWritesAndPasswordChecksPerClientAndKeepsSongsServable) {
+    TempDir dir;
+    Server server(dir, {"--write-limit", "4", "--sign-in-limit", "2", "--max-versions", "2"});
+    svtest::StandinClient client = server.Client();
+    EXPECT_EQ(Verify(server, "nobody", "a"), "false");
+    EXPECT_EQ(Verify(server, "nobody", "b"), "false");
+    const svtest::HttpReply guess = client.Send("GET", kVerify + "?username=nobody&password=c");
+    EXPECT_EQ(guess.status, 429);
+    EXPECT_GT(atoi(guess.Header("Retry-After").c_str()), 0);
+
+    const std::string upload = "/sonavire/services/setLyrics.php?lang=&artist=Blue%20Harbour&title=Night%20Train&user=x";
+    // Escaped, this would pass the plug-in's 2 MiB reply limit: refused, the song stays servable.
+    EXPECT_EQ(client.Send("POST", upload, "[00:01.00] " + std::string(600000, '<')).status, 413);
+    for (const char* body : {"[00:01.00] a", "[00:02.00] b", "[00:01.23] re[01:02.34] timed"}) {
+        EXPECT_EQ(client.Send("POST", upload, body).status, 200) << body;
+    }
+    EXPECT_EQ(client.Send("POST", upload, "[00:03.00] c").status, 429);
+    EXPECT_EQ(Sql(dir.path + "/store.db", "SELECT COUNT(*) FROM versions v JOIN songs s ON s.id = v.song_id"
+                                          " WHERE s.title = 'Night Train' AND s.language = ''"), "2|");
+    EXPECT_EQ(client.Send("GET", kLanguages).status, 200);  // reading is not limited
+
+    ASSERT_EQ(Command(dir, {"export", dir.path}), 0);
+    EXPECT_NE(ReadFile(dir.path + "/Blue Harbour - Night Train.lrc").find("\n[00:01.23]re\n[01:02.34]timed\n"),
+              std::string::npos);
+}
+
+TEST(SonavireServer, RequireSignInCreditsTheMemberAndAFloodOfSignInsIsToldBusyAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(Command(dir, {"user", "add", "anna"}, "pw\n"), 0);
+    Server server(dir, {"--require-sign-in", "--sign-in-limit", "0"});
+    const auto post = [&](const std::string& credentials) {
+        Raw raw(server.Port());
+        const std::string body = "[00:01.00] signed";
+        raw.Send("POST /sonavire/services/setLyrics.php?artist=A&title=T&user=mallory HTTP/1.1\r\nHost: x\r\n" +
+                 (credentials.empty() ? "" : "Authorization: Basic " + credentials + "\r\n") +
+                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        return raw.ReadAll();
+    };
+    const std::string anonymous = post("");
+    EXPECT_EQ(StatusOf(anonymous), 401);
+    EXPECT_NE(anonymous.find("WWW-Authenticate: Basic"), std::string::npos);
+    EXPECT_EQ(StatusOf(post("YW5uYTp3cm9uZw==")), 401);  // anna:wrong
+    EXPECT_EQ(StatusOf(post("YW5uYTpwdw==")), 200);      // anna:pw
+    EXPECT_EQ(Sql(dir.path + "/store.db", "SELECT author FROM versions"), "anna|");
+
+    // More sign-ins at once than the hash queue holds: the rest hear 503 at once, not in turn.
+    std::vector<std::future<std::pair<int, long long>>> checks;
+    for (int i = 0; i < 24; ++i) {
+        checks.push_back(std::async(std::launch::async, [&] {
+            const auto start = Clock::now();
+            const int status = server.Client().Send("GET", kVerify + "?username=anna&password=x").status;
+            return std::make_pair(status, MsSince(start));
+        }));
+    }
+    int busy = 0;
+    for (auto& check : checks) {
+        const auto [status, ms] = check.get();
+        if (status == 503) {
+            ++busy;
+            EXPECT_LT(ms, 1000);
+        }
+    }
+    EXPECT_GT(busy, 0);
+}

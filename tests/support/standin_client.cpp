@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -273,10 +275,21 @@ StandinClient StandinClient::FromEnvironment() {
     if (colon == 0 || colon == std::string::npos || port <= 0 || port > 65535) {
         throw std::runtime_error("SONAVIRE_STANDIN is not host:port: " + text);
     }
-    return StandinClient(text.substr(0, colon), port);
+    const char* token = getenv("SONAVIRE_STANDIN_TOKEN");
+    return StandinClient(text.substr(0, colon), port, token ? token : "");
 }
 
-StandinClient::StandinClient(std::string host, int port) : host_(std::move(host)), port_(port) {}
+StandinClient::StandinClient(std::string host, int port, std::string controlToken)
+    : host_(std::move(host)), port_(port), token_(std::move(controlToken)) {}
+
+std::string StandinClient::PasswordMark(const std::string& password) const {
+    if (password.empty()) return std::string();
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : token_ + std::string(1, '\0') + password) hash = (hash ^ c) * 1099511628211ull;
+    char text[32];
+    snprintf(text, sizeof text, "hidden-%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
 
 std::string StandinClient::HostPort() const { return host_ + ":" + std::to_string(port_); }
 
@@ -285,6 +298,9 @@ std::string StandinClient::BaseUrl() const { return "http://" + HostPort(); }
 HttpReply StandinClient::Send(const std::string& method, const std::string& target, const std::string& body, int readTimeoutMs) {
     Connection connection(host_, port_);
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + HostPort() + "\r\nConnection: close\r\n";
+    if (!token_.empty() && target.compare(0, 10, "/_control/") == 0) {
+        request += "X-Sonavire-Control-Token: " + token_ + "\r\n";
+    }
     if (!body.empty() || method == "POST" || method == "PUT") {
         request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     }

@@ -1,6 +1,7 @@
 // Client of the stand-in lyrics service and community site, for tests on both sides (natively
-// and under Wine). It reads the server's address from SONAVIRE_STANDIN (host:port), which
-// scripts/with-standin.sh sets for tests declared with STANDIN.
+// and under Wine). It reads the server's address from SONAVIRE_STANDIN (host:port) and its control
+// token from SONAVIRE_STANDIN_TOKEN, which scripts/with-standin.sh sets for tests declared with
+// STANDIN; the token goes with every request under /_control/.
 //
 // Every call opens one connection and sends one HTTP/1.1 request with "Connection: close".
 // Failures (no server, a refused control request) throw std::runtime_error, which GoogleTest
@@ -36,7 +37,7 @@ class StandinClient {
 public:
     // From SONAVIRE_STANDIN; throws when it is missing or malformed.
     static StandinClient FromEnvironment();
-    StandinClient(std::string host, int port);
+    StandinClient(std::string host, int port, std::string controlToken = std::string());
 
     std::string HostPort() const;  // "127.0.0.1:PORT"
     std::string BaseUrl() const;   // "http://127.0.0.1:PORT"
@@ -62,6 +63,8 @@ public:
     void AddUser(const std::string& name, const std::string& password);
     // Imports an LRC text as a song or translation; returns the new version.
     std::string AddSongLrc(const std::string& lrcUtf8);
+    // What the record shows in place of a password ("" stays "").
+    std::string PasswordMark(const std::string& password) const;
 
     // GET of a path and query sent exactly as given (spaces too); the body whatever the status.
     // Throws when the connection closes without an answer.
@@ -75,6 +78,7 @@ private:
 
     std::string host_;
     int port_ = 0;
+    std::string token_;
 };
 
 // Strict percent-encoding: every byte except A-Z a-z 0-9 - _ . ~ becomes %XX.

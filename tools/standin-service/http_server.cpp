@@ -466,6 +466,7 @@ void HttpServer::Serve(Connection connection) {
         size_t bytes = 0;
         bool keepOpen = false;
         if (ReadRequest(socket, started, served > 0, pending, request, errorStatus)) {
+            request.peer = connection.peer;
             Answer answer;
             try {
                 answer = handler_(request);

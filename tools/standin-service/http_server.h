@@ -25,6 +25,7 @@ struct HttpRequest {
     std::string rawQuery;  // after the first '?', as received
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;      // de-chunked when sent chunked
+    std::string peer;      // the client's address, without the port (for per-client limits)
     std::string Header(const std::string& name) const;  // case-insensitive; "" when absent
 };
 

@@ -25,12 +25,13 @@ struct LrcParse {
     bool ok = false;
     std::string error;
     Song song;
+    std::vector<std::string> skipped;  // "line N: why", for the lines the reading left out
 };
 
-// Tags [ti:] [ar:] [al:] and, for a translation, [la:code] and [ln:display name]; other tags are
-// ignored. Lines "[mm:ss.xx]text" (several stamps per line allowed) are timed and sorted by time;
-// when a file has no timed line at all, its non-blank plain lines are the untimed lyrics.
-// Lines starting with '#' are comments. Artist and title are required.
+// LRC as people write it (src/lyrics/lrc_reader.h: stamps in and out of range, [offset:], word
+// stamps); the tags [ti:] [ar:] [al:] and, for a translation, [la:code] and [ln:display name]
+// name the song. Timed lines are sorted by time; when a file has no timed line at all, its
+// non-blank plain lines are the untimed lyrics. Artist and title are required.
 LrcParse ParseLrc(std::string_view text);
 std::string FormatLrc(const Song& song);
 std::string FormatLrcLine(const Line& line);  // "[mm:ss.xx]text" or the text, with a line break

@@ -1,7 +1,11 @@
 // sonavire-server: the Sonavire lyrics service and community site, for a household or a small
 // community, and the server the tests and the demo run the plug-in against (with --test-control).
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sodium.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +29,8 @@ namespace {
 const char kUsage[] =
     "usage: sonavire-server [serve] [options]      run the lyrics service and community site\n"
     "       sonavire-server import [--db F] DIR...  import the *.lrc files of folders\n"
+    "       sonavire-server export [--db F] DIR     write every song and translation to DIR as LRC\n"
+    "                                               files that import reads back (DIR must exist)\n"
     "       sonavire-server user add [--db F] NAME  add a community user, or change the password;\n"
     "                                               the password is read from the terminal or\n"
     "                                               from the first line of standard input\n"
@@ -48,15 +54,27 @@ const char kUsage[] =
     "  --keep-alive-ms N      longest silence between requests on one connection (default 5000)\n"
     "  --request-timeout-ms N longest time to receive a whole request (default 30000)\n"
     "  --stop-deadline-ms N   on SIGTERM or SIGINT, time left to requests in progress (default 10000)\n"
+    "  --require-sign-in      uploads and edits need a member's name and password (HTTP Basic\n"
+    "                         authorization, or the editor form's user and password); off by default,\n"
+    "                         as the plug-in's uploads carry only a user name\n"
+    "  --write-limit N        uploads and edits per client address and minute (default 20; 0: none)\n"
+    "  --sign-in-limit N      password checks per client address and minute (default 10; 0: none)\n"
+    "  --max-versions N       versions kept of each song, older ones removed (default 20)\n"
     "  --test-control         for tests only: record requests and offer the control API under\n"
-    "                         /_control/ (behaviours, record, songs, users) to anyone who can connect\n";
+    "                         /_control/ (behaviours, record, songs, users) to requests that carry\n"
+    "                         the control token in the header X-Sonavire-Control-Token; only on a\n"
+    "                         loopback address, and only with --test-control-token-file\n"
+    "  --test-control-token-file F  write a fresh random control token there (readable by the\n"
+    "                         owner only) before the port file\n";
 
 struct Options {
     std::string command = "serve", subcommand;
     std::vector<std::string> arguments;
-    std::string host = "127.0.0.1", portFile, dbPath = "sonavire.db", library;
+    std::string host = "127.0.0.1", portFile, dbPath = "sonavire.db", library, tokenFile;
     int port = 8080;
     bool testControl = false;
+    int maxVersions = 20;
+    standin::ServiceOptions service;
     standin::ServerLimits limits;
 };
 
@@ -73,6 +91,18 @@ long long Number(const std::string& option, const std::string& text, long long l
         Fail(option + " wants a number from " + std::to_string(low) + " to " + std::to_string(high));
     }
     return value;
+}
+
+bool IsLoopback(const std::string& host) {
+    unsigned char address[16];
+    if (host == "localhost") return true;
+    if (inet_pton(AF_INET, host.c_str(), address) == 1) return address[0] == 127;
+    if (inet_pton(AF_INET6, host.c_str(), address) == 1) {
+        static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+        static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        return memcmp(address, loopback, 16) == 0 || (memcmp(address, mapped, 12) == 0 && address[12] == 127);
+    }
+    return false;
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -97,6 +127,10 @@ Options ParseOptions(int argc, char** argv) {
             options.testControl = true;
             continue;
         }
+        if (option == "--require-sign-in" && serving) {
+            options.service.requireSignIn = true;
+            continue;
+        }
         if (i + 1 >= argc) Fail(option + " needs a value (see --help)");
         const std::string value = argv[++i];
         constexpr long long kHour = 3600 * 1000;
@@ -105,7 +139,11 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--listen" || option == "--host") options.host = value;
         else if (option == "--port") options.port = static_cast<int>(Number(option, value, 0, 65535));
         else if (option == "--port-file") options.portFile = value;
+        else if (option == "--test-control-token-file") options.tokenFile = value;
         else if (option == "--library") options.library = value;
+        else if (option == "--write-limit") options.service.writesPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--sign-in-limit") options.service.signInsPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--max-versions") options.maxVersions = static_cast<int>(Number(option, value, 1, 100000));
         else if (option == "--max-connections") options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
         else if (option == "--max-head-bytes") options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
         else if (option == "--max-body-bytes") options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
@@ -116,18 +154,37 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--stop-deadline-ms") options.limits.stopDeadlineMs = static_cast<int>(Number(option, value, 0, kHour));
         else Fail("unknown option " + option + " (see --help)");
     }
+    if (options.testControl) {
+        // The control API sets passwords and shapes answers: never offered beyond this machine,
+        // and only to whoever can read the token file.
+        if (!IsLoopback(options.host)) Fail("--test-control listens only on a loopback address (127.0.0.1 or ::1)");
+        if (options.tokenFile.empty()) Fail("--test-control needs --test-control-token-file");
+    } else if (!options.tokenFile.empty()) {
+        Fail("--test-control-token-file goes with --test-control");
+    }
     return options;
 }
 
 // Written to a temporary name first, so that whoever waits for the file never reads half of it.
-bool WritePortFile(const std::string& path, int port) {
+bool WriteFileWhole(const std::string& path, const std::string& text, mode_t mode) {
     const std::string temporary = path + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream file(temporary, std::ios::trunc);
-        file << port << "\n";
-        if (!file.flush()) return false;
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0) return false;
+    const bool written = fchmod(fd, mode) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) != 0 || !written) {
+        unlink(temporary.c_str());
+        return false;
     }
     return rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+std::string RandomToken() {
+    if (sodium_init() < 0) Fail("libsodium cannot start");
+    unsigned char bytes[32];
+    randombytes_buf(bytes, sizeof bytes);
+    char hex[2 * sizeof bytes + 1];
+    sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
+    return hex;
 }
 
 // From the terminal without echo (asked twice), else the first line of standard input.
@@ -187,13 +244,21 @@ int Users(const Options& options) {
 int Import(const Options& options) {
     if (options.arguments.empty()) Fail("import wants at least one folder (see --help)");
     standin::Store store(options.dbPath);
-    standin::Service service(store, false);
+    standin::Service service(store, standin::ServiceOptions{});
     for (const std::string& folder : options.arguments) {
         const int imported = service.ImportLibrary(folder);
         fprintf(stderr, "sonavire-server: %d songs from %s\n", imported, folder.c_str());
         if (imported == 0) return 1;
     }
     return 0;
+}
+
+int Export(const Options& options) {
+    if (options.arguments.size() != 1) Fail("export wants one folder (see --help)");
+    standin::Store store(options.dbPath);
+    const int written = standin::ExportLibrary(store, options.arguments[0]);
+    if (written >= 0) fprintf(stderr, "sonavire-server: %d songs to %s\n", written, options.arguments[0].c_str());
+    return written >= 0 ? 0 : 1;
 }
 
 int Serve(const Options& options) {
@@ -208,7 +273,16 @@ int Serve(const Options& options) {
     signal(SIGPIPE, SIG_IGN);
 
     standin::Store store(options.dbPath);
-    standin::Service service(store, options.testControl);
+    store.SetMaxVersions(options.maxVersions);
+    standin::ServiceOptions serviceOptions = options.service;
+    if (options.testControl) {
+        serviceOptions.controlToken = RandomToken();
+        if (!WriteFileWhole(options.tokenFile, serviceOptions.controlToken + "\n", 0600)) {
+            fprintf(stderr, "sonavire-server: cannot write %s\n", options.tokenFile.c_str());
+            return 1;
+        }
+    }
+    standin::Service service(store, serviceOptions);
     if (!options.library.empty()) {
         const int imported = service.ImportLibrary(options.library);
         fprintf(stderr, "sonavire-server: %d songs from %s\n", imported, options.library.c_str());
@@ -220,7 +294,7 @@ int Serve(const Options& options) {
         fprintf(stderr, "sonavire-server: %s\n", error.c_str());
         return 1;
     }
-    if (!options.portFile.empty() && !WritePortFile(options.portFile, server.Port())) {
+    if (!options.portFile.empty() && !WriteFileWhole(options.portFile, std::to_string(server.Port()) + "\n", 0644)) {
         fprintf(stderr, "sonavire-server: cannot write %s\n", options.portFile.c_str());
         return 1;
     }
@@ -250,6 +324,7 @@ int main(int argc, char** argv) {
     try {
         if (options.command == "serve") return Serve(options);
         if (options.command == "import") return Import(options);
+        if (options.command == "export") return Export(options);
         if (options.command == "user") return Users(options);
         Fail("unknown command " + options.command + " (see --help)");
     } catch (const std::exception& e) {

@@ -102,7 +102,7 @@ HttpResponse Advert() {
                 "<p class=\"note\">Advertisement</p>");
 }
 
-HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPairs& query) {
+HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPairs& query, const std::string& author) {
     if (request.method == "POST") {
         const QueryPairs form = ParseQuery(request.body);
         const std::string artist = QueryValue(form, "artist"), title = QueryValue(form, "title");
@@ -111,8 +111,11 @@ HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPai
         if (!lang.empty()) lrc += "[la:" + lang + "]\n";
         const LrcParse parsed = ParseLrc(lrc + QueryValue(form, "lrc"));
         if (!parsed.ok) return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(parsed.error) + "</p>", 400);
-        const std::string version =
-            store.Save(parsed.song, Store::NewVersion::Always, "editor", QueryValue(form, "user"));
+        if (LargestReplyBytes(parsed.song) > kMaxSongReplyBytes) {
+            return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(SongTooLarge().what()) + "</p>", 413);
+        }
+        const std::string version = store.Save(parsed.song, Store::NewVersion::Always, "editor",
+                                               author.empty() ? QueryValue(form, "user") : author);
         return Html("Edit Lyrics", "<p id=\"sv-result\">Saved version " + HtmlEscape(version) + " of " +
                                        HtmlEscape(parsed.song.artist) + " - " + HtmlEscape(parsed.song.title) +
                                        ".</p><p><a href=\"" + EditLink(artist, title) + "\">Edit again</a></p>");
@@ -252,12 +255,13 @@ HttpResponse ErrorPage(int status) {
     return Html(text, "<p>The server could not answer this request.</p>", status);
 }
 
-HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query) {
+HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query,
+                           const std::string& author) {
     const std::string& path = request.path;
     if (path == "/" || path == "/wiki/" || path == "/wiki") return Home();
     if (path == "/wiki/wmp/" || path == "/wiki/wmp" || path == "/wiki/wmp/theatre.php") return Theatre(store);
     if (path == "/wiki/wmp/lyricsAd.php") return Advert();
-    if (path == "/wiki/wmp/editLyrics.php") return EditLyrics(store, request, query);
+    if (path == "/wiki/wmp/editLyrics.php") return EditLyrics(store, request, query, author);
     if (path == "/wiki/community-winmo/community-lyricSearch.php") return LyricsSearch(store, query);
     if (path == "/wiki/community-winmo/community-top50.php") return TopFifty(store, query);
     if (path == "/wiki/community-winmo/community-map") {

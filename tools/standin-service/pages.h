@@ -9,7 +9,9 @@
 
 namespace standin {
 
-HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query);
+// author: the signed-in member a change is credited to; "" credits the name the form gives.
+HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query,
+                           const std::string& author = std::string());
 HttpResponse ErrorPage(int status);
 
 // Escapes for HTML text and attribute values (&#39; rather than &apos;, which old IE lacks).

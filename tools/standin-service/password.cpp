@@ -10,6 +10,7 @@ namespace standin {
 namespace {
 
 constexpr int kMaxConcurrentHashes = 2;
+constexpr int kMaxQueuedHashes = 8;  // running and waiting; each takes about a tenth of a second
 
 void EnsureSodium() {
     static const bool ready = sodium_init() >= 0;
@@ -19,14 +20,20 @@ void EnsureSodium() {
 // A counting gate around the memory-hungry part.
 class HashGate {
 public:
+    bool Full() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return queued_ >= kMaxQueuedHashes;
+    }
     void Enter() {
         std::unique_lock<std::mutex> hold(lock_);
+        ++queued_;
         free_.wait(hold, [this] { return busy_ < kMaxConcurrentHashes; });
         ++busy_;
     }
     void Leave() {
         std::lock_guard<std::mutex> hold(lock_);
         --busy_;
+        --queued_;
         free_.notify_one();
     }
 
@@ -34,6 +41,7 @@ private:
     std::mutex lock_;
     std::condition_variable free_;
     int busy_ = 0;
+    int queued_ = 0;
 };
 
 HashGate& Gate() {
@@ -73,6 +81,8 @@ bool VerifyAgainstNobody(const std::string& password) {
     VerifyPassword(nobody, password);
     return false;
 }
+
+bool PasswordQueueFull() { return Gate().Full(); }
 
 bool IsPasswordHash(const std::string& stored) {
     return stored.size() < crypto_pwhash_STRBYTES && stored.compare(0, 10, "$argon2id$") == 0;

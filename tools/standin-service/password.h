@@ -14,6 +14,10 @@ bool VerifyPassword(const std::string& stored, const std::string& password);
 // Takes as long as VerifyPassword on a real hash and is always false: what a sign-in with an
 // unknown name costs, so that the time taken does not tell which names exist.
 bool VerifyAgainstNobody(const std::string& password);
+// True when so many hashes are running or waiting that one more would wait for seconds: callers
+// answer "busy" at once rather than queue (a flood of sign-ins must not hold every connection).
+bool PasswordQueueFull();
+
 // Whether stored looks like one of our hashes (rather than, say, a password kept in plain text
 // by an older store).
 bool IsPasswordHash(const std::string& stored);

@@ -1,16 +1,27 @@
 #include "service.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <sodium.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <set>
 #include <stdexcept>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "pages.h"
+#include "password.h"
 
 namespace standin {
 namespace {
@@ -18,7 +29,11 @@ namespace {
 constexpr char kServices[] = "/sonavire/services/";
 constexpr char kXmlType[] = "text/xml; charset=utf-8";
 constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-constexpr long long kMaxLargeBytes = 512LL * 1024 * 1024;
+// Enough to go past the plug-in's 2 MiB reply limit, small enough that no request can make the
+// server hold much memory.
+constexpr long long kMaxLargeBytes = 8LL * 1024 * 1024;
+constexpr size_t kMaxRecorded = 10000;
+constexpr size_t kMaxRecordedBytes = 64u * 1024 * 1024;
 
 HttpResponse Xml(std::string body, int status = 200) {
     HttpResponse response;
@@ -51,6 +66,44 @@ void AppendLines(std::string& xml, const std::vector<Line>& lines, std::mt19937&
         xml += XmlEscape(line.text) + "</line>";
     }
     xml += "</lyric>";
+}
+
+// Constant time, so that the time of a refusal does not tell how much of a token was right.
+bool SameSecret(const std::string& a, const std::string& b) {
+    if (a.size() != b.size() || a.empty()) return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+bool IsPasswordName(const std::string& name) { return name == "password"; }
+
+// A query or form text with every password value replaced by its mark; the rest stays as sent.
+std::string WithPasswordsMarked(const std::string& text, const std::string& token) {
+    std::string out;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('&', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string pair = text.substr(start, end - start);
+        const size_t eq = pair.find('=');
+        if (eq != std::string::npos && IsPasswordName(PercentDecode(pair.substr(0, eq), true))) {
+            out += pair.substr(0, eq + 1) + PasswordMark(token, pair.substr(eq + 1));
+        } else {
+            out += pair;
+        }
+        if (end == text.size()) break;
+        out += '&';
+        start = end + 1;
+    }
+    return out;
+}
+
+// 429 or 503 with the seconds after which to try again.
+HttpResponse Busy(int status, int retryAfterSeconds, const std::string& why) {
+    HttpResponse response = Text(why + "\n", status);
+    response.headers.emplace_back("Retry-After", std::to_string(retryAfterSeconds));
+    return response;
 }
 
 bool ParseInt(const std::string& text, long long& value) {
@@ -150,14 +203,107 @@ std::string WithInvalidUtf8(const std::string& xml) {
     return InsertIntoLines(xml, "\x80x\xC0\xAFx\xED\xA0\x80x\xFFx\xE2\x82");
 }
 
-Service::Service(Store& store, bool testControl)
-    : store_(store), testControl_(testControl), random_(std::random_device{}()) {}
+std::string PasswordMark(const std::string& token, const std::string& password) {
+    if (password.empty()) return std::string();
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a over the token, a separator and the password
+    const auto add = [&](const std::string& bytes) {
+        for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    };
+    add(token);
+    add(std::string(1, '\0'));
+    add(password);
+    char text[32];
+    snprintf(text, sizeof text, "hidden-%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+int RateLimit::Take(const std::string& client) {
+    if (perMinute_ <= 0) return 0;
+    std::string key = client;
+    unsigned char address[16];
+    if (client.find(':') != std::string::npos && inet_pton(AF_INET6, client.c_str(), address) == 1) {
+        key.clear();
+        for (int i = 0; i < 8; ++i) key += static_cast<char>(address[i]);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double perSecond = perMinute_ / 60.0;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (buckets_.size() > 100000) {
+        // Forget clients whose bucket has filled up again: they lose nothing.
+        for (auto it = buckets_.begin(); it != buckets_.end();) {
+            const double seconds = std::chrono::duration<double>(now - it->second.at).count();
+            it = it->second.turns + seconds * perSecond >= perMinute_ ? buckets_.erase(it) : std::next(it);
+        }
+        // Still that many busy clients (addresses made up by the thousand): start afresh rather than
+        // scan them on every request.
+        if (buckets_.size() > 100000) buckets_.clear();
+    }
+    auto [found, fresh] = buckets_.try_emplace(key);
+    Bucket& bucket = found->second;
+    if (fresh) bucket.turns = perMinute_;
+    else bucket.turns = std::min<double>(perMinute_, bucket.turns + std::chrono::duration<double>(now - bucket.at).count() * perSecond);
+    bucket.at = now;
+    if (bucket.turns >= 1) {
+        bucket.turns -= 1;
+        return 0;
+    }
+    return std::max(1, static_cast<int>(std::ceil((1 - bucket.turns) / perSecond)));
+}
+
+Service::Service(Store& store, ServiceOptions options)
+    : store_(store), options_(std::move(options)), writes_(options_.writesPerMinute),
+      signIns_(options_.signInsPerMinute), random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
     std::lock_guard<std::mutex> hold(lock_);
     shuttingDown_ = true;
     recorded_.notify_all();
 }
+
+namespace {
+
+constexpr off_t kMaxImportBytes = 4 * 1024 * 1024;
+
+// The whole of a regular file of at most kMaxImportBytes: a symbolic link, a FIFO or a device
+// is refused without being opened for reading (a FIFO would block, /dev/zero never ends).
+bool ReadLibraryFile(const std::string& path, std::string& content, std::string& why) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        why = errno == ELOOP ? "a symbolic link, not a regular file" : std::string("cannot open: ") + strerror(errno);
+        return false;
+    }
+    struct stat facts {};
+    bool ok = fstat(fd, &facts) == 0;
+    if (!ok) why = "cannot read its facts";
+    else if (!S_ISREG(facts.st_mode)) why = "not a regular file", ok = false;
+    else if (facts.st_size > kMaxImportBytes) why = "larger than 4 MiB", ok = false;
+    content.clear();
+    char buffer[65536];
+    ssize_t got = 0;
+    while (ok && (got = read(fd, buffer, sizeof buffer)) > 0) {
+        content.append(buffer, static_cast<size_t>(got));
+        if (content.size() > static_cast<size_t>(kMaxImportBytes)) why = "larger than 4 MiB", ok = false;
+    }
+    if (ok && got < 0) why = std::string("cannot read: ") + strerror(errno), ok = false;
+    close(fd);
+    return ok;
+}
+
+// A file name for a song: its artist and title, with what a file name cannot hold replaced, and
+// the language code before ".lrc" for a translation.
+std::string ExportName(const Song& song) {
+    std::string base = song.artist + " - " + song.title;
+    for (char& c : base) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    }
+    if (base[0] == '.') base[0] = '_';
+    if (base.size() > 180) base.resize(180);  // whole UTF-8 sequences need not survive: names only
+    if (!song.language.empty()) return base + "." + song.language;
+    // An original whose name would read as a translation's ("Song.de") gets a tail that does not.
+    return LanguageFromFileName(base + ".lrc").empty() ? base : base + " (original)";
+}
+
+}  // namespace
 
 int Service::ImportLibrary(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
@@ -174,14 +320,17 @@ int Service::ImportLibrary(const std::string& folder) {
     std::sort(names.begin(), names.end());
     int imported = 0;
     for (const std::string& name : names) {
-        std::ifstream file(folder + "/" + name, std::ios::binary);
-        std::stringstream content;
-        content << file.rdbuf();
-        LrcParse parsed = ParseLrc(content.str());
+        std::string content, why;
+        if (!ReadLibraryFile(folder + "/" + name, content, why)) {
+            fprintf(stderr, "%s skipped: %s\n", name.c_str(), why.c_str());
+            continue;
+        }
+        LrcParse parsed = ParseLrc(content);
         if (!parsed.ok) {
             fprintf(stderr, "%s skipped: %s\n", name.c_str(), parsed.error.c_str());
             continue;
         }
+        for (const std::string& line : parsed.skipped) fprintf(stderr, "%s: %s\n", name.c_str(), line.c_str());
         if (parsed.song.language.empty()) {
             parsed.song.language = LanguageFromFileName(name);
             parsed.song.languageName = parsed.song.language;
@@ -196,19 +345,68 @@ int Service::ImportLibrary(const std::string& folder) {
     return imported;
 }
 
+int ExportLibrary(Store& store, const std::string& folder) {
+    std::set<std::string> used;
+    int written = 0;
+    bool failed = false;
+    store.ForEachCurrent([&](const StoredSong& stored) {
+        std::string name = ExportName(stored.song);
+        for (int n = 2; !used.insert(name).second; ++n) name = ExportName(stored.song) + " (" + std::to_string(n) + ")";
+        const std::string path = folder + "/" + name + ".lrc";
+        // A new file only: an export never writes through a link or over a file already there.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const std::string text = FormatLrc(stored.song);
+        if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            fprintf(stderr, "cannot write %s: %s\n", path.c_str(), strerror(errno));
+            failed = true;
+        } else {
+            ++written;
+        }
+        if (fd >= 0) close(fd);
+    });
+    return failed ? -1 : written;
+}
+
 Answer Service::Handle(const HttpRequest& request) {
     const QueryPairs query = ParseQuery(request.rawQuery);
-    if (!testControl_) return Serve(request, query);
-    if (request.path.compare(0, 10, "/_control/") == 0) return Control(request);
+    if (options_.controlToken.empty()) return Serve(request, query);
+    if (request.path.compare(0, 10, "/_control/") == 0) {
+        if (!SameSecret(request.Header(kControlTokenHeader), options_.controlToken)) {
+            Answer refused;
+            refused.response = Text("the control API wants its token\n", 403);
+            return refused;
+        }
+        return Control(request);
+    }
     return Record(request, query);
+}
+
+void Service::Remember(const HttpRequest& request, const QueryPairs& query) {
+    const std::string& token = options_.controlToken;
+    RecordedRequest entry{nextSeq_++, request.method, request.path, request.target, request.body, query};
+    const size_t mark = entry.target.find('?');
+    if (mark != std::string::npos) {
+        entry.target = entry.target.substr(0, mark + 1) + WithPasswordsMarked(entry.target.substr(mark + 1), token);
+    }
+    for (auto& [name, value] : entry.query) {
+        if (IsPasswordName(name)) value = PasswordMark(token, value);
+    }
+    entry.body = WithPasswordsMarked(entry.body, token);  // a form, whatever type it claims
+    const auto size = [](const RecordedRequest& r) { return r.target.size() + r.body.size() + 64; };
+    recordBytes_ += size(entry);
+    record_.push_back(std::move(entry));
+    while (record_.size() > kMaxRecorded || (recordBytes_ > kMaxRecordedBytes && record_.size() > 1)) {
+        recordBytes_ -= size(record_.front());
+        record_.pop_front();
+    }
+    recorded_.notify_all();
 }
 
 Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
     Behaviour behaviour;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        record_.push_back(RecordedRequest{nextSeq_++, request.method, request.path, request.target, request.body, query});
-        recorded_.notify_all();
+        Remember(request, query);
         const auto found = behaviours_.find(request.path);
         if (found != behaviours_.end()) behaviour = found->second;
     }
@@ -267,18 +465,72 @@ Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
 Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
     Answer answer;
     const std::string& path = request.path;
-    if (path.compare(0, sizeof kServices - 1, kServices) == 0) {
-        const std::string name = path.substr(sizeof kServices - 1);
+    const bool service = path.compare(0, sizeof kServices - 1, kServices) == 0;
+    const std::string name = service ? path.substr(sizeof kServices - 1) : std::string();
+    const bool write = name == "setLyrics.php" || (path == "/wiki/wmp/editLyrics.php" && request.method == "POST");
+    std::string member;
+    if (write) {
+        if (const int wait = writes_.Take(request.peer)) {
+            answer.response = Busy(429, wait, "too many changes from your address; try again later");
+            return answer;
+        }
+        if (options_.requireSignIn) {
+            if (auto refused = SignedIn(request, member)) {
+                answer.response = std::move(*refused);
+                return answer;
+            }
+        }
+    }
+    if (service) {
         if (name == "getLyricXML_2") answer.response = FetchLyrics(query);
         else if (name == "getLyricVerXML.php") answer.response = LyricsVersion(query);
-        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query);
-        else if (name == "appVerifyUser.php") answer.response = VerifyUser(query);
+        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query, member);
+        else if (name == "appVerifyUser.php") {
+            auto refused = RefuseSignIn(request.peer);
+            answer.response = refused ? std::move(*refused) : VerifyUser(query);
+        }
         else if (name == "getSupportedLanguages.php") answer.response = SupportedLanguages();
         else answer.response = ErrorPage(404);
         return answer;
     }
-    answer.response = CommunityPage(store_, request, query);
+    answer.response = CommunityPage(store_, request, query, member);
     return answer;
+}
+
+std::optional<HttpResponse> Service::RefuseSignIn(const std::string& peer) {
+    if (const int wait = signIns_.Take(peer)) return Busy(429, wait, "too many sign-in attempts; try again later");
+    if (PasswordQueueFull()) return Busy(503, 1, "too many sign-ins at once; try again in a moment");
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> Service::SignedIn(const HttpRequest& request, std::string& member) {
+    std::string name, password;
+    const std::string authorization = request.Header("Authorization");
+    if (authorization.compare(0, 6, "Basic ") == 0) {
+        const std::string encoded = Trim(std::string_view(authorization).substr(6));
+        std::string decoded(encoded.size(), '\0');
+        size_t length = 0;
+        if (sodium_base642bin(reinterpret_cast<unsigned char*>(decoded.data()), decoded.size(), encoded.c_str(),
+                              encoded.size(), nullptr, &length, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0) {
+            decoded.resize(length);
+            const size_t colon = decoded.find(':');
+            if (colon != std::string::npos) {
+                name = decoded.substr(0, colon);
+                password = decoded.substr(colon + 1);
+            }
+        }
+    } else if (request.method == "POST") {
+        const QueryPairs form = ParseQuery(request.body);
+        name = QueryValue(form, "user");
+        password = QueryValue(form, "password");
+    }
+    HttpResponse refused = Text("changes need a community member's name and password\n", 401);
+    refused.headers.emplace_back("WWW-Authenticate", "Basic realm=\"Sonavire\", charset=\"UTF-8\"");
+    if (name.empty()) return refused;
+    if (auto busy = RefuseSignIn(request.peer)) return busy;
+    if (!store_.CheckUser(name, password)) return refused;
+    member = name;
+    return std::nullopt;
 }
 
 HttpResponse Service::FetchLyrics(const QueryPairs& query) {
@@ -294,7 +546,7 @@ HttpResponse Service::LyricsVersion(const QueryPairs& query) {
     return Xml("<lyrics>" + Element("version", song ? song->version : std::string()) + "</lyrics>\n");
 }
 
-HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& query) {
+HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& query, const std::string& author) {
     const std::string artist = QueryValue(query, "artist"), title = QueryValue(query, "title");
     const std::string language = QueryValue(query, "lang");
     const auto refuse = [](const std::string& why) {
@@ -318,8 +570,14 @@ HttpResponse Service::StoreLyrics(const HttpRequest& request, const QueryPairs& 
         song.album = QueryValue(query, "album");
     }
     song.lines = lines;
-    const std::string version =
-        store_.Save(song, Store::NewVersion::Always, "upload", QueryValue(query, "user"), false);
+    if (LargestReplyBytes(song) > kMaxSongReplyBytes) {
+        HttpResponse tooLarge = refuse(SongTooLarge().what());
+        tooLarge.status = 413;
+        return tooLarge;
+    }
+    // Signed in, the change is the member's; otherwise it carries whatever name the client gave.
+    const std::string version = store_.Save(song, Store::NewVersion::Always, "upload",
+                                            author.empty() ? QueryValue(query, "user") : author, false);
     return Xml("<result><status>ok</status>" + Element("version", version) + "</result>\n");
 }
 
@@ -424,6 +682,7 @@ Answer Service::Control(const HttpRequest& request) {
     if (command == "clear-requests") {
         std::lock_guard<std::mutex> hold(lock_);
         record_.clear();
+        recordBytes_ = 0;
     } else if (command == "behaviour") {
         bool hasPath = false;
         const std::string path = QueryValue(query, "path", &hasPath);

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <stdexcept>
+#include <tuple>
 
 #include "password.h"
 #include "text.h"
@@ -101,6 +102,15 @@ bool SameLines(const std::vector<Line>& a, const std::vector<Line>& b) {
 }
 
 }  // namespace
+
+size_t LargestReplyBytes(const Song& song) {
+    // "<line timing=\"K...\">" with the longest key and time, and "</line>"
+    constexpr size_t kLineOverhead = 64;
+    size_t bytes = 1024 + XmlEscape(song.artist).size() + XmlEscape(song.title).size() + XmlEscape(song.album).size() +
+                   XmlEscape(song.language).size() + XmlEscape(song.languageName).size();
+    for (const Line& line : song.lines) bytes += kLineOverhead + XmlEscape(line.text).size();
+    return bytes;
+}
 
 Store::Store(const std::string& path) {
     // No memory statistics: they put one process-wide lock around every allocation SQLite makes,
@@ -289,6 +299,7 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
     song.album = Trim(SanitizeUtf8(song.album));
     const std::string artistKey = FoldForMatch(song.artist), titleKey = FoldForMatch(song.title);
     if (artistKey.empty() || titleKey.empty()) throw std::invalid_argument("a song needs an artist and a title");
+    if (LargestReplyBytes(song) > kMaxSongReplyBytes) throw SongTooLarge();
 
     Execute("BEGIN IMMEDIATE");
     try {
@@ -330,6 +341,13 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
             if (song.lines[i].timed) addLine.Bind(3, song.lines[i].timeMs);
             else addLine.BindNull(3);
             addLine.Bind(4, SanitizeUtf8(song.lines[i].text)).Step();
+        }
+        if (maxVersions_ > 0 && number > maxVersions_) {
+            Statement dropLines(db_, "DELETE FROM lines WHERE version_id IN"
+                                     " (SELECT id FROM versions WHERE song_id = ?1 AND number <= ?2)");
+            dropLines.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
+            Statement dropVersions(db_, "DELETE FROM versions WHERE song_id = ?1 AND number <= ?2");
+            dropVersions.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
         }
         Execute("COMMIT");
         return version;
@@ -381,6 +399,23 @@ std::vector<SongSummary> Store::Originals() {
         songs.push_back(std::move(summary));
     }
     return songs;
+}
+
+void Store::ForEachCurrent(const std::function<void(const StoredSong&)>& visit) {
+    std::vector<std::tuple<std::string, std::string, std::string>> keys;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        Statement query(db_, "SELECT artist_key, title_key, language FROM songs ORDER BY artist_key, title_key, language");
+        while (query.Step()) keys.emplace_back(query.Text(0), query.Text(1), query.Text(2));
+    }
+    for (const auto& [artist, title, language] : keys) {
+        std::optional<StoredSong> song;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            song = FindLocked(artist, title, language);
+        }
+        if (song) visit(*song);
+    }
 }
 
 void Store::SetUser(const std::string& name, const std::string& password) {

@@ -2,9 +2,11 @@
 // community's users. One SQLite file, created and migrated to the current schema when opened;
 // every call is serialised by one lock.
 #pragma once
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,15 @@ struct SongSummary {
     std::vector<std::string> translations;  // language codes
 };
 
+// The plug-in reads replies of at most 2 MiB; a stored song's reply stays well below that, its
+// texts escaped and every line's timing at its longest.
+inline constexpr size_t kMaxSongReplyBytes = 1536 * 1024;
+size_t LargestReplyBytes(const Song& song);
+
+struct SongTooLarge : std::invalid_argument {
+    SongTooLarge() : std::invalid_argument("the lyrics are too large to be served (at most 1.5 MiB once escaped)") {}
+};
+
 class Store {
 public:
     // Opens or creates the file. Throws std::runtime_error when it cannot.
@@ -44,6 +55,8 @@ public:
     enum class NewVersion { Always, OnlyWhenChanged };
     // Stores the song (matched on artist, title and language) as a new version and returns the
     // version that is current afterwards. An existing song keeps its names unless replaceNames.
+    // Versions older than the latest maxVersions are removed. Throws SongTooLarge, or
+    // std::invalid_argument without an artist or title.
     std::string Save(const Song& song, NewVersion when, const std::string& source, const std::string& author,
                      bool replaceNames = true);
     // The song in that language; an empty language or one it has no translation in gives the
@@ -55,9 +68,12 @@ public:
     // (code, display name) of every language that some translation is in, by code.
     std::vector<std::pair<std::string, std::string>> Languages();
     std::vector<SongSummary> Originals();
+    // Every song and translation in its current version, by artist, title and language.
+    void ForEachCurrent(const std::function<void(const StoredSong&)>& visit);
 
     // The schema version this program writes; a store is migrated to it when opened.
     static constexpr int kSchemaVersion = 2;
+    void SetMaxVersions(int versions) { maxVersions_ = versions; }
     int SchemaVersion();
 
     // Community users: only a salted hash of each password is kept (password.h).
@@ -81,6 +97,7 @@ private:
     static constexpr size_t kMaxFound = 4096;
     std::map<std::string, std::optional<StoredSong>> found_;
     long long foundDataVersion_ = -1, foundChanges_ = -1;
+    int maxVersions_ = 20;
 };
 
 }  // namespace standin
