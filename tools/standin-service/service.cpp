@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "pages.h"
@@ -319,7 +320,15 @@ int Service::ImportLibrary(const std::string& folder) {
     closedir(dir);
     std::sort(names.begin(), names.end());
     int imported = 0;
-    for (const std::string& name : names) {
+    // One transaction per thousand files, not per song: each commit waits for the disk.
+    constexpr size_t kFilesPerBatch = 1000;
+    std::optional<Store::Batch> batch;
+    for (size_t index = 0; index < names.size(); ++index) {
+        const std::string& name = names[index];
+        if (index % kFilesPerBatch == 0) {
+            if (batch) batch->End();
+            batch.emplace(store_);
+        }
         std::string content, why;
         if (!ReadLibraryFile(folder + "/" + name, content, why)) {
             fprintf(stderr, "%s skipped: %s\n", name.c_str(), why.c_str());
@@ -342,6 +351,7 @@ int Service::ImportLibrary(const std::string& folder) {
             fprintf(stderr, "%s skipped: %s\n", name.c_str(), e.what());
         }
     }
+    if (batch) batch->End();
     return imported;
 }
 

@@ -301,13 +301,15 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
     if (artistKey.empty() || titleKey.empty()) throw std::invalid_argument("a song needs an artist and a title");
     if (LargestReplyBytes(song) > kMaxSongReplyBytes) throw SongTooLarge();
 
-    Execute("BEGIN IMMEDIATE");
+    // In a batch, a savepoint of its own: a save that fails is undone without the batch's others.
+    const bool batched = batchOpen_;
+    Execute(batched ? "SAVEPOINT save" : "BEGIN IMMEDIATE");
     try {
         const auto existing = FindLocked(artistKey, titleKey, song.language);
         if (existing && when == NewVersion::OnlyWhenChanged && SameLines(existing->song.lines, song.lines) &&
             existing->song.artist == song.artist && existing->song.title == song.title &&
             existing->song.album == song.album && existing->song.languageName == song.languageName) {
-            Execute("COMMIT");
+            Execute(batched ? "RELEASE save" : "COMMIT");
             return existing->version;
         }
         long long songId;
@@ -316,25 +318,26 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
             songId = existing->id;
             number = existing->number + 1;
             if (replaceNames) {
-                Statement update(db_, "UPDATE songs SET artist = ?1, title = ?2, album = ?3, language_name = ?4"
-                                      " WHERE id = ?5");
+                Statement update(db_, Prepared("UPDATE songs SET artist = ?1, title = ?2, album = ?3, language_name = ?4"
+                                      " WHERE id = ?5"));
                 update.Bind(1, song.artist).Bind(2, song.title).Bind(3, song.album).Bind(4, song.languageName);
                 update.Bind(5, songId).Step();
             }
         } else {
-            Statement insert(db_, "INSERT INTO songs (artist, title, album, language, language_name, artist_key,"
-                                  " title_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            Statement insert(db_, Prepared("INSERT INTO songs (artist, title, album, language, language_name,"
+                                           " artist_key, title_key) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)"));
             insert.Bind(1, song.artist).Bind(2, song.title).Bind(3, song.album).Bind(4, song.language);
             insert.Bind(5, song.languageName).Bind(6, artistKey).Bind(7, titleKey).Step();
             songId = sqlite3_last_insert_rowid(db_);
         }
         const std::string version = std::to_string(number) + "." + Digest(song);
-        Statement addVersion(db_, "INSERT INTO versions (song_id, number, version, last_update, source, author)"
-                                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        Statement addVersion(db_, Prepared("INSERT INTO versions (song_id, number, version, last_update, source,"
+                                           " author) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"));
         addVersion.Bind(1, songId).Bind(2, number).Bind(3, version).Bind(4, NowUtc()).Bind(5, source);
         addVersion.Bind(6, author).Step();
         const long long versionId = sqlite3_last_insert_rowid(db_);
-        Statement addLine(db_, "INSERT INTO lines (version_id, position, time_ms, text) VALUES (?1, ?2, ?3, ?4)");
+        Statement addLine(db_, Prepared("INSERT INTO lines (version_id, position, time_ms, text)"
+                                        " VALUES (?1, ?2, ?3, ?4)"));
         for (size_t i = 0; i < song.lines.size(); ++i) {
             addLine.Reset();
             addLine.Bind(1, versionId).Bind(2, static_cast<long long>(i));
@@ -349,10 +352,39 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
             Statement dropVersions(db_, "DELETE FROM versions WHERE song_id = ?1 AND number <= ?2");
             dropVersions.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
         }
-        Execute("COMMIT");
+        Execute(batched ? "RELEASE save" : "COMMIT");
         return version;
     } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        // An I/O or memory error can end the whole transaction; then there is nothing to roll back to.
+        if (!batched) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        else if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK TO save; RELEASE save", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+Store::Batch::Batch(Store& store) : store_(store) {
+    std::lock_guard<std::mutex> hold(store_.lock_);
+    store_.Execute("BEGIN IMMEDIATE");
+    store_.batchOpen_ = true;
+}
+
+Store::Batch::~Batch() {
+    try {
+        End();
+    } catch (const std::exception& e) {
+        fprintf(stderr, "store: %s\n", e.what());
+    }
+}
+
+void Store::Batch::End() {
+    std::lock_guard<std::mutex> hold(store_.lock_);
+    if (!store_.batchOpen_) return;
+    store_.batchOpen_ = false;
+    if (sqlite3_get_autocommit(store_.db_)) throw std::runtime_error("store: the batch was rolled back by an error");
+    try {
+        store_.Execute("COMMIT");
+    } catch (...) {
+        sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
 }

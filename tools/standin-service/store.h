@@ -59,6 +59,21 @@ public:
     // std::invalid_argument without an artist or title.
     std::string Save(const Song& song, NewVersion when, const std::string& source, const std::string& author,
                      bool replaceNames = true);
+    // Many saves in one transaction, so that an import commits (and waits for the disk) once per
+    // batch instead of once per song. Each Save in it is undone alone when it fails; End (or the
+    // destructor) commits every save that succeeded. For one thread that writes alone, as import.
+    class Batch {
+    public:
+        explicit Batch(Store& store);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        void End();  // throws std::runtime_error when the commit fails
+
+    private:
+        Store& store_;
+    };
+
     // The song in that language; an empty language or one it has no translation in gives the
     // original. Nothing when the song is unknown.
     std::optional<StoredSong> Find(const std::string& artist, const std::string& title, const std::string& language);
@@ -98,6 +113,7 @@ private:
     std::map<std::string, std::optional<StoredSong>> found_;
     long long foundDataVersion_ = -1, foundChanges_ = -1;
     int maxVersions_ = 20;
+    bool batchOpen_ = false;
 };
 
 }  // namespace standin
