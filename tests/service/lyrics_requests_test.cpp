@@ -247,10 +247,11 @@ TEST_F(LyricsRequests, ConnectionClosedWithoutAnAnswer) {
     // which is no lyrics document and leaves the status the request carried.
     EXPECT_TRUE(document->status == kRequestFailed || document->status == kStatusNone) << document->status;
     EXPECT_EQ(document->LineCount(), 0);
-    // Once, or twice when the request went out on a kept-open connection: WinINet then tries once
-    // more on a new one, as HTTP clients do when a server may have closed an idle connection.
+    // Once, or again when the request went out on a kept-open connection: WinINet then tries the
+    // next one, and a new one last, as HTTP clients do when a server may have closed an idle
+    // connection. It keeps at most two per server, so three tries at most, never an endless loop.
     const size_t sent = client_.Requests(kFetchPath).size();
-    EXPECT_TRUE(sent == 1u || sent == 2u) << sent;
+    EXPECT_TRUE(sent >= 1u && sent <= 3u) << sent;
     EXPECT_TRUE(CacheFiles().empty());
 }
 
