@@ -73,7 +73,8 @@ public:
 
     // Imports every *.lrc file of a folder, in name order; a song whose lines are unchanged keeps
     // its version. A file without a [la:] tag named NAME.CODE.lrc is a translation into CODE.
-    // Only regular files of at most 4 MiB are read. Returns the number of files imported;
+    // Only regular files of at most 4 MiB are read. Commits a thousand files at a time; a file
+    // that fails is skipped alone. Returns the number of files imported;
     // problems, and the lines of each file that were left out, go to stderr.
     int ImportLibrary(const std::string& folder);
 
