@@ -19,6 +19,7 @@ packages=(
   imagemagick
   nsis
   nginx-light wrk openssl libgnutls30 libgnutls30:i386
+  ccache clang-format
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
