@@ -21,12 +21,13 @@
 
 #include <functional>
 
+#include "sonavire_version.h"
 #include "web/bridge_target.h"
 
 namespace sv {
 
-// The version text pages read as "sys_version" (the module's version record says the same).
-inline constexpr wchar_t kBridgeVersionText[] = L"0.1.01.53";
+// The version text pages read as "sys_version": the file VERSION, as in the module's version record.
+inline constexpr wchar_t kBridgeVersionText[] = L"" SONAVIRE_VERSION_TEXT;
 
 class CWebIDispatch final : public IDispatch {
 public:
