@@ -122,6 +122,10 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
         OnLanguagesReady();
         result = 0;
         return true;
+    case WM_SV_BROWSER_STEP:
+        OnBrowserStep(wParam);
+        result = 0;
+        return true;
     case WM_SETCURSOR:
         // Only the splitter bar is this window's own surface; the panes choose their cursors.
         if (reinterpret_cast<HWND>(wParam) != hwnd) return false;
@@ -153,8 +157,10 @@ void CSVPluginWindow::OnCreate() {
     const HWND hwnd = Hwnd();
     statusLine_.Create(instance_, hwnd, kPaneStyle);
     actionBar_.Create(instance_, hwnd, kPaneStyle);
-    browsePane_.Create(instance_, hwnd, kPaneStyle);
-    advertPane_.Create(instance_, hwnd, kPaneStyle);
+    // The browser controls come a message later (OnBrowserStep), each making and navigating in
+    // a message of its own: together they held the player's thread for up to 200 ms.
+    browsePane_.Create(instance_, hwnd, kPaneStyle, false);
+    advertPane_.Create(instance_, hwnd, kPaneStyle, false);
     logo_.Create(instance_, hwnd, kPaneStyle);
     lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
     statusLine_.StatusChanged();
@@ -171,8 +177,21 @@ void CSVPluginWindow::OnCreate() {
         browseUrl = OfflinePagePath(kOfflineBrowsePage);
         advertUrl = OfflinePagePath(kOfflineAdvertPage);
     }
+    // The addresses are the panes' at once; they load once the controls are there.
     browsePane_.NavigateTo(browseUrl);
     advertPane_.NavigateTo(advertUrl);
+    PostMessageW(hwnd, WM_SV_BROWSER_STEP, 0, 0);
+}
+
+void CSVPluginWindow::OnBrowserStep(WPARAM step) {
+    switch (step) {
+    case 0: browsePane_.CreateControl(); break;
+    case 1: browsePane_.NavigateKeptAddress(); break;
+    case 2: advertPane_.CreateControl(); break;
+    case 3: advertPane_.NavigateKeptAddress(); return;
+    default: return;
+    }
+    PostMessageW(Hwnd(), WM_SV_BROWSER_STEP, step + 1, 0);
 }
 
 void CSVPluginWindow::EraseBackground(HDC dc) {

@@ -31,6 +31,10 @@ namespace sv {
 
 struct PluginWindowTestAccess;
 
+// Posted by the main window to itself: the next step of filling the browser panes (wParam), one
+// step per message so that the player's loop runs between them.
+inline constexpr UINT WM_SV_BROWSER_STEP = 2996;
+
 // What the main window takes from its surroundings rather than from the system, so that tests can
 // put their own in.
 struct MainWindowOptions {
@@ -150,6 +154,7 @@ private:
     friend struct PluginWindowTestAccess;
 
     void OnCreate();
+    void OnBrowserStep(WPARAM step);
     void OnLyricsReady(WPARAM sequence, LPARAM document);
     void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);

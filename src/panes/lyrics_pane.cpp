@@ -65,6 +65,11 @@ bool CSVPluginLyrics::InManualScroll() const {
 }
 
 void CSVPluginLyrics::Carry(const PaneActions& actions) {
+    // Anything else the rules decide shows at once, not as a frame of an older scroll.
+    if (animating_ && !actions.animateScroll) {
+        StopScrollAnimation();
+        if (!actions.repaint) RepaintNow();
+    }
     if (actions.stopLineTimer) StopLineTimer();
     if (actions.animateScroll) AnimateScroll();
     if (actions.armLineTimer) ArmLineTimer(actions.lineTimerMs);
@@ -101,13 +106,28 @@ void CSVPluginLyrics::ReleasePaintHold() {
 }
 
 void CSVPluginLyrics::AnimateScroll() {
-    // The text moves up one pixel per synchronous repaint, the old current line still bright.
+    // The text moves up one line, the old current line still bright, in frames of a window timer:
+    // painted all in one message, the move held the player's thread for one paint per pixel.
+    if (!Hwnd()) return;
     animating_ = true;
     animationOffset_ = 0;
-    while (animationOffset_ < lineHeight_ && Hwnd()) {
+    if (!SetTimer(Hwnd(), kScrollTimerId, kScrollFrameMs, nullptr)) StopScrollAnimation();
+}
+
+void CSVPluginLyrics::NextScrollFrame() {
+    const int step = lineHeight_ > 0 ? (lineHeight_ + kScrollFrames - 1) / kScrollFrames : 0;
+    if (!animating_ || step == 0 || animationOffset_ + step >= lineHeight_) {
+        // The last frame is the new current line in place.
+        StopScrollAnimation();
         RepaintNow();
-        ++animationOffset_;
+        return;
     }
+    animationOffset_ += step;
+    RepaintNow();
+}
+
+void CSVPluginLyrics::StopScrollAnimation() {
+    if (Hwnd()) KillTimer(Hwnd(), kScrollTimerId);
     animating_ = false;
     animationOffset_ = 0;
 }
@@ -168,6 +188,11 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             result = TRUE;
             return true;
         case WM_TIMER:
+            if (wParam == kScrollTimerId) {
+                NextScrollFrame();
+                result = 0;
+                return true;
+            }
             if (wParam != kLineTimerId) return false;
             // Window timers repeat: the rules stop it here and re-arm it only while a line is due.
             Carry(follower_.OnLineTimer());
@@ -196,6 +221,7 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             return true;
         case WM_DESTROY:
             StopLineTimer();
+            StopScrollAnimation();
             return false;
         default:
             return false;

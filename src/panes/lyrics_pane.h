@@ -26,6 +26,10 @@ class CSVPluginLyrics : public WindowBase {
 public:
     static constexpr wchar_t kClassName[] = L"SVPluginLyrics";
     static constexpr UINT_PTR kLineTimerId = 100;
+    // The one-line scroll after a re-sync stamp moves on this timer, a few pixels per frame.
+    static constexpr UINT_PTR kScrollTimerId = 101;
+    static constexpr UINT kScrollFrameMs = 10;
+    static constexpr int kScrollFrames = 8;
 
     static constexpr COLORREF kBackgroundColour = RGB(0, 0, 0);
     static constexpr COLORREF kCurrentLineColour = 0x00E0E0E0;
@@ -60,6 +64,8 @@ public:
     // Makes the line the position is in current; the timer is re-armed while playing.
     void CurrentLineFor(uint32_t positionMs, bool repaint);
     int CurrentLine() const { return follower_.currentLine(); }
+    // A one-line scroll is on its way (it ends by itself a few frames later).
+    bool Animating() const { return animating_; }
     PlaybackMode Mode() const { return follower_.mode(); }
 
     // Holds the pane's repaints and its announcement of the bright line for a scope; when the
@@ -93,6 +99,8 @@ private:
     void RepaintNow();
     void ReleasePaintHold();
     void AnimateScroll();
+    void NextScrollFrame();
+    void StopScrollAnimation();
     void ApplyScrollBar(const ScrollBarSetting& setting);
     bool InManualScroll() const;
 

@@ -81,23 +81,34 @@ bool CSVPluginBrowse::RegisterPaneClass(HINSTANCE instance) {
     return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style) {
+bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
+    makeControlOnCreate_ = makeControl;
     return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+}
+
+bool CSVPluginBrowse::CreateControl() {
+    if (!Hwnd()) return false;
+    if (browser_.HasControl()) return true;
+    // A control that cannot be made leaves the pane empty: every page call then finds no page.
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    return browser_.Create(Hwnd(), client);
 }
 
 bool CSVPluginBrowse::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                                            DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_CREATE: {
+    case WM_CREATE:
         // A control that cannot be made leaves the pane empty: every page call then finds no page.
-        RECT client{};
-        GetClientRect(hwnd, &client);
-        browser_.Create(hwnd, client);
+        if (makeControlOnCreate_) {
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            browser_.Create(hwnd, client);
+        }
         result = 0;
         return true;
-    }
     case WM_SIZE:
         browser_.Move(0, 0, LOWORD(lParam), HIWORD(lParam));
         if (const HWND control = browser_.ControlWindow()) InvalidateRect(control, nullptr, TRUE);
@@ -121,7 +132,14 @@ void CSVPluginBrowse::NavigateTo(std::wstring_view url) {
     address_.assign(url);
     ++navigations_;
     if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
-    browser_.Navigate(address_);
+    navigationKept_ = !browser_.HasControl();
+    if (!navigationKept_) browser_.Navigate(address_);
+}
+
+bool CSVPluginBrowse::NavigateKeptAddress() {
+    if (!navigationKept_ || !browser_.HasControl()) return false;
+    navigationKept_ = false;
+    return SUCCEEDED(browser_.Navigate(address_));
 }
 
 bool CSVPluginBrowse::GetPageScript(ComPtr<IDispatch>& script) {

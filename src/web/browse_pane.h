@@ -40,11 +40,19 @@ public:
     ~CSVPluginBrowse() override;
 
     static bool RegisterPaneClass(HINSTANCE instance);
-    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // Creates the pane's window and, unless told to wait, the control in it. Making the control
+    // and its first navigation each hold the thread for tens of milliseconds: a caller that must
+    // not (the main window on the player's thread) makes the control later with CreateControl.
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl = true);
+    // Makes the control in the existing window, filling it; nothing when there is one already.
+    bool CreateControl();
 
     // Shows a web address or a full local file path (Navigate2; the control loads it on its own
-    // time). The pane's window text is the address too.
+    // time). The pane's window text is the address too. Before the control is made the address
+    // is kept and loaded by NavigateKeptAddress.
     void NavigateTo(std::wstring_view url);
+    // Loads the address kept while there was no control; false when none waits or no control.
+    bool NavigateKeptAddress();
     // The address last navigated to; empty before the first navigation.
     const std::wstring& CurrentAddress() const { return address_; }
     int NavigationCount() const { return navigations_; }
@@ -93,6 +101,8 @@ private:
     std::unique_ptr<PageScript> script_;  // a test's own; null: the page's through the control
     std::wstring address_;
     int navigations_ = 0;
+    bool makeControlOnCreate_ = true;
+    bool navigationKept_ = false;  // address_ waits for the control
     CWebBrowser2 browser_;
 };
 

@@ -383,6 +383,10 @@ TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
 TEST_F(PluginWindowTest, TheFirstPagesComeFromTheSettingsOrAreOfflinePages) {
     const std::wstring site = L"http://" + StandinHost();
     LoadPlugin();
+    // Create leaves the browser controls to later messages, which make and load them.
+    EXPECT_FALSE(Window().BrowsePane().Browser().HasControl() || Window().AdvertPane().Browser().HasControl());
+    ASSERT_TRUE(PumpUntil([&] { return Window().AdvertPane().Browser().HasControl(); }));
+    EXPECT_TRUE(Window().BrowsePane().Browser().HasControl());
     EXPECT_EQ(site + L"/wiki/wmp/", Window().BrowsePane().CurrentAddress());
     EXPECT_EQ(site + L"/wiki/wmp/lyricsAd.php", Window().AdvertPane().CurrentAddress());
     EXPECT_EQ(site + L"/wiki/wmp/", TextOf(Window().BrowsePane().Hwnd()));

@@ -44,8 +44,12 @@ public:
     LoopGapMeter(const LoopGapMeter&) = delete;
     LoopGapMeter& operator=(const LoopGapMeter&) = delete;
 
-    // Starts a new measurement from now.
-    void Restart() { longestMs_ = 0; }
+    // Starts a new measurement from now. Ticks still queued from before count only their wait
+    // since now: the bench's own blocking calls just before must not show as the scenario's gap.
+    void Restart() {
+        longestMs_ = 0;
+        restartedAt_ = Now();
+    }
     double LongestMs() const { return longestMs_; }
 
 private:
@@ -60,7 +64,8 @@ private:
         if (message != kTick) return DefWindowProcW(hwnd, message, wParam, lParam);
         auto* meter = reinterpret_cast<LoopGapMeter*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (meter) {
-            const uint32_t waited = Now() - static_cast<uint32_t>(lParam);
+            const uint32_t now = Now();
+            const uint32_t waited = std::min(now - static_cast<uint32_t>(lParam), now - meter->restartedAt_);
             meter->longestMs_ = std::max(meter->longestMs_, 1000.0 * waited / meter->frequency_);
         }
         return 0;
@@ -71,6 +76,7 @@ private:
     std::atomic<bool> stop_{false};
     double frequency_ = 1;
     double longestMs_ = 0;
+    uint32_t restartedAt_ = Now();
 };
 
 }  // namespace tools
