@@ -631,6 +631,12 @@ TEST(SonavireServer, RequireSignInCreditsTheMemberAndAFloodOfSignInsIsToldBusyAt
     EXPECT_EQ(StatusOf(post("YW5uYTp3cm9uZw==")), 401);  // anna:wrong
     EXPECT_EQ(StatusOf(post("YW5uYTpwdw==")), 200);      // anna:pw
     EXPECT_EQ(Sql(dir.path + "/store.db", "SELECT author FROM versions"), "anna|");
+    // The editor page asks for the member's password and sends it with the lyrics.
+    const std::string editor = server.Client().Get("/wiki/wmp/editLyrics.php?artist=A&title=T&user=anna");
+    EXPECT_NE(editor.find("type=\"password\" name=\"password\""), std::string::npos) << editor;
+    const std::string form = "artist=A&title=T&lrc=%5B00%3A02.00%5D+edited&user=anna&password=";
+    EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "wrong").status, 401);
+    EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "pw").status, 200);
 
     // More sign-ins at once than the hash queue holds: the rest hear 503 at once, not in turn.
     std::vector<std::future<std::pair<int, long long>>> checks;

@@ -503,7 +503,7 @@ Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
         else answer.response = ErrorPage(404);
         return answer;
     }
-    answer.response = CommunityPage(store_, request, query, member);
+    answer.response = CommunityPage(store_, request, query, member, options_.requireSignIn);
     return answer;
 }
 
