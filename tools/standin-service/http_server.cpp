@@ -103,10 +103,9 @@ std::string PeerName(const sockaddr_storage& address) {
 }
 
 // IPv6 hosts usually hold a whole /64, so the per-peer cap counts the prefix, not the address.
-std::string PeerKey(const sockaddr_storage& address, const std::string& peer) {
-    if (address.ss_family != AF_INET6) return peer;
-    const auto& v6 = reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) return peer;
+std::string PeerKeyOf(const std::string& canonical) {
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, canonical.c_str(), &v6) != 1) return canonical;  // IPv4, or not an address
     in6_addr prefix{};
     std::memcpy(&prefix, &v6, 8);
     char text[INET6_ADDRSTRLEN] = "?";
@@ -114,7 +113,37 @@ std::string PeerKey(const sockaddr_storage& address, const std::string& peer) {
     return std::string(text) + "/64";
 }
 
+// The right-most X-Forwarded-For address that is not itself a trusted proxy: entries to its left
+// were written by the client and prove nothing. The proxy's own address when there is none.
+std::string ForwardedClient(const HttpRequest& request, const std::string& proxy, const std::vector<std::string>& trusted) {
+    std::vector<std::string> hops;
+    for (const auto& [name, value] : request.headers) {
+        if (Lower(name) != "x-forwarded-for") continue;
+        for (size_t at = 0; at <= value.size();) {
+            const size_t comma = std::min(value.find(',', at), value.size());
+            hops.push_back(Trim(std::string_view(value).substr(at, comma - at)));
+            at = comma + 1;
+        }
+    }
+    for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+        const std::string address = CanonicalAddress(*hop);
+        if (address.empty()) break;  // a proxy wrote no address here: nothing further left is sure
+        if (std::find(trusted.begin(), trusted.end(), address) == trusted.end()) return address;
+    }
+    return proxy;
+}
+
 }  // namespace
+
+std::string CanonicalAddress(const std::string& text) {
+    unsigned char bytes[16];
+    char out[INET6_ADDRSTRLEN];
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return inet_ntop(AF_INET, bytes, out, sizeof out);
+    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return std::string();
+    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (std::memcmp(bytes, mapped, 12) == 0) return inet_ntop(AF_INET, bytes + 12, out, sizeof out);
+    return inet_ntop(AF_INET6, bytes, out, sizeof out);
+}
 
 std::string StatusText(int status) {
     switch (status) {
@@ -223,24 +252,27 @@ void HttpServer::Run() {
         const int on = 1;  // answers go out whole (see SendAll), so nothing is gained by waiting
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         Connection connection{client, PeerName(address), {}};
-        connection.peerKey = PeerKey(address, connection.peer);
+        const std::string canonical = CanonicalAddress(connection.peer);
+        const auto& trusted = limits_.trustedProxies;
+        connection.fromProxy = std::find(trusted.begin(), trusted.end(), canonical) != trusted.end();
+        // A proxy's connection is counted against its client once its request names that client.
+        if (!connection.fromProxy) connection.peerKey = PeerKeyOf(canonical.empty() ? connection.peer : canonical);
         std::unique_lock<std::mutex> hold(lock_);
-        const int refusal = static_cast<int>(open_.size()) >= limits_.maxConnections ? 503
-                            : perPeer_[connection.peerKey] >= limits_.maxPerPeer  ? 429
-                                                                                  : 0;
+        const bool peerFull = !connection.fromProxy && perPeer_[connection.peerKey] >= limits_.maxPerPeer;
+        const int refusal = static_cast<int>(open_.size()) >= limits_.maxConnections ? 503 : peerFull ? 429 : 0;
         if (refusal != 0) {
-            if (perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
+            if (!connection.fromProxy && perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             hold.unlock();
             RefuseBusy(client, connection.peer, refusal);
             continue;
         }
         open_[client] = nullptr;  // Serve puts its own flag here
-        ++perPeer_[connection.peerKey];
+        if (!connection.fromProxy) ++perPeer_[connection.peerKey];
         try {
             threads_.emplace_back([this, connection] { Serve(connection); });
         } catch (const std::exception&) {
             open_.erase(client);
-            if (--perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
+            if (!connection.fromProxy && --perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             close(client);
         }
     }
@@ -450,6 +482,17 @@ void HttpServer::Linger(int socket) {
     }
 }
 
+bool HttpServer::Charge(Connection& connection, const std::string& key) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (key == connection.peerKey) return true;
+    int& count = perPeer_[key];
+    if (count >= limits_.maxPerPeer) return false;
+    ++count;
+    if (!connection.peerKey.empty() && --perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
+    connection.peerKey = key;
+    return true;
+}
+
 void HttpServer::Serve(Connection connection) {
     const int socket = connection.socket;
     std::atomic<bool> started{false};
@@ -465,8 +508,11 @@ void HttpServer::Serve(Connection connection) {
         int errorStatus = 0, status = 0;
         size_t bytes = 0;
         bool keepOpen = false;
-        if (ReadRequest(socket, started, served > 0, pending, request, errorStatus)) {
-            request.peer = connection.peer;
+        const bool read = ReadRequest(socket, started, served > 0, pending, request, errorStatus);
+        request.peer = connection.fromProxy ? ForwardedClient(request, connection.peer, limits_.trustedProxies) : connection.peer;
+        if (read && connection.fromProxy && !Charge(connection, PeerKeyOf(request.peer))) {
+            errorStatus = 429;  // that client holds its share of connections through the proxy already
+        } else if (read) {
             Answer answer;
             try {
                 answer = handler_(request);
@@ -480,14 +526,14 @@ void HttpServer::Serve(Connection connection) {
                        answer.delivery.cutAfterBytes == 0 && served + 1 < limits_.maxRequestsPerConnection && !stopping_;
             status = answer.delivery.kind == Delivery::Kind::CloseWithoutAnswer ? 0 : answer.response.status;
             keepOpen = Deliver(socket, request, answer, keepOpen, bytes) && keepOpen;
-        } else if (errorStatus != 0) {
+        }
+        if (!read || errorStatus != 0) {
+            if (errorStatus == 0) break;  // no request: the client closed or stayed silent
             const std::string answer = ErrorAnswer(errorStatus);
             SendAll(socket, answer.data(), answer.size());
             status = errorStatus;
-        } else {  // no request: the client closed or stayed silent
-            break;
         }
-        LogRequest(connection.peer, request.method.empty() ? "-" : request.method,
+        LogRequest(request.peer, request.method.empty() ? "-" : request.method,
                    request.target.empty() ? "-" : request.target, status, bytes,
                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
         if (!keepOpen) {
@@ -501,7 +547,7 @@ void HttpServer::Serve(Connection connection) {
     if (linger) Linger(socket);
     std::lock_guard<std::mutex> hold(lock_);
     open_.erase(socket);
-    if (--perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
+    if (!connection.peerKey.empty() && --perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
     close(socket);
     finished_.push_back(std::this_thread::get_id());
     closed_.notify_all();
