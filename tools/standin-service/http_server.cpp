@@ -7,7 +7,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,10 @@ std::string Lower(std::string text) {
     return text;
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
 // Whole milliseconds, rounded up: a wait of that long never ends before the deadline.
 long long MsUntil(Clock::time_point deadline) {
     return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -51,15 +57,40 @@ bool SendAll(int socket, const char* data, size_t size, bool more = false) {
     return true;
 }
 
+// Head and body in one call: one system call and one segment for an answer that fits.
+bool SendBoth(int socket, const std::string& head, const char* body, size_t bodySize) {
+    size_t sent = 0;
+    const size_t total = head.size() + bodySize;
+    while (sent < total) {
+        iovec parts[2];
+        int count = 0;
+        if (sent < head.size()) parts[count++] = {const_cast<char*>(head.data()) + sent, head.size() - sent};
+        const size_t bodyAt = sent > head.size() ? sent - head.size() : 0;
+        parts[count++] = {const_cast<char*>(body) + bodyAt, bodySize - bodyAt};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<size_t>(count);
+        const ssize_t wrote = sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        sent += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 std::string ResponseHead(const HttpResponse& response, size_t contentLength, bool keepOpen, int keepAliveMs) {
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) + "\r\n";
-    head += "Content-Type: " + response.contentType + "\r\n";
-    head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
-    head += "Cache-Control: no-store\r\n";
-    if (keepOpen) head += "Keep-Alive: timeout=" + std::to_string(std::max(1, keepAliveMs / 1000)) + "\r\n";
-    else head += "Connection: close\r\n";
-    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-    head += "\r\n";
+    std::string head;
+    head.reserve(160 + response.contentType.size());
+    head.append("HTTP/1.1 ").append(std::to_string(response.status)).append(" ").append(StatusText(response.status));
+    head.append("\r\nContent-Type: ").append(response.contentType);
+    head.append("\r\nContent-Length: ").append(std::to_string(contentLength));
+    head.append("\r\nCache-Control: no-store\r\n");
+    if (keepOpen) head.append("Keep-Alive: timeout=").append(std::to_string(std::max(1, keepAliveMs / 1000))).append("\r\n");
+    else head.append("Connection: close\r\n");
+    for (const auto& [name, value] : response.headers) head.append(name).append(": ").append(value).append("\r\n");
+    head.append("\r\n");
     return head;
 }
 
@@ -77,7 +108,7 @@ std::string ErrorAnswer(int status) {
 bool ClientKeepsOpen(const HttpRequest& request) {
     if (request.version != "HTTP/1.1") return false;
     for (const auto& [name, value] : request.headers) {
-        if (Lower(name) != "connection") continue;
+        if (!SameName(name, "connection")) continue;
         const std::string tokens = Lower(value);
         size_t at = 0;
         while (at <= tokens.size()) {
@@ -118,7 +149,7 @@ std::string PeerKeyOf(const std::string& canonical) {
 std::string ForwardedClient(const HttpRequest& request, const std::string& proxy, const std::vector<std::string>& trusted) {
     std::vector<std::string> hops;
     for (const auto& [name, value] : request.headers) {
-        if (Lower(name) != "x-forwarded-for") continue;
+        if (!SameName(name, "x-forwarded-for")) continue;
         for (size_t at = 0; at <= value.size();) {
             const size_t comma = std::min(value.find(',', at), value.size());
             hops.push_back(Trim(std::string_view(value).substr(at, comma - at)));
@@ -171,9 +202,8 @@ std::string StatusText(int status) {
 }
 
 std::string HttpRequest::Header(const std::string& name) const {
-    const std::string wanted = Lower(name);
     for (const auto& [n, v] : headers) {
-        if (Lower(n) == wanted) return v;
+        if (SameName(n, name)) return v;
     }
     return std::string();
 }
@@ -443,11 +473,11 @@ bool HttpServer::Deliver(int socket, const HttpRequest& request, const Answer& a
     const std::string& body = answer.response.body;
     const bool withBody = request.method != "HEAD" && !body.empty();
     const std::string head = ResponseHead(answer.response, body.size(), keepOpen, limits_.keepAliveMs);
-    if (!SendAll(socket, head.data(), head.size(), withBody)) return false;
-    if (!withBody) return true;
+    if (!withBody) return SendAll(socket, head.data(), head.size());
+    if (delivery.kind != Delivery::Kind::Normal && !SendAll(socket, head.data(), head.size(), true)) return false;
     if (delivery.kind == Delivery::Kind::Normal) {
         const size_t size = delivery.cutAfterBytes > 0 ? std::min(delivery.cutAfterBytes, body.size()) : body.size();
-        if (!SendAll(socket, body.data(), size)) return false;
+        if (!SendBoth(socket, head, body.data(), size)) return false;
         bytes = size;
         return size == body.size();
     }
@@ -557,10 +587,14 @@ void LogRequest(const std::string& peer, const std::string& method, const std::s
                 size_t bytes, long long ms) {
     const std::string path = target.substr(0, std::min<size_t>(target.find('?'), 300));
     const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char when[32];
-    strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    thread_local std::time_t formatted = -1;  // the second the text below names
+    thread_local char when[32];
+    if (now != formatted) {
+        std::tm parts{};
+        gmtime_r(&now, &parts);
+        strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        formatted = now;
+    }
     // One write, so that lines of different threads never mix; no stdio lock for threads to queue at.
     char line[512];
     const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(),
