@@ -1,6 +1,8 @@
 #include "lyrics.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -98,9 +100,14 @@ std::string EncodeTiming(long long timeMs, std::mt19937& random) {
 void AppendTiming(std::string& out, long long timeMs, int key, std::string_view filler) {
     // The digits of N, zero-padded to at least key of them.
     char digits[32];
-    int count = snprintf(digits, sizeof digits, "%0*lld", key, std::max(0LL, timeMs) * key);
-    if (count < 0) count = 0;
-    const size_t size = std::min(static_cast<size_t>(count), sizeof digits - 1);
+    const auto [end, failed] = std::to_chars(digits, digits + sizeof digits, std::max(0LL, timeMs) * key);
+    size_t size = failed == std::errc() ? static_cast<size_t>(end - digits) : 0;
+    if (size < static_cast<size_t>(key)) {
+        const size_t pad = static_cast<size_t>(key) - size;
+        std::memmove(digits + pad, digits, size);
+        std::memset(digits, '0', pad);
+        size += pad;
+    }
     const size_t headSize = std::min(static_cast<size_t>(key), size);
     out += static_cast<char>('0' + key);
     out.append(digits + headSize, size - headSize);

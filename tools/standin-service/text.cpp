@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <array>
 #include <cstdint>
 
 namespace standin {
@@ -166,9 +167,17 @@ std::string XmlEscape(std::string_view utf8) {
 
 // Runs of ordinary characters are copied whole: replies are mostly plain text.
 void AppendXmlEscaped(std::string& out, std::string_view utf8) {
+    // The bytes that need more than a copy: & < > " ' and the control characters but tab and breaks.
+    static const auto special = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 0x20; ++c) table[c] = c != '\t' && c != '\n' && c != '\r';
+        for (unsigned char c : {'&', '<', '>', '"', '\''}) table[c] = true;
+        return table;
+    }();
     size_t from = 0;
     for (size_t i = 0; i < utf8.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (!special[c]) continue;
         const char* replacement;
         switch (c) {
             case '&': replacement = "&amp;"; break;
