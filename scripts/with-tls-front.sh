@@ -46,6 +46,9 @@ http {
     location / {
       proxy_pass http://$SONAVIRE_STANDIN;
       proxy_set_header Host \$http_host;
+      # The client's address, for a server started with --trusted-proxy 127.0.0.1 to count its
+      # limits by (ignored by a server that does not trust this front).
+      proxy_set_header X-Forwarded-For \$proxy_add_x_forwarded_for;
     }
   }
 }

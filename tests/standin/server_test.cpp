@@ -631,6 +631,12 @@ TEST(SonavireServer, RequireSignInCreditsTheMemberAndAFloodOfSignInsIsToldBusyAt
     EXPECT_EQ(StatusOf(post("YW5uYTp3cm9uZw==")), 401);  // anna:wrong
     EXPECT_EQ(StatusOf(post("YW5uYTpwdw==")), 200);      // anna:pw
     EXPECT_EQ(Sql(dir.path + "/store.db", "SELECT author FROM versions"), "anna|");
+    // The editor page asks for the member's password and sends it with the lyrics.
+    const std::string editor = server.Client().Get("/wiki/wmp/editLyrics.php?artist=A&title=T&user=anna");
+    EXPECT_NE(editor.find("type=\"password\" name=\"password\""), std::string::npos) << editor;
+    const std::string form = "artist=A&title=T&lrc=%5B00%3A02.00%5D+edited&user=anna&password=";
+    EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "wrong").status, 401);
+    EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "pw").status, 200);
 
     // More sign-ins at once than the hash queue holds: the rest hear 503 at once, not in turn.
     std::vector<std::future<std::pair<int, long long>>> checks;
@@ -650,4 +656,32 @@ TEST(SonavireServer, RequireSignInCreditsTheMemberAndAFloodOfSignInsIsToldBusyAt
         }
     }
     EXPECT_GT(busy, 0);
+}
+
+// Behind a trusted front, the connection cap and the write limit count the address it forwards
+// for (the right-most one not itself a proxy); from anyone else the header changes nothing.
+TEST(SonavireServer, BehindATrustedProxyLimitsCountTheForwardedClientOnly) {
+    TempDir dir;
+    Server server(dir, {"--trusted-proxy", "127.0.0.2", "--max-per-peer", "2", "--write-limit", "1"});
+    const auto ask = [&](Raw& raw, const std::string& forwarded, bool write = false) {
+        const std::string target = write ? "/sonavire/services/setLyrics.php?artist=A&title=T" : kLanguages;
+        const std::string body = write ? "[00:01.00] a" : "";
+        raw.Send((write ? "POST " : "GET ") + target + " HTTP/1.1\r\nX-Forwarded-For: " + forwarded +
+                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        return StatusOf(raw.ReadOne());
+    };
+    std::vector<std::unique_ptr<Raw>> held;
+    for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<Raw>(server.Port(), "127.0.0.2"));
+    EXPECT_EQ(ask(*held[0], "9.9.9.9"), 200);
+    EXPECT_EQ(ask(*held[1], "9.9.9.9"), 200);
+    EXPECT_EQ(ask(*held[2], "9.9.9.9"), 429);
+    EXPECT_EQ(ask(*held[3], "8.8.8.8"), 200);  // the proxy itself is not capped as one peer
+
+    Raw proxy1(server.Port(), "127.0.0.2"), proxy2(server.Port(), "127.0.0.2"), proxy3(server.Port(), "127.0.0.2");
+    EXPECT_EQ(ask(proxy1, "7.7.7.7", true), 200);
+    EXPECT_EQ(ask(proxy2, "7.7.7.7", true), 429);
+    EXPECT_EQ(ask(proxy3, "7.7.7.7, 6.6.6.6, 127.0.0.2", true), 200);  // 7.7.7.7 is the client's own word
+    Raw direct1(server.Port()), direct2(server.Port());
+    EXPECT_EQ(ask(direct1, "4.4.4.4", true), 200);
+    EXPECT_EQ(ask(direct2, "3.3.3.3", true), 429);  // not a proxy: both are 127.0.0.1
 }

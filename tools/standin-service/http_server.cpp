@@ -7,7 +7,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,10 @@ std::string Lower(std::string text) {
     return text;
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
 // Whole milliseconds, rounded up: a wait of that long never ends before the deadline.
 long long MsUntil(Clock::time_point deadline) {
     return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -51,15 +57,40 @@ bool SendAll(int socket, const char* data, size_t size, bool more = false) {
     return true;
 }
 
+// Head and body in one call: one system call and one segment for an answer that fits.
+bool SendBoth(int socket, const std::string& head, const char* body, size_t bodySize) {
+    size_t sent = 0;
+    const size_t total = head.size() + bodySize;
+    while (sent < total) {
+        iovec parts[2];
+        int count = 0;
+        if (sent < head.size()) parts[count++] = {const_cast<char*>(head.data()) + sent, head.size() - sent};
+        const size_t bodyAt = sent > head.size() ? sent - head.size() : 0;
+        parts[count++] = {const_cast<char*>(body) + bodyAt, bodySize - bodyAt};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = static_cast<size_t>(count);
+        const ssize_t wrote = sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (wrote < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        sent += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 std::string ResponseHead(const HttpResponse& response, size_t contentLength, bool keepOpen, int keepAliveMs) {
-    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) + "\r\n";
-    head += "Content-Type: " + response.contentType + "\r\n";
-    head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
-    head += "Cache-Control: no-store\r\n";
-    if (keepOpen) head += "Keep-Alive: timeout=" + std::to_string(std::max(1, keepAliveMs / 1000)) + "\r\n";
-    else head += "Connection: close\r\n";
-    for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
-    head += "\r\n";
+    std::string head;
+    head.reserve(160 + response.contentType.size());
+    head.append("HTTP/1.1 ").append(std::to_string(response.status)).append(" ").append(StatusText(response.status));
+    head.append("\r\nContent-Type: ").append(response.contentType);
+    head.append("\r\nContent-Length: ").append(std::to_string(contentLength));
+    head.append("\r\nCache-Control: no-store\r\n");
+    if (keepOpen) head.append("Keep-Alive: timeout=").append(std::to_string(std::max(1, keepAliveMs / 1000))).append("\r\n");
+    else head.append("Connection: close\r\n");
+    for (const auto& [name, value] : response.headers) head.append(name).append(": ").append(value).append("\r\n");
+    head.append("\r\n");
     return head;
 }
 
@@ -77,7 +108,7 @@ std::string ErrorAnswer(int status) {
 bool ClientKeepsOpen(const HttpRequest& request) {
     if (request.version != "HTTP/1.1") return false;
     for (const auto& [name, value] : request.headers) {
-        if (Lower(name) != "connection") continue;
+        if (!SameName(name, "connection")) continue;
         const std::string tokens = Lower(value);
         size_t at = 0;
         while (at <= tokens.size()) {
@@ -103,10 +134,9 @@ std::string PeerName(const sockaddr_storage& address) {
 }
 
 // IPv6 hosts usually hold a whole /64, so the per-peer cap counts the prefix, not the address.
-std::string PeerKey(const sockaddr_storage& address, const std::string& peer) {
-    if (address.ss_family != AF_INET6) return peer;
-    const auto& v6 = reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) return peer;
+std::string PeerKeyOf(const std::string& canonical) {
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, canonical.c_str(), &v6) != 1) return canonical;  // IPv4, or not an address
     in6_addr prefix{};
     std::memcpy(&prefix, &v6, 8);
     char text[INET6_ADDRSTRLEN] = "?";
@@ -114,7 +144,37 @@ std::string PeerKey(const sockaddr_storage& address, const std::string& peer) {
     return std::string(text) + "/64";
 }
 
+// The right-most X-Forwarded-For address that is not itself a trusted proxy: entries to its left
+// were written by the client and prove nothing. The proxy's own address when there is none.
+std::string ForwardedClient(const HttpRequest& request, const std::string& proxy, const std::vector<std::string>& trusted) {
+    std::vector<std::string> hops;
+    for (const auto& [name, value] : request.headers) {
+        if (!SameName(name, "x-forwarded-for")) continue;
+        for (size_t at = 0; at <= value.size();) {
+            const size_t comma = std::min(value.find(',', at), value.size());
+            hops.push_back(Trim(std::string_view(value).substr(at, comma - at)));
+            at = comma + 1;
+        }
+    }
+    for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+        const std::string address = CanonicalAddress(*hop);
+        if (address.empty()) break;  // a proxy wrote no address here: nothing further left is sure
+        if (std::find(trusted.begin(), trusted.end(), address) == trusted.end()) return address;
+    }
+    return proxy;
+}
+
 }  // namespace
+
+std::string CanonicalAddress(const std::string& text) {
+    unsigned char bytes[16];
+    char out[INET6_ADDRSTRLEN];
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return inet_ntop(AF_INET, bytes, out, sizeof out);
+    if (inet_pton(AF_INET6, text.c_str(), bytes) != 1) return std::string();
+    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (std::memcmp(bytes, mapped, 12) == 0) return inet_ntop(AF_INET, bytes + 12, out, sizeof out);
+    return inet_ntop(AF_INET6, bytes, out, sizeof out);
+}
 
 std::string StatusText(int status) {
     switch (status) {
@@ -142,9 +202,8 @@ std::string StatusText(int status) {
 }
 
 std::string HttpRequest::Header(const std::string& name) const {
-    const std::string wanted = Lower(name);
     for (const auto& [n, v] : headers) {
-        if (Lower(n) == wanted) return v;
+        if (SameName(n, name)) return v;
     }
     return std::string();
 }
@@ -223,24 +282,27 @@ void HttpServer::Run() {
         const int on = 1;  // answers go out whole (see SendAll), so nothing is gained by waiting
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         Connection connection{client, PeerName(address), {}};
-        connection.peerKey = PeerKey(address, connection.peer);
+        const std::string canonical = CanonicalAddress(connection.peer);
+        const auto& trusted = limits_.trustedProxies;
+        connection.fromProxy = std::find(trusted.begin(), trusted.end(), canonical) != trusted.end();
+        // A proxy's connection is counted against its client once its request names that client.
+        if (!connection.fromProxy) connection.peerKey = PeerKeyOf(canonical.empty() ? connection.peer : canonical);
         std::unique_lock<std::mutex> hold(lock_);
-        const int refusal = static_cast<int>(open_.size()) >= limits_.maxConnections ? 503
-                            : perPeer_[connection.peerKey] >= limits_.maxPerPeer  ? 429
-                                                                                  : 0;
+        const bool peerFull = !connection.fromProxy && perPeer_[connection.peerKey] >= limits_.maxPerPeer;
+        const int refusal = static_cast<int>(open_.size()) >= limits_.maxConnections ? 503 : peerFull ? 429 : 0;
         if (refusal != 0) {
-            if (perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
+            if (!connection.fromProxy && perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             hold.unlock();
             RefuseBusy(client, connection.peer, refusal);
             continue;
         }
         open_[client] = nullptr;  // Serve puts its own flag here
-        ++perPeer_[connection.peerKey];
+        if (!connection.fromProxy) ++perPeer_[connection.peerKey];
         try {
             threads_.emplace_back([this, connection] { Serve(connection); });
         } catch (const std::exception&) {
             open_.erase(client);
-            if (--perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
+            if (!connection.fromProxy && --perPeer_[connection.peerKey] == 0) perPeer_.erase(connection.peerKey);
             close(client);
         }
     }
@@ -411,11 +473,11 @@ bool HttpServer::Deliver(int socket, const HttpRequest& request, const Answer& a
     const std::string& body = answer.response.body;
     const bool withBody = request.method != "HEAD" && !body.empty();
     const std::string head = ResponseHead(answer.response, body.size(), keepOpen, limits_.keepAliveMs);
-    if (!SendAll(socket, head.data(), head.size(), withBody)) return false;
-    if (!withBody) return true;
+    if (!withBody) return SendAll(socket, head.data(), head.size());
+    if (delivery.kind != Delivery::Kind::Normal && !SendAll(socket, head.data(), head.size(), true)) return false;
     if (delivery.kind == Delivery::Kind::Normal) {
         const size_t size = delivery.cutAfterBytes > 0 ? std::min(delivery.cutAfterBytes, body.size()) : body.size();
-        if (!SendAll(socket, body.data(), size)) return false;
+        if (!SendBoth(socket, head, body.data(), size)) return false;
         bytes = size;
         return size == body.size();
     }
@@ -450,6 +512,17 @@ void HttpServer::Linger(int socket) {
     }
 }
 
+bool HttpServer::Charge(Connection& connection, const std::string& key) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (key == connection.peerKey) return true;
+    int& count = perPeer_[key];
+    if (count >= limits_.maxPerPeer) return false;
+    ++count;
+    if (!connection.peerKey.empty() && --perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
+    connection.peerKey = key;
+    return true;
+}
+
 void HttpServer::Serve(Connection connection) {
     const int socket = connection.socket;
     std::atomic<bool> started{false};
@@ -465,8 +538,11 @@ void HttpServer::Serve(Connection connection) {
         int errorStatus = 0, status = 0;
         size_t bytes = 0;
         bool keepOpen = false;
-        if (ReadRequest(socket, started, served > 0, pending, request, errorStatus)) {
-            request.peer = connection.peer;
+        const bool read = ReadRequest(socket, started, served > 0, pending, request, errorStatus);
+        request.peer = connection.fromProxy ? ForwardedClient(request, connection.peer, limits_.trustedProxies) : connection.peer;
+        if (read && connection.fromProxy && !Charge(connection, PeerKeyOf(request.peer))) {
+            errorStatus = 429;  // that client holds its share of connections through the proxy already
+        } else if (read) {
             Answer answer;
             try {
                 answer = handler_(request);
@@ -480,14 +556,14 @@ void HttpServer::Serve(Connection connection) {
                        answer.delivery.cutAfterBytes == 0 && served + 1 < limits_.maxRequestsPerConnection && !stopping_;
             status = answer.delivery.kind == Delivery::Kind::CloseWithoutAnswer ? 0 : answer.response.status;
             keepOpen = Deliver(socket, request, answer, keepOpen, bytes) && keepOpen;
-        } else if (errorStatus != 0) {
+        }
+        if (!read || errorStatus != 0) {
+            if (errorStatus == 0) break;  // no request: the client closed or stayed silent
             const std::string answer = ErrorAnswer(errorStatus);
             SendAll(socket, answer.data(), answer.size());
             status = errorStatus;
-        } else {  // no request: the client closed or stayed silent
-            break;
         }
-        LogRequest(connection.peer, request.method.empty() ? "-" : request.method,
+        LogRequest(request.peer, request.method.empty() ? "-" : request.method,
                    request.target.empty() ? "-" : request.target, status, bytes,
                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
         if (!keepOpen) {
@@ -501,7 +577,7 @@ void HttpServer::Serve(Connection connection) {
     if (linger) Linger(socket);
     std::lock_guard<std::mutex> hold(lock_);
     open_.erase(socket);
-    if (--perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
+    if (!connection.peerKey.empty() && --perPeer_[connection.peerKey] <= 0) perPeer_.erase(connection.peerKey);
     close(socket);
     finished_.push_back(std::this_thread::get_id());
     closed_.notify_all();
@@ -511,10 +587,14 @@ void LogRequest(const std::string& peer, const std::string& method, const std::s
                 size_t bytes, long long ms) {
     const std::string path = target.substr(0, std::min<size_t>(target.find('?'), 300));
     const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char when[32];
-    strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    thread_local std::time_t formatted = -1;  // the second the text below names
+    thread_local char when[32];
+    if (now != formatted) {
+        std::tm parts{};
+        gmtime_r(&now, &parts);
+        strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        formatted = now;
+    }
     // One write, so that lines of different threads never mix; no stdio lock for threads to queue at.
     char line[512];
     const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(),

@@ -25,7 +25,8 @@ struct HttpRequest {
     std::string rawQuery;  // after the first '?', as received
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;      // de-chunked when sent chunked
-    std::string peer;      // the client's address, without the port (for per-client limits)
+    std::string peer;      // the client's address, without the port (for per-client limits); behind
+                           // a trusted proxy, the address it forwards for
     std::string Header(const std::string& name) const;  // case-insensitive; "" when absent
 };
 
@@ -66,7 +67,13 @@ struct ServerLimits {
                                             // answer) to the whole request
     int stopDeadlineMs = 10000;             // on Stop, how long requests in progress may take to finish
     int lingerMs = 2000;                    // after an answer, how long unread input is drained
+    // Fronts (a TLS proxy) whose X-Forwarded-For names the client; from anyone else the header is
+    // ignored. Their connections count against the client they forward for, not their own address.
+    std::vector<std::string> trustedProxies;
 };
+
+// The address in its one written form ("::ffff:10.0.0.1" is "10.0.0.1"); "" when it is none.
+std::string CanonicalAddress(const std::string& text);
 
 class HttpServer {
 public:
@@ -90,8 +97,13 @@ private:
     struct Connection {
         int socket = -1;
         std::string peer;
-        std::string peerKey;  // what the per-peer cap counts
+        std::string peerKey;  // what the per-peer cap counts ("" for a trusted proxy's connection
+                              // before its first request)
+        bool fromProxy = false;
     };
+    // Counts the connection against another client (a proxy's connection forwarding for it); false
+    // when that client already holds its share.
+    bool Charge(Connection& connection, const std::string& key);
     void Serve(Connection connection);
     // Reads one request within the limits, starting with the bytes already received after the
     // previous one (pending, which keeps what comes after this one); false (with errorStatus 0

@@ -1,7 +1,10 @@
 #include "lyrics.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 
 #include "lyrics/lrc_reader.h"
@@ -83,20 +86,54 @@ std::vector<Line> ParseTimedText(std::string_view body) {
 }
 
 std::string EncodeTiming(long long timeMs, int key, std::string_view filler) {
-    std::string n = std::to_string(std::max(0LL, timeMs) * key);
-    if (n.size() < static_cast<size_t>(key)) n.insert(0, key - n.size(), '0');
-    std::string head = n.substr(0, key);
-    std::reverse(head.begin(), head.end());
-    return std::to_string(key) + n.substr(key) + std::string(filler.substr(0, key)) + head;
+    std::string out;
+    AppendTiming(out, timeMs, key, filler);
+    return out;
 }
 
 std::string EncodeTiming(long long timeMs, std::mt19937& random) {
+    std::string out;
+    AppendTiming(out, timeMs, random);
+    return out;
+}
+
+void AppendTiming(std::string& out, long long timeMs, int key, std::string_view filler) {
+    // The digits of N, zero-padded to at least key of them.
+    char digits[32];
+    const auto [end, failed] = std::to_chars(digits, digits + sizeof digits, std::max(0LL, timeMs) * key);
+    size_t size = failed == std::errc() ? static_cast<size_t>(end - digits) : 0;
+    if (size < static_cast<size_t>(key)) {
+        const size_t pad = static_cast<size_t>(key) - size;
+        std::memmove(digits + pad, digits, size);
+        std::memset(digits, '0', pad);
+        size += pad;
+    }
+    const size_t headSize = std::min(static_cast<size_t>(key), size);
+    out += static_cast<char>('0' + key);
+    out.append(digits + headSize, size - headSize);
+    out.append(filler.substr(0, key));
+    for (size_t i = headSize; i > 0; --i) out += digits[i - 1];
+}
+
+void AppendTiming(std::string& out, long long timeMs, std::mt19937& random) {
     static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    const int key = std::uniform_int_distribution<int>(1, 9)(random);
-    std::uniform_int_distribution<int> pick(0, sizeof alphabet - 2);
-    std::string filler;
-    for (int i = 0; i < key; ++i) filler += alphabet[pick(random)];
-    return EncodeTiming(timeMs, key, filler);
+    constexpr uint32_t kLetters = sizeof alphabet - 1;
+    // One draw gives the key and the first filler letters (the filler only has to look random).
+    uint32_t bits = random();
+    const int key = 1 + static_cast<int>(bits % 9);
+    bits /= 9;
+    uint32_t left = 0xFFFFFFFFu / 9;
+    char filler[9];
+    for (int i = 0; i < key; ++i) {
+        if (left < kLetters) {
+            bits = random();
+            left = 0xFFFFFFFFu;
+        }
+        filler[i] = alphabet[bits % kLetters];
+        bits /= kLetters;
+        left /= kLetters;
+    }
+    AppendTiming(out, timeMs, key, std::string_view(filler, static_cast<size_t>(key)));
 }
 
 }  // namespace standin

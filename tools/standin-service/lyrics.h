@@ -44,5 +44,8 @@ std::vector<Line> ParseTimedText(std::string_view body);
 // on, k filler characters, then the first k digits of N reversed. N is zero-padded to k digits.
 std::string EncodeTiming(long long timeMs, int key, std::string_view filler);
 std::string EncodeTiming(long long timeMs, std::mt19937& random);
+// The same, appended to out without building texts on the way (a reply has one per line).
+void AppendTiming(std::string& out, long long timeMs, int key, std::string_view filler);
+void AppendTiming(std::string& out, long long timeMs, std::mt19937& random);
 
 }  // namespace standin

@@ -48,6 +48,9 @@ const char kUsage[] =
     "  --max-connections N    connections served at once; more are answered 503 (default 512)\n"
     "  --max-per-peer N       connections of one address (IPv6: one /64); more are answered 429\n"
     "                         (default 32)\n"
+    "  --trusted-proxy ADDR   a front (a TLS proxy) whose X-Forwarded-For names the client: limits\n"
+    "                         per client then count the address it forwards for; repeatable;\n"
+    "                         from every other address the header is ignored (default: none)\n"
     "  --max-head-bytes N     request line and headers (default 32768)\n"
     "  --max-body-bytes N     request body (default 2097152)\n"
     "  --idle-timeout-ms N    longest silence of a client (default 15000)\n"
@@ -141,6 +144,11 @@ Options ParseOptions(int argc, char** argv) {
         else if (option == "--port-file") options.portFile = value;
         else if (option == "--test-control-token-file") options.tokenFile = value;
         else if (option == "--library") options.library = value;
+        else if (option == "--trusted-proxy") {
+            const std::string address = standin::CanonicalAddress(value);
+            if (address.empty()) Fail("--trusted-proxy wants an IPv4 or IPv6 address, not " + value);
+            options.limits.trustedProxies.push_back(address);
+        }
         else if (option == "--write-limit") options.service.writesPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
         else if (option == "--sign-in-limit") options.service.signInsPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
         else if (option == "--max-versions") options.maxVersions = static_cast<int>(Number(option, value, 1, 100000));

@@ -102,7 +102,17 @@ HttpResponse Advert() {
                 "<p class=\"note\">Advertisement</p>");
 }
 
-HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPairs& query, const std::string& author) {
+// Who the change is from: with sign-in required, a member's name and password sent with the
+// lyrics (checked before anything is saved); otherwise the name the plug-in passed along.
+std::string SignInFields(const std::string& user, bool signInRequired) {
+    if (!signInRequired) return "<input type=\"hidden\" name=\"user\" value=\"" + HtmlEscape(user) + "\">";
+    return "<p>Changes are saved for community members. <label>Member <input name=\"user\" id=\"sv-user\" value=\"" +
+           HtmlEscape(user) + "\" autocomplete=\"username\"></label> <label>Password <input type=\"password\" "
+           "name=\"password\" id=\"sv-password\" autocomplete=\"current-password\"></label></p>";
+}
+
+HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPairs& query, const std::string& author,
+                        bool signInRequired) {
     if (request.method == "POST") {
         const QueryPairs form = ParseQuery(request.body);
         const std::string artist = QueryValue(form, "artist"), title = QueryValue(form, "title");
@@ -139,7 +149,7 @@ HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPai
             "<input type=\"hidden\" name=\"title\" value=\"" + HtmlEscape(title) + "\">"
             "<input type=\"hidden\" name=\"album\" value=\"" + HtmlEscape(QueryValue(query, "album")) + "\">"
             "<input type=\"hidden\" name=\"lang\" value=\"" + HtmlEscape(lang) + "\">"
-            "<input type=\"hidden\" name=\"user\" value=\"" + HtmlEscape(QueryValue(query, "user")) + "\">"
+            + SignInFields(QueryValue(query, "user"), signInRequired) +
             "<p>One line per lyric line; [mm:ss.xx] in front of a line times it.</p>"
             "<textarea name=\"lrc\" rows=\"20\" cols=\"60\">" + HtmlEscape(current) + "</textarea><br>"
             "<input type=\"submit\" value=\"Save lyrics\"></form>";
@@ -256,12 +266,12 @@ HttpResponse ErrorPage(int status) {
 }
 
 HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query,
-                           const std::string& author) {
+                           const std::string& author, bool signInRequired) {
     const std::string& path = request.path;
     if (path == "/" || path == "/wiki/" || path == "/wiki") return Home();
     if (path == "/wiki/wmp/" || path == "/wiki/wmp" || path == "/wiki/wmp/theatre.php") return Theatre(store);
     if (path == "/wiki/wmp/lyricsAd.php") return Advert();
-    if (path == "/wiki/wmp/editLyrics.php") return EditLyrics(store, request, query, author);
+    if (path == "/wiki/wmp/editLyrics.php") return EditLyrics(store, request, query, author, signInRequired);
     if (path == "/wiki/community-winmo/community-lyricSearch.php") return LyricsSearch(store, query);
     if (path == "/wiki/community-winmo/community-top50.php") return TopFifty(store, query);
     if (path == "/wiki/community-winmo/community-map") {

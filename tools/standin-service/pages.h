@@ -10,8 +10,9 @@
 namespace standin {
 
 // author: the signed-in member a change is credited to; "" credits the name the form gives.
+// signInRequired: the editor asks for a member's name and password with the lyrics.
 HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query,
-                           const std::string& author = std::string());
+                           const std::string& author = std::string(), bool signInRequired = false);
 HttpResponse ErrorPage(int status);
 
 // Escapes for HTML text and attribute values (&#39; rather than &apos;, which old IE lacks).

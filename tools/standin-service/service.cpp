@@ -55,18 +55,51 @@ std::string Element(const char* name, const std::string& value) {
     return std::string("<") + name + ">" + XmlEscape(value) + "</" + name + ">";
 }
 
+void AppendElement(std::string& xml, std::string_view name, const std::string& value) {
+    xml.append("<").append(name).append(">");
+    AppendXmlEscaped(xml, value);
+    xml.append("</").append(name).append(">\n");
+}
+
 // Lines follow each other with no white space between them: each child node of "lyric" is a line.
 void AppendLines(std::string& xml, const std::vector<Line>& lines, std::mt19937& random) {
     xml += "<lyric>";
     for (const Line& line : lines) {
         if (line.timed) {
-            xml += "<line timing=\"" + EncodeTiming(line.timeMs, random) + "\">";
+            xml += "<line timing=\"";
+            AppendTiming(xml, line.timeMs, random);
+            xml += "\">";
         } else {
             xml += "<line>";
         }
-        xml += XmlEscape(line.text) + "</line>";
+        AppendXmlEscaped(xml, line.text);
+        xml += "</line>";
     }
     xml += "</lyric>";
+}
+
+// The lyrics reply, appended to what xml holds already (the declaration, for a whole reply).
+void AppendLyricsXml(std::string& xml, const StoredSong& stored, std::mt19937& random) {
+    const Song& song = stored.song;
+    size_t size = 256 + song.title.size() + song.artist.size() + song.album.size() + stored.version.size();
+    for (const Line& line : song.lines) size += 48 + line.text.size();
+    xml.reserve(xml.size() + size + size / 8);
+    xml += "<lyrics>\n";
+    AppendElement(xml, "title", song.title);
+    AppendElement(xml, "artist", song.artist);
+    AppendElement(xml, "album", song.album);
+    if (!song.language.empty()) {
+        xml += "<language code=\"";
+        AppendXmlEscaped(xml, song.language);
+        xml += "\">";
+        AppendXmlEscaped(xml, song.languageName);
+        xml += "</language>\n";
+    }
+    AppendElement(xml, "version", stored.version);
+    AppendElement(xml, "songLock", stored.songLock);
+    AppendElement(xml, "lastUpdate", stored.lastUpdate);
+    AppendLines(xml, song.lines, random);
+    xml += "\n</lyrics>\n";
 }
 
 // Constant time, so that the time of a refusal does not tell how much of a token was right.
@@ -138,19 +171,8 @@ std::string LanguageFromFileName(const std::string& name) {
 }
 
 std::string LyricsXml(const StoredSong& stored, std::mt19937& random) {
-    const Song& song = stored.song;
-    std::string xml = "<lyrics>\n";
-    xml += Element("title", song.title) + "\n";
-    xml += Element("artist", song.artist) + "\n";
-    xml += Element("album", song.album) + "\n";
-    if (!song.language.empty()) {
-        xml += "<language code=\"" + XmlEscape(song.language) + "\">" + XmlEscape(song.languageName) + "</language>\n";
-    }
-    xml += Element("version", stored.version) + "\n";
-    xml += Element("songLock", stored.songLock) + "\n";
-    xml += Element("lastUpdate", stored.lastUpdate) + "\n";
-    AppendLines(xml, song.lines, random);
-    xml += "\n</lyrics>\n";
+    std::string xml;
+    AppendLyricsXml(xml, stored, random);
     return xml;
 }
 
@@ -503,7 +525,7 @@ Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
         else answer.response = ErrorPage(404);
         return answer;
     }
-    answer.response = CommunityPage(store_, request, query, member);
+    answer.response = CommunityPage(store_, request, query, member, options_.requireSignIn);
     return answer;
 }
 
@@ -548,7 +570,11 @@ HttpResponse Service::FetchLyrics(const QueryPairs& query) {
     if (!song) return Xml(UnknownSongXml());
     // A generator per thread: lookups build their replies side by side, not one at a time.
     thread_local std::mt19937 random(std::random_device{}());
-    return Xml(LyricsXml(*song, random));
+    HttpResponse response;
+    response.contentType = kXmlType;
+    response.body = kXmlDeclaration;
+    AppendLyricsXml(response.body, *song, random);
+    return response;
 }
 
 HttpResponse Service::LyricsVersion(const QueryPairs& query) {

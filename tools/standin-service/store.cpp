@@ -259,29 +259,36 @@ std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const 
     return found;
 }
 
-std::optional<StoredSong> Store::Find(const std::string& artist, const std::string& title,
-                                      const std::string& language) {
+std::shared_ptr<const StoredSong> Store::Find(const std::string& artist, const std::string& title,
+                                              const std::string& language) {
     const std::string artistKey = FoldForMatch(artist), titleKey = FoldForMatch(title);
     std::string key = artistKey;
     key.append(1, '\0').append(titleKey).append(1, '\0').append(language);
     std::lock_guard<std::mutex> hold(lock_);
     // Answers found earlier hold while nothing has been written: not through this connection
-    // (its change count) and not by another process, such as an import (the data version).
-    Statement version(db_, Prepared("PRAGMA data_version"));
-    const long long dataVersion = version.Step() ? version.Int(0) : -1;
+    // (its change count, checked every time) and not by another process, such as an import (the
+    // data version). Reading that costs a read transaction, file locks and a look for a journal,
+    // so it is read at most once a millisecond: another process's change shows within that.
     const long long changes = sqlite3_total_changes64(db_);
-    if (dataVersion != foundDataVersion_ || changes != foundChanges_) {
-        found_.clear();
-        foundDataVersion_ = dataVersion;
-        foundChanges_ = changes;
+    const auto now = std::chrono::steady_clock::now();
+    if (changes != foundChanges_ || now - dataVersionChecked_ >= std::chrono::milliseconds(1)) {
+        Statement version(db_, Prepared("PRAGMA data_version"));
+        const long long dataVersion = version.Step() ? version.Int(0) : -1;
+        dataVersionChecked_ = now;
+        if (dataVersion != foundDataVersion_ || changes != foundChanges_) {
+            found_.clear();
+            foundDataVersion_ = dataVersion;
+            foundChanges_ = changes;
+        }
     }
     if (const auto cached = found_.find(key); cached != found_.end()) return cached->second;
     std::optional<StoredSong> song;
     if (!language.empty()) song = FindLocked(artistKey, titleKey, language);
     if (!song) song = FindLocked(artistKey, titleKey, "");
+    std::shared_ptr<const StoredSong> shared = song ? std::make_shared<const StoredSong>(std::move(*song)) : nullptr;
     if (found_.size() >= kMaxFound) found_.clear();  // bounded; popular songs come back at once
-    found_.emplace(std::move(key), song);
-    return song;
+    found_.emplace(std::move(key), shared);
+    return shared;
 }
 
 std::optional<StoredSong> Store::FindExact(const std::string& artist, const std::string& title,

@@ -3,11 +3,14 @@
 // every call is serialised by one lock.
 #pragma once
 #include <functional>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -75,8 +78,10 @@ public:
     };
 
     // The song in that language; an empty language or one it has no translation in gives the
-    // original. Nothing when the song is unknown.
-    std::optional<StoredSong> Find(const std::string& artist, const std::string& title, const std::string& language);
+    // original. Nothing when the song is unknown. Shared with the store's kept answers, so a
+    // popular song is not copied for every lookup.
+    std::shared_ptr<const StoredSong> Find(const std::string& artist, const std::string& title,
+                                           const std::string& language);
     // Only exactly that language ("" is the original).
     std::optional<StoredSong> FindExact(const std::string& artist, const std::string& title,
                                         const std::string& language);
@@ -110,8 +115,9 @@ private:
     std::map<std::string, sqlite3_stmt*> prepared_;  // finalized before the database closes
     // Lookups answered since the store last changed (key: artist, title and language keys).
     static constexpr size_t kMaxFound = 4096;
-    std::map<std::string, std::optional<StoredSong>> found_;
+    std::unordered_map<std::string, std::shared_ptr<const StoredSong>> found_;  // null: not found
     long long foundDataVersion_ = -1, foundChanges_ = -1;
+    std::chrono::steady_clock::time_point dataVersionChecked_;
     int maxVersions_ = 20;
     bool batchOpen_ = false;
 };

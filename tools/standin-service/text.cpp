@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <array>
 #include <cstdint>
 
 namespace standin {
@@ -160,19 +161,39 @@ std::string FoldForMatch(std::string_view utf8) {
 std::string XmlEscape(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size() + utf8.size() / 8);
-    for (char c : utf8) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') break;
-                out += c;
-        }
-    }
+    AppendXmlEscaped(out, utf8);
     return out;
+}
+
+// Runs of ordinary characters are copied whole: replies are mostly plain text.
+void AppendXmlEscaped(std::string& out, std::string_view utf8) {
+    // The bytes that need more than a copy: & < > " ' and the control characters but tab and breaks.
+    static const auto special = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 0x20; ++c) table[c] = c != '\t' && c != '\n' && c != '\r';
+        for (unsigned char c : {'&', '<', '>', '"', '\''}) table[c] = true;
+        return table;
+    }();
+    size_t from = 0;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (!special[c]) continue;
+        const char* replacement;
+        switch (c) {
+            case '&': replacement = "&amp;"; break;
+            case '<': replacement = "&lt;"; break;
+            case '>': replacement = "&gt;"; break;
+            case '"': replacement = "&quot;"; break;
+            case '\'': replacement = "&apos;"; break;
+            default:
+                if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') continue;
+                replacement = "";  // not allowed in XML 1.0: dropped
+        }
+        out.append(utf8.data() + from, i - from);
+        out += replacement;
+        from = i + 1;
+    }
+    out.append(utf8.data() + from, utf8.size() - from);
 }
 
 }  // namespace standin

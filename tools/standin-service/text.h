@@ -31,5 +31,6 @@ std::string Trim(std::string_view text);
 
 // Escapes & < > " ' and drops the control characters that XML 1.0 does not allow.
 std::string XmlEscape(std::string_view utf8);
+void AppendXmlEscaped(std::string& out, std::string_view utf8);
 
 }  // namespace standin
