@@ -124,16 +124,6 @@ bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) 
     return Send("POST", url, kFormContentType, sizeof(kFormContentType) - 1, body, static_cast<DWORD>(bodyLength));
 }
 
-HttpTimeouts HttpRetriever::Timeouts() const {
-    auto read = [this](DWORD option) {
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        return connection_ && InternetQueryOptionW(connection_.get(), option, &value, &size) ? value : 0;
-    };
-    return {read(INTERNET_OPTION_CONNECT_TIMEOUT), read(INTERNET_OPTION_SEND_TIMEOUT),
-            read(INTERNET_OPTION_RECEIVE_TIMEOUT)};
-}
-
 const char* HttpRetriever::Run(HttpRequest& request) {
     if (!request.url) return nullptr;
     const bool sent = request.post ? Post(request.url, request.body, request.bodyLength) : Get(request.url);

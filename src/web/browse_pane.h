@@ -47,7 +47,6 @@ public:
     void NavigateTo(std::wstring_view url);
     // The address last navigated to; empty before the first navigation.
     const std::wstring& CurrentAddress() const { return address_; }
-    int NavigationCount() const { return navigations_; }
 
     // The hosted control; it has none before WM_CREATE or when it could not be made.
     CWebBrowser2& Browser() { return browser_; }
@@ -92,7 +91,6 @@ private:
 
     std::unique_ptr<PageScript> script_;  // a test's own; null: the page's through the control
     std::wstring address_;
-    int navigations_ = 0;
     CWebBrowser2 browser_;
 };
 
