@@ -5,13 +5,17 @@ namespace {
 
 // The 64-bit MinGW import library lacks GetWindowSubclass: it is taken from the comctl32 that
 // serves this module's SetWindowSubclass (a process may hold two versions of comctl32, each with
-// subclass chains of its own), by name or as ordinal 411 where only that is exported.
+// subclass chains of its own), by name or as its ordinal 411 where only that is exported. The
+// MinGW import libraries hand out a stub of this module as SetWindowSubclass's address: then the
+// comctl32 loaded under that name is taken.
 bool ReadSubclass(HWND hwnd, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR* data) {
     using GetWindowSubclassFunction = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR*);
     HMODULE comctl32 = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&SetWindowSubclass)), &comctl32))
-        return false;
+                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&SetWindowSubclass)), &comctl32) ||
+        !GetProcAddress(comctl32, "SetWindowSubclass"))
+        comctl32 = GetModuleHandleW(L"comctl32.dll");
+    if (!comctl32) return false;
     FARPROC found = GetProcAddress(comctl32, "GetWindowSubclass");
     if (!found) found = GetProcAddress(comctl32, MAKEINTRESOURCEA(411));
     if (!found) return false;
