@@ -459,11 +459,8 @@ void CSVPluginWindow::OnLyricsReady(WPARAM sequence, LPARAM lParam) {
     // Only a document one of this window's lookups posted is taken; anything else is not ours.
     std::unique_ptr<LyricsDocument> document = fetcher_.TakeReply(sequence, lParam);
     if (!document) return;
-    if (sequence == 0 || sequence != wantedFetch_) {
-        // An answer for a track that is no longer current.
-        ++staleReplies_;
-        return;
-    }
+    // An answer for a track that is no longer current is dropped.
+    if (sequence == 0 || sequence != wantedFetch_) return;
     SetDocument(std::move(document));
 }
 
@@ -727,7 +724,7 @@ void CSVPluginWindow::SignInOrOut() {
         openDialog_ = &dialog;
         dialog.ShowSignIn(instance_, Hwnd());
         openDialog_ = nullptr;
-    } else if (ShowPluginMessage(instance_, IDS_SIGN_OUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    } else if (ShowMessage(instance_, IDS_SIGN_OUT_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         // Forgotten at once, stored values too: a password must not stay on disk after sign-out.
         settings.SignOut();
     }

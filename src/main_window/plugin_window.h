@@ -194,7 +194,6 @@ private:
     LyricsFetcher fetcher_;
     // Sequence number of the lookup whose reply is wanted; 0 when none is.
     WPARAM wantedFetch_ = 0;
-    long staleReplies_ = 0;
     // The plug-in's own modal UI while it runs, ended when the window goes.
     DialogBase* openDialog_ = nullptr;
     bool menuOpen_ = false;

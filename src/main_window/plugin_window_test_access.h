@@ -6,8 +6,6 @@
 namespace sv {
 
 struct PluginWindowTestAccess {
-    // Replies that were dropped because a later lookup had started (or none was wanted).
-    static long StaleReplies(const CSVPluginWindow& window) { return window.staleReplies_; }
     // Replies that the window's lookups deleted instead of delivering (closed or queued at destruction).
     static long DiscardedReplies(const CSVPluginWindow& window) { return window.fetcher_.DiscardedReplies(); }
     static bool Dragging(const CSVPluginWindow& window) { return window.dragging_; }

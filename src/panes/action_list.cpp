@@ -60,26 +60,19 @@ void CSVActionList::PaintBackground(HDC dc) {
     GetClientRect(Hwnd(), &client);
     const SIZE size = {client.right, client.bottom};
     if (size.cx <= 0 || size.cy <= 0) return;
-    if (backBuffer_ && (backBufferSize_.cx != size.cx || backBufferSize_.cy != size.cy)) backBuffer_.reset();
-    if (!backBuffer_) {
-        backBuffer_.reset(CreateCompatibleBitmap(dc, size.cx, size.cy));
-        if (!backBuffer_) return;
-        backBufferSize_ = size;
-    }
-    UniqueMemoryDc memory(CreateCompatibleDC(dc));
+    BufferedPaint buffer(dc, client);
+    const HDC memory = buffer.dc();
     if (!memory) return;
-    ScopedSelect selectBuffer(memory.get(), backBuffer_.get());
-    FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    FillRect(memory, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     if (band_) {
         UniqueMemoryDc source(CreateCompatibleDC(dc));
         if (source) {
             ScopedSelect selectBand(source.get(), band_.get());
             // The band is the logo's first pixel column, stretched across the bottom.
-            StretchBlt(memory.get(), 0, size.cy - kBandHeight, size.cx, kBandHeight, source.get(), 0, 0, 1,
-                       kBandHeight, SRCCOPY);
+            StretchBlt(memory, 0, size.cy - kBandHeight, size.cx, kBandHeight, source.get(), 0, 0, 1, kBandHeight,
+                       SRCCOPY);
         }
     }
-    BitBlt(dc, 0, 0, size.cx, size.cy, memory.get(), 0, 0, SRCCOPY);
 }
 
 void CSVActionList::OnMouseMove(LPARAM point) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "base/win_handles.h"
+#include "window/buffered_paint.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -46,8 +47,7 @@ private:
     void SendCommand(LPARAM point);
     bool CursorOverItem() const;
 
-    UniqueBitmap backBuffer_;
-    SIZE backBufferSize_ = {0, 0};
+    BufferedPaintUser bufferedPaint_;
     UniqueBitmap band_;
     int pressedItem_ = -1;
     bool tracking_ = false;

@@ -274,32 +274,24 @@ void CSVPluginLyrics::OnPaint() {
     const SIZE size = {client.right - client.left, client.bottom - client.top};
     if (size.cx <= 0 || size.cy <= 0) return;
 
-    if (backBuffer_ && (backBufferSize_.cx != size.cx || backBufferSize_.cy != size.cy)) backBuffer_.reset();
-    if (!backBuffer_) {
-        backBuffer_.reset(CreateCompatibleBitmap(paint.dc(), size.cx, size.cy));
-        if (!backBuffer_) return;
-        backBufferSize_ = size;
-    }
-
-    UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+    BufferedPaint buffer(paint.dc(), client);
+    const HDC memory = buffer.dc();
     if (!memory) return;
     {
-        ScopedSelect selectBuffer(memory.get(), backBuffer_.get());
-        ScopedSelect selectFont(memory.get(), Settings().boldFont.get());
-        SetBkMode(memory.get(), TRANSPARENT);
-        lineHeight_ = TextHeight(memory.get(), L" ", 1, DT_SINGLELINE);
+        ScopedSelect selectFont(memory, Settings().boldFont.get());
+        SetBkMode(memory, TRANSPARENT);
+        lineHeight_ = TextHeight(memory, L" ", 1, DT_SINGLELINE);
 
-        FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        FillRect(memory, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
         SetRectEmpty(&linkRect_);
 
         const LyricsDocument* document = follower_.document();
         if (document && showLyrics_ && document->status < kStatusNotFound) {
             const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
-            DrawLines(memory.get(), client, first);
+            DrawLines(memory, client, first);
         } else {
-            DrawStatusView(memory.get(), client);
+            DrawStatusView(memory, client);
         }
-        BitBlt(paint.dc(), 0, 0, size.cx, size.cy, memory.get(), 0, 0, SRCCOPY);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "lyrics/lyrics_document.h"
 #include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
+#include "window/buffered_paint.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -119,8 +120,7 @@ private:
     LyricsPaneHost* host_;
     HINSTANCE instance_ = nullptr;
     LineFollower follower_;
-    UniqueBitmap backBuffer_;
-    SIZE backBufferSize_ = {0, 0};
+    BufferedPaintUser bufferedPaint_;
     UINT_PTR lineTimer_ = 0;
     bool showLyrics_ = true;
     bool animating_ = false;

@@ -129,7 +129,7 @@ void CSVSettings::OnSignInChecked(HWND hwnd, WPARAM ticket, LPARAM packed) {
     SecureZeroMemory(checkedPassword_.data(), checkedPassword_.size() * sizeof(wchar_t));
     checkedPassword_.clear();
     if (outcome.signedIn) {
-        ShowPluginMessage(resources_, IDS_SIGNED_IN, MB_ICONINFORMATION);
+        ShowMessage(resources_, IDS_SIGNED_IN, MB_ICONINFORMATION);
         EndDialog(0);
         return;
     }
@@ -183,16 +183,16 @@ void CentreOverOwner(HWND hwnd) {
     SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-int ShowPluginMessage(HINSTANCE resources, const wchar_t* text, UINT type) {
+int ShowMessage(HINSTANCE resources, const wchar_t* text, UINT type) {
     wchar_t caption[kSettingTextChars] = {};
     LoadStringW(resources, IDS_PLUGIN_NAME, caption, static_cast<int>(kSettingTextChars));
     return MessageBoxW(GetActiveWindow(), text ? text : L"", caption, type);
 }
 
-int ShowPluginMessage(HINSTANCE resources, UINT stringId, UINT type) {
+int ShowMessage(HINSTANCE resources, UINT stringId, UINT type) {
     wchar_t text[kSettingTextChars] = {};
     LoadStringW(resources, stringId, text, static_cast<int>(kSettingTextChars));
-    return ShowPluginMessage(resources, text, type);
+    return ShowMessage(resources, text, type);
 }
 
 }  // namespace sv

@@ -27,8 +27,6 @@ public:
     // another way (that command's id). A successful check stores the credentials and says so.
     INT_PTR ShowSignIn(HINSTANCE resources, HWND owner);
 
-    // A failed attempt has been shown: the message line is red from then on.
-    bool FailureShown() const { return failureShown_; }
     // A check is with the service: the fields and the Sign-in button are disabled, Cancel is not.
     bool Checking() const { return checking_; }
 
@@ -62,7 +60,7 @@ void CentreOverOwner(HWND hwnd);
 
 // A message box captioned with the plug-in's name (string 100), owned by the thread's active
 // window; the text is a string-table entry of resources (at most 259 characters).
-int ShowPluginMessage(HINSTANCE resources, const wchar_t* text, UINT type);
-int ShowPluginMessage(HINSTANCE resources, UINT stringId, UINT type);
+int ShowMessage(HINSTANCE resources, const wchar_t* text, UINT type);
+int ShowMessage(HINSTANCE resources, UINT stringId, UINT type);
 
 }  // namespace sv

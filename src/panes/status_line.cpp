@@ -67,33 +67,26 @@ void CSVPluginStatus::OnPaint() {
     GetClientRect(Hwnd(), &client);
     const SIZE size = {client.right, client.bottom};
     if (size.cx <= 0 || size.cy <= 0) return;
-    if (backBuffer_ && (backBufferSize_.cx != size.cx || backBufferSize_.cy != size.cy)) backBuffer_.reset();
-    if (!backBuffer_) {
-        backBuffer_.reset(CreateCompatibleBitmap(paint.dc(), size.cx, size.cy));
-        if (!backBuffer_) return;
-        backBufferSize_ = size;
-    }
-    UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+    BufferedPaint buffer(paint.dc(), client);
+    const HDC memory = buffer.dc();
     if (!memory) return;
-    ScopedSelect selectBuffer(memory.get(), backBuffer_.get());
-    FillRect(memory.get(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    FillRect(memory, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     UniquePen edge(CreatePen(PS_SOLID, 1, kEdgeColour));
     if (edge) {
-        ScopedSelect selectPen(memory.get(), edge.get());
-        MoveToEx(memory.get(), 0, 0, nullptr);
-        LineTo(memory.get(), size.cx, 0);
+        ScopedSelect selectPen(memory, edge.get());
+        MoveToEx(memory, 0, 0, nullptr);
+        LineTo(memory, size.cx, 0);
     }
     const StatusTriple* status = host_ ? host_->Status() : nullptr;
     wchar_t text[kSettingTextChars];
     const int length = ShownText(text);
     if (status && status->linesShown && length > 0) {
-        ScopedSelect selectFont(memory.get(), Settings().regularFont.get());
-        SetTextColor(memory.get(), status->statusColour);
-        SetBkMode(memory.get(), TRANSPARENT);
+        ScopedSelect selectFont(memory, Settings().regularFont.get());
+        SetTextColor(memory, status->statusColour);
+        SetBkMode(memory, TRANSPARENT);
         RECT area = client;
-        DrawTextW(memory.get(), text, length, &area, DT_SINGLELINE | DT_LEFT | DT_TOP | DT_NOPREFIX);
+        DrawTextW(memory, text, length, &area, DT_SINGLELINE | DT_LEFT | DT_TOP | DT_NOPREFIX);
     }
-    BitBlt(paint.dc(), 0, 0, size.cx, size.cy, memory.get(), 0, 0, SRCCOPY);
 }
 
 }  // namespace sv

@@ -8,6 +8,7 @@
 #include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
 #include "settings/settings.h"
+#include "window/buffered_paint.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -39,8 +40,7 @@ private:
 
     const LyricsPaneHost* host_;
     HINSTANCE instance_ = nullptr;
-    UniqueBitmap backBuffer_;
-    SIZE backBufferSize_ = {0, 0};
+    BufferedPaintUser bufferedPaint_;
 };
 
 }  // namespace sv

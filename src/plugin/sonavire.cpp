@@ -12,10 +12,10 @@
 #include "plugin/sonavire_factory.h"
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
-#include "window/property_subclass.h"
+#include "window/window_subclass.h"
 
 using sv::ComPtr;
-using sv::PropertySubclass;
+using sv::WindowSubclass;
 using sv::UniqueBstr;
 
 namespace {
@@ -99,7 +99,7 @@ long PlayerMajorVersion(const wchar_t* versionText) {
 
 bool GiveBackHostWindow(HWND hostWindow) {
     // The window's module lock goes with the procedure.
-    if (!PropertySubclass::Restore(hostWindow, CSonavire::kHostProperty, &CSonavire::HostWindowProc)) return false;
+    if (!WindowSubclass::Remove(hostWindow, &CSonavire::HostWindowProc, CSonavire::kHostSubclassId)) return false;
     ModuleRelease();
     return true;
 }
@@ -254,7 +254,7 @@ void CSonavire::SubclassHostWindow(HWND hostWindow) {
     hostWindow_ = hostWindow;
     // One module lock per window that holds the plug-in's procedure, until it is given back. A
     // window still held from an earlier window of this or another object of the module keeps its one.
-    if (PropertySubclass::Install(hostWindow, kHostProperty, &HostWindowProc)) sv::ModuleAddRef();
+    if (WindowSubclass::Install(hostWindow, &HostWindowProc, kHostSubclassId)) sv::ModuleAddRef();
 }
 
 STDMETHODIMP CSonavire::Destroy() {
@@ -395,27 +395,18 @@ bool CSonavire::IsNonAudioMedia() {
     return CompareStringOrdinal(value.c_str(), static_cast<int>(value.length()), L"audio", -1, TRUE) != CSTR_EQUAL;
 }
 
-int CSonavire::ShowMessage(const wchar_t* text, UINT type) {
-    return sv::ShowPluginMessage(sv::ModuleInstance(), text, type);
-}
-
-int CSonavire::ShowMessage(UINT stringId, UINT type) {
-    return sv::ShowPluginMessage(sv::ModuleInstance(), stringId, type);
-}
-
 // ---------------------------------------------------------------------------------------------
-LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const WNDPROC previous = PropertySubclass::Previous(hwnd, kHostProperty);
-    if (!previous) return DefWindowProcW(hwnd, message, wParam, lParam);
+LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR) {
     CSonavire* plugin = message == WM_NCDESTROY ? nullptr : LivePluginObject();
     if (message == WM_NCDESTROY || message == WM_DESTROY || !plugin) {
         // The window goes back to its previous procedure (at WM_NCDESTROY, only reached when that
         // could not be done at WM_DESTROY, the window is going anyway). The module lock goes last:
         // once it is released the module may be unloaded, and this procedure is still on the stack
-        // until the previous one has returned.
-        const bool ownsLock = message == WM_NCDESTROY ? PropertySubclass::Forget(hwnd, kHostProperty)
-                                                      : PropertySubclass::Restore(hwnd, kHostProperty, &HostWindowProc);
-        const LRESULT result = CallWindowProcW(previous, hwnd, message, wParam, lParam);
+        // until the rest of the chain has returned.
+        const bool ownsLock = message == WM_NCDESTROY ? WindowSubclass::Forget(hwnd, &HostWindowProc, id)
+                                                      : WindowSubclass::Remove(hwnd, &HostWindowProc, id);
+        const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
         if (ownsLock) sv::ModuleRelease();
         return result;
     }
@@ -424,5 +415,5 @@ LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wPara
             AdjustHostPosition(*plugin, hwnd, *reinterpret_cast<WINDOWPOS*>(lParam));
         });
     }
-    return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <wmp.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <memory>
@@ -21,8 +22,8 @@
 
 class CSonavire final : public IWMPEvents, public IWMPPluginUI, private sv::PlayerAccess, private sv::BridgeTarget {
 public:
-    // The window property on the host window that holds its previous window procedure.
-    static constexpr wchar_t kHostProperty[] = L"SONAVIRE";
+    // The id of the plug-in's procedure in the host window's subclass chain.
+    static constexpr UINT_PTR kHostSubclassId = 1;
     // Oldest player major version the plug-in runs in.
     static constexpr long kLowestPlayerVersion = 11;
 
@@ -96,20 +97,15 @@ public:
     uint32_t GetPositionMs();
     // The player's current item is not audio (its "MediaType" is not "audio", or cannot be read).
     bool IsNonAudioMedia();
-    // A message box captioned with the plug-in's name, owned by the thread's active window.
-    int ShowMessage(const wchar_t* text, UINT type);
-    int ShowMessage(UINT stringId, UINT type);
 
-    IWMPCore* Core() const { return core_.get(); }
-    IWMPControls* Controls() const { return controls_.get(); }
     // The main window; null after Destroy.
     sv::CSVPluginWindow* Window() const { return window_.get(); }
-    HMENU Menu() const { return menu_.get(); }
     // What the script bridge acts on: the video page's events enter this object's event path.
     sv::BridgeTarget* PageEventTarget() { return this; }
 
-    // The host window's procedure while the plug-in is in it.
-    static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The host window's subclass procedure while the plug-in is in it.
+    static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR data);
 
 private:
     explicit CSonavire(sv::MainWindowOptions windowOptions);
@@ -158,8 +154,8 @@ namespace sv {
 // does not start with digits counts as 0.
 long PlayerMajorVersion(const wchar_t* versionText);
 
-// Gives a subclassed host window its previous procedure back when the plug-in's procedure is still
-// the current one; false (nothing changed) otherwise.
+// Takes the plug-in's procedure out of a host window's subclass chain; false (nothing changed) when
+// it is not there or someone has put a procedure of their own on top of the chain since.
 bool GiveBackHostWindow(HWND hostWindow);
 
 }  // namespace sv

@@ -3,7 +3,6 @@
 #include "base/worker_pool.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,26 +17,17 @@ static_assert(sizeof(kFormContentType) - 1 == 47, "content-type header length");
 constexpr DWORD kReadChunkBytes = 8191;  // one less than the staging buffer, for the NUL
 
 // What RetrieveWithTimeout and its pool job share. The waiting caller may give up and leave; then
-// the job alone finishes, and its late reply goes with the record.
+// the job alone finishes, and its late reply goes with the record when the job lets go of it.
 struct RetrievalHandoff {
     explicit RetrievalHandoff(const char* text) : url(text) {}
-    // One share for the caller, one for the job: whoever lets go last frees the record.
-    std::atomic<long> shares{2};
     std::string url;
     std::optional<std::string> reply;
     UniqueKernelHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
-void ReleaseShare(RetrievalHandoff* handoff) {
-    if (handoff->shares.fetch_sub(1, std::memory_order_acq_rel) == 1) delete handoff;
-}
-
 class RetrievalJob final : public PoolJob {
 public:
-    explicit RetrievalJob(RetrievalHandoff* handoff) : handoff_(handoff) {}
-    ~RetrievalJob() override { ReleaseShare(handoff_); }
-    RetrievalJob(const RetrievalJob&) = delete;
-    RetrievalJob& operator=(const RetrievalJob&) = delete;
+    explicit RetrievalJob(std::shared_ptr<RetrievalHandoff> handoff) : handoff_(std::move(handoff)) {}
 
     void Run() override {
         HttpRetriever retriever;
@@ -49,7 +39,7 @@ public:
     }
 
 private:
-    RetrievalHandoff* handoff_;
+    std::shared_ptr<RetrievalHandoff> handoff_;
 };
 
 // Closes the handles of a reply cut short, on a pool thread: WinINet under Wine reads the rest of
@@ -134,16 +124,6 @@ bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) 
     return Send("POST", url, kFormContentType, sizeof(kFormContentType) - 1, body, static_cast<DWORD>(bodyLength));
 }
 
-HttpTimeouts HttpRetriever::Timeouts() const {
-    auto read = [this](DWORD option) {
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        return connection_ && InternetQueryOptionW(connection_.get(), option, &value, &size) ? value : 0;
-    };
-    return {read(INTERNET_OPTION_CONNECT_TIMEOUT), read(INTERNET_OPTION_SEND_TIMEOUT),
-            read(INTERNET_OPTION_RECEIVE_TIMEOUT)};
-}
-
 const char* HttpRetriever::Run(HttpRequest& request) {
     if (!request.url) return nullptr;
     const bool sent = request.post ? Post(request.url, request.body, request.bodyLength) : Get(request.url);
@@ -183,24 +163,12 @@ int MapConnectionError(DWORD win32Error) {
 
 std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs) {
     if (!url) return std::nullopt;
-    RetrievalHandoff* handoff = new (std::nothrow) RetrievalHandoff(url);
-    if (!handoff || !handoff->done) {
-        delete handoff;
-        return std::nullopt;  // to the caller, like any failed request
-    }
+    const auto handoff = std::make_shared<RetrievalHandoff>(url);
+    if (!handoff->done) return std::nullopt;  // to the caller, like any failed request
     std::unique_ptr<PoolJob> job(new (std::nothrow) RetrievalJob(handoff));
-    if (!job) {
-        delete handoff;
-        return std::nullopt;
-    }
-    if (!SubmitToPool(job)) {
-        job.reset();              // gives back the job's share
-        ReleaseShare(handoff);    // and the caller's
-        return std::nullopt;
-    }
+    if (!job || !SubmitToPool(job)) return std::nullopt;
     std::optional<std::string> reply;
     if (WaitForSingleObject(handoff->done.get(), timeoutMs) == WAIT_OBJECT_0) reply = std::move(handoff->reply);
-    ReleaseShare(handoff);
     return reply;
 }
 

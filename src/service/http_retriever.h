@@ -69,12 +69,6 @@ public:
     // Each chunk read is appended up to its first NUL byte; a read error part-way keeps what came.
     const char* Run(HttpRequest& request);
 
-    // The Win32 error of the last failed WinINet call; for inspection only.
-    DWORD LastError() const { return lastError_; }
-    // The limits WinINet holds for the last request's connection, read back from it; zeros before
-    // the first request.
-    HttpTimeouts Timeouts() const;
-
 private:
     bool Get(const char* url);
     bool Post(const char* url, const char* body, int32_t bodyLength);
@@ -91,7 +85,7 @@ private:
     UniqueHinternet request_;
     HttpTimeouts timeouts_;
     std::string reply_;
-    DWORD lastError_ = 0;
+    DWORD lastError_ = 0;  // of the last failed WinINet call, for Run's error code
 };
 
 // 501, 504 or 505 for the calling thread's last Win32 error (call it right after the failure).

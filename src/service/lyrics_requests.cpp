@@ -26,7 +26,6 @@ struct LyricsFetcher::Channel {
     // Documents posted and not yet taken, by sequence number: only these may be adopted from a
     // WM_SV_LYRICS_READY, so a message posted by anyone else never frees what its lParam names.
     std::map<WPARAM, LyricsDocument*> posted;
-    std::atomic<long> inFlight{0};  // queued or running fetches
     std::atomic<long> discarded{0};
     long running = 0;                  // guarded by lock: fetches handed to the pool, up to the limit
     std::unique_ptr<PoolJob> waiting;  // guarded by lock: the newest fetch that found no place
@@ -87,12 +86,9 @@ public:
           document_(std::make_unique<LyricsDocument>(request)),
           settings_(settings),
           cacheFolder_(std::move(cacheFolder)),
-          languages_(std::move(languages)) {
-        channel_->inFlight.fetch_add(1, std::memory_order_relaxed);
-    }
+          languages_(std::move(languages)) {}
     ~FetchJob() override {
         if (document_) channel_->discarded.fetch_add(1, std::memory_order_relaxed);  // never delivered
-        channel_->inFlight.fetch_sub(1, std::memory_order_release);
     }
     FetchJob(const FetchJob&) = delete;
     FetchJob& operator=(const FetchJob&) = delete;
@@ -330,8 +326,6 @@ std::unique_ptr<LyricsDocument> LyricsFetcher::TakeReply(WPARAM sequence, LPARAM
 }
 
 long LyricsFetcher::DiscardedReplies() const { return channel_->discarded.load(std::memory_order_relaxed); }
-
-long LyricsFetcher::FetchesInFlight() const { return channel_->inFlight.load(std::memory_order_acquire); }
 
 size_t LyricsFetcher::DiscardQueuedReplies(HWND window) {
     size_t discarded = 0;

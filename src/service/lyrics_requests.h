@@ -80,8 +80,6 @@ public:
                             std::shared_ptr<const LanguageFetch> languages = nullptr) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
-    // A reply to an earlier fetch than the newest one is stale.
-    bool IsLatestFetch(WPARAM sequence) const { return sequence != 0 && sequence == latest_; }
 
     // The document of a WM_SV_LYRICS_READY, when it is one this fetcher posted (its sequence
     // number and its lParam both match); null for anything else, whose lParam is left alone.
@@ -98,8 +96,6 @@ public:
     // Documents deleted instead of delivered (closed channel, a window that no longer exists, or
     // a fetch dropped unrun).
     long DiscardedReplies() const;
-    // Fetches started and not yet delivered or discarded.
-    long FetchesInFlight() const;
 
     struct Channel;
 

@@ -130,7 +130,6 @@ bool CSVPluginBrowse::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
 
 void CSVPluginBrowse::NavigateTo(std::wstring_view url) {
     address_.assign(url);
-    ++navigations_;
     if (Hwnd()) SetWindowTextW(Hwnd(), address_.c_str());
     navigationKept_ = !browser_.HasControl();
     if (!navigationKept_) browser_.Navigate(address_);

@@ -55,7 +55,6 @@ public:
     bool NavigateKeptAddress();
     // The address last navigated to; empty before the first navigation.
     const std::wstring& CurrentAddress() const { return address_; }
-    int NavigationCount() const { return navigations_; }
 
     // The hosted control; it has none before WM_CREATE or when it could not be made.
     CWebBrowser2& Browser() { return browser_; }
@@ -100,7 +99,6 @@ private:
 
     std::unique_ptr<PageScript> script_;  // a test's own; null: the page's through the control
     std::wstring address_;
-    int navigations_ = 0;
     bool makeControlOnCreate_ = true;
     bool navigationKept_ = false;  // address_ waits for the control
     CWebBrowser2 browser_;

@@ -10,10 +10,8 @@
 namespace sv {
 namespace {
 
-// The object bound to a window, and the previous procedure of a window whose object has gone while
-// another procedure was installed on top of this layer's (so the chain must keep working).
+// The object bound to a window.
 constexpr wchar_t kObjectProperty[] = L"SonavireWindowObject";
-constexpr wchar_t kPreviousProcedureProperty[] = L"SonavireWindowPreviousProcedure";
 
 // Superclasses registered by this module: the class name and the base class's procedure, which
 // handles what the object does not. Registered and read on the user-interface thread.
@@ -120,7 +118,7 @@ WindowBase::~WindowBase() {
     if (!hwnd_) return;
     const HWND hwnd = hwnd_;
     const Kind kind = kind_;
-    Unbind(hwnd, false);
+    Unbind(hwnd);
     // The window must not outlive its object unbound: a created window goes with it, a modal
     // dialog is ended (nothing would handle its buttons any more).
     if (kind == Kind::Created) {
@@ -206,36 +204,6 @@ bool WindowBase::Destroy() {
     return DestroyWindow(hwnd_) != FALSE;
 }
 
-bool WindowBase::SubclassWindow(HWND hwnd) {
-    if (hwnd_ || !IsWindow(hwnd)) return false;
-    if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) return false;
-    // Already served by this layer (bound, or still forwarding for an object that has gone):
-    // a second subclass would call itself in a loop.
-    if (GetPropW(hwnd, kObjectProperty) || GetPropW(hwnd, kPreviousProcedureProperty)) return false;
-    if (GetWindowLongPtrW(hwnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure)) {
-        return false;
-    }
-    if (!SetPropW(hwnd, kObjectProperty, static_cast<HANDLE>(this))) return false;
-    SetLastError(0);
-    const LONG_PTR previous =
-        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure));
-    if (previous == 0 && GetLastError() != 0) {
-        RemovePropW(hwnd, kObjectProperty);
-        return false;
-    }
-    previousProcedure_ = reinterpret_cast<WNDPROC>(previous);
-    hwnd_ = hwnd;
-    kind_ = Kind::Subclassed;
-    return true;
-}
-
-HWND WindowBase::UnsubclassWindow() {
-    if (kind_ != Kind::Subclassed || !hwnd_) return nullptr;
-    const HWND hwnd = hwnd_;
-    Unbind(hwnd, false);
-    return hwnd;
-}
-
 LRESULT WindowBase::DefaultProcedure(UINT message, WPARAM wParam, LPARAM lParam) {
     if (!hwnd_) return 0;
     return DefaultFor(kind_, previousProcedure_, hwnd_, message, wParam, lParam);
@@ -246,9 +214,6 @@ LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT mess
     switch (kind) {
     case Kind::Dialog:
         return 0;
-    case Kind::Subclassed:
-        if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
-        return DefWindowProcW(hwnd, message, wParam, lParam);
     default:
         // A superclass's window: its base class's procedure.
         if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
@@ -263,17 +228,8 @@ bool WindowBase::Bind(HWND hwnd, Kind kind) {
     return true;
 }
 
-void WindowBase::Unbind(HWND hwnd, bool windowDying) {
+void WindowBase::Unbind(HWND hwnd) {
     RemovePropW(hwnd, kObjectProperty);
-    if (kind_ == Kind::Subclassed) {
-        if (GetWindowLongPtrW(hwnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&WindowBase::WindowProcedure)) {
-            SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProcedure_));
-        } else if (!windowDying && previousProcedure_) {
-            // Someone subclassed on top of this layer: taking this procedure out would cut their
-            // chain, so it stays and forwards to the previous procedure on its own.
-            SetPropW(hwnd, kPreviousProcedureProperty, reinterpret_cast<HANDLE>(previousProcedure_));
-        }
-    }
     hwnd_ = nullptr;
     kind_ = Kind::None;
     previousProcedure_ = nullptr;
@@ -293,14 +249,6 @@ WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
     if (!object->Bind(hwnd, kind)) return nullptr;
     object->previousProcedure_ = baseProcedure;
     return object;
-}
-
-LRESULT WindowBase::OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (HANDLE previous = GetPropW(hwnd, kPreviousProcedureProperty)) {
-        if (message == WM_NCDESTROY) RemovePropW(hwnd, kPreviousProcedureProperty);
-        return CallWindowProcW(reinterpret_cast<WNDPROC>(previous), hwnd, message, wParam, lParam);
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 namespace {
@@ -354,7 +302,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
     const RunningHandler running;
     DispatchFrame frame{object->innermostFrame_, false};
     object->innermostFrame_ = &frame;
-    // Copies: default processing must still work when a handler deletes or unsubclasses the object.
+    // Copies: default processing must still work when a handler deletes the object.
     const Kind kind = object->kind_;
     const WNDPROC previous = object->previousProcedure_;
 
@@ -373,7 +321,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
 
     object->innermostFrame_ = frame.outer;
     if (message == WM_NCDESTROY && object->hwnd_ == hwnd) {
-        object->Unbind(hwnd, true);
+        object->Unbind(hwnd);
         object->finalMessagePending_ = true;
     }
     if (object->finalMessagePending_ && !object->innermostFrame_) {
@@ -389,7 +337,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
 LRESULT CALLBACK WindowBase::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowBase* object = BoundObject(hwnd);
     if (!object) object = BindPendingObject(hwnd, Kind::Created);
-    if (!object) return OrphanProcedure(hwnd, message, wParam, lParam);
+    if (!object) return DefWindowProcW(hwnd, message, wParam, lParam);
     bool handled = false;
     return Deliver(object, hwnd, message, wParam, lParam, handled);
 }
@@ -415,22 +363,6 @@ INT_PTR DialogBase::DoModal(HINSTANCE instance, const wchar_t* templateName, HWN
         ScopedPendingBinding pending(this, static_cast<int>(Kind::Dialog));
         result = DialogBoxParamW(instance, templateName, owner, &WindowBase::DialogProcedure,
                                  reinterpret_cast<LPARAM>(this));
-    }
-    if (deleted) return result;
-    modalDeletedFlag_ = nullptr;
-    ForgetEndedDialog();
-    return result;
-}
-
-INT_PTR DialogBase::DoModalIndirect(HINSTANCE instance, const DLGTEMPLATE* dialogTemplate, HWND owner) {
-    if (hwnd_) return -1;
-    bool deleted = false;
-    modalDeletedFlag_ = &deleted;
-    INT_PTR result;
-    {
-        ScopedPendingBinding pending(this, static_cast<int>(Kind::Dialog));
-        result = DialogBoxIndirectParamW(instance, dialogTemplate, owner, &WindowBase::DialogProcedure,
-                                         reinterpret_cast<LPARAM>(this));
     }
     if (deleted) return result;
     modalDeletedFlag_ = nullptr;

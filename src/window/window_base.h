@@ -1,5 +1,5 @@
-// The project's own small window layer: a window object owns one Win32 window (created, subclassed
-// or a modal dialog) and receives that window's messages through its message map.
+// The project's own small window layer: a window object owns one Win32 window (created or a modal
+// dialog) and receives that window's messages through its message map.
 //
 // Binding: the object is found from the window through a window property, by one shared static
 // procedure. No executable thunk is written: the same code then serves the 32- and the 64-bit build
@@ -74,31 +74,22 @@ public:
     // DestroyWindow on the object's window; false when it has none.
     bool Destroy();
 
-    // Takes over the window procedure of an existing window of this thread; unhandled messages go
-    // to its previous procedure. Fails when the object has a window or the window is already bound.
-    bool SubclassWindow(HWND hwnd);
-    // Gives the window back and returns it. Puts the previous procedure back when it is still the
-    // current one; when another procedure was installed on top since, the chain stays intact and
-    // this layer keeps forwarding to the previous procedure without the object.
-    HWND UnsubclassWindow();
-
 protected:
     WindowBase() = default;
 
-    // Default processing for the current window: the previous procedure of a subclassed window,
-    // DefWindowProcW for a created one, "not handled" (0) for a dialog.
+    // Default processing for the current window: the base class's procedure of a superclass's
+    // window, DefWindowProcW for another created one, "not handled" (0) for a dialog.
     LRESULT DefaultProcedure(UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     friend class DialogBase;
-    enum class Kind { None, Created, Subclassed, Dialog };
+    enum class Kind { None, Created, Dialog };
     struct DispatchFrame;
 
     static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static WindowBase* BoundObject(HWND hwnd);
     static WindowBase* BindPendingObject(HWND hwnd, Kind kind);
-    static LRESULT OrphanProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                            bool& handled);
 
@@ -106,7 +97,7 @@ private:
                               LPARAM lParam);
 
     bool Bind(HWND hwnd, Kind kind);
-    void Unbind(HWND hwnd, bool windowDying);
+    void Unbind(HWND hwnd);
     // After a modal loop: forget a dialog whose last messages never reached its procedure.
     void ForgetEndedDialog();
 
@@ -144,7 +135,6 @@ public:
     // DialogBoxParamW with this object bound; -1 when the dialog could not be made or the object
     // already has a window.
     INT_PTR DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner);
-    INT_PTR DoModalIndirect(HINSTANCE instance, const DLGTEMPLATE* dialogTemplate, HWND owner);
     bool EndDialog(INT_PTR result);
 
 protected:

@@ -183,8 +183,7 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
         request.post = post;
         request.body = "b";
         EXPECT_EQ(retriever.Run(request), nullptr);
-        EXPECT_EQ(request.errorCode, 504) << "post " << int(post) << ", error " << retriever.LastError();
-        EXPECT_EQ(retriever.LastError(), 12029u);
+        EXPECT_EQ(request.errorCode, 504) << "post " << int(post);
     }
 
     // Not a URL WinINet can split or open.
@@ -194,7 +193,7 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
         request.url = "no url at all";
         request.post = post;
         EXPECT_EQ(retriever.Run(request), nullptr);
-        EXPECT_EQ(request.errorCode, 505) << "post " << int(post) << ", error " << retriever.LastError();
+        EXPECT_EQ(request.errorCode, 505) << "post " << int(post);
     }
 
     // No URL: no reply and the code is left alone.
@@ -209,14 +208,10 @@ TEST(HttpRetriever, ASilentServerEndsTheRequestWithinItsTimeouts) {
     LoopbackServer server;
     server.SetBody("in time");
     const std::string url = server.BaseUrl() + "/sonavire/services/setLyrics.php?title=x";
-    // Every request holds the chosen limits, read back from WinINet.
     HttpRetriever standard;
     HttpRequest first;
     first.url = url.c_str();
     ASSERT_NE(standard.Run(first), nullptr);
-    EXPECT_EQ(standard.Timeouts().connectMs, sv::kHttpTimeouts.connectMs);
-    EXPECT_EQ(standard.Timeouts().sendMs, sv::kHttpTimeouts.sendMs);
-    EXPECT_EQ(standard.Timeouts().receiveMs, sv::kHttpTimeouts.receiveMs);
 
     // A server that takes the request and never answers: GET and POST fail by the receive limit.
     server.HoldReplies(true);

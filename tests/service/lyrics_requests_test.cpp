@@ -146,7 +146,7 @@ TEST_F(LyricsRequests, MissingArtistOrTitleSendsNothing) {
         EXPECT_EQ(document->status, kStatusMissingKeys);
         EXPECT_EQ(document->LineCount(), 0);
     }
-    ASSERT_TRUE(WaitForFetches(fetcher_));
+    ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
     EXPECT_TRUE(client_.Requests().empty());
     EXPECT_TRUE(CacheFiles().empty());
 }
@@ -349,7 +349,6 @@ TEST_F(LyricsRequests, SlowVersionCheckIsAbandonedAndTheCacheUsed) {
 
 TEST_F(LyricsRequests, SequenceNumbersTellTheNewestFetch) {
     EXPECT_EQ(fetcher_.LatestFetch(), 0u);
-    EXPECT_FALSE(fetcher_.IsLatestFetch(0));
     // The first fetch is slow, the second quick: the first one's reply arrives last and is stale.
     client_.SetBehaviour(kFetchPath, "delay", 800);
     const WPARAM slow = fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", "Night Train"), QuerySettings());
@@ -361,12 +360,12 @@ TEST_F(LyricsRequests, SequenceNumbersTellTheNewestFetch) {
     auto reply = window_.Wait();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->sequence, quick);
-    EXPECT_TRUE(fetcher_.IsLatestFetch(reply->sequence));
+    EXPECT_EQ(reply->sequence, fetcher_.LatestFetch());
     EXPECT_EQ(reply->document->status, kStatusMissingKeys);
     reply = window_.Wait();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->sequence, slow);
-    EXPECT_FALSE(fetcher_.IsLatestFetch(reply->sequence));
+    EXPECT_LT(reply->sequence, fetcher_.LatestFetch()) << "stale";
     EXPECT_EQ(reply->document->status, kStatusTimed);
 }
 
@@ -390,7 +389,7 @@ TEST_F(LyricsRequests, BurstOfFetchesRunsAFewAtATimeAndAnswersTheNewest) {
     std::sort(answered.begin(), answered.end());
     EXPECT_EQ(answered.back(), static_cast<WPARAM>(kFetches));
     for (int i = 0; i < LyricsFetcher::kRunningFetchLimit; ++i) EXPECT_EQ(answered[i], static_cast<WPARAM>(i + 1));
-    ASSERT_TRUE(WaitForFetches(fetcher_));
+    ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
     EXPECT_EQ(fetcher_.DiscardedReplies(), kFetches - LyricsFetcher::kRunningFetchLimit - 1);
     // The newest found the cache the first ones wrote: it asked for the version only.
     EXPECT_EQ(client_.Requests(kFetchPath).size() + client_.Requests(kVersionPath).size(),
@@ -410,7 +409,6 @@ TEST_F(LyricsRequests, ClosingDeletesQueuedAndLateReplies) {
     const size_t queued = fetcher_.Close();
     EXPECT_LE(queued, 2u);
     ASSERT_TRUE(WaitForWorkersToEnd(baseline_)) << "the job ends on its own";
-    EXPECT_EQ(fetcher_.FetchesInFlight(), 0);
     EXPECT_EQ(fetcher_.DiscardedReplies(), 3) << "every document deleted, none lost";
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, window_.get(), WM_SV_LYRICS_READY, WM_SV_LYRICS_READY, PM_NOREMOVE));
@@ -424,7 +422,7 @@ TEST_F(LyricsRequests, ReplyForAWindowThatIsGoneIsDeleted) {
     fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", "Night Train"), QuerySettings());
     ASSERT_EQ(client_.WaitForRequests(kFetchPath, 1).size(), 1u);
     window_.Destroy();  // without closing the fetcher
-    ASSERT_TRUE(WaitForFetches(fetcher_));
+    ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
     EXPECT_EQ(fetcher_.DiscardedReplies(), 1);
 }
 
@@ -434,8 +432,7 @@ TEST_F(LyricsRequests, DiscardQueuedRepliesEmptiesOnlyThatWindow) {
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());
     fetcher_.StartLyricsFetch(window_.get(), Request("", ""), QuerySettings());
     otherFetcher.StartLyricsFetch(other.get(), Request("", ""), QuerySettings());
-    ASSERT_TRUE(WaitForFetches(fetcher_));
-    ASSERT_TRUE(WaitForFetches(otherFetcher));
+    ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
     EXPECT_EQ(fetcher_.DiscardQueuedReplies(window_.get()), 2u);
     EXPECT_EQ(fetcher_.DiscardQueuedReplies(window_.get()), 0u);
     auto reply = other.Wait(0);

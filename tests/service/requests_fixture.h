@@ -26,20 +26,11 @@ inline std::wstring WideAscii(const std::string& ascii) { return std::wstring(as
 inline std::u16string U16(const std::string& utf8) { return Utf16FromUtf8(utf8); }
 inline std::string Utf8(const std::u16string& text) { return Utf8FromUtf16(text); }
 
-// Waits, with a deadline, until every worker started so far has let go of the module.
+// Waits, with a deadline, until every worker started so far has let go of the module (a fetch
+// job lets go once it has delivered or dropped its document).
 inline bool WaitForWorkersToEnd(long baseline, DWORD timeoutMs = 20000) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (ModuleLockCount() > baseline) {
-        if (GetTickCount64() > deadline) return false;
-        Sleep(1);
-    }
-    return true;
-}
-
-// Waits, with a deadline, until every fetch of the fetcher has delivered or dropped its document.
-inline bool WaitForFetches(const LyricsFetcher& fetcher, DWORD timeoutMs = 20000) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (fetcher.FetchesInFlight() > 0) {
         if (GetTickCount64() > deadline) return false;
         Sleep(1);
     }

@@ -18,12 +18,15 @@
 #include "player_window.h"
 #include "settings/settings.h"
 #include "plugin/sonavire.h"
+#include "player_fixture.h"
 #include "plugin_test_support.h"
 #include "standin_client.h"
 #include "web/page_document.h"
 #include "web/page_script.h"
 #include "main_window/plugin_window.h"
 #include "main_window/plugin_window_test_access.h"
+#include "pane_test_support.h"
+#include "service/lyrics_requests.h"
 
 namespace svtest {
 
@@ -44,8 +47,18 @@ using sv::standin::PlayerEngine;
 using sv::standin::PlayerWindow;
 using sv::standin::Track;
 
-inline constexpr char kFetchPath[] = "/sonavire/services/getLyricXML_2";
-inline constexpr char kVersionPath[] = "/sonavire/services/getLyricVerXML.php";
+
+// Counts the lyrics replies that reach the main window for a lookup it no longer wants (the
+// window drops them).
+struct StaleReplies {
+    explicit StaleReplies(CSVPluginWindow& window) : messages(window.Hwnd()) {
+        messages.onMessage = [this, &window](UINT message, WPARAM sequence, LPARAM) {
+            if (message == sv::WM_SV_LYRICS_READY && sequence != PluginWindowTestAccess::WantedFetch(window)) ++count;
+        };
+    }
+    MessageCounter messages;
+    long count = 0;
+};
 
 // What the video page's script was asked, and what its "getCurrentTime" answers.
 struct PageRecord {
@@ -85,32 +98,21 @@ inline std::unique_ptr<LyricsDocument> MakeDocument(int32_t status, int lines, i
     return document;
 }
 
-class PluginWindowTest : public testing::Test {
+class PluginWindowTest : public PlayerFixture {
 protected:
     void SetUp() override {
         ASSERT_EQ(0, sv::ModuleLockCount());
-        key_ = std::make_unique<StandinKeyScope>();
-        service_.ClearRequests();
-        service_.ResetBehaviours();
         MakeCacheFolder();
         sv::PageDocument().Reset();
-        engine_ = std::make_unique<PlayerEngine>([this] { return clock_; });
-        engine_->SetPlaylist({Track::Audio(L"Blue Harbour", L"Night Train", L"First Light", 40.0),
-                              Track::Audio(L"Traditional", L"Amazing Grace", L"", 30.0)});
-        player_ = std::make_unique<PlayerWindow>(GetModuleHandleW(nullptr), *engine_);
-        RECT frame{40, 40, 840, 640};
-        ASSERT_TRUE(player_->Create(&frame, true));
+        StartPlayer();
     }
 
     void TearDown() override {
-        plugin_.reset();
-        player_.reset();
-        engine_.reset();
+        StopPlayer();
         // Lookups still running end on their own.
         EXPECT_TRUE(PumpUntil([] { return sv::ModuleLockCount() == 0; }, 15000));
         RemoveCacheFolder();
-        service_.ResetBehaviours();
-        key_.reset();
+        EndService();
     }
 
     void LoadPlugin() {
@@ -126,11 +128,6 @@ protected:
     IWMPEvents& Events() { return Object(); }
     const sv::StatusTriple& Status() { return *Window().Status(); }
     std::wstring StatusLineText() { return TextOf(Window().StatusLine().Hwnd()); }
-    std::vector<std::string> Calls() const { return engine_->Log().Texts(LogKind::Call); }
-    void Deliver() {
-        engine_->DeliverPendingEvents();
-        PumpPending();
-    }
     std::shared_ptr<PageRecord> RecordPageCalls() {
         auto record = std::make_shared<PageRecord>();
         Window().BrowsePane().SetPageScript(std::make_unique<RecordingPageScript>(record));
@@ -173,14 +170,8 @@ protected:
         RemoveDirectoryW(cacheFolder_.c_str());
     }
 
-    svtest::StandinClient service_ = svtest::StandinClient::FromEnvironment();
-    std::unique_ptr<StandinKeyScope> key_;
     std::wstring cacheFolder_;
     bool connected_ = true;  // what the main window is told about the Internet connection
-    double clock_ = 100.0;
-    std::unique_ptr<PlayerEngine> engine_;
-    std::unique_ptr<PlayerWindow> player_;
-    ComPtr<IWMPPluginUI> plugin_;
 };
 
 }  // namespace svtest

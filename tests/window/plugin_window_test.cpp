@@ -151,6 +151,7 @@ TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
     tracks.push_back(Track::Audio(L"Blue Harbour", L"Night Train", L"First Light", 40.0));
     engine_->SetPlaylist(tracks);
     LoadPlugin();
+    StaleReplies stale(Window());
     // Every answer comes late, long after the next track has opened.
     service_.SetBehaviour(kFetchPath, "delay", 400);
     service_.SetBehaviour(kVersionPath, "delay", 400);
@@ -165,10 +166,10 @@ TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
     ASSERT_TRUE(PumpUntil(
         [&] {
             const LyricsDocument* shown = Window().ShownDocument();
-            return PluginWindowTestAccess::StaleReplies(Window()) == running && shown && shown->Title() == u"Night Train";
+            return stale.count == running && shown && shown->Title() == u"Night Train";
         },
         30000))
-        << "stale replies: " << PluginWindowTestAccess::StaleReplies(Window());
+        << "stale replies: " << stale.count;
     EXPECT_EQ(19 - running, PluginWindowTestAccess::DiscardedReplies(Window()));
     const LyricsDocument* shown = Window().ShownDocument();
     EXPECT_EQ(sv::kStatusTimed, shown->status);
@@ -178,6 +179,7 @@ TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
 
 TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
     LoadPlugin();
+    StaleReplies stale(Window());
     service_.SetBehaviour(kFetchPath, "delay", 500);
     engine_->Open(0, true);
     Deliver();
@@ -187,7 +189,7 @@ TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
     PageOpens(u"Someone", u"");
     EXPECT_EQ(sv::kStatusMissingKeys, Window().RequestDocument().status);
     EXPECT_EQ(205, Status().statusTextId) << "the loading text gives way to the reason";
-    ASSERT_TRUE(PumpUntil([&] { return PluginWindowTestAccess::StaleReplies(Window()) == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return stale.count == 1; }));
     EXPECT_EQ(nullptr, Window().ShownDocument());
     EXPECT_EQ(205, Status().statusTextId);
 }
@@ -406,9 +408,9 @@ TEST_F(PluginWindowTest, TheFirstPagesComeFromTheSettingsOrAreOfflinePages) {
 TEST_F(PluginWindowTest, EditLyricsOpensTheEditorWithTheShownDocumentsQuery) {
     LoadPlugin();
     CSVPluginWindow& window = Window();
-    const int navigationsBefore = window.BrowsePane().NavigationCount();
+    const std::wstring addressBefore = window.BrowsePane().CurrentAddress();
     SendMessageW(window.Hwnd(), WM_COMMAND, 107, 0);
-    EXPECT_EQ(navigationsBefore, window.BrowsePane().NavigationCount()) << "no document, no page";
+    EXPECT_EQ(addressBefore, window.BrowsePane().CurrentAddress()) << "no document, no page";
 
     auto document = MakeDocument(sv::kStatusNotFound, 0);
     document->SetArtist(u"Los Faros");

@@ -1,5 +1,5 @@
 // The window layer against real windows (under Wine and Xvfb): binding before WM_CREATE, messages
-// reaching their own object, destruction and deletion from inside handlers, subclassing, the
+// reaching their own object, destruction and deletion from inside handlers, the subclass helper, the
 // final message, exceptions in handlers and the modal-dialog helper.
 #include <gtest/gtest.h>
 
@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "window/window_base.h"
+#include "window/window_subclass.h"
 
 namespace {
 
 using sv::WindowBase;
+using sv::WindowSubclass;
 
 constexpr wchar_t kTestClass[] = L"SvWindowBaseTest";
 constexpr UINT kPing = WM_USER + 1;
@@ -278,6 +280,13 @@ LRESULT CALLBACK OuterProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     return CallWindowProcW(g_outerPrevious, hwnd, message, wParam, lParam);
 }
 
+// The subclass helper on a window of another procedure, as the plug-in takes the player's host.
+LRESULT CALLBACK CountingSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    const std::string name = Name(message);
+    if (!name.empty()) g_outerRecord.push_back("subclass " + name);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 class SubclassTest : public WindowBaseTest {
 protected:
     static void SetUpTestSuite() {
@@ -304,77 +313,33 @@ protected:
     HWND plain_ = nullptr;
 };
 
-TEST_F(SubclassTest, HandledMessagesStopAtTheObjectOthersReachThePreviousProcedure) {
-    RecordingWindow window;
-    ASSERT_TRUE(window.SubclassWindow(plain_));
-    EXPECT_EQ(window.Hwnd(), plain_);
-    EXPECT_NE(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
-
-    EXPECT_EQ(SendMessageW(plain_, kPing, 0, 0), 0x1234);
+TEST_F(SubclassTest, InstalledOnceMessagesPassThroughAndRemovingGivesTheWindowBack) {
+    ASSERT_TRUE(WindowSubclass::Install(plain_, &CountingSubclass, 1));
+    EXPECT_FALSE(WindowSubclass::Install(plain_, &CountingSubclass, 1)) << "each window is counted once";
+    EXPECT_TRUE(WindowSubclass::Installed(plain_, &CountingSubclass, 1));
     EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
-    EXPECT_EQ(window.Record(), (std::vector<std::string>{"ping", "unhandled"}));
-    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original unhandled"}));
+    EXPECT_EQ(g_outerRecord, (std::vector<std::string>{"subclass unhandled"}));
 
-    EXPECT_EQ(window.UnsubclassWindow(), plain_);
-    EXPECT_EQ(window.Hwnd(), nullptr);
+    EXPECT_TRUE(WindowSubclass::Remove(plain_, &CountingSubclass, 1));
+    EXPECT_FALSE(WindowSubclass::Remove(plain_, &CountingSubclass, 1));
     EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
-    SendMessageW(plain_, kPing, 0, 0);
-    EXPECT_EQ(window.Record().size(), 2u);
-    EXPECT_EQ(window.UnsubclassWindow(), nullptr);
+    EXPECT_FALSE(WindowSubclass::Install(nullptr, &CountingSubclass, 1));
 }
 
-TEST_F(SubclassTest, ABoundWindowCannotBeTakenTwice) {
-    RecordingWindow first, second;
-    ASSERT_TRUE(first.SubclassWindow(plain_));
-    EXPECT_FALSE(second.SubclassWindow(plain_));
-    EXPECT_FALSE(first.SubclassWindow(plain_));
-    // Nor can a window this layer made itself be subclassed by another object.
-    RecordingWindow made;
-    ASSERT_NE(MakeWindow(made), nullptr);
-    EXPECT_FALSE(second.SubclassWindow(made.Hwnd()));
-    EXPECT_FALSE(second.SubclassWindow(nullptr));
-}
-
-TEST_F(SubclassTest, DestroyingASubclassedWindowTellsTheObjectAndThePreviousProcedure) {
-    RecordingWindow window;
-    ASSERT_TRUE(window.SubclassWindow(plain_));
-    DestroyWindow(plain_);
-    EXPECT_EQ(window.Hwnd(), nullptr);
-    EXPECT_EQ(window.Record(), (std::vector<std::string>{"WM_DESTROY", "WM_NCDESTROY", "final"}));
-    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original WM_DESTROY", "original WM_NCDESTROY"}));
-}
-
-TEST_F(SubclassTest, DeletingTheObjectGivesTheWindowBack) {
-    auto* window = new RecordingWindow();
-    ASSERT_TRUE(window->SubclassWindow(plain_));
-    delete window;
-    EXPECT_TRUE(IsWindow(plain_));
-    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
-    EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
-}
-
-TEST_F(SubclassTest, AProcedureInstalledOnTopKeepsItsChainAfterUnsubclass) {
-    std::vector<std::string> record;
-    auto* window = new RecordingWindow(&record);
-    ASSERT_TRUE(window->SubclassWindow(plain_));
+TEST_F(SubclassTest, AProcedureInstalledOnTopKeepsItsChain) {
+    ASSERT_TRUE(WindowSubclass::Install(plain_, &CountingSubclass, 1));
     g_outerPrevious = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(plain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterProcedure)));
-
-    EXPECT_EQ(window->UnsubclassWindow(), plain_);
-    // Taking this layer's procedure out would cut the outer one off: it stays and forwards.
-    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OuterProcedure));
-    delete window;
+    // Emptying the chain under it would cut the outer procedure off: the subclass stays.
+    EXPECT_FALSE(WindowSubclass::Remove(plain_, &CountingSubclass, 1));
     EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
-    EXPECT_EQ(SendMessageW(plain_, kPing, 0, 0), 0);
-    EXPECT_TRUE(record.empty());
-    EXPECT_EQ(g_outerRecord, (std::vector<std::string>{"outer unhandled", "outer ping"}));
-    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original unhandled", "original ping"}));
+    EXPECT_EQ(g_outerRecord, (std::vector<std::string>{"outer unhandled", "subclass unhandled"}));
+    EXPECT_EQ(g_originalRecord, (std::vector<std::string>{"original unhandled"}));
 
-    // The forwarding layer is still in the chain, so a new object must not subclass on top of it.
-    RecordingWindow again;
-    EXPECT_FALSE(again.SubclassWindow(plain_));
-    DestroyWindow(plain_);
-    EXPECT_EQ(g_originalRecord.back(), "original WM_NCDESTROY");
+    // Once the outer one has gone, the window gets its own procedure back.
+    SetWindowLongPtrW(plain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_outerPrevious));
+    EXPECT_TRUE(WindowSubclass::Remove(plain_, &CountingSubclass, 1));
+    EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(&OriginalProcedure));
 }
 
 TEST_F(WindowBaseTest, RegisteringAgainAndReplacingAStaleClass) {
@@ -445,31 +410,9 @@ public:
     }
 };
 
-std::vector<WORD> DialogTemplate() {
-    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
-    auto* dialog = reinterpret_cast<DLGTEMPLATE*>(words.data());
-    dialog->style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION;
-    dialog->cx = 100;
-    dialog->cy = 50;
-    words.push_back(0);  // no menu
-    words.push_back(0);  // the standard dialog class
-    for (const wchar_t* c = L"Test"; ; ++c) {
-        words.push_back(*c);
-        if (!*c) break;
-    }
-    words.push_back(8);  // font size
-    for (const wchar_t* c = L"MS Shell Dlg"; ; ++c) {
-        words.push_back(*c);
-        if (!*c) break;
-    }
-    return words;
-}
-
 TEST_F(WindowBaseTest, ModalDialogIsBoundFromItsFirstMessage) {
     TestDialog dialog;
-    const std::vector<WORD> words = DialogTemplate();
-    const INT_PTR result =
-        dialog.DoModalIndirect(Instance(), reinterpret_cast<const DLGTEMPLATE*>(words.data()), nullptr);
+    const INT_PTR result = dialog.DoModal(Instance(), MAKEINTRESOURCEW(1), nullptr);
     EXPECT_EQ(result, 42);
     EXPECT_EQ(dialog.queryResult, 0x4321);
     ASSERT_GE(dialog.record.size(), 3u);
@@ -479,7 +422,7 @@ TEST_F(WindowBaseTest, ModalDialogIsBoundFromItsFirstMessage) {
     EXPECT_EQ(dialog.Hwnd(), nullptr);
     // The object can run its dialog again.
     dialog.record.clear();
-    EXPECT_EQ(dialog.DoModalIndirect(Instance(), reinterpret_cast<const DLGTEMPLATE*>(words.data()), nullptr), 42);
+    EXPECT_EQ(dialog.DoModal(Instance(), MAKEINTRESOURCEW(1), nullptr), 42);
 }
 
 }  // namespace

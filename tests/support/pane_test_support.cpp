@@ -7,7 +7,6 @@ namespace svtest {
 namespace {
 
 constexpr wchar_t kFrameClass[] = L"SvPaneTestFrame";
-constexpr wchar_t kCounterProperty[] = L"SvPaneTestCounter";
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -160,23 +159,25 @@ bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs) {
 }
 
 MessageCounter::MessageCounter(HWND hwnd) : hwnd_(hwnd) {
-    SetPropW(hwnd_, kCounterProperty, this);
-    previous_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MessageCounter::Procedure)));
+    SetWindowSubclass(hwnd_, &MessageCounter::Procedure, 0, reinterpret_cast<DWORD_PTR>(this));
 }
 
 MessageCounter::~MessageCounter() {
-    if (IsWindow(hwnd_)) {
-        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-        RemovePropW(hwnd_, kCounterProperty);
-    }
+    if (IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, &MessageCounter::Procedure, 0);
 }
 
-LRESULT CALLBACK MessageCounter::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* counter = static_cast<MessageCounter*>(GetPropW(hwnd, kCounterProperty));
-    if (message == WM_PAINT) ++counter->paints_;
+int MessageCounter::Count(UINT message) const {
+    const auto found = counts_.find(message);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+LRESULT CALLBACK MessageCounter::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                           DWORD_PTR data) {
+    auto* counter = reinterpret_cast<MessageCounter*>(data);
+    ++counter->counts_[message];
+    if (counter->onMessage) counter->onMessage(message, wParam, lParam);
     if (message == WM_TIMER && wParam == sv::CSVPluginLyrics::kLineTimerId) ++counter->timers_;
-    return CallWindowProcW(counter->previous_, hwnd, message, wParam, lParam);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 }  // namespace svtest

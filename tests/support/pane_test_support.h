@@ -2,6 +2,7 @@
 // to hold the pane, pixel capture of the painted client area, and message pumping with deadlines.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 #include <functional>
@@ -78,20 +79,27 @@ Capture PaintAndCapture(HWND hwnd);
 // Pumps until the pane has handled one WM_TIMER of the given id (dispatched here); false on timeout.
 bool WaitForTimer(HWND hwnd, UINT_PTR id, DWORD timeoutMs);
 
-// Counts the WM_PAINT and WM_TIMER messages that reach a window (a subclass on top of the pane's).
+// Counts the messages that reach a window (a subclass on top of its procedure); timers() counts the
+// lyrics pane's line timer only. onMessage, when set, sees each message before the window does.
 class MessageCounter {
 public:
+    std::function<void(UINT message, WPARAM wParam, LPARAM lParam)> onMessage;
+
     explicit MessageCounter(HWND hwnd);
     ~MessageCounter();
-    int paints() const { return paints_; }
+    int paints() const { return Count(WM_PAINT); }
     int timers() const { return timers_; }
-    void Reset() { paints_ = timers_ = 0; }
+    int Count(UINT message) const;
+    void Reset() {
+        counts_.clear();
+        timers_ = 0;
+    }
 
 private:
-    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                      DWORD_PTR data);
     HWND hwnd_;
-    WNDPROC previous_ = nullptr;
-    int paints_ = 0;
+    std::map<UINT, int> counts_;
     int timers_ = 0;
 };
 
