@@ -8,13 +8,12 @@
 #include "dll/application.h"
 #include "dll/class_factory.h"
 #include "dll/registration.h"
-#include "plugin/sonavire_factory.h"
 #include "settings/plugin_identity.h"
 
 namespace {
 // The classes this module serves.
 sv::ClassObjectEntry g_classObjects[] = {
-    {&sv::CLSID_Sonavire, &CreateSonavireObject, nullptr},
+    {&sv::CLSID_Sonavire, &sv::CreatePluginObject, nullptr},
 };
 
 // Gives back what the statically linked runtime keeps for the calling thread (the threads

@@ -235,7 +235,7 @@ TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
         std::filesystem::temp_directory_path() / ("sonavire-tls-" + std::to_string(GetCurrentProcessId()));
     const std::wstring folderText = folder.wstring();
     sv::FetchLyrics(song, settings, std::u16string(sv::AsU16(folderText.c_str()), folderText.size()));
-    EXPECT_EQ(song.status, sv::kStatusTimed);
+    EXPECT_EQ(song.status, sv::LyricsStatus::Timed);
     EXPECT_GT(song.LineCount(), 40);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
