@@ -243,8 +243,8 @@ TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
     engine_->Open(0, true);
     Deliver();
     ASSERT_EQ(1u, service_.WaitForRequests(kFetchPath, 1).size());
-    // Someone else posts the same message number with the wanted sequence: what its lParam names
-    // (here an object on the stack) is not the window's to adopt or free.
+    // Someone else posts the same message with the wanted sequence before the reply is there:
+    // nothing is adopted, and its lParam (here an object on the stack) is never touched.
     LyricsDocument notOurs;
     notOurs.SetTitle(u"Foreign");
     PostMessageW(Window().Hwnd(), sv::WM_SV_LYRICS_READY, PluginWindowTestAccess::WantedFetch(Window()),
