@@ -20,5 +20,31 @@ for dir in "$root"/src/*/; do
   done < <(grep -rn --include='*.h' --include='*.cpp' --include='*.rc' -E '^#include "[a-z_]+/' "$dir" |
            sed -E 's/^([^:]+):([0-9]+):#include ("[^"]+").*/\1:\2:\3/')
 done
-[ $status -eq 0 ] && echo "layers: every include goes downward"
+# A forward declaration reaches a class without its header: a folder may not declare a class that
+# only a folder of its own or a higher layer (not itself) defines, e.g. "class CSonavire;" in
+# src/settings.
+declare -A home=()
+while IFS=: read -r file name; do
+  folder=${file#"$root"/src/}; folder=${folder%%/*}
+  home[$name]="${home[$name]:-} $folder"
+done < <(grep -rhoE --include='*.h' --include='*.cpp' -H '^[[:space:]]*(class|struct) [A-Za-z_][A-Za-z0-9_]*( final)?[[:space:]]*[:{]' \
+           "$root"/src | sed -E 's/^([^:]+):[[:space:]]*(class|struct) ([A-Za-z_][A-Za-z0-9_]*).*/\1:\3/')
+for dir in "$root"/src/*/; do
+  folder=$(basename "$dir")
+  [ -z "${rank[$folder]:-}" ] && continue
+  while IFS=: read -r file line name; do
+    owners=${home[$name]:-}
+    [ -z "$owners" ] && continue
+    below=0; above=""
+    for owner in $owners; do
+      if [ "$owner" = "$folder" ] || [ "${rank[$owner]:-99}" -lt "${rank[$folder]}" ]; then below=1; else above=$owner; fi
+    done
+    if [ $below -eq 0 ]; then
+      echo "${file#$root/}:$line declares $name of $above/ (layer of $folder may not)"
+      status=1
+    fi
+  done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*(class|struct) [A-Za-z_][A-Za-z0-9_]*[[:space:]]*;' "$dir" |
+           sed -E 's/^([^:]+):([0-9]+):[[:space:]]*(class|struct) ([A-Za-z_][A-Za-z0-9_]*).*/\1:\2:\4/')
+done
+[ $status -eq 0 ] && echo "layers: every include goes downward, no class of a higher layer is declared"
 exit $status

@@ -44,14 +44,17 @@ HRESULT ComBoundary(const char* where, Body&& body) noexcept {
     }
 }
 
-// A callback that returns nothing (an event sink method, a thread-pool callback): an exception it
-// raised is reported and goes no further.
+// A callback that returns nothing (an event sink method, a thread-pool callback, a call out to a
+// page's script): an exception it raised is reported and goes no further. False when one was
+// raised, so the caller can fall back to its failure answer.
 template <class Body>
-void CallbackBoundary(const char* where, Body&& body) noexcept {
+bool CallbackBoundary(const char* where, Body&& body) noexcept {
     try {
         std::forward<Body>(body)();
+        return true;
     } catch (...) {
         ReportFailure(where, CurrentExceptionHr());
+        return false;
     }
 }
 

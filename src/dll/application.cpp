@@ -4,6 +4,7 @@
 #include "base/module_instance.h"
 #include "base/win_handles.h"
 #include "plugin/sonavire.h"
+#include "plugin/sonavire_factory.h"
 #include "settings/settings.h"
 #include "resources/resource_ids.h"
 
@@ -29,13 +30,8 @@ SIZE BitmapSize(HINSTANCE module, int id) {
 
 // What the bridge acts on when a page calls: the live plug-in object, or none.
 BridgeTarget* LivePluginTarget() {
-    try {
-        CSonavire* plugin = Settings().plugin;
-        return plugin ? plugin->PageEventTarget() : nullptr;
-    } catch (...) {
-        ReportFailure("settings record", CurrentExceptionHr());
-        return nullptr;
-    }
+    CSonavire* plugin = CSonavire::Live();
+    return plugin ? plugin->PageEventTarget() : nullptr;
 }
 
 }  // namespace
@@ -46,24 +42,21 @@ bool CSonavireApp::InitInstance() {
     const SIZE buttons = BitmapSize(module, IDB_BUTTON_FACES);
     const SIZE logo = BitmapSize(module, IDB_LOGO);
     SetBitmapMetrics(buttons.cx / 4, buttons.cy, logo.cx, logo.cy);
-    // The bridge first, then the sites get it: every page of every pane sees this one object.
-    try {
-        bridge_ = std::make_unique<CWebIDispatch>(&LivePluginTarget);
-    } catch (...) {
-        ReportFailure("script bridge", CurrentExceptionHr());
-        return false;
-    }
-    InstallScriptBridge(bridge_.get());
-    return true;
+    // Every page of every pane acts through this one object. Start-up is a boundary: a bridge that
+    // cannot be made means the module does not serve.
+    return CallbackBoundary("script bridge", [&] { bridge_ = std::make_unique<CWebIDispatch>(&LivePluginTarget); });
 }
 
 int CSonavireApp::ExitInstance() {
-    InstallScriptBridge(nullptr);
     bridge_.reset();
     return 0;
 }
 
 CSonavireApp& Application() { return g_application; }
+
+HRESULT CreatePluginObject(REFIID riid, void** ppv) {
+    return CreateSonavireObject(riid, ppv, g_application.ScriptBridge());
+}
 
 void StartApplication() {
     ScopedSrwLock hold(g_startLock);

@@ -16,11 +16,11 @@ public:
     CSonavireApp& operator=(const CSonavireApp&) = delete;
     ~CSonavireApp() = default;
 
-    // Measures the bitmaps into the settings record, makes the script bridge (through which each
-    // pane's own window.external reaches the live plug-in object) and installs it for every
-    // browser site. True when the module may serve.
+    // Measures the bitmaps into the settings record and makes the script bridge, through which
+    // each pane's own window.external reaches the live plug-in object. True when the module may
+    // serve.
     bool InitInstance();
-    // Uninstalls and deletes the bridge, whatever its count; returns 0.
+    // Deletes the bridge, whatever its count; returns 0.
     int ExitInstance();
 
     CWebIDispatch* ScriptBridge() const { return bridge_.get(); }
@@ -31,6 +31,10 @@ private:
 
 // The module's application object.
 CSonavireApp& Application();
+
+// The class factory's creator of the plug-in object: a new CSonavire whose pages reach the
+// application's script bridge.
+HRESULT CreatePluginObject(REFIID riid, void** ppv);
 
 // Runs InitInstance on the first request for a class object after the module was loaded or last
 // ended; later calls do nothing. Thread-safe.

@@ -9,13 +9,12 @@
 #include "dll/class_factory.h"
 #include "dll/registration.h"
 #include "dll/runtime_repairs.h"
-#include "plugin/sonavire_factory.h"
 #include "settings/plugin_identity.h"
 
 namespace {
 // The classes this module serves.
 sv::ClassObjectEntry g_classObjects[] = {
-    {&sv::CLSID_Sonavire, &CreateSonavireObject, nullptr},
+    {&sv::CLSID_Sonavire, &sv::CreatePluginObject, nullptr},
 };
 }  // namespace
 

@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <memory>
+
 #include "base/hresult.h"
 #include "base/utf.h"
 
@@ -16,22 +18,18 @@ constexpr KNOWNFOLDERID kLocalAppDataFolder = {
     0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
 
 std::u16string FindUserCacheFolder() {
-    PWSTR found = nullptr;
+    PWSTR path = nullptr;
     // No check that it exists: that would touch the disk, and the first write makes what is missing.
-    const HRESULT hr = SHGetKnownFolderPath(kLocalAppDataFolder, KF_FLAG_DONT_VERIFY, nullptr, &found);
+    const HRESULT hr = SHGetKnownFolderPath(kLocalAppDataFolder, KF_FLAG_DONT_VERIFY, nullptr, &path);
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> found(path, &CoTaskMemFree);
     std::u16string folder;
-    if (SUCCEEDED(hr) && found && found[0] != L'\0') {
-        try {
-            folder = AsU16(found);
-            if (folder.back() != u'\\') folder += u'\\';
-            folder += u"Sonavire\\Cache";
-        } catch (...) {
-            folder.clear();
-        }
+    if (SUCCEEDED(hr) && found && found.get()[0] != L'\0') {
+        folder = AsU16(found.get());
+        if (folder.back() != u'\\') folder += u'\\';
+        folder += u"Sonavire\\Cache";
     } else {
         ReportFailure("cache folder", FAILED(hr) ? hr : E_FAIL);
     }
-    CoTaskMemFree(found);
     return folder;
 }
 
@@ -39,8 +37,10 @@ std::u16string FindUserCacheFolder() {
 INIT_ONCE g_cacheFolderOnce = INIT_ONCE_STATIC_INIT;
 std::u16string g_cacheFolder;
 
+// Called by the system: nothing may be thrown through it. Out of memory leaves no folder, and then
+// nothing is cached.
 BOOL CALLBACK FindCacheFolderOnce(PINIT_ONCE, PVOID, PVOID*) {
-    g_cacheFolder = FindUserCacheFolder();
+    CallbackBoundary("cache folder", [] { g_cacheFolder = FindUserCacheFolder(); });
     return TRUE;
 }
 

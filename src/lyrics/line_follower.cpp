@@ -38,7 +38,7 @@ PaneActions LineFollower::CurrentLineFor(uint32_t positionMs, bool repaint) {
     // stamped hold 0 or their old times, which would make a late line current and leave the
     // following clicks nothing to stamp.
     if (document_->resyncing) return actions;
-    if (document_->status != kStatusTimed && document_->status != kStatusRetimed) return actions;
+    if (document_->status != LyricsStatus::Timed && document_->status != LyricsStatus::Retimed) return actions;
 
     const double position = static_cast<double>(positionMs);
     const int count = document_->LineCount();
@@ -88,7 +88,7 @@ PaneActions LineFollower::StampNextLine(uint32_t positionMs) {
     if (!document_ || !document_->resyncing) return actions;
     LyricLine* next = document_->LineAt(currentLine_ + 1);
     if (!next) return actions;
-    document_->status = kStatusRetimed;
+    document_->status = LyricsStatus::Retimed;
     next->time = static_cast<double>(positionMs);
     ++currentLine_;
     actions.stopLineTimer = true;
@@ -158,13 +158,13 @@ ManualScrollChange LineFollower::SetManualScroll(bool on) {
 ResyncStartPlan PlanResyncStart(const LyricsDocument* document, bool restart) {
     ResyncStartPlan plan;
     if (!document || document->resyncing || document->LineCount() == 0) return plan;
-    const int32_t status = document->status;
-    if (status != kStatusRetimed && status != kStatusUntimed && status != kStatusTimed) return plan;
+    const LyricsStatus status = document->status;
+    if (status != LyricsStatus::Retimed && status != LyricsStatus::Untimed && status != LyricsStatus::Timed) return plan;
     plan.start = true;
-    if (document->sourceKind == kSourcePlayer) {
+    if (document->sourceKind == MediaSource::Player) {
         plan.rewindPlayer = restart;
         plan.playPlayer = true;
-    } else if (document->sourceKind == kSourceVideoPage) {
+    } else if (document->sourceKind == MediaSource::VideoPage) {
         plan.seekPageToStart = restart;
     }
     return plan;

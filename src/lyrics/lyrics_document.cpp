@@ -1,6 +1,33 @@
 #include "lyrics/lyrics_document.h"
 
+#include "resources/resource_ids.h"
+
 namespace sv {
+
+uint16_t StatusTextId(LyricsStatus status) {
+    switch (status) {
+    case LyricsStatus::MissingKeys:
+        return IDS_STATUS_MISSING_ARTIST_OR_TITLE;
+    case LyricsStatus::NotFound:
+        return IDS_STATUS_NOT_FOUND;
+    case LyricsStatus::Final:
+        return IDS_STATUS_TIMING_FINAL;
+    case LyricsStatus::ConnectionError:
+        return IDS_CONNECTION_ERROR;
+    case LyricsStatus::LoginFailed:
+        return IDS_NO_CONNECTION_LOGIN_FAILURE;
+    case LyricsStatus::ServerUnreachable:
+        return IDS_NO_CONNECTION_CANNOT_CONNECT;
+    case LyricsStatus::RequestFailed:
+        return IDS_NO_CONNECTION_OTHER;
+    case LyricsStatus::None:
+    case LyricsStatus::Timed:
+    case LyricsStatus::Untimed:
+    case LyricsStatus::Retimed:
+        break;
+    }
+    return IDS_STATUS_NONE;
+}
 
 LyricsDocument::LyricsDocument(const LyricsDocument& other)
     : sourceKind(other.sourceKind),
@@ -35,8 +62,8 @@ void LyricsDocument::AssignHeader(const LyricsDocument& other) {
 void LyricsDocument::Reset() {
     for (std::u16string* text : {&title, &artist, &album, &language, &videoId, &version, &songLock, &lastUpdate})
         text->clear();
-    sourceKind = kSourceNone;
-    status = kStatusNone;
+    sourceKind = MediaSource::None;
+    status = LyricsStatus::None;
 }
 
 void LyricsDocument::ClearLines() {
@@ -56,7 +83,7 @@ LyricLine* LyricsDocument::LineAt(int index) {
 }
 
 bool LyricsDocument::HasLines() const {
-    return status == kStatusTimed || status == kStatusUntimed || status == kStatusRetimed;
+    return status == LyricsStatus::Timed || status == LyricsStatus::Untimed || status == LyricsStatus::Retimed;
 }
 
 void LyricsDocument::AddLine(std::u16string_view text, std::u16string_view timing) {
@@ -72,7 +99,7 @@ std::optional<std::u16string> LyricsDocument::CachePathIn(std::u16string_view fo
 }
 
 bool LyricsDocument::PassesResyncTest() const {
-    if (status != kStatusRetimed) return false;
+    if (status != LyricsStatus::Retimed) return false;
     // Nothing to upload without lines.
     if (lines.empty()) return false;
     double previous = -1000.0;

@@ -18,20 +18,29 @@ struct IXMLDOMDocument;
 
 namespace sv {
 
-// Outcome codes of a document. Codes of 0 and above are connection errors that double as the
-// string-table id of their message.
-constexpr int32_t kStatusNone = -1;
-constexpr int32_t kStatusMissingKeys = -2;  // artist or title missing, nothing requested
-constexpr int32_t kStatusNotFound = -3;
-constexpr int32_t kStatusTimed = -4;
-constexpr int32_t kStatusFinal = -5;  // reserved: nothing assigns it
-constexpr int32_t kStatusUntimed = -6;
-constexpr int32_t kStatusRetimed = -8;  // at least one line stamped by re-sync
+// The outcome of a document's lookup. The negative codes are the document's own; the others are
+// the connection failures a request can end in (service/http_retriever.h: NetworkError, the same
+// numbers).
+enum class LyricsStatus : int32_t {
+    None = -1,
+    MissingKeys = -2,  // artist or title missing, nothing requested
+    NotFound = -3,
+    Timed = -4,
+    Final = -5,  // reserved: nothing assigns it
+    Untimed = -6,
+    Retimed = -8,  // at least one line stamped by re-sync
+    ConnectionError = 500,  // no reply and no code
+    LoginFailed = 501,
+    ServerUnreachable = 504,
+    RequestFailed = 505,
+};
 
-// Where the track plays.
-constexpr int32_t kSourceNone = 0;
-constexpr int32_t kSourcePlayer = 1;
-constexpr int32_t kSourceVideoPage = 2;
+// The status text (a string-table id) that stands for a status on the status line: the one place
+// where statuses meet the string table. Timed, re-timed and untimed lyrics have none of their own.
+uint16_t StatusTextId(LyricsStatus status);
+
+// Where the track plays, and where an event about it comes from.
+enum class MediaSource : int32_t { None = 0, Player = 1, VideoPage = 2 };
 
 #ifdef _WIN32
 // The current user's folder of cache files: the local application data folder (known-folder API)
@@ -63,7 +72,7 @@ public:
     // Replaces the eight texts (embedded NULs kept) and copies sourceKind and status; lines and
     // flags stay.
     void AssignHeader(const LyricsDocument& other);
-    // Empty texts, sourceKind 0, status -1; lines and flags stay.
+    // Empty texts, no source, status -1; lines and flags stay.
     void Reset();
     // Both flags off and no lines.
     void ClearLines();
@@ -110,12 +119,14 @@ public:
     std::optional<std::u16string> ToTimedText() const;
 
 #ifdef _WIN32
+    // The three loads below throw std::bad_alloc when memory runs out on a text copy and leave the
+    // document part-filled: the caller drops it (the fetch job answers with a connection error).
     // Parses a lyrics-service reply (UTF-8 XML). With saveToCache, a well-formed reply is also
     // written to this document's cache file in cacheFolder (made as needed), whatever its
     // contents, under the keys as the reply left them (its title and artist replace the request's); a failed write is
     // ignored. Needs COM on the calling thread. E_INVALIDARG for a missing text; S_FALSE (with no
     // lines and nothing saved) for text that is not well-formed XML or that declares a document
-    // type; E_FAIL when memory runs out.
+    // type.
     HRESULT LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder = UserCacheFolder());
     // Parses this document's cache file in cacheFolder; a missing or malformed file gives a result
     // other than S_OK.
@@ -128,8 +139,8 @@ public:
                    std::u16string_view cacheFolder = UserCacheFolder()) const;
 #endif
 
-    int32_t sourceKind = kSourceNone;
-    int32_t status = kStatusNone;
+    MediaSource sourceKind = MediaSource::None;
+    LyricsStatus status = LyricsStatus::None;
     bool resyncing = false;     // re-sync mode: clicks stamp lines
     bool manualScroll = false;  // the user scrolls; playback does not move the lines
 

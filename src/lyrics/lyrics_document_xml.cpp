@@ -110,132 +110,111 @@ bool LyricsDocument::CachePath(wchar_t (&buffer)[kCachePathCapacity], bool creat
 
 HRESULT LyricsDocument::ParseDom(IXMLDOMDocument* dom) {
     if (!dom) return E_POINTER;
-    try {
-        ComPtr<IXMLDOMElement> root;
-        HRESULT hr = dom->get_documentElement(root.put());
-        if (FAILED(hr)) return hr;
-        if (!root) return S_FALSE;
+    ComPtr<IXMLDOMElement> root;
+    HRESULT hr = dom->get_documentElement(root.put());
+    if (FAILED(hr)) return hr;
+    if (!root) return S_FALSE;
 
-        static const wchar_t* const kNames[] = {L"title", L"album", L"artist", L"version", L"songLock", L"lastUpdate", L"lyric"};
-        std::u16string LyricsDocument::*const fields[] = {&LyricsDocument::title,   &LyricsDocument::album,
-                                                          &LyricsDocument::artist,  &LyricsDocument::version,
-                                                          &LyricsDocument::songLock, &LyricsDocument::lastUpdate};
-        ComPtr<IXMLDOMNode> elements[7];
-        FindFirstElements(root.get(), kNames, elements);
-        for (size_t i = 0; i < 6; ++i) {
-            if (!elements[i]) continue;
-            UniqueBstr text;
-            if (SUCCEEDED(elements[i]->get_text(text.put()))) (this->*fields[i]).assign(ViewOf(text));
-        }
-
-        const ComPtr<IXMLDOMNode>& lyric = elements[6];
-        if (!lyric) return S_OK;
-
-        // Every child counts, whatever its kind or name.
-        ComPtr<IXMLDOMNodeList> children;
-        SV_RETURN_IF_FAILED(lyric->get_childNodes(children.put()));
-        long childCount = 0;
-        if (children) SV_RETURN_IF_FAILED(children->get_length(&childCount));
-        if (childCount >= 2) {
-            UniqueBstr timingName = MakeBstr(L"timing");
-            // Walked by sibling links: indexing the list would cost a walk per line.
-            ComPtr<IXMLDOMNode> child;
-            hr = lyric->get_firstChild(child.put());
-            if (FAILED(hr)) return hr;
-            while (child) {
-                UniqueBstr text;
-                hr = child->get_text(text.put());
-                if (FAILED(hr)) return hr;
-                UniqueVariant timing;
-                ComPtr<IXMLDOMElement> element;
-                if (SUCCEEDED(element.QueryFrom(child.get(), kIidXmlDomElement)) && element) {
-                    // Absent: S_FALSE with VT_NULL, read as no timing.
-                    element->getAttribute(timingName.get(), timing.put());
-                }
-                std::u16string_view timingText;
-                if (timing->vt == VT_BSTR && timing->bstrVal)
-                    timingText = AsU16View(timing->bstrVal, SysStringLen(timing->bstrVal));
-                AddLine(ViewOf(text), timingText);
-
-                ComPtr<IXMLDOMNode> next;
-                hr = child->get_nextSibling(next.put());
-                if (FAILED(hr)) return hr;
-                child = std::move(next);
-            }
-        }
-
-        if (LineCount() == 0) {
-            status = kStatusNotFound;
-        } else {
-            status = kStatusUntimed;
-            for (const LyricLine& line : lines) {
-                if (line.time != 0) {
-                    status = kStatusTimed;
-                    break;
-                }
-            }
-        }
-        return S_OK;
-    } catch (...) {
-        // Out of memory on a text copy: the load fails whole.
-        ReportFailure("lyrics document", CurrentExceptionHr());
-        ClearLines();
-        return E_FAIL;
+    static const wchar_t* const kNames[] = {L"title", L"album", L"artist", L"version", L"songLock", L"lastUpdate", L"lyric"};
+    std::u16string LyricsDocument::*const fields[] = {&LyricsDocument::title,   &LyricsDocument::album,
+                                                      &LyricsDocument::artist,  &LyricsDocument::version,
+                                                      &LyricsDocument::songLock, &LyricsDocument::lastUpdate};
+    ComPtr<IXMLDOMNode> elements[7];
+    FindFirstElements(root.get(), kNames, elements);
+    for (size_t i = 0; i < 6; ++i) {
+        if (!elements[i]) continue;
+        UniqueBstr text;
+        if (SUCCEEDED(elements[i]->get_text(text.put()))) (this->*fields[i]).assign(ViewOf(text));
     }
+
+    const ComPtr<IXMLDOMNode>& lyric = elements[6];
+    if (!lyric) return S_OK;
+
+    // Every child counts, whatever its kind or name.
+    ComPtr<IXMLDOMNodeList> children;
+    SV_RETURN_IF_FAILED(lyric->get_childNodes(children.put()));
+    long childCount = 0;
+    if (children) SV_RETURN_IF_FAILED(children->get_length(&childCount));
+    if (childCount >= 2) {
+        UniqueBstr timingName = MakeBstr(L"timing");
+        // Walked by sibling links: indexing the list would cost a walk per line.
+        ComPtr<IXMLDOMNode> child;
+        hr = lyric->get_firstChild(child.put());
+        if (FAILED(hr)) return hr;
+        while (child) {
+            UniqueBstr text;
+            hr = child->get_text(text.put());
+            if (FAILED(hr)) return hr;
+            UniqueVariant timing;
+            ComPtr<IXMLDOMElement> element;
+            if (SUCCEEDED(element.QueryFrom(child.get(), kIidXmlDomElement)) && element) {
+                // Absent: S_FALSE with VT_NULL, read as no timing.
+                element->getAttribute(timingName.get(), timing.put());
+            }
+            std::u16string_view timingText;
+            if (timing->vt == VT_BSTR && timing->bstrVal)
+                timingText = AsU16View(timing->bstrVal, SysStringLen(timing->bstrVal));
+            AddLine(ViewOf(text), timingText);
+
+            ComPtr<IXMLDOMNode> next;
+            hr = child->get_nextSibling(next.put());
+            if (FAILED(hr)) return hr;
+            child = std::move(next);
+        }
+    }
+
+    if (LineCount() == 0) {
+        status = LyricsStatus::NotFound;
+    } else {
+        status = LyricsStatus::Untimed;
+        for (const LyricLine& line : lines) {
+            if (line.time != 0) {
+                status = LyricsStatus::Timed;
+                break;
+            }
+        }
+    }
+    return S_OK;
 }
 
 HRESULT LyricsDocument::LoadFromReply(const char* replyUtf8, bool saveToCache, std::u16string_view cacheFolder) {
-    try {
-        ClearLines();
-        if (!replyUtf8) return E_INVALIDARG;
-        ComPtr<IXMLDOMDocument> dom;
-        const HRESULT loaded = LoadReplyXml(replyUtf8, dom);
-        if (loaded != S_OK) return loaded;
+    ClearLines();
+    if (!replyUtf8) return E_INVALIDARG;
+    ComPtr<IXMLDOMDocument> dom;
+    const HRESULT loaded = LoadReplyXml(replyUtf8, dom);
+    if (loaded != S_OK) return loaded;
 
-        const HRESULT parsed = ParseDom(dom.get());
-        if (saveToCache) {
-            const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, true);
-            if (path) {
-                ComPtr<IStream> file;
-                if (SUCCEEDED(OpenCacheStream(*path, true, file))) {
-                    UniqueVariant destination = VariantOfStream(file);
-                    dom->save(*destination.get());
-                }
+    const HRESULT parsed = ParseDom(dom.get());
+    if (saveToCache) {
+        const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, true);
+        if (path) {
+            ComPtr<IStream> file;
+            if (SUCCEEDED(OpenCacheStream(*path, true, file))) {
+                UniqueVariant destination = VariantOfStream(file);
+                dom->save(*destination.get());
             }
         }
-        return parsed;
-    } catch (...) {
-        // Out of memory on a text copy: the load fails whole.
-        ReportFailure("lyrics document", CurrentExceptionHr());
-        ClearLines();
-        return E_FAIL;
     }
+    return parsed;
 }
 
 HRESULT LyricsDocument::LoadFromCache(std::u16string_view cacheFolder) {
-    try {
-        ClearLines();
-        ComPtr<IXMLDOMDocument> dom;
-        SV_RETURN_IF_FAILED(CreateReplyDom(dom));
-        const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, false);
-        // No safe name: this document has no cache file.
-        if (!path) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        ComPtr<IStream> file;
-        SV_RETURN_IF_FAILED(OpenCacheStream(*path, false, file));
-        UniqueVariant source = VariantOfStream(file);
-        VARIANT_BOOL loaded = VARIANT_FALSE;
-        HRESULT hr = dom->load(*source.get(), &loaded);
-        if (FAILED(hr)) return hr;
-        if (loaded != VARIANT_TRUE) return hr == S_OK ? S_FALSE : hr;
-        // Cache files are replies as saved, and replies never carry a document type.
-        if (HasDocumentType(dom.get())) return S_FALSE;
-        return ParseDom(dom.get());
-    } catch (...) {
-        // Out of memory on a text copy: the load fails whole.
-        ReportFailure("lyrics document", CurrentExceptionHr());
-        ClearLines();
-        return E_FAIL;
-    }
+    ClearLines();
+    ComPtr<IXMLDOMDocument> dom;
+    SV_RETURN_IF_FAILED(CreateReplyDom(dom));
+    const std::optional<std::u16string> path = CacheFileOf(*this, cacheFolder, false);
+    // No safe name: this document has no cache file.
+    if (!path) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    ComPtr<IStream> file;
+    SV_RETURN_IF_FAILED(OpenCacheStream(*path, false, file));
+    UniqueVariant source = VariantOfStream(file);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT hr = dom->load(*source.get(), &loaded);
+    if (FAILED(hr)) return hr;
+    if (loaded != VARIANT_TRUE) return hr == S_OK ? S_FALSE : hr;
+    // Cache files are replies as saved, and replies never carry a document type.
+    if (HasDocumentType(dom.get())) return S_FALSE;
+    return ParseDom(dom.get());
 }
 
 }  // namespace sv

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <stdexcept>
 #include <string_view>
 
 #include "base/utf.h"
@@ -16,7 +15,6 @@
 #include "service/languages.h"
 #include "service/server_hosts.h"
 #include "settings/settings.h"
-#include "web/page_document.h"
 
 namespace sv {
 namespace {
@@ -54,7 +52,10 @@ CSVPluginWindow::CSVPluginWindow(PlayerAccess* player, HMENU menu, MainWindowOpt
       lyricsPane_(this),
       statusLine_(this),
       actionBar_(this),
-      fetcher_(options_.cacheFolder) {}
+      fetcher_(options_.cacheFolder) {
+    browsePane_.SetScriptBridge(options_.scriptBridge);
+    advertPane_.SetScriptBridge(options_.scriptBridge);
+}
 
 CSVPluginWindow::~CSVPluginWindow() {
     // The window (and with it the panes' windows) first, while every member is still whole.
@@ -115,7 +116,7 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
         result = 0;
         return true;
     case WM_SV_LYRICS_READY:
-        OnLyricsReady(wParam, lParam);
+        OnLyricsReady(wParam);
         result = 0;
         return true;
     case WM_SV_LANGUAGES_READY:
@@ -342,12 +343,12 @@ void CSVPluginWindow::DrawSplitLine(int y) {
 // ---------------------------------------------------------------------------------------------
 // Events.
 
-void CSVPluginWindow::OnMediaOpen(int32_t sourceKind) {
-    if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != sourceKind) {
+void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page) {
+    if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != source) {
         // The other source was playing: it stops before this one's track is taken.
-        if (shown->sourceKind == kSourcePlayer) {
+        if (shown->sourceKind == MediaSource::Player) {
             if (player_) player_->Stop();
-        } else if (shown->sourceKind == kSourceVideoPage) {
+        } else if (shown->sourceKind == MediaSource::VideoPage) {
             browsePane_.PageStop();
         }
     }
@@ -356,16 +357,16 @@ void CSVPluginWindow::OnMediaOpen(int32_t sourceKind) {
     // Whatever was being looked up is no longer wanted, even when nothing new is.
     wantedFetch_ = 0;
 
-    if (sourceKind == kSourcePlayer) {
+    if (source == MediaSource::Player) {
         OpenPlayerItem();
-    } else if (sourceKind == kSourceVideoPage) {
-        OpenPageItem();
+    } else if (source == MediaSource::VideoPage) {
+        OpenPageItem(page);
     }
     // A lookup given up with no new one in its place (no item, tags that cannot be read) must not
     // leave its waiting text on screen for good.
     const uint16_t text = status_.statusTextId;
     if (wantedFetch_ == 0 && (text == IDS_STATUS_LOADING || text == IDS_STATUS_TRANSLATING)) {
-        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+        SetStatus(IDS_STATUS_NONE);
     }
 }
 
@@ -374,58 +375,53 @@ void CSVPluginWindow::OpenPlayerItem() {
     if (!player_ || !player_->CurrentMediaTags(tags)) return;
     const std::u16string& artist = tags.artist;
     const std::u16string& title = tags.title;
-    std::u16string language;
-    try {
-        language = languages_.SelectedLanguageCode();
-    } catch (const std::out_of_range&) {
-        // A selection outside the list asks for no translation.
-    }
+    // A selection outside the list asks for no translation.
+    const std::u16string language = languages_.SelectedLanguageCode().value_or(std::u16string());
     requestDocument_.SetTitle(title);
     requestDocument_.SetArtist(artist);
     requestDocument_.SetAlbum(tags.album);
     requestDocument_.SetLanguage(language);
     requestDocument_.SetVideoId(u"");
-    requestDocument_.sourceKind = kSourcePlayer;
-    requestDocument_.status = kStatusNotFound;
+    requestDocument_.sourceKind = MediaSource::Player;
+    requestDocument_.status = LyricsStatus::NotFound;
 
     browsePane_.PageMediaOpened(Settings().userName, Wide(artist), Wide(title));
     // Without artist or title the worker answers at once with status -2.
     StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE);
 }
 
-void CSVPluginWindow::OpenPageItem() {
-    const LyricsDocument& page = PageDocument();
-    if (page.Title().empty() || page.Artist().empty()) {
-        requestDocument_.status = kStatusMissingKeys;
-        SetStatus(STATUS_COLOUR, IDS_STATUS_MISSING_ARTIST_OR_TITLE);
+void CSVPluginWindow::OpenPageItem(const LyricsDocument* page) {
+    if (!page || page->Title().empty() || page->Artist().empty()) {
+        requestDocument_.status = LyricsStatus::MissingKeys;
+        SetStatus(StatusTextId(LyricsStatus::MissingKeys));
         return;
     }
-    requestDocument_.AssignHeader(page);
+    requestDocument_.AssignHeader(*page);
     StartLyricsFetch(IDS_STATUS_LOADING);
 }
 
-void CSVPluginWindow::OnPlaybackStarted(int32_t sourceKind) {
+void CSVPluginWindow::OnPlaybackStarted(MediaSource source) {
     const LyricsDocument* shown = shownDocument_.get();
-    if (shown && sourceKind == kSourcePlayer && shown->sourceKind != kSourcePlayer) {
+    if (shown && source == MediaSource::Player && shown->sourceKind != MediaSource::Player) {
         // The player takes over from the video page: its own item is looked up first.
-        OnMediaOpen(kSourcePlayer);
+        OnMediaOpen(MediaSource::Player);
     }
-    if (sourceKind == kSourcePlayer) browsePane_.PageMediaStarted();
+    if (source == MediaSource::Player) browsePane_.PageMediaStarted();
     lyricsPane_.OnPlay(GetPositionMs());
 }
 
-void CSVPluginWindow::OnPlaybackStopped(int32_t sourceKind) {
-    if (sourceKind == kSourcePlayer) browsePane_.PageMediaStopped();
+void CSVPluginWindow::OnPlaybackStopped(MediaSource source) {
+    if (source == MediaSource::Player) browsePane_.PageMediaStopped();
     lyricsPane_.OnStop();
 }
 
-void CSVPluginWindow::OnPlaybackPaused(int32_t sourceKind) {
-    if (sourceKind == kSourcePlayer) browsePane_.PageMediaPaused();
+void CSVPluginWindow::OnPlaybackPaused(MediaSource source) {
+    if (source == MediaSource::Player) browsePane_.PageMediaPaused();
     lyricsPane_.OnPause();
 }
 
-void CSVPluginWindow::OnMediaEnded(int32_t sourceKind) {
-    if (sourceKind == kSourcePlayer) browsePane_.PageMediaEnded();
+void CSVPluginWindow::OnMediaEnded(MediaSource source) {
+    if (source == MediaSource::Player) browsePane_.PageMediaEnded();
     lyricsPane_.OnStop();
     StartLyricsSave(IDS_STATUS_SAVING);
 }
@@ -438,12 +434,12 @@ void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
 // Documents and status.
 
 void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
-    SetStatus(STATUS_COLOUR, textId);
+    SetStatus(textId);
     if (!Hwnd()) return;
     wantedFetch_ =
         fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_);
     // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
-    if (wantedFetch_ == 0) SetStatus(STATUS_COLOUR, IDS_CONNECTION_ERROR);
+    if (wantedFetch_ == 0) SetStatus(StatusTextId(LyricsStatus::ConnectionError));
 }
 
 void CSVPluginWindow::OnLanguagesReady() {
@@ -455,9 +451,9 @@ void CSVPluginWindow::OnLanguagesReady() {
     actionBar_.RefreshItem(CMD_TRANSLATE);
 }
 
-void CSVPluginWindow::OnLyricsReady(WPARAM sequence, LPARAM lParam) {
-    // Only a document one of this window's lookups posted is taken; anything else is not ours.
-    std::unique_ptr<LyricsDocument> document = fetcher_.TakeReply(sequence, lParam);
+void CSVPluginWindow::OnLyricsReady(WPARAM sequence) {
+    // Only a document one of this window's lookups left is taken; anything else is not ours.
+    std::unique_ptr<LyricsDocument> document = fetcher_.TakeReply(sequence);
     if (!document) return;
     // An answer for a track that is no longer current is dropped.
     if (sequence == 0 || sequence != wantedFetch_) return;
@@ -481,47 +477,28 @@ void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
     // The line the position calls for at once: a document arriving mid-song shows no line 0 first
     // and waits for no timer to find its line.
     const LyricsDocument* shown = shownDocument_.get();
-    const bool followsPosition = shown && (shown->status == kStatusTimed || shown->status == kStatusRetimed);
+    const bool followsPosition = shown && (shown->status == LyricsStatus::Timed || shown->status == LyricsStatus::Retimed);
     lyricsPane_.CurrentLineFor(followsPosition ? GetPositionMs() : 0, false);
     ChooseStatusFor(shownDocument_.get());
 }
 
 void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
     if (!document) {
-        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+        SetStatus(IDS_STATUS_NONE);
         return;
     }
-    switch (document->status) {
-    case kStatusUntimed:
+    if (document->status == LyricsStatus::Untimed) {
         // Untimed lines: re-timing starts at once, where the track is.
         if (document->LineCount() > 0) StartResync(false);
-        break;
-    case kStatusFinal:
-        SetStatus(STATUS_COLOUR, IDS_STATUS_TIMING_FINAL);
-        break;
-    case kStatusTimed:
-    case kStatusNone:
-        SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
-        break;
-    case kStatusNotFound:
-        SetStatus(STATUS_COLOUR, IDS_STATUS_NOT_FOUND);
-        break;
-    case kStatusMissingKeys:
-        SetStatus(STATUS_COLOUR, IDS_STATUS_MISSING_ARTIST_OR_TITLE);
-        break;
-    default:
-        // Connection error codes are their own text ids; a code that cannot be one shows nothing.
-        SetStatus(STATUS_COLOUR, document->status >= 0 && document->status <= 0xFFFF
-                                     ? static_cast<uint16_t>(document->status)
-                                     : IDS_STATUS_NONE);
-        break;
+        return;
     }
+    SetStatus(StatusTextId(document->status));
 }
 
-void CSVPluginWindow::SetStatus(COLORREF colour, uint16_t textId) {
+void CSVPluginWindow::SetStatus(uint16_t textId) {
     status_.statusTextId = textId;
-    status_.statusColour = colour;
-    status_.linesShown = shownDocument_ && shownDocument_->status <= kStatusTimed;
+    status_.statusColour = STATUS_COLOUR;
+    status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
     if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
     statusLine_.StatusChanged();
 }
@@ -529,7 +506,7 @@ void CSVPluginWindow::SetStatus(COLORREF colour, uint16_t textId) {
 void CSVPluginWindow::StartLyricsSave(uint16_t textId) {
     std::unique_ptr<LyricsSaveJob> job = PrepareLyricsSave(shownDocument_.get(), CaptureQuerySettings(Settings()));
     if (!job) return;
-    SetStatus(STATUS_COLOUR, textId);
+    SetStatus(textId);
     sv::StartLyricsSave(std::move(job));
 }
 
@@ -545,14 +522,14 @@ void CSVPluginWindow::StartResync(bool restart) {
     SetManualScroll(false);
     lyricsPane_.SetResyncing(true);
     actionBar_.RefreshItem(CMD_RESYNC);
-    SetStatus(STATUS_COLOUR, IDS_STATUS_CLICK_TO_ADVANCE);
+    SetStatus(IDS_STATUS_CLICK_TO_ADVANCE);
 }
 
 void CSVPluginWindow::StopResync() {
     if (!ResyncStopNeeded(shownDocument_.get())) return;
     lyricsPane_.SetResyncing(false);
     actionBar_.RefreshItem(CMD_RESYNC);
-    SetStatus(STATUS_COLOUR, IDS_STATUS_NONE);
+    SetStatus(IDS_STATUS_NONE);
 }
 
 void CSVPluginWindow::SetManualScroll(bool on) {
@@ -581,9 +558,9 @@ uint32_t CSVPluginWindow::GetPositionMs() {
     const LyricsDocument* shown = shownDocument_.get();
     if (!shown) return 0;
     double seconds = 0.0;
-    if (shown->sourceKind == kSourcePlayer) {
+    if (shown->sourceKind == MediaSource::Player) {
         if (!player_ || !player_->PositionSeconds(seconds)) return 0;
-    } else if (shown->sourceKind == kSourceVideoPage) {
+    } else if (shown->sourceKind == MediaSource::VideoPage) {
         seconds = browsePane_.PageGetCurrentTime();
     }
     return MillisecondsOf(seconds);
@@ -656,20 +633,16 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
         break;
     case CMD_RESYNC:
         label = shown && shown->resyncing ? IDS_LABEL_CANCEL_SYNC : IDS_LABEL_RESYNC;
-        if (!shown || (shown->status != kStatusRetimed && shown->status != kStatusUntimed &&
-                       shown->status != kStatusTimed))
+        if (!shown || (shown->status != LyricsStatus::Retimed && shown->status != LyricsStatus::Untimed &&
+                       shown->status != LyricsStatus::Timed))
             info.state = CMD_STATE_DISABLED;
         break;
     case CMD_TRANSLATE: {
         label = IDS_LABEL_TRANSLATE;
-        std::u16string code;
-        try {
-            code = languages_.SelectedLanguageCode();
-        } catch (const std::out_of_range&) {
-            // A selection outside the list is no translation.
-        }
+        // A selection outside the list is no translation.
+        const std::optional<std::u16string> code = languages_.SelectedLanguageCode();
         if (!shown) info.state = CMD_STATE_DISABLED;
-        else if (!code.empty()) info.state = CMD_STATE_ACTIVE;
+        else if (code && !code->empty()) info.state = CMD_STATE_ACTIVE;
         break;
     }
     default:

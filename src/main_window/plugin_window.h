@@ -43,6 +43,9 @@ struct MainWindowOptions {
     std::function<bool()> isConnected;
     // Where lookups keep their cache files: the user's own unless a test gives another.
     std::u16string cacheFolder = UserCacheFolder();
+    // The module's script bridge, which the panes' pages reach as window.external (not owned; it
+    // outlives the window); null: pages get none.
+    CWebIDispatch* scriptBridge = nullptr;
 };
 
 class CSVPluginWindow final : public WindowBase, public LyricsPaneHost, public CommandDescriber {
@@ -83,12 +86,14 @@ public:
     // texts, page addresses) come from instance.
     HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style);
 
-    // Player and video-page events; sourceKind is kSourcePlayer or kSourceVideoPage.
-    void OnMediaOpen(int32_t sourceKind);
-    void OnPlaybackStarted(int32_t sourceKind);
-    void OnPlaybackStopped(int32_t sourceKind);
-    void OnPlaybackPaused(int32_t sourceKind);
-    void OnMediaEnded(int32_t sourceKind);
+    // Player and video-page events, by where they come from (Player or VideoPage). For the video
+    // page, page is the track it reported (the script bridge's page document); none counts as a
+    // track without artist and title.
+    void OnMediaOpen(MediaSource source, const LyricsDocument* page = nullptr);
+    void OnPlaybackStarted(MediaSource source);
+    void OnPlaybackStopped(MediaSource source);
+    void OnPlaybackPaused(MediaSource source);
+    void OnMediaEnded(MediaSource source);
     // The position jumped (a seek): the lyrics follow at once.
     void OnPositionChange();
     // The video page shows or hides the lyrics.
@@ -96,7 +101,8 @@ public:
 
     // Replaces the shown document (null: none), shows it and picks the status from its code.
     void SetDocument(std::unique_ptr<LyricsDocument> document);
-    void SetStatus(COLORREF colour, uint16_t textId);
+    // Shows a status text (a string id) in the status colour.
+    void SetStatus(uint16_t textId);
     // Shows the text and starts a lookup of the request document. The reply to an earlier lookup
     // is dropped from now on.
     void StartLyricsFetch(uint16_t textId);
@@ -155,13 +161,13 @@ private:
 
     void OnCreate();
     void OnBrowserStep(WPARAM step);
-    void OnLyricsReady(WPARAM sequence, LPARAM document);
+    void OnLyricsReady(WPARAM sequence);
     void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);
     void EraseBackground(HDC dc);
     void ChooseStatusFor(const LyricsDocument* document);
     void OpenPlayerItem();
-    void OpenPageItem();
+    void OpenPageItem(const LyricsDocument* page);
 
     // Splitter.
     void BeginSplitDrag(int y);

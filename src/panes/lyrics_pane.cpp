@@ -286,7 +286,7 @@ void CSVPluginLyrics::OnPaint() {
         SetRectEmpty(&linkRect_);
 
         const LyricsDocument* document = follower_.document();
-        if (document && showLyrics_ && document->status < kStatusNotFound) {
+        if (document && showLyrics_ && document->status < LyricsStatus::NotFound) {
             const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
             DrawLines(memory, client, first);
         } else {
@@ -377,7 +377,7 @@ void CSVPluginLyrics::AnnounceBrightLine() {
     if (!Hwnd()) return;
     const LyricsDocument* document = follower_.document();
     std::u16string bright;
-    if (document && showLyrics_ && document->status < kStatusNotFound && !InManualScroll()) {
+    if (document && showLyrics_ && document->status < LyricsStatus::NotFound && !InManualScroll()) {
         if (const LyricLine* line = document->LineAt(follower_.currentLine())) bright = line->text;
     }
     if (bright == announced_) return;

@@ -107,7 +107,7 @@ void CSVSettings::SignIn(HWND hwnd) {
     std::wstring password = ControlText(hwnd, IDC_SIGN_IN_PASSWORD);
     std::optional<std::string> url = SignInCheckUrl(user, password);
     if (!url) {
-        ShowSignInMessage(hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer{true, false, 0}).messageId);
+        ShowSignInMessage(hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer{true, false, NetworkError::None}).messageId);
         return;
     }
     // The check runs on a worker: the dialog (and the player behind it) keeps answering meanwhile.

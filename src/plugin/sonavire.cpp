@@ -20,27 +20,14 @@ using sv::UniqueBstr;
 
 namespace {
 
-// Player codes of the events followed; the video page raises the same codes plus 100.
-constexpr long kVideoPageOffset = 100;
+// Player codes of the events followed.
 constexpr long kMediaOpen = wmposMediaOpen;     // 13
 constexpr long kStopped = wmppsStopped;         // 1
 constexpr long kPaused = wmppsPaused;           // 2
 constexpr long kPlaying = wmppsPlaying;         // 3
 constexpr long kMediaEnded = wmppsMediaEnded;   // 8
-constexpr long kShowLyrics = 109;               // video page only
-constexpr long kHideLyrics = 110;
 
 constexpr DWORD kMainWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
-
-// The live plug-in object of the settings record, or none (also before the record exists).
-CSonavire* LivePluginObject() noexcept {
-    try {
-        return sv::Settings().plugin;
-    } catch (...) {
-        sv::ReportFailure("settings record", sv::CurrentExceptionHr());
-        return nullptr;
-    }
-}
 
 // Top of the parent's client area at its full height, shown; or hidden while a non-audio item is
 // current, so the player's own picture shows.
@@ -118,7 +105,13 @@ HRESULT CSonavire::CreateInstance(REFIID riid, void** ppv, sv::MainWindowOptions
     });
 }
 
-HRESULT CreateSonavireObject(REFIID riid, void** ppv) { return CSonavire::CreateInstance(riid, ppv); }
+HRESULT CreateSonavireObject(REFIID riid, void** ppv, sv::CWebIDispatch* scriptBridge) {
+    sv::MainWindowOptions options;
+    options.scriptBridge = scriptBridge;
+    return CSonavire::CreateInstance(riid, ppv, std::move(options));
+}
+
+CSonavire* CSonavire::live_ = nullptr;
 
 CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::move(windowOptions)) {
     // The lock first: everything below may fail, and the destructor then does not run.
@@ -126,21 +119,21 @@ CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::
     try {
         menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
         window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
-        sv::Settings().plugin = this;
     } catch (...) {
         window_.reset();
         sv::ModuleRelease();
         throw;
     }
+    live_ = this;
 }
 
 CSonavire::~CSonavire() {
-    if (CSonavire* live = LivePluginObject(); live == this) sv::Settings().plugin = nullptr;
+    if (live_ == this) live_ = nullptr;
     DropSubscription();
     RetireWindow();
     // The host window must not keep a procedure of a module that may be unloaded now; but while a
     // newer live object works in the same window, the window stays the plug-in's.
-    const CSonavire* live = LivePluginObject();
+    const CSonavire* live = live_;
     const bool hostStillUsed = live && live != this && live->hostWindow_ == hostWindow_;
     if (hostWindow_ && IsWindow(hostWindow_) && !hostStillUsed) sv::GiveBackHostWindow(hostWindow_);
     controls_.reset();
@@ -302,47 +295,35 @@ sv::CSVPluginWindow* CSonavire::LiveWindow() const {
     return window_ && window_->Hwnd() ? window_.get() : nullptr;
 }
 
-void CSonavire::OpenStateChange(long newState) {
+template <class Handler>
+void CSonavire::ToWindow(const char* where, Handler&& handler) {
     sv::CSVPluginWindow* window = LiveWindow();
     if (!window) return;
     const EventCall call(*this);
-    sv::CallbackBoundary("OpenStateChange", [&] {
-        if (newState == kMediaOpen) {
-            window->OnMediaOpen(sv::kSourcePlayer);
-        } else if (newState == kMediaOpen + kVideoPageOffset) {
-            window->OnMediaOpen(sv::kSourceVideoPage);
-        }
+    sv::CallbackBoundary(where, [&] { handler(*window); });
+}
+
+void CSonavire::OpenStateChange(long newState) {
+    ToWindow("OpenStateChange", [&](sv::CSVPluginWindow& window) {
+        if (newState == kMediaOpen) window.OnMediaOpen(sv::MediaSource::Player);
     });
 }
 
 void CSonavire::PlayStateChange(long newState) {
-    sv::CSVPluginWindow* window = LiveWindow();
-    if (!window) return;
-    const EventCall call(*this);
-    sv::CallbackBoundary("PlayStateChange", [&] {
-        const int32_t source = newState > kVideoPageOffset ? sv::kSourceVideoPage : sv::kSourcePlayer;
+    constexpr sv::MediaSource kPlayer = sv::MediaSource::Player;
+    ToWindow("PlayStateChange", [&](sv::CSVPluginWindow& window) {
         switch (newState) {
         case kStopped:
-        case kStopped + kVideoPageOffset:
-            window->OnPlaybackStopped(source);
+            window.OnPlaybackStopped(kPlayer);
             break;
         case kPaused:
-        case kPaused + kVideoPageOffset:
-            window->OnPlaybackPaused(source);
+            window.OnPlaybackPaused(kPlayer);
             break;
         case kPlaying:
-        case kPlaying + kVideoPageOffset:
-            window->OnPlaybackStarted(source);
+            window.OnPlaybackStarted(kPlayer);
             break;
         case kMediaEnded:
-        case kMediaEnded + kVideoPageOffset:
-            window->OnMediaEnded(source);
-            break;
-        case kShowLyrics:
-            window->SetShowLyrics(true);
-            break;
-        case kHideLyrics:
-            window->SetShowLyrics(false);
+            window.OnMediaEnded(kPlayer);
             break;
         default:
             break;
@@ -351,10 +332,39 @@ void CSonavire::PlayStateChange(long newState) {
 }
 
 void CSonavire::PositionChange(double, double) {
-    sv::CSVPluginWindow* window = LiveWindow();
-    if (!window) return;
-    const EventCall call(*this);
-    sv::CallbackBoundary("PositionChange", [&] { window->OnPositionChange(); });
+    ToWindow("PositionChange", [](sv::CSVPluginWindow& window) { window.OnPositionChange(); });
+}
+
+void CSonavire::PageMediaOpened(const sv::LyricsDocument& page) {
+    ToWindow("page open", [&](sv::CSVPluginWindow& window) { window.OnMediaOpen(sv::MediaSource::VideoPage, &page); });
+}
+
+void CSonavire::PagePlayStateChanged(sv::PagePlayState state) {
+    constexpr sv::MediaSource kPage = sv::MediaSource::VideoPage;
+    ToWindow("page play state", [&](sv::CSVPluginWindow& window) {
+        switch (state) {
+        case sv::PagePlayState::Stopped:
+            window.OnPlaybackStopped(kPage);
+            break;
+        case sv::PagePlayState::Paused:
+            window.OnPlaybackPaused(kPage);
+            break;
+        case sv::PagePlayState::Playing:
+            window.OnPlaybackStarted(kPage);
+            break;
+        case sv::PagePlayState::MediaEnded:
+            window.OnMediaEnded(kPage);
+            break;
+        }
+    });
+}
+
+void CSonavire::PagePositionChanged() {
+    ToWindow("page position", [](sv::CSVPluginWindow& window) { window.OnPositionChange(); });
+}
+
+void CSonavire::PageShowsLyrics(bool show) {
+    ToWindow("page shows lyrics", [&](sv::CSVPluginWindow& window) { window.SetShowLyrics(show); });
 }
 
 uint32_t CSonavire::GetPositionMs() { return window_ ? window_->GetPositionMs() : 0; }
@@ -398,7 +408,7 @@ bool CSonavire::IsNonAudioMedia() {
 // ---------------------------------------------------------------------------------------------
 LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                            DWORD_PTR) {
-    CSonavire* plugin = message == WM_NCDESTROY ? nullptr : LivePluginObject();
+    CSonavire* plugin = message == WM_NCDESTROY ? nullptr : live_;
     if (message == WM_NCDESTROY || message == WM_DESTROY || !plugin) {
         // The window goes back to its previous procedure (at WM_NCDESTROY, only reached when that
         // could not be done at WM_DESTROY, the window is going anyway). The module lock goes last:

@@ -1,7 +1,7 @@
 // CSonavire: the COM object the player creates as a settings-area UI plug-in. It keeps the player
 // core, subscribes to the player's events, takes over the player's host window, makes the main
 // plug-in window inside it and turns events into calls on that window. The video page's events
-// arrive through the same handlers with the player's codes plus 100.
+// arrive from the script bridge (BridgeTarget) and take the same path, marked as the page's.
 //
 // Apartment-threaded: every call comes on the player's user-interface thread.
 #pragma once
@@ -27,8 +27,9 @@ public:
     // Oldest player major version the plug-in runs in.
     static constexpr long kLowestPlayerVersion = 11;
 
-    // The class factory's creator: a new object, entered in the settings record, asked for riid.
-    // Its main windows are made with windowOptions (tests put their own in).
+    // The class factory's creator: a new object, the live one from now on, asked for riid.
+    // Its main windows are made with windowOptions (the module's script bridge; tests put their
+    // own in).
     static HRESULT CreateInstance(REFIID riid, void** ppv, sv::MainWindowOptions windowOptions = {});
 
     // IUnknown (the IWMPEvents face is the object's identity).
@@ -100,6 +101,9 @@ public:
 
     // The main window; null after Destroy.
     sv::CSVPluginWindow* Window() const { return window_.get(); }
+    // The live plug-in object: the newest one made, until its final release; null while there is
+    // none. Player's thread only.
+    static CSonavire* Live() { return live_; }
     // What the script bridge acts on: the video page's events enter this object's event path.
     sv::BridgeTarget* PageEventTarget() { return this; }
 
@@ -118,11 +122,10 @@ private:
     void Stop() override;
     void Rewind() override;
     // BridgeTarget, for the script bridge.
-    void RaiseOpenStateChange(long newState) override { OpenStateChange(newState); }
-    void RaisePlayStateChange(long newState) override { PlayStateChange(newState); }
-    void RaisePositionChange(double oldPosition, double newPosition) override {
-        PositionChange(oldPosition, newPosition);
-    }
+    void PageMediaOpened(const sv::LyricsDocument& page) override;
+    void PagePlayStateChanged(sv::PagePlayState state) override;
+    void PagePositionChanged() override;
+    void PageShowsLyrics(bool show) override;
     const sv::LyricsDocument* CurrentRequestDocument() override {
         return window_ ? &window_->RequestDocument() : nullptr;
     }
@@ -130,6 +133,10 @@ private:
     CSonavire& operator=(const CSonavire&) = delete;
 
     class EventCall;
+    // Runs an event on the live main window (none: nothing happens) inside an EventCall and the
+    // callback boundary named where.
+    template <class Handler>
+    void ToWindow(const char* where, Handler&& handler);
     void DropSubscription();
     // Ends the main window; the object goes once no code of it runs (Destroy, the destructor).
     void RetireWindow();
@@ -146,6 +153,7 @@ private:
     std::unique_ptr<sv::CSVPluginWindow> window_;
     sv::UniqueMenu menu_;
     HWND hostWindow_ = nullptr;  // the host window this object subclassed
+    static CSonavire* live_;
 };
 
 namespace sv {

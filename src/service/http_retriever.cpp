@@ -152,13 +152,28 @@ const char* HttpRetriever::Run(HttpRequest& request) {
     return reply_.c_str();
 }
 
-int MapConnectionError() { return MapConnectionError(GetLastError()); }
+LyricsStatus StatusOfFailure(NetworkError error) {
+    switch (error) {
+    case NetworkError::LoginFailed:
+        return LyricsStatus::LoginFailed;
+    case NetworkError::ServerUnreachable:
+        return LyricsStatus::ServerUnreachable;
+    case NetworkError::RequestFailed:
+        return LyricsStatus::RequestFailed;
+    case NetworkError::None:
+    case NetworkError::ConnectionError:
+        break;
+    }
+    return LyricsStatus::ConnectionError;
+}
 
-int MapConnectionError(DWORD win32Error) {
-    if (win32Error == ERROR_INTERNET_LOGIN_FAILURE) return kInternetLoginFailed;
+NetworkError MapConnectionError() { return MapConnectionError(GetLastError()); }
+
+NetworkError MapConnectionError(DWORD win32Error) {
+    if (win32Error == ERROR_INTERNET_LOGIN_FAILURE) return NetworkError::LoginFailed;
     if (win32Error >= ERROR_INTERNET_ITEM_NOT_FOUND && win32Error <= ERROR_INTERNET_CONNECTION_ABORTED)
-        return kServerUnreachable;
-    return kRequestFailed;
+        return NetworkError::ServerUnreachable;
+    return NetworkError::RequestFailed;
 }
 
 std::optional<std::string> RetrieveWithTimeout(const char* url, DWORD timeoutMs) {

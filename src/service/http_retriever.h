@@ -11,15 +11,21 @@
 #include <string>
 
 #include "base/win_handles.h"
-#include "resources/resource_ids.h"
+#include "lyrics/lyrics_document.h"
 
 namespace sv {
 
-// Connection error codes: the string-table ids of the texts shown for them.
-inline constexpr int kConnectionError = IDS_CONNECTION_ERROR;            // no reply and no code (set by callers)
-inline constexpr int kInternetLoginFailed = IDS_NO_CONNECTION_LOGIN_FAILURE;  // ERROR_INTERNET_LOGIN_FAILURE
-inline constexpr int kServerUnreachable = IDS_NO_CONNECTION_CANNOT_CONNECT;   // not found, cannot connect, aborted
-inline constexpr int kRequestFailed = IDS_NO_CONNECTION_OTHER;                // anything else
+// Why a request failed; the numbers are those a failed fetch leaves as its document's status.
+enum class NetworkError : int32_t {
+    None = 0,
+    ConnectionError = 500,    // no reply and no code (set by callers)
+    LoginFailed = 501,        // ERROR_INTERNET_LOGIN_FAILURE
+    ServerUnreachable = 504,  // not found, cannot connect, aborted
+    RequestFailed = 505,      // anything else
+};
+
+// The document status a failed request leaves: its error, or ConnectionError when it has none.
+LyricsStatus StatusOfFailure(NetworkError error);
 
 // No cache writes, no cookies, a no-cache pragma on every request.
 inline constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -44,7 +50,7 @@ struct HttpRequest {
     uint8_t post = 0;           // 0 = GET, anything else = POST
     const char* body = nullptr;  // POST only; sent byte for byte, not form-encoded
     int32_t bodyLength = -1;     // -1: up to the body's first NUL byte
-    int32_t errorCode = 0;       // out: a connection error code when the request failed
+    NetworkError errorCode = NetworkError::None;  // out: why the request failed
     // 0: the whole reply, up to kLargestReplyBytes. Otherwise reading stops once the reply holds
     // more than this many bytes (a caller that needs only a short answer is not held up by a huge one).
     size_t maxReplyBytes = 0;
@@ -88,9 +94,10 @@ private:
     DWORD lastError_ = 0;  // of the last failed WinINet call, for Run's error code
 };
 
-// 501, 504 or 505 for the calling thread's last Win32 error (call it right after the failure).
-int MapConnectionError();
-int MapConnectionError(DWORD win32Error);
+// LoginFailed, ServerUnreachable or RequestFailed for the calling thread's last Win32 error (call
+// it right after the failure).
+NetworkError MapConnectionError();
+NetworkError MapConnectionError(DWORD win32Error);
 
 // GETs url on the thread pool and waits at most timeoutMs. Gives the reply (possibly empty), or
 // nothing when the request failed, took too long or was cut at kLargestReplyBytes; a worker left

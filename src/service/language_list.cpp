@@ -1,7 +1,5 @@
 #include "service/language_list.h"
 
-#include <stdexcept>
-
 namespace sv {
 
 LanguageList::LanguageList() { ResetLanguages(); }
@@ -37,9 +35,9 @@ bool LanguageList::Select(int32_t index) {
     return true;
 }
 
-std::u16string LanguageList::SelectedLanguageCode() const {
+std::optional<std::u16string> LanguageList::SelectedLanguageCode() const {
     const LanguageEntry* entry = EntryWithIndex(selected_);
-    if (!entry) throw std::out_of_range("selected language index outside the list");
+    if (!entry) return std::nullopt;
     return entry->code;
 }
 

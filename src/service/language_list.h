@@ -45,8 +45,8 @@ public:
     // Selects the entry with this index; false (selection unchanged) when there is none.
     bool Select(int32_t index);
 
-    // The selected entry's code. A selected index outside the list throws std::out_of_range.
-    std::u16string SelectedLanguageCode() const;
+    // The selected entry's code; none when the selected index is outside the list.
+    std::optional<std::u16string> SelectedLanguageCode() const;
 
     int32_t selected() const { return selected_; }
     const std::vector<LanguageEntry>& entries() const { return entries_; }

@@ -1,7 +1,5 @@
 #include "service/languages.h"
 
-#include <stdexcept>
-
 #include <msxml2.h>
 
 #include <new>
@@ -65,19 +63,11 @@ HRESULT AddLanguagesOf(IXMLDOMDocument* dom, LanguageList& list) {
 HRESULT LoadLanguagesReply(LanguageList& list, const char* replyUtf8, bool& loaded) {
     loaded = false;
     if (!replyUtf8) return E_INVALIDARG;
-    try {
-        ComPtr<IXMLDOMDocument> dom;
-        const HRESULT hr = LoadReplyXml(replyUtf8, dom);
-        if (hr != S_OK) return hr;
-        loaded = true;
-        return AddLanguagesOf(dom.get(), list);
-    } catch (...) {
-        // Out of memory part-way: no half list.
-        ReportFailure("language list", CurrentExceptionHr());
-        loaded = false;
-        list.ResetLanguages();
-        return E_FAIL;
-    }
+    ComPtr<IXMLDOMDocument> dom;
+    const HRESULT hr = LoadReplyXml(replyUtf8, dom);
+    if (hr != S_OK) return hr;
+    loaded = true;
+    return AddLanguagesOf(dom.get(), list);
 }
 
 }  // namespace
@@ -107,7 +97,7 @@ class LanguageJob final : public PoolJob {
 public:
     LanguageJob(std::shared_ptr<LanguageFetch> fetch, DWORD timeoutMs) : fetch_(std::move(fetch)), timeoutMs_(timeoutMs) {}
     ~LanguageJob() override {
-        if (fetch_) fetch_->Finish(nullptr);  // never ran: nobody waits for ever
+        if (fetch_) fetch_->Finish(nullptr, std::nullopt);  // never ran: nobody waits for ever
     }
     void Run() override {
         std::unique_ptr<LanguageList> list;
@@ -116,8 +106,11 @@ public:
             auto fetched = std::make_unique<LanguageList>();
             if (SUCCEEDED(FetchLanguages(*fetched, timeoutMs_))) list = std::move(fetched);
         }
+        // Copied before the hand-over: running out of memory here leaves the fetch to the
+        // destructor, which ends the wait with no list.
+        std::optional<std::u16string> code = list ? list->SelectedLanguageCode() : std::nullopt;
         std::shared_ptr<LanguageFetch> fetch = std::move(fetch_);
-        fetch->Finish(std::move(list));
+        fetch->Finish(std::move(list), std::move(code));
     }
 
 private:
@@ -140,17 +133,11 @@ std::shared_ptr<LanguageFetch> LanguageFetch::Start(HWND window, UINT message, D
     return fetch;
 }
 
-void LanguageFetch::Finish(std::unique_ptr<LanguageList> list) noexcept {
+void LanguageFetch::Finish(std::unique_ptr<LanguageList> list, std::optional<std::u16string> selectedCode) noexcept {
     {
         ScopedSrwLock hold(lock_);
         if (finished_) return;  // answered already
-        if (list) {
-            try {
-                code_ = list->SelectedLanguageCode();
-            } catch (...) {
-                code_.reset();
-            }
-        }
+        if (list) code_ = std::move(selectedCode);
         // No list: the window keeps its "no translation" alone.
         list_ = std::move(list);
         finished_ = true;
@@ -178,19 +165,15 @@ void ApplyStoredLanguage(LanguageList& list) {
 }
 
 void StoreSelectedLanguage(const LanguageList& list) {
-    std::u16string code;
-    try {
-        code = list.SelectedLanguageCode();
-    } catch (const std::out_of_range&) {
-        return;  // a selection outside the list has no code to store
-    }
-    StoreTranslation(std::wstring_view(AsWide(code.c_str()), code.size()));
+    const std::optional<std::u16string> code = list.SelectedLanguageCode();
+    if (!code) return;  // a selection outside the list has no code to store
+    StoreTranslation(std::wstring_view(AsWide(code->c_str()), code->size()));
 }
 
 std::optional<std::u16string> ChooseLanguage(LanguageList& list, int32_t index, LyricsDocument& request) {
     if (!list.Select(index)) return std::nullopt;
     StoreSelectedLanguage(list);
-    std::u16string code = list.SelectedLanguageCode();
+    std::u16string code = list.SelectedLanguageCode().value_or(std::u16string());
     request.SetLanguage(code);
     return code;
 }

@@ -50,8 +50,9 @@ public:
     void Close() noexcept { target_.Close(); }
 
     LanguageFetch(HWND window, UINT message, DWORD timeoutMs);
-    // The job's answer: stores the list (null: none came), ends every wait and tells the window.
-    void Finish(std::unique_ptr<LanguageList> list) noexcept;
+    // The job's answer: stores the list (null: none came) and its selected code, ends every wait
+    // and tells the window.
+    void Finish(std::unique_ptr<LanguageList> list, std::optional<std::u16string> selectedCode) noexcept;
 
 private:
     PostTarget target_;
@@ -68,7 +69,8 @@ private:
 // text the name and its "code" attribute the code (see LanguageList::AddLanguage for the entries
 // that are refused); other child nodes are skipped. S_FALSE (nothing added) for text that is not
 // well-formed XML or that declares a document type. A failing DOM call ends the reading and keeps
-// the entries added so far; running out of memory resets the list and gives E_FAIL. Needs COM.
+// the entries added so far; running out of memory throws std::bad_alloc with the list part-filled
+// (the language job then hands over no list). Needs COM.
 HRESULT LoadLanguages(LanguageList& list, const char* replyUtf8);
 
 // Selects the entry whose code equals the stored "Translation" value (a key that cannot be read

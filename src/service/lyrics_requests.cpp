@@ -17,15 +17,14 @@
 
 namespace sv {
 
-// What a fetcher shares with the pool jobs it queues. A job posts its document only under the lock
-// and only while the channel is open, so once Close() has run no message can land in the window's
-// queue any more; and the window adopts only what was posted here.
+// What a fetcher shares with the pool jobs it queues. A job leaves its document here and posts its
+// sequence number, both under the lock and only while the channel is open, so once Close() has run
+// no message can land in the window's queue any more; and the window adopts only what was left here.
 struct LyricsFetcher::Channel {
     SRWLOCK lock = SRWLOCK_INIT;
     bool closed = false;
-    // Documents posted and not yet taken, by sequence number: only these may be adopted from a
-    // WM_SV_LYRICS_READY, so a message posted by anyone else never frees what its lParam names.
-    std::map<WPARAM, LyricsDocument*> posted;
+    // Documents posted and not yet taken, by sequence number.
+    std::map<WPARAM, std::unique_ptr<LyricsDocument>> posted;
     std::atomic<long> discarded{0};
     long running = 0;                  // guarded by lock: fetches handed to the pool, up to the limit
     std::unique_ptr<PoolJob> waiting;  // guarded by lock: the newest fetch that found no place
@@ -33,40 +32,37 @@ struct LyricsFetcher::Channel {
     Channel() = default;
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
-    ~Channel() {
-        for (const auto& entry : posted) delete entry.second;
-    }
+    ~Channel() = default;
 
     // Posts the document or deletes it; never leaves it ownerless.
     void Deliver(HWND window, WPARAM sequence, std::unique_ptr<LyricsDocument> document) noexcept {
         {
             ScopedSrwLock hold(lock);
-            if (!closed && NotePosted(sequence, document.get())) {
-                if (PostMessageW(window, WM_SV_LYRICS_READY, sequence, reinterpret_cast<LPARAM>(document.get()))) {
-                    document.release();
-                    return;
-                }
-                posted.erase(sequence);
+            if (!closed && NotePosted(sequence, document)) {
+                if (PostMessageW(window, WM_SV_LYRICS_READY, sequence, 0)) return;
+                const auto entered = posted.find(sequence);
+                document = std::move(entered->second);
+                posted.erase(entered);
             }
         }
         discarded.fetch_add(1, std::memory_order_relaxed);
     }
 
-    // Under the lock.
-    bool NotePosted(WPARAM sequence, LyricsDocument* document) noexcept {
+    // Under the lock. Takes the document only when it could be entered.
+    bool NotePosted(WPARAM sequence, std::unique_ptr<LyricsDocument>& document) noexcept {
         try {
-            posted[sequence] = document;
+            posted[sequence] = std::move(document);
             return true;
         } catch (const std::bad_alloc&) {
             return false;
         }
     }
 
-    std::unique_ptr<LyricsDocument> Take(WPARAM sequence, LPARAM lParam) {
+    std::unique_ptr<LyricsDocument> Take(WPARAM sequence) {
         ScopedSrwLock hold(lock);
         const auto found = posted.find(sequence);
-        if (found == posted.end() || reinterpret_cast<LPARAM>(found->second) != lParam) return nullptr;
-        std::unique_ptr<LyricsDocument> document(found->second);
+        if (found == posted.end()) return nullptr;
+        std::unique_ptr<LyricsDocument> document = std::move(found->second);
         posted.erase(found);
         return document;
     }
@@ -105,7 +101,10 @@ public:
                     document_->SetLanguage(*code);
                 }
             }
-            FetchLyrics(*document_, settings_, cacheFolder_);
+            // Out of memory on a text copy: the fetch failed, and the window still hears of it.
+            if (!CallbackBoundary("lyrics fetch", [&] { FetchLyrics(*document_, settings_, cacheFolder_); })) {
+                document_->status = LyricsStatus::ConnectionError;
+            }
         }
         Deliver();
         HandOverPlace(channel_);
@@ -114,7 +113,7 @@ public:
     // A fetch that could not be queued is answered at once, as a failed fetch: the status line
     // must not say "Loading" for ever.
     void AnswerWithoutRunning() {
-        document_->status = kConnectionError;
+        document_->status = LyricsStatus::ConnectionError;
         Deliver();
     }
 
@@ -232,43 +231,37 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
 }
 
 void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
-                 std::u16string_view cacheFolder) noexcept {
-    try {
-        if (document.Artist().empty() || document.Title().empty()) {
-            document.status = kStatusMissingKeys;
-            return;
+                 std::u16string_view cacheFolder) {
+    if (document.Artist().empty() || document.Title().empty()) {
+        document.status = LyricsStatus::MissingKeys;
+        return;
+    }
+    const LyricsStatus requestStatus = document.status;
+    if (HasCacheFile(document, cacheFolder) && document.LoadFromCache(cacheFolder) == S_OK) {
+        std::u16string checkedVersion;
+        {
+            LyricsDocument check(document);
+            CheckLyricsVersion(check, settings);  // no answer keeps the cached version
+            checkedVersion = check.Version();
         }
-        const int32_t requestStatus = document.status;
-        if (HasCacheFile(document, cacheFolder) && document.LoadFromCache(cacheFolder) == S_OK) {
-            std::u16string checkedVersion;
-            {
-                LyricsDocument check(document);
-                CheckLyricsVersion(check, settings);  // no answer keeps the cached version
-                checkedVersion = check.Version();
-            }
-            if (checkedVersion == document.Version()) return;
-            // The cached copy is out of date: the full reply decides the status, and a reply that
-            // is not XML leaves the request's own status rather than the cache's (which would claim
-            // lines that the reply has just cleared).
-            document.status = requestStatus;
-        }
+        if (checkedVersion == document.Version()) return;
+        // The cached copy is out of date: the full reply decides the status, and a reply that
+        // is not XML leaves the request's own status rather than the cache's (which would claim
+        // lines that the reply has just cleared).
+        document.status = requestStatus;
+    }
 
-        const std::string url = ServiceUrl(kFetchLyricsPath, document, settings);
-        HttpRetriever retriever;
-        HttpRequest request;
-        request.url = url.c_str();
-        const char* reply = retriever.Run(request);
-        if (!reply) {
-            // A cached copy that loaded keeps its lines, under the connection error.
-            document.status = request.errorCode != 0 ? request.errorCode : kConnectionError;
-        } else if (request.replyCut || FAILED(document.LoadFromReply(reply, true, cacheFolder))) {
-            // A reply too large to be lyrics is not parsed at all.
-            document.status = kStatusNotFound;
-        }
-    } catch (...) {
-        // Out of memory on a text copy: the fetch failed.
-        ReportFailure("lyrics fetch", CurrentExceptionHr());
-        document.status = kConnectionError;
+    const std::string url = ServiceUrl(kFetchLyricsPath, document, settings);
+    HttpRetriever retriever;
+    HttpRequest request;
+    request.url = url.c_str();
+    const char* reply = retriever.Run(request);
+    if (!reply) {
+        // A cached copy that loaded keeps its lines, under the connection error.
+        document.status = StatusOfFailure(request.errorCode);
+    } else if (request.replyCut || FAILED(document.LoadFromReply(reply, true, cacheFolder))) {
+        // A reply too large to be lyrics is not parsed at all.
+        document.status = LyricsStatus::NotFound;
     }
 }
 
@@ -310,20 +303,17 @@ size_t LyricsFetcher::Close() {
     size_t discarded = window_ ? DiscardQueuedReplies(window_) : 0;
     window_ = nullptr;  // its handle may be reused once it is destroyed
     // Whatever was posted and is no longer queued can never be taken now.
-    std::map<WPARAM, LyricsDocument*> undeliverable;
+    std::map<WPARAM, std::unique_ptr<LyricsDocument>> undeliverable;
     {
         ScopedSrwLock hold(channel_->lock);
         undeliverable.swap(channel_->posted);
     }
-    for (const auto& entry : undeliverable) delete entry.second;
     discarded += undeliverable.size();
     channel_->discarded.fetch_add(static_cast<long>(discarded), std::memory_order_relaxed);
     return discarded;
 }
 
-std::unique_ptr<LyricsDocument> LyricsFetcher::TakeReply(WPARAM sequence, LPARAM lParam) {
-    return channel_->Take(sequence, lParam);
-}
+std::unique_ptr<LyricsDocument> LyricsFetcher::TakeReply(WPARAM sequence) { return channel_->Take(sequence); }
 
 long LyricsFetcher::DiscardedReplies() const { return channel_->discarded.load(std::memory_order_relaxed); }
 
@@ -331,7 +321,7 @@ size_t LyricsFetcher::DiscardQueuedReplies(HWND window) {
     size_t discarded = 0;
     MSG message;
     while (PeekMessageW(&message, window, WM_SV_LYRICS_READY, WM_SV_LYRICS_READY, PM_REMOVE | PM_NOYIELD)) {
-        if (TakeReply(message.wParam, message.lParam)) ++discarded;
+        if (TakeReply(message.wParam)) ++discarded;
     }
     return discarded;
 }

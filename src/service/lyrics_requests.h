@@ -22,8 +22,8 @@ namespace sv {
 struct PluginSettings;
 class LanguageFetch;
 
-// Posted to the window that started a fetch: wParam the fetch's sequence number (1, 2, ... per
-// LyricsFetcher), lParam a new heap LyricsDocument whose ownership passes to the receiver.
+// Posted to the window that started a fetch when its reply is ready: wParam the fetch's sequence
+// number (1, 2, ... per LyricsFetcher), lParam 0. The document waits in the fetcher (TakeReply).
 inline constexpr UINT WM_SV_LYRICS_READY = 2993;
 
 inline constexpr char kFetchLyricsPath[] = "/sonavire/services/getLyricXML_2?";
@@ -48,9 +48,10 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
 // cached or fetched lyrics and sets its status code: -2 without artist or title (nothing is
 // sent); the connection error code, or 500 when there is none, when the request failed; -3 when
 // the reply could not be parsed. Cache files are read from and written to cacheFolder. Needs COM
-// on the calling thread. Does not throw.
+// on the calling thread. Throws std::bad_alloc when memory runs out (the document is then
+// part-filled).
 void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
-                 std::u16string_view cacheFolder = UserCacheFolder()) noexcept;
+                 std::u16string_view cacheFolder = UserCacheFolder());
 
 // Starts fetches for one window and keeps their replies from outliving it. Owned by the window
 // and used on its thread.
@@ -81,9 +82,9 @@ public:
 
     WPARAM LatestFetch() const { return latest_; }
 
-    // The document of a WM_SV_LYRICS_READY, when it is one this fetcher posted (its sequence
-    // number and its lParam both match); null for anything else, whose lParam is left alone.
-    std::unique_ptr<LyricsDocument> TakeReply(WPARAM sequence, LPARAM lParam);
+    // The document of a WM_SV_LYRICS_READY: the reply of this fetcher's fetch with that sequence
+    // number, the first time it is asked; null for any other number (a message someone else posted).
+    std::unique_ptr<LyricsDocument> TakeReply(WPARAM sequence);
     // Removes the WM_SV_LYRICS_READY messages queued for window (on its thread) and deletes the
     // documents this fetcher posted with them; returns how many there were.
     size_t DiscardQueuedReplies(HWND window);

@@ -34,7 +34,7 @@ QueryValues ValuesOf(const LyricsDocument* document, const ServiceQuerySettings&
         values.title = UpToNul(document->Title());
         values.album = UpToNul(document->Album());
         values.videoId = UpToNul(document->VideoId());
-        if (document->sourceKind == kSourceVideoPage) values.videoSource = kVideoSourceYouTube;
+        if (document->sourceKind == MediaSource::VideoPage) values.videoSource = kVideoSourceYouTube;
     }
     values.user = UpToNul(settings.userName);
     values.device = UpToNul(settings.deviceText);

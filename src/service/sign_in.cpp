@@ -25,14 +25,14 @@ std::u16string_view U16(std::wstring_view text) { return AsU16View(text.data(), 
 }  // namespace
 
 LPARAM PackSignInAnswer(const SignInAnswer& answer) {
-    return (answer.replied ? 1 : 0) | (answer.accepted ? 2 : 0) | (static_cast<LPARAM>(answer.errorCode & 0xFFFF) << 8);
+    return (answer.replied ? 1 : 0) | (answer.accepted ? 2 : 0) | (static_cast<LPARAM>(static_cast<int32_t>(answer.errorCode) & 0xFFFF) << 8);
 }
 
 SignInAnswer UnpackSignInAnswer(LPARAM packed) {
     SignInAnswer answer;
     answer.replied = (packed & 1) != 0;
     answer.accepted = (packed & 2) != 0;
-    answer.errorCode = static_cast<int>((packed >> 8) & 0xFFFF);
+    answer.errorCode = static_cast<NetworkError>((packed >> 8) & 0xFFFF);
     return answer;
 }
 
@@ -95,7 +95,7 @@ SignInOutcome CompleteSignIn(PluginSettings& settings, std::wstring_view userNam
         outcome.messageId = IDS_SIGNED_IN;
         return outcome;
     }
-    outcome.messageId = SignInFailureMessageId(answer.errorCode, answer.replied);
+    outcome.messageId = SignInFailureMessageId(answer.errorCode != NetworkError::None, answer.replied);
     return outcome;
 }
 
@@ -109,7 +109,7 @@ SignInOutcome SignIn(PluginSettings& settings, std::wstring_view userName, std::
     }
     if (!url) {
         SignInOutcome outcome;
-        outcome.messageId = SignInFailureMessageId(0, true);
+        outcome.messageId = SignInFailureMessageId(false, true);
         return outcome;
     }
     return CompleteSignIn(settings, userName, password, CheckSignIn(*url));

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "service/http_retriever.h"
+
 namespace sv {
 
 struct PluginSettings;
@@ -22,7 +24,7 @@ inline constexpr UINT WM_SV_SIGN_IN_CHECKED = 2995;
 struct SignInAnswer {
     bool replied = false;
     bool accepted = false;  // the reply was "true", any case
-    int errorCode = 0;      // the connection error code when the request failed
+    NetworkError errorCode = NetworkError::None;  // why the request failed
 };
 LPARAM PackSignInAnswer(const SignInAnswer& answer);
 SignInAnswer UnpackSignInAnswer(LPARAM packed);

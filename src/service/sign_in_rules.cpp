@@ -24,8 +24,8 @@ bool IsSignInAccepted(std::string_view reply) {
     return true;
 }
 
-int SignInFailureMessageId(int connectionErrorCode, bool replied) {
-    if (connectionErrorCode != 0) return IDS_NO_CONNECTION_LOGIN_FAILURE;
+int SignInFailureMessageId(bool connectionFailed, bool replied) {
+    if (connectionFailed) return IDS_NO_CONNECTION_LOGIN_FAILURE;
     return replied ? IDS_SIGN_IN_REFUSED : IDS_SIGN_IN_SERVERS_UNAVAILABLE;
 }
 

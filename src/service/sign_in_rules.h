@@ -13,8 +13,8 @@ std::string BuildSignInPath(std::u16string_view userName, std::u16string_view pa
 // trimmed, so "true\n" is a refusal.
 bool IsSignInAccepted(std::string_view reply);
 
-// The message shown for a failed attempt: 501 when the request failed with a connection error code
-// (501, 504 or 505), else 209 when the service answered (and refused), else 208.
-int SignInFailureMessageId(int connectionErrorCode, bool replied);
+// The message shown for a failed attempt: 501 when the request failed for the connection, else
+// 209 when the service answered (and refused), else 208.
+int SignInFailureMessageId(bool connectionFailed, bool replied);
 
 }  // namespace sv

@@ -20,8 +20,6 @@
 
 #include "base/win_handles.h"
 
-class CSonavire;
-
 namespace sv {
 
 // Fixed text fields: 259 characters and the terminator.
@@ -41,8 +39,6 @@ inline constexpr wchar_t kYouTubeUrlValue[] = L"YouTube URL";
 inline constexpr wchar_t kAdvertUrlValue[] = L"Advert URL";  // first pages: service/server_hosts.h
 
 struct PluginSettings {
-    // The live plug-in object; set when one is made, cleared at its final release.
-    CSonavire* plugin = nullptr;
     UniqueFont boldFont;       // lyrics pane
     UniqueFont regularFont;    // action bar, status line
     UniqueFont underlineFont;  // lyrics pane

@@ -160,17 +160,20 @@ bool CSVPluginBrowse::CallPageFunction(std::wstring_view name, const std::vector
                                        VARIANT* result) {
     if (g_pageCallDepth >= kMostNestedPageCalls) return false;
     PageCallDepth depth;
-    // Whatever goes wrong in a call (a page, an out-of-memory copy) is the call failing.
-    try {
-        if (script_) return script_->CallFunction(name, arguments, result);
+    // A call out to the page's script is a boundary: whatever goes wrong in it (the page, an
+    // out-of-memory copy) is the call failing, and the event that made it carries on.
+    bool called = false;
+    CallbackBoundary("page function", [&] {
+        if (script_) {
+            called = script_->CallFunction(name, arguments, result);
+            return;
+        }
         ComPtr<IDispatch> script;
-        if (!GetPageScript(script)) return false;
+        if (!GetPageScript(script)) return;
         // From here on only locals: the page may end this pane during its call.
-        return CallScriptFunction(script.get(), name, arguments, result);
-    } catch (...) {
-        ReportFailure("page function", CurrentExceptionHr());
-        return false;
-    }
+        called = CallScriptFunction(script.get(), name, arguments, result);
+    });
+    return called;
 }
 
 void CSVPluginBrowse::CallWithoutResult(const wchar_t* name, const std::vector<std::wstring>& arguments) {

@@ -66,6 +66,10 @@ public:
     // to it.
     bool ShowsTrustedPage() const;
 
+    // The script bridge this pane's pages reach as window.external (not owned; it outlives the
+    // pane); null, as at first: they get none.
+    void SetScriptBridge(CWebIDispatch* bridge) { browser_.SetScriptBridge(bridge); }
+
     // Puts a script of a test's own in place of the page's (null: the page's through the control).
     void SetPageScript(std::unique_ptr<PageScript> script);
 

@@ -10,27 +10,15 @@
 #include "base/qi_table.h"
 #include "base/utf.h"
 #include "settings/settings.h"
-#include "web/page_document.h"
 #include "web/web_browser.h"
 
 namespace sv {
 namespace {
 
-// The page's events enter the player's event path with the player's codes plus 100.
-constexpr long kPageMediaOpen = 113;
-constexpr long kPagePlaying = 103;
-constexpr long kPagePaused = 102;
-constexpr long kPageStopped = 101;
-constexpr long kPageMediaEnded = 108;
-constexpr long kPageShowLyrics = 109;
-constexpr long kPageHideLyrics = 110;
-
 const wchar_t* const kMemberNames[CWebIDispatch::kMemberCount] = {
     L"IsOskelSonavire",     L"OnYouTubePlayOpen",       L"OnYouTubePlayStart",  L"OnYouTubePlayPause",
     L"OnYouTubePlayStop",   L"OnYouTubePlayEnd",        L"OnYouTubePositionChange",
     L"OnYouTubeShowLyrics", L"OnYouTubeGetMediaInfo",   L"OnYouTubeSetUser"};
-
-CWebIDispatch* g_installedBridge = nullptr;
 
 // A by-reference argument, as a browser passes them, is read through its reference; a
 // reference to a reference as well, a few levels deep.
@@ -168,20 +156,20 @@ void CWebIDispatch::Act(DISPID id, const Arguments& arguments, bool trusted) {
         PlayOpen(arguments);
         return;
     case kOnYouTubePlayStart:
-        if ((target = Target())) target->RaisePlayStateChange(kPagePlaying);
+        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Playing);
         return;
     case kOnYouTubePlayPause:
-        if ((target = Target())) target->RaisePlayStateChange(kPagePaused);
+        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Paused);
         return;
     case kOnYouTubePlayStop:
-        if ((target = Target())) target->RaisePlayStateChange(kPageStopped);
+        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Stopped);
         return;
     case kOnYouTubePlayEnd:
-        if ((target = Target())) target->RaisePlayStateChange(kPageMediaEnded);
+        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::MediaEnded);
         return;
     case kOnYouTubePositionChange:
         // The values carry no meaning: the plug-in reads the page's position itself.
-        if ((target = Target())) target->RaisePositionChange(0.0, 0.0);
+        if ((target = Target())) target->PagePositionChanged();
         return;
     case kOnYouTubeShowLyrics:
         ShowLyrics(arguments);
@@ -198,7 +186,7 @@ void CWebIDispatch::Act(DISPID id, const Arguments& arguments, bool trusted) {
 }
 
 void CWebIDispatch::PlayOpen(const Arguments& arguments) {
-    LyricsDocument& page = PageDocument();
+    LyricsDocument& page = pageDocument_;
     std::wstring artist, title, videoId, language;
     if (arguments.Count() == 2 || arguments.Count() == 4) {
         arguments.Text(0, artist);
@@ -213,9 +201,9 @@ void CWebIDispatch::PlayOpen(const Arguments& arguments) {
         page.SetArtist(U16(artist));
     }
     page.SetAlbum(u"");
-    page.sourceKind = kSourceVideoPage;
-    page.status = kStatusNotFound;
-    if (BridgeTarget* target = Target()) target->RaiseOpenStateChange(kPageMediaOpen);
+    page.sourceKind = MediaSource::VideoPage;
+    page.status = LyricsStatus::NotFound;
+    if (BridgeTarget* target = Target()) target->PageMediaOpened(page);
 }
 
 void CWebIDispatch::ShowLyrics(const Arguments& arguments) {
@@ -239,7 +227,7 @@ void CWebIDispatch::ShowLyrics(const Arguments& arguments) {
     } else {
         return;
     }
-    if (BridgeTarget* target = Target()) target->RaisePlayStateChange(show ? kPageShowLyrics : kPageHideLyrics);
+    if (BridgeTarget* target = Target()) target->PageShowsLyrics(show);
 }
 
 void CWebIDispatch::GetMediaInfo(const Arguments& arguments, bool trusted) {
@@ -427,8 +415,5 @@ HRESULT CPaneExternal::Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIA
     if (browser_) CallbackBoundary("script bridge", [&] { trusted = browser_->TrustsCaller(caller); });
     return bridge_.Call(id, flags, params, result, trusted, browser_ != nullptr);
 }
-
-void InstallScriptBridge(CWebIDispatch* bridge) { g_installedBridge = bridge; }
-CWebIDispatch* InstalledScriptBridge() { return g_installedBridge; }
 
 }  // namespace sv

@@ -1,11 +1,12 @@
 // The script bridge: window.external as the community site's pages see it. A late-bound
 // automation object with ten fixed members through which the video theatre reports its video's
-// events (they enter the plug-in object's player-event path with the player's codes plus 100),
-// shows and hides the lyrics, reads the track, the plug-in's version and the stored user name
+// events (they take the plug-in object's player-event path, marked as the video page's), shows
+// and hides the lyrics, reads the track, the plug-in's version and the stored user name
 // and password, and hands over new credentials.
 //
-// CWebIDispatch is the module's one bridge: the application object makes it at start-up,
-// installs it for the browser sites (InstallScriptBridge) and deletes it at exit. Its reference
+// CWebIDispatch is the module's one bridge: the application object makes it at start-up, hands it
+// to each plug-in object it makes (down to the browser sites of its panes) and deletes it at exit.
+// It owns the page document, the track the video page last reported. Its reference
 // count serves the protocol and the module's unload check only and never ends its life. Pages do
 // not get it: each browser site hands its pages a CPaneExternal of its own, which knows its
 // browser, judges every call by the document that makes it and acts through the module's bridge.
@@ -78,6 +79,9 @@ public:
     HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, bool trusted, bool act = true);
 
     long ReferenceCount() const { return references_; }
+    // The track the video page last reported through "OnYouTubePlayOpen".
+    const LyricsDocument& PageDocument() const { return pageDocument_; }
+    LyricsDocument& PageDocument() { return pageDocument_; }
 
 private:
     class Arguments;
@@ -94,6 +98,7 @@ private:
     int depth_ = 0;  // member actions running now, nested through the pages
     std::function<BridgeTarget*()> liveTarget_;
     std::function<bool()> trusted_;
+    LyricsDocument pageDocument_;
 };
 
 class CWebBrowser2;
@@ -147,10 +152,5 @@ private:
     CWebIDispatch& bridge_;
     CWebBrowser2* browser_;  // weak: cleared by Detach when the control goes
 };
-
-// The bridge every browser site's external objects act through; null: pages get no external
-// object.
-void InstallScriptBridge(CWebIDispatch* bridge);
-CWebIDispatch* InstalledScriptBridge();
 
 }  // namespace sv

@@ -145,8 +145,8 @@ STDMETHODIMP CWebCustomSite::DocumentHost::GetExternal(IDispatch** external) {
     if (!external) return E_POINTER;
     *external = nullptr;
     // Every document of this control (frames too) gets the control's own external object.
-    CWebIDispatch* bridge = InstalledScriptBridge();
-    if (!bridge || !site_.browser_) return E_NOTIMPL;
+    CWebIDispatch* bridge = site_.browser_ ? site_.browser_->ScriptBridge() : nullptr;
+    if (!bridge) return E_NOTIMPL;
     if (!site_.external_) {
         site_.external_ = ComPtr<CPaneExternal>::Attach(new (std::nothrow) CPaneExternal(*bridge, site_.browser_));
         if (!site_.external_) return E_OUTOFMEMORY;

@@ -31,6 +31,7 @@ inline constexpr IID kIidDocHostUiHandler = {0xBD3F23C0, 0xD43E, 0x11CF, {0x89, 
 
 class CWebBrowser2;
 class CPaneExternal;
+class CWebIDispatch;
 
 class CWebCustomSite final : public IOleClientSite,
                              public IOleInPlaceSite,
@@ -169,7 +170,13 @@ public:
     // another document's.
     bool TrustsCaller(IServiceProvider* caller) const;
 
+    // The script bridge the control's pages reach through window.external (not owned; it outlives
+    // the control); null: pages get no external object.
+    void SetScriptBridge(CWebIDispatch* bridge) { scriptBridge_ = bridge; }
+    CWebIDispatch* ScriptBridge() const { return scriptBridge_; }
+
 private:
+    CWebIDispatch* scriptBridge_ = nullptr;
     ComPtr<IWebBrowser2> browser_;
     ComPtr<IOleObject> object_;
     ComPtr<CWebCustomSite> site_;

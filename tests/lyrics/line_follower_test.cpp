@@ -13,7 +13,7 @@ struct Follow : ::testing::Test {
     LineFollower follower{[this] { return now; }};
     LyricsDocument doc;
 
-    void Lines(std::initializer_list<double> times, int32_t status) {
+    void Lines(std::initializer_list<double> times, LyricsStatus status) {
         for (double t : times) {
             doc.AddLine(u"line", u"");
             doc.LineAt(doc.LineCount() - 1)->time = t;
@@ -28,7 +28,7 @@ struct Follow : ::testing::Test {
 };
 
 TEST_F(Follow, ALineBecomesCurrentOncePlaybackIsStrictlyPastIt) {
-    Lines({0, 5000, 9000}, kStatusTimed);
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
     EXPECT_EQ(LineFor(0), 0);
     EXPECT_EQ(LineFor(5000), 0);
     EXPECT_EQ(LineFor(5001), 1);
@@ -40,21 +40,21 @@ TEST_F(Follow, ALineBecomesCurrentOncePlaybackIsStrictlyPastIt) {
 
 TEST_F(Follow, TheScanStopsAtTheFirstLineNotYetPassed) {
     // Re-timed lyrics may go backwards; the first unpassed line decides.
-    Lines({1000, 8000, 3000, 9000}, kStatusRetimed);
+    Lines({1000, 8000, 3000, 9000}, LyricsStatus::Retimed);
     EXPECT_EQ(LineFor(500), 0);
     EXPECT_EQ(LineFor(5000), 0);  // stops at line 1
     EXPECT_EQ(LineFor(8500), 2);  // stops at line 3
 }
 
 TEST_F(Follow, OnlyTimedAndRetimedLyricsFollowThePosition) {
-    Lines({0, 5000, 9000}, kStatusUntimed);
+    Lines({0, 5000, 9000}, LyricsStatus::Untimed);
     EXPECT_EQ(LineFor(9500), 0);
-    for (int32_t status : {kStatusNotFound, kStatusFinal, kStatusNone, 500}) {
+    for (LyricsStatus status : {LyricsStatus::NotFound, LyricsStatus::Final, LyricsStatus::None, LyricsStatus::ConnectionError}) {
         doc.status = status;
-        EXPECT_EQ(LineFor(9500), 0) << status;
+        EXPECT_EQ(LineFor(9500), 0) << static_cast<int>(status);
         EXPECT_FALSE(follower.CurrentLineFor(9500, true).repaint);
     }
-    doc.status = kStatusTimed;
+    doc.status = LyricsStatus::Timed;
     doc.manualScroll = true;
     EXPECT_EQ(LineFor(9500), 0);
     doc.manualScroll = false;
@@ -66,7 +66,7 @@ TEST_F(Follow, OnlyTimedAndRetimedLyricsFollowThePosition) {
 }
 
 TEST_F(Follow, WhilePlayingTheTimerIsArmedForTheNextLine) {
-    Lines({0, 12000, 20000}, kStatusTimed);
+    Lines({0, 12000, 20000}, LyricsStatus::Timed);
     now = 11000;
     PaneActions a = follower.OnPlay(now);
     EXPECT_EQ(follower.mode(), PlaybackMode::Playing);
@@ -97,7 +97,7 @@ TEST_F(Follow, WhilePlayingTheTimerIsArmedForTheNextLine) {
 }
 
 TEST_F(Follow, DueLinesWaitForTheMarginAndOverdueOnesOneMillisecond) {
-    Lines({0, 5000}, kStatusRetimed);
+    Lines({0, 5000}, LyricsStatus::Retimed);
     follower.OnPlay(0);
     now = 5000;  // current line 0, next one reached but not yet passed
     EXPECT_EQ(follower.CurrentLineFor(now, false).lineTimerMs, kLineTimerMarginMs);
@@ -107,7 +107,7 @@ TEST_F(Follow, DueLinesWaitForTheMarginAndOverdueOnesOneMillisecond) {
     backwards.AddLine(u"b", u"");
     backwards.LineAt(0)->time = 6000;
     backwards.LineAt(1)->time = 3000;
-    backwards.status = kStatusRetimed;
+    backwards.status = LyricsStatus::Retimed;
     follower.SetDocument(&backwards);
     PaneActions a = follower.CurrentLineFor(now, false);
     EXPECT_EQ(follower.currentLine(), 0);
@@ -116,13 +116,13 @@ TEST_F(Follow, DueLinesWaitForTheMarginAndOverdueOnesOneMillisecond) {
 }
 
 TEST_F(Follow, VeryDistantLinesUseTheLongestTimer) {
-    Lines({0, 4294967295.0 * 2}, kStatusTimed);
+    Lines({0, 4294967295.0 * 2}, LyricsStatus::Timed);
     now = 1;
     EXPECT_EQ(follower.OnPlay(now).lineTimerMs, kLongestLineTimerMs);
 }
 
 TEST_F(Follow, PauseStopAndTheOneShotTimer) {
-    Lines({0, 5000, 9000}, kStatusTimed);
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
     now = 6000;
     follower.OnPlay(now);
     PaneActions a = follower.OnPause();
@@ -152,13 +152,13 @@ TEST_F(Follow, PauseStopAndTheOneShotTimer) {
 }
 
 TEST_F(Follow, ANewDocumentStartsAtLineZeroAndKeepsTheMode) {
-    Lines({0, 5000, 9000}, kStatusTimed);
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
     follower.OnPlay(9500);
     EXPECT_EQ(follower.currentLine(), 2);
     LyricsDocument untimed;
     untimed.AddLine(u"a", u"");
     untimed.AddLine(u"b", u"");
-    untimed.status = kStatusUntimed;
+    untimed.status = LyricsStatus::Untimed;
     PaneActions a = follower.SetDocument(&untimed);
     EXPECT_TRUE(a.stopLineTimer);
     EXPECT_TRUE(a.repaint);
@@ -168,12 +168,12 @@ TEST_F(Follow, ANewDocumentStartsAtLineZeroAndKeepsTheMode) {
 }
 
 TEST_F(Follow, ResyncStampsTheNextLineWithThePosition) {
-    Lines({0, 0, 0}, kStatusUntimed);
+    Lines({0, 0, 0}, LyricsStatus::Untimed);
     follower.OnPlay(0);
     // Outside re-sync a click stamps nothing.
     PaneActions a = follower.StampNextLine(700);
     EXPECT_FALSE(a.animateScroll);
-    EXPECT_EQ(doc.status, kStatusUntimed);
+    EXPECT_EQ(doc.status, LyricsStatus::Untimed);
 
     follower.SetResyncing(true);
     EXPECT_TRUE(doc.resyncing);
@@ -181,7 +181,7 @@ TEST_F(Follow, ResyncStampsTheNextLineWithThePosition) {
     EXPECT_TRUE(a.animateScroll);
     EXPECT_TRUE(a.repaint);
     EXPECT_FALSE(a.armLineTimer);  // no line timer during re-sync
-    EXPECT_EQ(doc.status, kStatusRetimed);
+    EXPECT_EQ(doc.status, LyricsStatus::Retimed);
     EXPECT_EQ(follower.currentLine(), 1);
     EXPECT_EQ(doc.LineAt(1)->time, 1500.0);
     EXPECT_EQ(doc.LineAt(0)->time, 0.0);  // line 0 is never stamped
@@ -206,16 +206,16 @@ TEST_F(Follow, ResyncStampsTheNextLineWithThePosition) {
     EXPECT_EQ(follower.currentLine(), 1);
     EXPECT_TRUE(a.armLineTimer);
     EXPECT_EQ(a.lineTimerMs, 600u + kLineTimerMarginMs);
-    EXPECT_EQ(doc.status, kStatusRetimed);
+    EXPECT_EQ(doc.status, LyricsStatus::Retimed);
 }
 
 TEST_F(Follow, WhileResyncingOnlyClicksMoveTheCurrentLine) {
     // Untimed lines hold 0 until stamped: following the position would jump to the last line.
-    Lines({0, 0, 0, 0, 0}, kStatusUntimed);
+    Lines({0, 0, 0, 0, 0}, LyricsStatus::Untimed);
     follower.SetResyncing(true);
     follower.OnPlay(now = 1000);
     follower.StampNextLine(2000);
-    ASSERT_EQ(doc.status, kStatusRetimed);
+    ASSERT_EQ(doc.status, LyricsStatus::Retimed);
     follower.OnPause();
     follower.OnPlay(now = 3000);
     EXPECT_EQ(follower.currentLine(), 1);
@@ -235,7 +235,7 @@ TEST_F(Follow, ThePositionIsReadBeforeTheLinesAreLookedUp) {
             d->AddLine(u"line", u"");
             d->LineAt(d->LineCount() - 1)->time = t;
         }
-        d->status = kStatusTimed;
+        d->status = LyricsStatus::Timed;
     }
     second.LineAt(1)->time = 7000;
     LineFollower* self = nullptr;
@@ -254,7 +254,7 @@ TEST_F(Follow, ThePositionIsReadBeforeTheLinesAreLookedUp) {
 }
 
 TEST_F(Follow, ResyncOfTimedLyricsRestartsAtLineZero) {
-    Lines({1000, 5000, 9000}, kStatusTimed);
+    Lines({1000, 5000, 9000}, LyricsStatus::Timed);
     follower.OnPlay(9500);
     EXPECT_EQ(follower.currentLine(), 2);
     follower.SetResyncing(true);
@@ -265,7 +265,7 @@ TEST_F(Follow, ResyncOfTimedLyricsRestartsAtLineZero) {
 }
 
 TEST_F(Follow, ManualScrollShowsTheBarAndStopsFollowing) {
-    Lines({0, 5000, 9000}, kStatusTimed);
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
     now = 6000;
     follower.OnPlay(now);
     ManualScrollChange change = follower.SetManualScroll(true);
@@ -293,14 +293,14 @@ TEST(ResyncPlan, StartsOnlyForLyricsWithLinesThatAreNotResyncing) {
     EXPECT_FALSE(PlanResyncStart(nullptr, true).start);
     LyricsDocument doc;
     doc.AddLine(u"a", u"");
-    doc.sourceKind = kSourcePlayer;
-    for (int32_t status : {kStatusNone, kStatusMissingKeys, kStatusNotFound, kStatusFinal, 500}) {
+    doc.sourceKind = MediaSource::Player;
+    for (LyricsStatus status : {LyricsStatus::None, LyricsStatus::MissingKeys, LyricsStatus::NotFound, LyricsStatus::Final, LyricsStatus::ConnectionError}) {
         doc.status = status;
-        EXPECT_FALSE(PlanResyncStart(&doc, true).start) << status;
+        EXPECT_FALSE(PlanResyncStart(&doc, true).start) << static_cast<int>(status);
     }
-    for (int32_t status : {kStatusTimed, kStatusUntimed, kStatusRetimed}) {
+    for (LyricsStatus status : {LyricsStatus::Timed, LyricsStatus::Untimed, LyricsStatus::Retimed}) {
         doc.status = status;
-        EXPECT_TRUE(PlanResyncStart(&doc, true).start) << status;
+        EXPECT_TRUE(PlanResyncStart(&doc, true).start) << static_cast<int>(status);
     }
     doc.resyncing = true;
     EXPECT_FALSE(PlanResyncStart(&doc, true).start);
@@ -310,15 +310,15 @@ TEST(ResyncPlan, StartsOnlyForLyricsWithLinesThatAreNotResyncing) {
     EXPECT_FALSE(ResyncStopNeeded(nullptr));
 
     LyricsDocument empty;
-    empty.status = kStatusUntimed;
+    empty.status = LyricsStatus::Untimed;
     EXPECT_FALSE(PlanResyncStart(&empty, false).start);
 }
 
 TEST(ResyncPlan, RestartRewindsTheSourceTheTrackPlaysIn) {
     LyricsDocument doc;
     doc.AddLine(u"a", u"");
-    doc.status = kStatusUntimed;
-    doc.sourceKind = kSourcePlayer;
+    doc.status = LyricsStatus::Untimed;
+    doc.sourceKind = MediaSource::Player;
     ResyncStartPlan plan = PlanResyncStart(&doc, true);
     EXPECT_TRUE(plan.rewindPlayer);
     EXPECT_TRUE(plan.playPlayer);
@@ -327,13 +327,13 @@ TEST(ResyncPlan, RestartRewindsTheSourceTheTrackPlaysIn) {
     EXPECT_FALSE(plan.rewindPlayer);
     EXPECT_TRUE(plan.playPlayer);
 
-    doc.sourceKind = kSourceVideoPage;
+    doc.sourceKind = MediaSource::VideoPage;
     plan = PlanResyncStart(&doc, true);
     EXPECT_TRUE(plan.seekPageToStart);
     EXPECT_FALSE(plan.playPlayer);
     EXPECT_FALSE(PlanResyncStart(&doc, false).seekPageToStart);
 
-    doc.sourceKind = kSourceNone;
+    doc.sourceKind = MediaSource::None;
     plan = PlanResyncStart(&doc, true);
     EXPECT_TRUE(plan.start);
     EXPECT_FALSE(plan.rewindPlayer || plan.playPlayer || plan.seekPageToStart);

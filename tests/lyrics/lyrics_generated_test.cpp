@@ -184,7 +184,7 @@ TEST(Generated, CurrentLineIsTheLastLinePassedForRisingTimes) {
             t += rng() % 4 == 0 ? 0 : rng() % 5000;  // equal neighbours happen
             doc->LineAt(i)->time = t;
         }
-        doc->status = kStatusTimed;
+        doc->status = LyricsStatus::Timed;
         uint32_t now = 0;
         LineFollower follower([&] { return now; });
         follower.SetDocument(doc.get());

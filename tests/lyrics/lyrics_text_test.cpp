@@ -153,7 +153,7 @@ std::unique_ptr<LyricsDocument> RetimedWith(std::initializer_list<double> times)
         doc->AddLine(u"line", u"");
         doc->LineAt(doc->LineCount() - 1)->time = t;
     }
-    doc->status = kStatusRetimed;
+    doc->status = LyricsStatus::Retimed;
     return doc;
 }
 
@@ -168,7 +168,7 @@ TEST(ResyncTest, TimesMustRiseAndLinesTwoApartBeOneSecondApart) {
     EXPECT_TRUE(RetimedWith({-1000, 0})->PassesResyncTest());
     // Only re-timed lyrics, and only with lines to send.
     auto timed = RetimedWith({0, 1000, 2000});
-    timed->status = kStatusTimed;
+    timed->status = LyricsStatus::Timed;
     EXPECT_FALSE(timed->PassesResyncTest());
     EXPECT_FALSE(RetimedWith({})->PassesResyncTest());
 }
@@ -183,8 +183,8 @@ LyricsDocument FullHeader() {
     doc.SetVersion(u"7");
     doc.SetSongLock(u"1");
     doc.SetLastUpdate(u"2009-01-01");
-    doc.sourceKind = kSourceVideoPage;
-    doc.status = 501;
+    doc.sourceKind = MediaSource::VideoPage;
+    doc.status = LyricsStatus::LoginFailed;
     return LyricsDocument(doc);
 }
 
@@ -205,8 +205,8 @@ TEST(Document, ConstructionAndReset) {
     LyricsDocument doc;
     EXPECT_EQ(doc.Title(), u"");
     EXPECT_EQ(doc.LastUpdate(), u"");
-    EXPECT_EQ(doc.sourceKind, 0);
-    EXPECT_EQ(doc.status, -1);
+    EXPECT_EQ(doc.sourceKind, MediaSource::None);
+    EXPECT_EQ(doc.status, LyricsStatus::None);
     EXPECT_EQ(doc.LineCount(), 0);
     EXPECT_FALSE(doc.resyncing);
     EXPECT_FALSE(doc.manualScroll);
@@ -259,13 +259,14 @@ TEST(Document, LinesAndTheirAccessors) {
     EXPECT_EQ(doc.LineAt(-1), nullptr);
     EXPECT_EQ(doc.LineAt(3), nullptr);
 
-    for (int status : {-1, -2, -3, -5, 0, 500}) {
+    for (LyricsStatus status : {LyricsStatus::None, LyricsStatus::MissingKeys, LyricsStatus::NotFound,
+                                LyricsStatus::Final, LyricsStatus::ConnectionError, LyricsStatus::RequestFailed}) {
         doc.status = status;
-        EXPECT_FALSE(doc.HasLines()) << status;
+        EXPECT_FALSE(doc.HasLines()) << static_cast<int>(status);
     }
-    for (int status : {-4, -6, -8}) {
+    for (LyricsStatus status : {LyricsStatus::Timed, LyricsStatus::Untimed, LyricsStatus::Retimed}) {
         doc.status = status;
-        EXPECT_TRUE(doc.HasLines()) << status;
+        EXPECT_TRUE(doc.HasLines()) << static_cast<int>(status);
     }
 
     doc.resyncing = true;
@@ -274,7 +275,7 @@ TEST(Document, LinesAndTheirAccessors) {
     EXPECT_EQ(doc.LineCount(), 0);
     EXPECT_FALSE(doc.resyncing);
     EXPECT_FALSE(doc.manualScroll);
-    EXPECT_EQ(doc.status, -8);  // the status is the loader's business
+    EXPECT_EQ(doc.status, LyricsStatus::Retimed);  // the status is the loader's business
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ protected:
         doc->SetArtist(u"x?y");
         doc->SetAlbum(u"Album");
         doc->SetLanguage(u"he");
-        doc->sourceKind = kSourcePlayer;
-        doc->status = kStatusNotFound;
+        doc->sourceKind = MediaSource::Player;
+        doc->status = LyricsStatus::NotFound;
         return doc;
     }
 
@@ -111,7 +111,7 @@ TEST_F(LyricsXml, ReadsTheFirstOfEachElementAndTheLines) {
     // Language and video id belong to the request, never to the reply.
     EXPECT_EQ(doc->Language(), u"he");
     EXPECT_EQ(doc->VideoId(), u"v1");
-    EXPECT_EQ(doc->status, kStatusTimed);
+    EXPECT_EQ(doc->status, LyricsStatus::Timed);
     ASSERT_EQ(doc->LineCount(), 3);
     EXPECT_EQ(doc->LineAt(0)->text, u"Hello");
     EXPECT_EQ(doc->LineAt(0)->time, 12345.0);
@@ -148,20 +148,20 @@ TEST_F(LyricsXml, NamesAreExactAndAnyRootWill) {
 TEST_F(LyricsXml, StatusFollowsTheLines) {
     struct Case {
         const char* reply;
-        int32_t status;
+        LyricsStatus status;
         int lines;
     } cases[] = {
-        {"<r><lyric><l timing=\"335xyz073\">only</l></lyric></r>", kStatusNotFound, 0},  // one child: no lines
-        {"<r><lyric/></r>", kStatusNotFound, 0},
-        {"<r><lyric>just text</lyric></r>", kStatusNotFound, 0},
-        {"<r><lyric><l>a</l><l timing=\"0\">b</l><l timing=\"7\">c</l><l timing=\"\">d</l></lyric></r>", kStatusUntimed, 4},
-        {"<r><lyric><l>a</l><l timing=\"1234#1\">b</l><l>c</l></lyric></r>", kStatusTimed, 3},
+        {"<r><lyric><l timing=\"335xyz073\">only</l></lyric></r>", LyricsStatus::NotFound, 0},  // one child: no lines
+        {"<r><lyric/></r>", LyricsStatus::NotFound, 0},
+        {"<r><lyric>just text</lyric></r>", LyricsStatus::NotFound, 0},
+        {"<r><lyric><l>a</l><l timing=\"0\">b</l><l timing=\"7\">c</l><l timing=\"\">d</l></lyric></r>", LyricsStatus::Untimed, 4},
+        {"<r><lyric><l>a</l><l timing=\"1234#1\">b</l><l>c</l></lyric></r>", LyricsStatus::Timed, 3},
         // A code that does not decode is simply untimed.
-        {"<r><lyric><l timing=\"0123456\">a</l><l timing=\"9abc\">b</l></lyric></r>", kStatusUntimed, 2},
+        {"<r><lyric><l timing=\"0123456\">a</l><l timing=\"9abc\">b</l></lyric></r>", LyricsStatus::Untimed, 2},
     };
     for (const Case& c : cases) {
         auto doc = Request();
-        doc->status = 501;
+        doc->status = LyricsStatus::LoginFailed;
         EXPECT_EQ(doc->LoadFromReply(c.reply, false), S_OK) << c.reply;
         EXPECT_EQ(doc->status, c.status) << c.reply;
         EXPECT_EQ(doc->LineCount(), c.lines) << c.reply;
@@ -181,7 +181,7 @@ TEST_F(LyricsXml, EveryKindOfChildNodeIsALine) {
     EXPECT_EQ(doc->LineAt(3)->text, u"el");
     EXPECT_EQ(doc->LineAt(3)->time, 1234.0);
     EXPECT_EQ(doc->LineAt(4)->text, u"data");
-    EXPECT_EQ(doc->status, kStatusTimed);
+    EXPECT_EQ(doc->status, LyricsStatus::Timed);
 }
 
 TEST_F(LyricsXml, AVersionReplyKeepsEveryFieldItDoesNotHold) {
@@ -200,8 +200,8 @@ TEST_F(LyricsXml, AVersionReplyKeepsEveryFieldItDoesNotHold) {
     EXPECT_EQ(copy.VideoId(), request->VideoId());
     EXPECT_EQ(copy.SongLock(), u"lock");
     EXPECT_EQ(copy.LastUpdate(), u"then");
-    EXPECT_EQ(copy.sourceKind, kSourcePlayer);
-    EXPECT_EQ(copy.status, kStatusNotFound);  // no lyric element: the copied status stays
+    EXPECT_EQ(copy.sourceKind, MediaSource::Player);
+    EXPECT_EQ(copy.status, LyricsStatus::NotFound);  // no lyric element: the copied status stays
     EXPECT_EQ(copy.LineCount(), 0);
 }
 
@@ -210,10 +210,10 @@ TEST_F(LyricsXml, TextThatIsNotXmlChangesNothing) {
                               "<r>&undefined;</r>", "<r>&#0;</r>", "\xff\xfe<\x00r\x00/>"}) {
         auto doc = Request();
         doc->AddLine(u"old", u"");
-        doc->status = 504;
+        doc->status = LyricsStatus::ServerUnreachable;
         HRESULT hr = doc->LoadFromReply(reply, true, folder_);
         EXPECT_NE(hr, S_OK) << reply;
-        EXPECT_EQ(doc->status, 504) << reply;
+        EXPECT_EQ(doc->status, LyricsStatus::ServerUnreachable) << reply;
         EXPECT_EQ(doc->LineCount(), 0) << reply;
         EXPECT_EQ(doc->Title(), u"a/b:c");
     }
@@ -258,7 +258,7 @@ TEST_F(LyricsXml, LargeAndOddReplies) {
     auto doc = Request();
     ASSERT_EQ(doc->LoadFromReply(reply.c_str(), false), S_OK);
     ASSERT_EQ(doc->LineCount(), 10000);
-    EXPECT_EQ(doc->status, kStatusTimed);
+    EXPECT_EQ(doc->status, LyricsStatus::Timed);
     EXPECT_EQ(doc->LineAt(9999)->text, u"line 9999");
     EXPECT_EQ(doc->LineAt(9999)->time, 9999.0);
     EXPECT_EQ(doc->LineAt(0)->time, 0.0);
@@ -311,7 +311,7 @@ TEST_F(LyricsXml, CacheRoundTripWithTheKeysOfAFreshCopy) {
     other->AddLine(u"old", u"");
     EXPECT_NE(other->LoadFromCache(folder_), S_OK);
     EXPECT_EQ(other->LineCount(), 0);
-    EXPECT_EQ(other->status, kStatusNotFound);
+    EXPECT_EQ(other->status, LyricsStatus::NotFound);
 }
 
 TEST_F(LyricsXml, TheCacheFileIsNamedByTheKeysAsTheReplyLeftThem) {
@@ -333,7 +333,7 @@ TEST_F(LyricsXml, EveryWellFormedReplyIsCachedWhateverItHolds) {
     auto cached = Request();
     ASSERT_EQ(cached->LoadFromCache(folder_), S_OK);
     EXPECT_EQ(cached->SongLock(), u"t");
-    EXPECT_EQ(cached->status, kStatusNotFound);
+    EXPECT_EQ(cached->status, LyricsStatus::NotFound);
 }
 
 TEST_F(LyricsXml, KeysThatLookLikeUrlsStillNameTheirOwnFile) {
@@ -503,24 +503,24 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
             }
         }
         auto doc = Request();
-        doc->status = 777;  // a marker: only ParseDom's codes may replace it
+        doc->status = LyricsStatus::Final;  // a marker no load assigns: only ParseDom's codes may replace it
         const bool save = rng() % 4 == 0;
         const HRESULT hr = doc->LoadFromReply(reply.c_str(), save, folder_);
         if (hr != S_OK) {
             ++refused;
             ASSERT_EQ(doc->LineCount(), 0) << reply;
-            ASSERT_EQ(doc->status, 777) << reply;
+            ASSERT_EQ(doc->status, LyricsStatus::Final) << reply;
             continue;
         }
         ++parsed;
-        const int32_t status = doc->status;
-        ASSERT_TRUE(status == 777 || status == kStatusNotFound || status == kStatusTimed || status == kStatusUntimed)
+        const LyricsStatus status = doc->status;
+        ASSERT_TRUE(status == LyricsStatus::Final || status == LyricsStatus::NotFound || status == LyricsStatus::Timed || status == LyricsStatus::Untimed)
             << reply;
-        ASSERT_EQ(status == kStatusNotFound, doc->LineCount() == 0 && status != 777) << reply;
+        ASSERT_EQ(status == LyricsStatus::NotFound, doc->LineCount() == 0 && status != LyricsStatus::Final) << reply;
         if (save) {
             // Found again by the keys the reply left in the document.
             auto cached = std::make_unique<LyricsDocument>(*doc);
-            cached->status = 777;
+            cached->status = LyricsStatus::Final;
             ASSERT_EQ(cached->LoadFromCache(folder_), S_OK) << reply;
             ExpectSameLines(*doc, *cached);
             EXPECT_EQ(cached->Title(), doc->Title());

@@ -50,7 +50,7 @@ protected:
 std::unique_ptr<sv::LyricsDocument> TwelveTimedLines() {
     std::vector<double> times;
     for (int i = 0; i < 12; ++i) times.push_back(i * 1000.0);
-    return MakeDocument(sv::kStatusTimed, times);
+    return MakeDocument(sv::LyricsStatus::Timed, times);
 }
 
 TEST_F(LyricsPaneTest, CurrentLineZeroSitsInTheSecondRowWithFadingLinesBelow) {
@@ -108,7 +108,7 @@ TEST_F(LyricsPaneTest, LinesStopBeforeARowThatCannotHoldAWholeLineAndFillANewSiz
 }
 
 TEST_F(LyricsPaneTest, AnEmptyLineEndsTheLinesAndAnAmpersandShowsAsItself) {
-    auto document = MakeTextDocument(sv::kStatusTimed, {u"&", u"one", u"", u"after the gap"});
+    auto document = MakeTextDocument(sv::LyricsStatus::Timed, {u"&", u"one", u"", u"after the gap"});
     Show(document.get());
     const Capture capture = PaintAndCapture(hwnd());
     EXPECT_EQ(RowColour(capture, 1, true), kBright) << "a lone '&' is text, not a mnemonic prefix";
@@ -120,7 +120,7 @@ TEST_F(LyricsPaneTest, RightToLeftLineIsDrawnInRightToLeftReadingOrderAndCentred
     // Hebrew followed by Latin letters and a full stop: the reading order decides which side each
     // part lands on, so the two orders give different pictures.
     const std::u16string text = u"\u05E9\u05DC\u05D5\u05DD abc.";
-    auto document = MakeTextDocument(sv::kStatusTimed, {text, u"next"});
+    auto document = MakeTextDocument(sv::LyricsStatus::Timed, {text, u"next"});
     ASSERT_TRUE(document->LineAt(0)->rightToLeft);
     Show(document.get());
     const Capture capture = PaintAndCapture(hwnd());
@@ -170,7 +170,7 @@ TEST_F(LyricsPaneTest, RightToLeftLineIsDrawnInRightToLeftReadingOrderAndCentred
 }
 
 TEST_F(LyricsPaneTest, NotFoundViewShowsTwoLinesWithTheLinkAndOnlyTheLinkTakesClicks) {
-    auto document = MakeDocument(sv::kStatusNotFound, {});
+    auto document = MakeDocument(sv::LyricsStatus::NotFound, {});
     Show(document.get());
     host.status.statusTextId = IDS_STATUS_NOT_FOUND;
     const Capture capture = PaintAndCapture(hwnd());
@@ -216,7 +216,7 @@ TEST_F(LyricsPaneTest, NotFoundViewShowsTwoLinesWithTheLinkAndOnlyTheLinkTakesCl
     SendMessageW(hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
     SendMessageW(hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(link.right + 2, inLink.y));
     EXPECT_EQ(host.editorOpened, 0);
-    EXPECT_EQ(document->status, sv::kStatusNotFound);
+    EXPECT_EQ(document->status, sv::LyricsStatus::NotFound);
     SendMessageW(hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(inLink.x, inLink.y));
     EXPECT_EQ(host.editorOpened, 1);
     SendMessageW(hwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(inLink.x, inLink.y));
@@ -334,7 +334,7 @@ TEST_F(LyricsPaneTest, ManualScrollShowsEveryLineBrightAndIgnoresPlayback) {
 }
 
 TEST_F(LyricsPaneTest, LineTimerWakesWhenTheNextLineIsDueAndNeverShowsItEarly) {
-    auto document = MakeDocument(sv::kStatusTimed, {0, 150, 300, 450});
+    auto document = MakeDocument(sv::LyricsStatus::Timed, {0, 150, 300, 450});
     Show(document.get());
     MessageCounter counter(hwnd());
     host.position = 0;
@@ -394,7 +394,7 @@ TEST_F(LyricsPaneTest, LineTimerWakesWhenTheNextLineIsDueAndNeverShowsItEarly) {
 }
 
 TEST_F(LyricsPaneTest, UntimedLyricsAreNotMovedByPlayback) {
-    auto document = MakeTextDocument(sv::kStatusUntimed, {u"a", u"b", u"c"});
+    auto document = MakeTextDocument(sv::LyricsStatus::Untimed, {u"a", u"b", u"c"});
     Show(document.get());
     host.position = 5000;
     pane().OnPlay(5000);
@@ -404,7 +404,7 @@ TEST_F(LyricsPaneTest, UntimedLyricsAreNotMovedByPlayback) {
 }
 
 TEST_F(LyricsPaneTest, ResyncClicksStampTheNextLineAndScrollOneLine) {
-    auto document = MakeTextDocument(sv::kStatusUntimed, {u"zero", u"one", u"two", u"three"});
+    auto document = MakeTextDocument(sv::LyricsStatus::Untimed, {u"zero", u"one", u"two", u"three"});
     Show(document.get());
     host.position = 0;
     pane().OnPlay(0);
@@ -418,7 +418,7 @@ TEST_F(LyricsPaneTest, ResyncClicksStampTheNextLineAndScrollOneLine) {
     host.position = 1500;
     SendMessageW(hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50));
     EXPECT_EQ(pane().CurrentLine(), 1);
-    EXPECT_EQ(document->status, sv::kStatusRetimed);
+    EXPECT_EQ(document->status, sv::LyricsStatus::Retimed);
     EXPECT_EQ(document->LineAt(1)->time, 1500.0);
     EXPECT_EQ(document->LineAt(0)->time, 0.0) << "line 0 is never stamped";
     // The click paints once; the move goes on in frames of the pane's timer, then the final picture.
@@ -459,19 +459,19 @@ TEST_F(LyricsPaneTest, ResyncClicksStampTheNextLineAndScrollOneLine) {
 }
 
 TEST_F(LyricsPaneTest, ClicksOutsideResyncStampNothing) {
-    auto document = MakeTextDocument(sv::kStatusUntimed, {u"zero", u"one"});
+    auto document = MakeTextDocument(sv::LyricsStatus::Untimed, {u"zero", u"one"});
     Show(document.get());
     host.position = 1200;
     SendMessageW(hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50));
     EXPECT_EQ(pane().CurrentLine(), 0);
     EXPECT_EQ(document->LineAt(1)->time, 0.0);
-    EXPECT_EQ(document->status, sv::kStatusUntimed);
+    EXPECT_EQ(document->status, sv::LyricsStatus::Untimed);
 }
 
 TEST(LyricsPaneText, TheWindowTextIsTheBrightLineForScreenReaders) {
     TestHost host;
     PaneFixture fixture(kWidth, kHeight, &host);
-    auto document = MakeDocument(sv::kStatusTimed, {0, 1000, 2000});
+    auto document = MakeDocument(sv::LyricsStatus::Timed, {0, 1000, 2000});
     auto text = [&] {
         wchar_t buffer[256] = {};
         GetWindowTextW(fixture.hwnd(), buffer, 256);

@@ -175,7 +175,7 @@ TEST_F(PluginObjectTest, CreateShowsTheNoticeAndFailsForOlderOrUnreadableVersion
         EXPECT_EQ(L"Sonavire requires Windows Media Player version 11 or later.", notices.seen()[0].controlText);
         EXPECT_FALSE(Windows().found()) << "no window is made";
         const HWND host = player_->HostWindow();
-        EXPECT_TRUE(!host || GetClassLongPtrW(host, GCLP_WNDPROC) == GetWindowLongPtrW(host, GWLP_WNDPROC))
+        EXPECT_TRUE(!host || static_cast<LONG_PTR>(GetClassLongPtrW(host, GCLP_WNDPROC)) == GetWindowLongPtrW(host, GWLP_WNDPROC))
             << "the host window is not taken over";
         plugin_.reset();
     }

@@ -36,7 +36,6 @@ TEST(Settings, DefaultsWithAnEmptyKey) {
     EXPECT_FALSE(settings.HasPassword());
     EXPECT_STREQ(settings.deviceText, L"1000");
     EXPECT_FALSE(settings.IsSignedIn());
-    EXPECT_EQ(settings.plugin, nullptr);
 }
 
 TEST(Settings, SplitPosIsTakenAsStoredWhenItIsFourBytes) {

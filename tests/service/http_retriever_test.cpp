@@ -49,7 +49,7 @@ TEST(HttpRetriever, GetSendsItsAgentAndNoCookies) {
     const char* reply = retriever.Run(request);
     ASSERT_NE(reply, nullptr);
     EXPECT_STREQ(reply, "first");
-    EXPECT_EQ(request.errorCode, 0);
+    EXPECT_EQ(request.errorCode, sv::NetworkError::None);
 
     server.SetBody("second");
     HttpRequest again;
@@ -132,7 +132,7 @@ TEST(HttpRetriever, EmptyAndUnsizedBodiesAreText) {
         const char* reply = retriever.Run(request);
         ASSERT_NE(reply, nullptr) << "an empty body is the empty text, not a failure";
         EXPECT_EQ(std::string(reply), expected);
-        EXPECT_EQ(request.errorCode, 0);
+        EXPECT_EQ(request.errorCode, sv::NetworkError::None);
     }
 }
 
@@ -160,19 +160,19 @@ TEST(HttpRetriever, ANulByteCutsOnlyTheChunkItIsIn) {
 
 TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
     SetLastError(12029);
-    EXPECT_EQ(sv::MapConnectionError(), 504);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::ServerUnreachable);
     SetLastError(12028);
-    EXPECT_EQ(sv::MapConnectionError(), 504);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::ServerUnreachable);
     SetLastError(12030);
-    EXPECT_EQ(sv::MapConnectionError(), 504);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::ServerUnreachable);
     SetLastError(12015);
-    EXPECT_EQ(sv::MapConnectionError(), 501);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::LoginFailed);
     SetLastError(12007);
-    EXPECT_EQ(sv::MapConnectionError(), 505);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::RequestFailed);
     SetLastError(12031);
-    EXPECT_EQ(sv::MapConnectionError(), 505);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::RequestFailed);
     SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(sv::MapConnectionError(), 505);
+    EXPECT_EQ(sv::MapConnectionError(), sv::NetworkError::RequestFailed);
 
     // A real refused connection, for GET and for POST.
     const std::string url = "http://127.0.0.1:" + std::to_string(svtest::ClosedLoopbackPort()) + "/x?y=1";
@@ -183,7 +183,7 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
         request.post = post;
         request.body = "b";
         EXPECT_EQ(retriever.Run(request), nullptr);
-        EXPECT_EQ(request.errorCode, 504) << "post " << int(post);
+        EXPECT_EQ(request.errorCode, sv::NetworkError::ServerUnreachable) << "post " << int(post);
     }
 
     // Not a URL WinINet can split or open.
@@ -193,15 +193,15 @@ TEST(HttpRetriever, FailuresGiveConnectionErrorCodes) {
         request.url = "no url at all";
         request.post = post;
         EXPECT_EQ(retriever.Run(request), nullptr);
-        EXPECT_EQ(request.errorCode, 505) << "post " << int(post);
+        EXPECT_EQ(request.errorCode, sv::NetworkError::RequestFailed) << "post " << int(post);
     }
 
     // No URL: no reply and the code is left alone.
     HttpRetriever retriever;
     HttpRequest request;
-    request.errorCode = 7;
+    request.errorCode = sv::NetworkError::LoginFailed;
     EXPECT_EQ(retriever.Run(request), nullptr);
-    EXPECT_EQ(request.errorCode, 7);
+    EXPECT_EQ(request.errorCode, sv::NetworkError::LoginFailed);
 }
 
 TEST(HttpRetriever, ASilentServerEndsTheRequestWithinItsTimeouts) {
@@ -224,7 +224,7 @@ TEST(HttpRetriever, ASilentServerEndsTheRequestWithinItsTimeouts) {
         const ULONGLONG start = GetTickCount64();
         EXPECT_EQ(retriever.Run(request), nullptr) << "post " << int(post);
         EXPECT_LT(GetTickCount64() - start, 4000u) << "post " << int(post);
-        EXPECT_NE(request.errorCode, 0) << "post " << int(post);
+        EXPECT_NE(request.errorCode, sv::NetworkError::None) << "post " << int(post);
     }
     server.HoldReplies(false);
 }

@@ -49,7 +49,7 @@ TEST_F(Languages, StoredChoiceIsAppliedAndSentWithEveryFetch) {
     EXPECT_EQ(list.SelectedLanguageCode(), u"fr");
 
     LyricsDocument request = Request("Blue Harbour", "Night Train");
-    request.SetLanguage(list.SelectedLanguageCode());
+    request.SetLanguage(list.SelectedLanguageCode().value_or(u""));
     auto translated = Fetch(request);
     ASSERT_TRUE(translated);
     EXPECT_EQ(translated->Language(), u"fr");

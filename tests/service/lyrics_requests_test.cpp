@@ -83,12 +83,12 @@ protected:
 TEST_F(LyricsRequests, QueryGoesOutEscapedWithAllNineParameters) {
     auto document = Fetch(Request("Los Faros", "Canci\u00f3n del Alba", "Mareas"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusUntimed);
+    EXPECT_EQ(document->status, LyricsStatus::Untimed);
     EXPECT_GT(document->LineCount(), 4);
 
     auto rock = Fetch(Request("The Escapes", "Rock & Roll"));
     ASSERT_TRUE(rock);
-    EXPECT_EQ(rock->status, kStatusTimed);
+    EXPECT_EQ(rock->status, LyricsStatus::Timed);
     EXPECT_EQ(Utf8(rock->LineAt(0)->text), "Turn it up & let it go");
 
     const auto record = client_.Requests();
@@ -124,11 +124,11 @@ TEST_F(LyricsRequests, QueryGoesOutEscapedWithAllNineParameters) {
 
 TEST_F(LyricsRequests, VideoPageDocumentSendsItsSourceAndSignedInUser) {
     LyricsDocument request = Request("Blue Harbour", "Night Train");
-    request.sourceKind = kSourceVideoPage;
+    request.sourceKind = MediaSource::VideoPage;
     request.SetVideoId(u"a1B2c3D4e5F");
     auto document = Fetch(request, QuerySettings(u"anna & bo"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->sourceKind, kSourceVideoPage);
+    EXPECT_EQ(document->sourceKind, MediaSource::VideoPage);
     EXPECT_EQ(document->VideoId(), u"a1B2c3D4e5F");
 
     const auto record = client_.Requests(kFetchPath);
@@ -143,7 +143,7 @@ TEST_F(LyricsRequests, MissingArtistOrTitleSendsNothing) {
     for (const auto& [artist, title] : {std::pair<std::string, std::string>{"Blue Harbour", ""}, {"", "Night Train"}}) {
         auto document = Fetch(Request(artist, title));
         ASSERT_TRUE(document);
-        EXPECT_EQ(document->status, kStatusMissingKeys);
+        EXPECT_EQ(document->status, LyricsStatus::MissingKeys);
         EXPECT_EQ(document->LineCount(), 0);
     }
     ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
@@ -154,13 +154,13 @@ TEST_F(LyricsRequests, MissingArtistOrTitleSendsNothing) {
 TEST_F(LyricsRequests, MatchingCachedVersionIsPostedWithoutTheFullFetch) {
     auto first = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, kStatusTimed);
+    ASSERT_EQ(first->status, LyricsStatus::Timed);
     ASSERT_EQ(CacheFiles().size(), 1u) << "the reply is the cache file";
     client_.ClearRequests();
 
     auto cached = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->status, kStatusTimed);
+    EXPECT_EQ(cached->status, LyricsStatus::Timed);
     EXPECT_EQ(cached->LineCount(), first->LineCount());
     EXPECT_EQ(cached->Version(), first->Version());
     EXPECT_EQ(client_.Requests(kVersionPath).size(), 1u);
@@ -172,7 +172,7 @@ TEST_F(LyricsRequests, NewerVersionIsFetchedAndRewritesTheCache) {
     const std::string oldVersion = AddOwnSong("Rewritten");
     auto first = Fetch(Request("Test Artist", "Rewritten"));
     ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, kStatusTimed);
+    ASSERT_EQ(first->status, LyricsStatus::Timed);
     EXPECT_EQ(Utf8(first->Version()), oldVersion);
     ASSERT_EQ(CacheFiles().size(), 1u);
     const std::wstring cacheFile = CacheFiles()[0];
@@ -184,7 +184,7 @@ TEST_F(LyricsRequests, NewerVersionIsFetchedAndRewritesTheCache) {
     auto updated = Fetch(Request("Test Artist", "Rewritten"));
     ASSERT_TRUE(updated);
     EXPECT_EQ(Utf8(updated->Version()), newVersion);
-    EXPECT_EQ(updated->status, kStatusTimed);
+    EXPECT_EQ(updated->status, LyricsStatus::Timed);
     ASSERT_EQ(updated->LineCount(), 3);
     EXPECT_EQ(Utf8(updated->LineAt(0)->text), "Changed first line");
     EXPECT_EQ(client_.Requests(kVersionPath).size(), 1u);
@@ -202,7 +202,7 @@ TEST_F(LyricsRequests, ServiceDownPostsTheCachedCopy) {
 
     auto cached = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->status, kStatusTimed);
+    EXPECT_EQ(cached->status, LyricsStatus::Timed);
     EXPECT_EQ(cached->LineCount(), first->LineCount());
     EXPECT_EQ(cached->Version(), first->Version());
 }
@@ -211,14 +211,14 @@ TEST_F(LyricsRequests, ServiceDownWithoutCacheGivesTheConnectionError) {
     PointAt(ClosedPort());
     auto document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_TRUE(document->status == kServerUnreachable || document->status == kRequestFailed) << document->status;
+    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed) << static_cast<int>(document->status);
     EXPECT_EQ(document->LineCount(), 0);
 
     // Same for a host name that resolves nowhere.
     PointAt("nowhere.invalid");
     document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_TRUE(document->status == kServerUnreachable || document->status == kRequestFailed) << document->status;
+    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed) << static_cast<int>(document->status);
 }
 
 TEST_F(LyricsRequests, CachedLinesStayWhenTheNewerVersionCannotBeFetched) {
@@ -232,7 +232,7 @@ TEST_F(LyricsRequests, CachedLinesStayWhenTheNewerVersionCannotBeFetched) {
     PointAt(server.HostPort());
     auto document = Fetch(Request("Test Artist", "Unreachable Update"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kServerUnreachable) << "the refused connection's code";
+    EXPECT_EQ(document->status, LyricsStatus::ServerUnreachable) << "the refused connection's code";
     EXPECT_EQ(document->LineCount(), 3) << "the cached lines, under the error";
     EXPECT_EQ(document->Version(), first->Version());
 }
@@ -240,12 +240,12 @@ TEST_F(LyricsRequests, CachedLinesStayWhenTheNewerVersionCannotBeFetched) {
 TEST_F(LyricsRequests, ConnectionClosedWithoutAnAnswer) {
     client_.SetBehaviour(kFetchPath, "close");
     LyricsDocument request = Request("Blue Harbour", "Night Train");
-    request.status = kStatusNone;
+    request.status = LyricsStatus::None;
     auto document = Fetch(request);
     ASSERT_TRUE(document);
     // Windows' WinINet fails the request (12152, so 505); Wine's takes it for an empty answer,
     // which is no lyrics document and leaves the status the request carried.
-    EXPECT_TRUE(document->status == kRequestFailed || document->status == kStatusNone) << document->status;
+    EXPECT_TRUE(document->status == LyricsStatus::RequestFailed || document->status == LyricsStatus::None) << static_cast<int>(document->status);
     EXPECT_EQ(document->LineCount(), 0);
     // Once, or again when the request went out on a kept-open connection: WinINet then tries the
     // next one, and a new one last, as HTTP clients do when a server may have closed an idle
@@ -260,27 +260,27 @@ TEST_F(LyricsRequests, RepliesThatAreNotLyrics) {
     client_.SetBehaviour(kFetchPath, "malformed");
     auto document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusNotFound);
+    EXPECT_EQ(document->status, LyricsStatus::NotFound);
     EXPECT_EQ(document->LineCount(), 0);
     EXPECT_TRUE(CacheFiles().empty()) << "a broken reply is not cached";
 
     LyricsDocument videoRequest = Request("Blue Harbour", "Night Train");
-    videoRequest.status = kStatusNone;
+    videoRequest.status = LyricsStatus::None;
     document = Fetch(videoRequest);
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusNone);
+    EXPECT_EQ(document->status, LyricsStatus::None);
 
     // An error page is a reply too.
     client_.SetBehaviour(kFetchPath, "status", 0, 503);
     document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusNotFound);
+    EXPECT_EQ(document->status, LyricsStatus::NotFound);
 
     // Well-formed lyrics, but larger than any lyrics: reading stops at the limit, nothing is parsed.
     client_.SetBehaviour(kFetchPath, "large", 0, 0, static_cast<long>(kLargestReplyBytes + 300000));
     document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusNotFound);
+    EXPECT_EQ(document->status, LyricsStatus::NotFound);
     EXPECT_EQ(document->LineCount(), 0);
     EXPECT_TRUE(CacheFiles().empty());
     client_.SetBehaviour(kFetchPath, "large", 0, 0, static_cast<long>(kLargestReplyBytes - 300000));
@@ -292,21 +292,21 @@ TEST_F(LyricsRequests, RepliesThatAreNotLyrics) {
     client_.ResetBehaviours();
     document = Fetch(Request("Nobody", "Unknown Song"));
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->status, kStatusNotFound);
+    EXPECT_EQ(document->status, LyricsStatus::NotFound);
 }
 
 TEST_F(LyricsRequests, OutdatedCacheAndBrokenReplyDoNotClaimLines) {
     AddOwnSong("Broken Update");
     auto first = Fetch(Request("Test Artist", "Broken Update"));
     ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, kStatusTimed);
+    ASSERT_EQ(first->status, LyricsStatus::Timed);
     AddOwnSong("Broken Update", "Yet another take");
     client_.SetBehaviour(kFetchPath, "malformed");
 
     auto document = Fetch(Request("Test Artist", "Broken Update"));
     ASSERT_TRUE(document);
     EXPECT_EQ(document->LineCount(), 0);
-    EXPECT_EQ(document->status, kStatusNotFound) << "the request's status, not 'timed' with no lines";
+    EXPECT_EQ(document->status, LyricsStatus::NotFound) << "the request's status, not 'timed' with no lines";
 }
 
 TEST_F(LyricsRequests, VersionCheckAnswersAndFailures) {
@@ -361,12 +361,12 @@ TEST_F(LyricsRequests, SequenceNumbersTellTheNewestFetch) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->sequence, quick);
     EXPECT_EQ(reply->sequence, fetcher_.LatestFetch());
-    EXPECT_EQ(reply->document->status, kStatusMissingKeys);
+    EXPECT_EQ(reply->document->status, LyricsStatus::MissingKeys);
     reply = window_.Wait();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->sequence, slow);
     EXPECT_LT(reply->sequence, fetcher_.LatestFetch()) << "stale";
-    EXPECT_EQ(reply->document->status, kStatusTimed);
+    EXPECT_EQ(reply->document->status, LyricsStatus::Timed);
 }
 
 TEST_F(LyricsRequests, BurstOfFetchesRunsAFewAtATimeAndAnswersTheNewest) {
@@ -382,7 +382,7 @@ TEST_F(LyricsRequests, BurstOfFetchesRunsAFewAtATimeAndAnswersTheNewest) {
     for (int i = 0; i <= LyricsFetcher::kRunningFetchLimit; ++i) {
         auto reply = window_.Wait();
         ASSERT_TRUE(reply) << "reply " << i;
-        EXPECT_EQ(reply->document->status, kStatusTimed) << reply->sequence;
+        EXPECT_EQ(reply->document->status, LyricsStatus::Timed) << reply->sequence;
         answered.push_back(reply->sequence);
     }
     // The first ones and the newest; the newest may overtake the second, as it finds the cache.
@@ -437,13 +437,13 @@ TEST_F(LyricsRequests, DiscardQueuedRepliesEmptiesOnlyThatWindow) {
     EXPECT_EQ(fetcher_.DiscardQueuedReplies(window_.get()), 0u);
     auto reply = other.Wait(0);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->document->status, kStatusMissingKeys);
+    EXPECT_EQ(reply->document->status, LyricsStatus::MissingKeys);
 }
 
 TEST_F(LyricsRequests, RetimedLyricsAreSavedAndFetchedBack) {
     auto document = Fetch(Request("Traditional", "Amazing Grace"));
     ASSERT_TRUE(document);
-    ASSERT_EQ(document->status, kStatusUntimed);
+    ASSERT_EQ(document->status, LyricsStatus::Untimed);
     const int lines = document->LineCount();
     ASSERT_GE(lines, 4);
 
@@ -461,7 +461,7 @@ TEST_F(LyricsRequests, RetimedLyricsAreSavedAndFetchedBack) {
         snprintf(stamp, sizeof stamp, "[%02d:%02d.%02d] ", hundredths / 6000, hundredths / 100 % 60, hundredths % 100);
         expectedBody += stamp + Utf8(line->text);
     }
-    document->status = kStatusRetimed;
+    document->status = LyricsStatus::Retimed;
     ASSERT_TRUE(document->PassesResyncTest());
 
     client_.ClearRequests();
@@ -486,7 +486,7 @@ TEST_F(LyricsRequests, RetimedLyricsAreSavedAndFetchedBack) {
     // The next fetch finds a new version and the new times.
     auto fetched = Fetch(Request("Traditional", "Amazing Grace"));
     ASSERT_TRUE(fetched);
-    EXPECT_EQ(fetched->status, kStatusTimed);
+    EXPECT_EQ(fetched->status, LyricsStatus::Timed);
     ASSERT_EQ(fetched->LineCount(), lines);
     for (int i = 0; i < lines; ++i) EXPECT_NEAR(fetched->LineAt(i)->time, 1500.0 + 2000.0 * i, 0.5) << i;
     EXPECT_EQ(client_.Requests(kVersionPath).size(), 1u);
@@ -495,7 +495,7 @@ TEST_F(LyricsRequests, RetimedLyricsAreSavedAndFetchedBack) {
 
 TEST_F(LyricsRequests, DocumentsThatAreNotToBeSaved) {
     LyricsDocument noLines = Request("Blue Harbour", "Night Train");
-    noLines.status = kStatusRetimed;
+    noLines.status = LyricsStatus::Retimed;
     EXPECT_EQ(PrepareLyricsSave(&noLines, QuerySettings()), nullptr);
 
     // Re-timed, but two lines two apart less than a second apart.
@@ -506,7 +506,7 @@ TEST_F(LyricsRequests, DocumentsThatAreNotToBeSaved) {
     tooClose.LineAt(0)->time = 1000;
     tooClose.LineAt(1)->time = 1400;
     tooClose.LineAt(2)->time = 1800;
-    tooClose.status = kStatusRetimed;
+    tooClose.status = LyricsStatus::Retimed;
     EXPECT_EQ(PrepareLyricsSave(&tooClose, QuerySettings()), nullptr);
     ASSERT_TRUE(WaitForWorkersToEnd(baseline_));
     EXPECT_TRUE(client_.Requests().empty());

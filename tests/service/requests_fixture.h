@@ -70,7 +70,7 @@ public:
             if (PeekMessageW(&message, hwnd_, WM_SV_LYRICS_READY, WM_SV_LYRICS_READY, PM_REMOVE)) {
                 LyricsReply reply;
                 reply.sequence = message.wParam;
-                reply.document = fetcher_.TakeReply(message.wParam, message.lParam);
+                reply.document = fetcher_.TakeReply(message.wParam);
                 return reply;
             }
             // Anything else in the queue is handled as a loop would.
@@ -162,8 +162,8 @@ protected:
         request.SetArtist(U16(artist));
         request.SetTitle(U16(title));
         request.SetAlbum(U16(album));
-        request.sourceKind = kSourcePlayer;
-        request.status = kStatusNotFound;
+        request.sourceKind = MediaSource::Player;
+        request.status = LyricsStatus::NotFound;
         return request;
     }
 

@@ -192,7 +192,7 @@ TEST(ServerHosts, DISABLED_NoAnswerFromAnUntrustedFront) {
     request.url = url.c_str();
     EXPECT_EQ(retriever.Run(request), nullptr);
     // Refused by the certificate check (a failed request), not for want of a listener (504).
-    EXPECT_EQ(request.errorCode, 505);
+    EXPECT_EQ(request.errorCode, sv::NetworkError::RequestFailed);
 }
 
 TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
@@ -236,7 +236,7 @@ TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
         std::filesystem::temp_directory_path() / ("sonavire-tls-" + std::to_string(GetCurrentProcessId()));
     const std::wstring folderText = folder.wstring();
     sv::FetchLyrics(song, settings, std::u16string(sv::AsU16(folderText.c_str()), folderText.size()));
-    EXPECT_EQ(song.status, sv::kStatusTimed);
+    EXPECT_EQ(song.status, sv::LyricsStatus::Timed);
     EXPECT_GT(song.LineCount(), 40);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
@@ -248,5 +248,5 @@ TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
     sv::HttpRequest request;
     request.url = byAddress.c_str();
     EXPECT_EQ(retriever.Run(request), nullptr);
-    EXPECT_EQ(request.errorCode, 505) << "the certificate's name, not the connection, refuses it";
+    EXPECT_EQ(request.errorCode, sv::NetworkError::RequestFailed) << "the certificate's name, not the connection, refuses it";
 }

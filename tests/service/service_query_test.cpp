@@ -30,7 +30,7 @@ LyricsDocument Song(std::u16string_view artist, std::u16string_view title, std::
     document.SetArtist(artist);
     document.SetTitle(title);
     document.SetAlbum(album);
-    document.sourceKind = sv::kSourcePlayer;
+    document.sourceKind = sv::MediaSource::Player;
     return document;
 }
 
@@ -59,11 +59,11 @@ TEST(ServiceQuery, ValuesAreEscapedAsUtf8) {
 TEST(ServiceQuery, VideoPageDocumentsNameTheirSource) {
     LyricsDocument document = Song(u"Blue Harbour", u"Night Train");
     document.SetVideoId(u"a1B2c3D4e5F");
-    document.sourceKind = sv::kSourceVideoPage;
+    document.sourceKind = sv::MediaSource::VideoPage;
     EXPECT_NE(sv::BuildServiceQuery(&document, QuerySettings()).find("&videoId=a1B2c3D4e5F&vidSrc=youtube&user="),
               std::string::npos);
     // A player item names no source, even with a video id left in the document.
-    document.sourceKind = sv::kSourcePlayer;
+    document.sourceKind = sv::MediaSource::Player;
     EXPECT_NE(sv::BuildServiceQuery(&document, QuerySettings()).find("&videoId=a1B2c3D4e5F&vidSrc=&user="),
               std::string::npos);
 }
@@ -185,9 +185,9 @@ TEST(SignInRules, RequestAndAnswer) {
         EXPECT_FALSE(sv::IsSignInAccepted(no)) << no;
     EXPECT_FALSE(sv::IsSignInAccepted(std::string_view("true\0", 5)));
 
-    EXPECT_EQ(sv::SignInFailureMessageId(504, false), 501);
-    EXPECT_EQ(sv::SignInFailureMessageId(505, false), 501);
-    EXPECT_EQ(sv::SignInFailureMessageId(501, true), 501);
-    EXPECT_EQ(sv::SignInFailureMessageId(0, true), 209);
-    EXPECT_EQ(sv::SignInFailureMessageId(0, false), 208);
+    EXPECT_EQ(sv::SignInFailureMessageId(true, false), 501);
+    EXPECT_EQ(sv::SignInFailureMessageId(true, false), 501);
+    EXPECT_EQ(sv::SignInFailureMessageId(true, true), 501);
+    EXPECT_EQ(sv::SignInFailureMessageId(false, true), 209);
+    EXPECT_EQ(sv::SignInFailureMessageId(false, false), 208);
 }

@@ -38,7 +38,7 @@ std::string Get(const std::string& url, int* errorCode = nullptr) {
     HttpRequest request;
     request.url = url.c_str();
     const char* reply = retriever.Run(request);
-    if (errorCode) *errorCode = request.errorCode;
+    if (errorCode) *errorCode = static_cast<int>(request.errorCode);
     return reply ? std::string(reply) : std::string("<null>");
 }
 

@@ -27,10 +27,10 @@ COLORREF FromPixel(uint32_t pixel) {
 
 }  // namespace
 
-std::unique_ptr<sv::LyricsDocument> MakeDocument(int32_t status, const std::vector<double>& times) {
+std::unique_ptr<sv::LyricsDocument> MakeDocument(sv::LyricsStatus status, const std::vector<double>& times) {
     auto document = std::make_unique<sv::LyricsDocument>();
     document->status = status;
-    document->sourceKind = sv::kSourcePlayer;
+    document->sourceKind = sv::MediaSource::Player;
     for (size_t i = 0; i < times.size(); ++i) {
         const std::string text = "Line " + std::to_string(i);
         document->AddLine(std::u16string(text.begin(), text.end()), u"");
@@ -39,10 +39,10 @@ std::unique_ptr<sv::LyricsDocument> MakeDocument(int32_t status, const std::vect
     return document;
 }
 
-std::unique_ptr<sv::LyricsDocument> MakeTextDocument(int32_t status, const std::vector<std::u16string>& texts) {
+std::unique_ptr<sv::LyricsDocument> MakeTextDocument(sv::LyricsStatus status, const std::vector<std::u16string>& texts) {
     auto document = std::make_unique<sv::LyricsDocument>();
     document->status = status;
-    document->sourceKind = sv::kSourcePlayer;
+    document->sourceKind = sv::MediaSource::Player;
     for (const auto& text : texts) document->AddLine(text, u"");
     return document;
 }

@@ -32,9 +32,9 @@ public:
 };
 
 // A document with the given line times and texts "Line 0", "Line 1", ...
-std::unique_ptr<sv::LyricsDocument> MakeDocument(int32_t status, const std::vector<double>& times);
+std::unique_ptr<sv::LyricsDocument> MakeDocument(sv::LyricsStatus status, const std::vector<double>& times);
 // A document with the given texts, all at time 0.
-std::unique_ptr<sv::LyricsDocument> MakeTextDocument(int32_t status, const std::vector<std::u16string>& texts);
+std::unique_ptr<sv::LyricsDocument> MakeTextDocument(sv::LyricsStatus status, const std::vector<std::u16string>& texts);
 
 // A visible top-level window that holds one pane created as the main window creates it.
 class PaneFixture {

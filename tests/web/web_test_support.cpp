@@ -13,15 +13,18 @@ using sv::standin::kIidActiveScriptParse;
 using sv::standin::kIidActiveScriptSite;
 constexpr wchar_t kFrameClass[] = L"SonavireWebTestFrame";
 
+// The bridge of the BridgeScope alive now, which new panes hand their pages.
+sv::CWebIDispatch* g_scopeBridge = nullptr;
+
 }  // namespace
 
 BridgeScope::BridgeScope(std::function<bool()> trusted)
     : bridge_(std::make_unique<sv::CWebIDispatch>([this]() -> sv::BridgeTarget* { return live ? &target : nullptr; },
                                                   std::move(trusted))) {
-    sv::InstallScriptBridge(bridge_.get());
+    g_scopeBridge = bridge_.get();
 }
 
-BridgeScope::~BridgeScope() { sv::InstallScriptBridge(nullptr); }
+BridgeScope::~BridgeScope() { g_scopeBridge = nullptr; }
 
 ScriptHost::ScriptHost() {
     CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void());
@@ -139,6 +142,7 @@ PaneWindow::~PaneWindow() {
 sv::CSVPluginBrowse& PaneWindow::AddPane(const RECT* rect) {
     panes_.push_back(std::make_unique<sv::CSVPluginBrowse>());
     sv::CSVPluginBrowse& pane = *panes_.back();
+    pane.SetScriptBridge(g_scopeBridge);
     pane.Create(GetModuleHandleW(nullptr), frame_, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN);
     RECT area{};
     if (rect) {

@@ -20,15 +20,17 @@
 
 namespace svtest {
 
-// The plug-in object as the bridge sees it: every event as "open 113", "play 103",
-// "position 0 0", and a request document the tests fill.
+// The plug-in object as the bridge sees it: every event as "open", "play", "pause", "stop",
+// "end", "position", "show" or "hide", and a request document the tests fill.
 class RecordingTarget : public sv::BridgeTarget {
 public:
-    void RaiseOpenStateChange(long state) override { Record("open " + std::to_string(state)); }
-    void RaisePlayStateChange(long state) override { Record("play " + std::to_string(state)); }
-    void RaisePositionChange(double from, double to) override {
-        Record("position " + std::to_string(static_cast<int>(from)) + " " + std::to_string(static_cast<int>(to)));
+    void PageMediaOpened(const sv::LyricsDocument&) override { Record("open"); }
+    void PagePlayStateChanged(sv::PagePlayState state) override {
+        static const char* const kNames[] = {"stop", "pause", "play", "end"};
+        Record(kNames[static_cast<int>(state)]);
     }
+    void PagePositionChanged() override { Record("position"); }
+    void PageShowsLyrics(bool show) override { Record(show ? "show" : "hide"); }
     const sv::LyricsDocument* CurrentRequestDocument() override { return &request; }
 
     std::vector<std::string> events;
@@ -43,7 +45,7 @@ private:
     }
 };
 
-// A bridge acting on a RecordingTarget, installed for every browser site while it lives.
+// A bridge acting on a RecordingTarget, handed to every pane PaneWindow makes while it lives.
 class BridgeScope {
 public:
     explicit BridgeScope(std::function<bool()> trusted = nullptr);

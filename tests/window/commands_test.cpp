@@ -127,7 +127,7 @@ TEST_F(CommandsTest, TheActionButtonsShowTheirCommandsStateInFaceAndLabel) {
     check({{CMD_TRANSLATE, 3, L"    Translate    \u00bb"}, {CMD_RESYNC, 3, L"Re-sync song"},
            {CMD_SCROLL_LYRICS, 3, L"Scroll Lyrics"}});
 
-    Window().SetDocument(MakeDocument(sv::kStatusTimed, 5));
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::Timed, 5));
     SendMessageW(Window().Hwnd(), WM_COMMAND, CMD_SCROLL_LYRICS, 0);
     check({{CMD_TRANSLATE, 0, L"    Translate    \u00bb"}, {CMD_RESYNC, 0, L"Re-sync song"},
            {CMD_SCROLL_LYRICS, 2, L"Cancel Scroll"}});
@@ -140,7 +140,7 @@ TEST_F(CommandsTest, TheActionButtonsShowTheirCommandsStateInFaceAndLabel) {
 
 TEST_F(CommandsTest, AButtonSendsItsCommandWhenReleasedWhereItWasPressed) {
     LoadPlugin();
-    Window().SetDocument(MakeDocument(sv::kStatusTimed, 5));
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::Timed, 5));
     TakePostedCommands();
     const HWND list = List();
     auto at = [&](int index) {
@@ -174,7 +174,7 @@ TEST_F(CommandsTest, AButtonSendsItsCommandWhenReleasedWhereItWasPressed) {
 TEST_F(CommandsTest, TheStatusLineDrawsTheTextWhileLinesAreShown) {
     LoadPlugin();
     const HWND line = Window().StatusLine().Hwnd();
-    Window().SetDocument(MakeDocument(sv::kStatusUntimed, 4));  // re-sync starts: status 201
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::Untimed, 4));  // re-sync starts: status 201
     ASSERT_EQ(IDS_STATUS_CLICK_TO_ADVANCE, Status().statusTextId);
     const Capture shown = PaintAndCapture(line);
     EXPECT_EQ(sv::CSVPluginStatus::kEdgeColour, shown.At(shown.width() / 2, 0)) << "the top edge";
@@ -197,7 +197,7 @@ TEST_F(CommandsTest, TheMenuIsRefreshedBeforeItOpens) {
     auto grayed = [&](UINT id) { return (GetMenuState(popup, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
     sv::PluginSettings& settings = sv::Settings();
     settings.SetCredentials(L"anna", L"");
-    Window().SetDocument(MakeDocument(sv::kStatusNotFound, 0));
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::NotFound, 0));
     SendMessageW(Window().Hwnd(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
     EXPECT_EQ(L"Sign-in", text(CMD_SIGN_IN)) << "a name without a password is not signed in";
     EXPECT_TRUE(grayed(CMD_RESYNC)) << "nothing to re-time";
@@ -334,7 +334,7 @@ TEST_F(CommandsTest, TheTranslateMenuOffersTheLanguagesAndAChoiceRefetchesInIt) 
     LoadPlugin();  // the languages come from the stand-in: de, fr
     engine_->Open(0, true);
     Deliver();
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
     ASSERT_TRUE(PumpUntil([&] { return Window().Languages().entries().size() == 3; }));
     ASSERT_TRUE(Window().Languages().AddLanguage(u"Rock & Roll", u"rr"));  // an "&" is no mnemonic
     std::vector<std::pair<UINT, std::wstring>> items;

@@ -21,7 +21,6 @@
 #include "player_fixture.h"
 #include "plugin_test_support.h"
 #include "standin_client.h"
-#include "web/page_document.h"
 #include "web/page_script.h"
 #include "main_window/plugin_window.h"
 #include "main_window/plugin_window_test_access.h"
@@ -86,7 +85,7 @@ private:
     std::shared_ptr<PageRecord> record_;
 };
 
-inline std::unique_ptr<LyricsDocument> MakeDocument(int32_t status, int lines, int32_t sourceKind = sv::kSourcePlayer) {
+inline std::unique_ptr<LyricsDocument> MakeDocument(sv::LyricsStatus status, int lines, sv::MediaSource sourceKind = sv::MediaSource::Player) {
     auto document = std::make_unique<LyricsDocument>();
     document->SetArtist(u"Blue Harbour");
     document->SetTitle(u"Night Train");
@@ -103,7 +102,6 @@ protected:
     void SetUp() override {
         ASSERT_EQ(0, sv::ModuleLockCount());
         MakeCacheFolder();
-        sv::PageDocument().Reset();
         StartPlayer();
     }
 
@@ -119,6 +117,7 @@ protected:
         sv::MainWindowOptions options;
         options.isConnected = [this] { return connected_; };
         options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
+        options.scriptBridge = sv::Application().ScriptBridge();
         ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void(), std::move(options)));
         ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
         ASSERT_NE(nullptr, Object().Window());
@@ -126,6 +125,8 @@ protected:
     CSonavire& Object() { return *static_cast<CSonavire*>(plugin_.get()); }
     CSVPluginWindow& Window() { return *Object().Window(); }
     IWMPEvents& Events() { return Object(); }
+    // The plug-in object as the script bridge reaches it: the video page's events.
+    sv::BridgeTarget& Page() { return *Object().PageEventTarget(); }
     const sv::StatusTriple& Status() { return *Window().Status(); }
     std::wstring StatusLineText() { return TextOf(Window().StatusLine().Hwnd()); }
     std::shared_ptr<PageRecord> RecordPageCalls() {
@@ -133,7 +134,7 @@ protected:
         Window().BrowsePane().SetPageScript(std::make_unique<RecordingPageScript>(record));
         return record;
     }
-    bool WaitForShown(const std::u16string& title, int32_t sourceKind) {
+    bool WaitForShown(const std::u16string& title, sv::MediaSource sourceKind) {
         return PumpUntil([&] {
             const LyricsDocument* shown = Window().ShownDocument();
             return shown && shown->Title() == title && shown->sourceKind == sourceKind;
@@ -141,14 +142,14 @@ protected:
     }
     // The video page reports a track, as its "OnYouTubePlayOpen" does.
     void PageOpens(const char16_t* artist, const char16_t* title) {
-        LyricsDocument& page = sv::PageDocument();
+        LyricsDocument& page = pageDocument_;
         page.SetArtist(artist);
         page.SetTitle(title);
         page.SetAlbum(u"");
         page.SetVideoId(u"vid42");
-        page.sourceKind = sv::kSourceVideoPage;
-        page.status = sv::kStatusNotFound;
-        Events().OpenStateChange(113);
+        page.sourceKind = sv::MediaSource::VideoPage;
+        page.status = sv::LyricsStatus::NotFound;
+        Page().PageMediaOpened(page);
     }
     std::wstring Text(UINT id) { return ResourceText(GetModuleHandleW(nullptr), id); }
 
@@ -172,6 +173,7 @@ protected:
 
     std::wstring cacheFolder_;
     bool connected_ = true;  // what the main window is told about the Internet connection
+    LyricsDocument pageDocument_;  // the track the video page reports (PageOpens)
 };
 
 }  // namespace svtest

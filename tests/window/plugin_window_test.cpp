@@ -27,25 +27,25 @@ TEST_F(PluginWindowTest, TheStatusFollowsTheShownDocumentsCode) {
     LoadPlugin();
     const std::wstring noConnection = L"There is no internet connection. Ensure that your phone is correctly configured.";
     const struct {
-        int32_t status;
+        sv::LyricsStatus status;
         int lines;
         uint16_t textId;
         bool linesShown;
         std::wstring statusLine;
     } cases[] = {
-        {500, 0, 500, false, L"Connection error"},
-        {501, 0, 501, false, noConnection},
-        {504, 0, 504, false, noConnection},
-        {505, 0, 505, false, noConnection},
-        {sv::kStatusTimed, 3, 200, true, L""},
-        {sv::kStatusNotFound, 0, 206, false, Text(206)},
-        {sv::kStatusMissingKeys, 0, 205, false, L"Missing artist or title info"},
-        {sv::kStatusFinal, 2, 207, true, L"The timing of the lyrics of this song is final"},
-        {sv::kStatusNone, 0, 200, false, L""},
-        {70000, 0, 200, false, L""},  // a code that cannot be a text id shows nothing
+        {sv::LyricsStatus::ConnectionError, 0, 500, false, L"Connection error"},
+        {sv::LyricsStatus::LoginFailed, 0, 501, false, noConnection},
+        {sv::LyricsStatus::ServerUnreachable, 0, 504, false, noConnection},
+        {sv::LyricsStatus::RequestFailed, 0, 505, false, noConnection},
+        {sv::LyricsStatus::Timed, 3, 200, true, L""},
+        {sv::LyricsStatus::NotFound, 0, 206, false, Text(206)},
+        {sv::LyricsStatus::MissingKeys, 0, 205, false, L"Missing artist or title info"},
+        {sv::LyricsStatus::Final, 2, 207, true, L"The timing of the lyrics of this song is final"},
+        {sv::LyricsStatus::None, 0, 200, false, L""},
+        {static_cast<sv::LyricsStatus>(70000), 0, 200, false, L""},  // an unknown code shows nothing
     };
     for (const auto& item : cases) {
-        SCOPED_TRACE(testing::Message() << "status " << item.status);
+        SCOPED_TRACE(testing::Message() << "status " << static_cast<int>(item.status));
         auto document = MakeDocument(item.status, item.lines);
         const LyricsDocument* shown = document.get();
         Window().SetDocument(std::move(document));
@@ -65,7 +65,7 @@ TEST_F(PluginWindowTest, TheStatusFollowsTheShownDocumentsCode) {
 TEST_F(PluginWindowTest, UntimedLinesStartReSyncWhereTheTrackIs) {
     LoadPlugin();
     engine_->Log().Clear();
-    auto document = MakeDocument(sv::kStatusUntimed, 4);
+    auto document = MakeDocument(sv::LyricsStatus::Untimed, 4);
     LyricsDocument* shown = document.get();
     Window().SetDocument(std::move(document));
     EXPECT_TRUE(shown->resyncing);
@@ -75,9 +75,9 @@ TEST_F(PluginWindowTest, UntimedLinesStartReSyncWhereTheTrackIs) {
     EXPECT_EQ(std::vector<std::string>{"controls.play"}, Calls()) << "played, never rewound";
 
     // Untimed but without lines: nothing to re-time, and the status stays as it was.
-    Window().SetStatus(sv::STATUS_COLOUR, 212);
+    Window().SetStatus(212);
     engine_->Log().Clear();
-    auto empty = MakeDocument(sv::kStatusUntimed, 0);
+    auto empty = MakeDocument(sv::LyricsStatus::Untimed, 0);
     LyricsDocument* emptyShown = empty.get();
     Window().SetDocument(std::move(empty));
     EXPECT_FALSE(emptyShown->resyncing);
@@ -87,7 +87,7 @@ TEST_F(PluginWindowTest, UntimedLinesStartReSyncWhereTheTrackIs) {
 
 TEST_F(PluginWindowTest, ReSyncWithRestartRewindsThePlayerAndStopResyncClearsTheStatus) {
     LoadPlugin();
-    auto document = MakeDocument(sv::kStatusTimed, 5);
+    auto document = MakeDocument(sv::LyricsStatus::Timed, 5);
     LyricsDocument* shown = document.get();
     Window().SetDocument(std::move(document));
     engine_->Log().Clear();
@@ -107,7 +107,7 @@ TEST_F(PluginWindowTest, ReSyncWithRestartRewindsThePlayerAndStopResyncClearsThe
 
     // A document from the video page seeks the page instead of the player.
     auto record = RecordPageCalls();
-    Window().SetDocument(MakeDocument(sv::kStatusTimed, 5, sv::kSourceVideoPage));
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::Timed, 5, sv::MediaSource::VideoPage));
     engine_->Log().Clear();
     record->calls.clear();
     Window().StartResync(true);
@@ -134,7 +134,7 @@ TEST_F(PluginWindowTest, TheLanguageListComesLaterAndTheFirstLookupStillWaitsFor
     EXPECT_EQ("fr", requests[0].Query("lang"));
     ASSERT_TRUE(PumpUntil([&] { return Window().Languages().entries().size() == 3; }));
     EXPECT_EQ(3, Window().Languages().selected());
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
     sv::CommandInfo translate;
     translate.id = CMD_TRANSLATE;
     Window().DescribeCommand(translate);
@@ -172,7 +172,7 @@ TEST_F(PluginWindowTest, TwentyQuickTrackChangesEndWithTheLastTracksLyrics) {
         << "stale replies: " << stale.count;
     EXPECT_EQ(19 - running, PluginWindowTestAccess::DiscardedReplies(Window()));
     const LyricsDocument* shown = Window().ShownDocument();
-    EXPECT_EQ(sv::kStatusTimed, shown->status);
+    EXPECT_EQ(sv::LyricsStatus::Timed, shown->status);
     EXPECT_EQ(44, shown->LineCount());
     EXPECT_EQ(L"", StatusLineText());
 }
@@ -187,7 +187,7 @@ TEST_F(PluginWindowTest, AReplyForATrackNoLongerWantedIsDropped) {
     // The page reports a video without a title: nothing is looked up, and the player's answer
     // that is still on its way must not appear.
     PageOpens(u"Someone", u"");
-    EXPECT_EQ(sv::kStatusMissingKeys, Window().RequestDocument().status);
+    EXPECT_EQ(sv::LyricsStatus::MissingKeys, Window().RequestDocument().status);
     EXPECT_EQ(205, Status().statusTextId) << "the loading text gives way to the reason";
     ASSERT_TRUE(PumpUntil([&] { return stale.count == 1; }));
     EXPECT_EQ(nullptr, Window().ShownDocument());
@@ -220,9 +220,9 @@ TEST_F(PluginWindowTest, ADocumentArrivingMidSongIsPaintedOnceAtItsLine) {
     LoadPlugin();
     engine_->Open(0, true);
     Deliver();
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
     clock_ += 25.0;  // 25 s into the song
-    auto document = MakeDocument(sv::kStatusTimed, 6);
+    auto document = MakeDocument(sv::LyricsStatus::Timed, 6);
     for (int i = 0; i < 6; ++i) document->LineAt(i)->time = 10000.0 * i;  // line 2 is due at 20 s
     // The line the pane stands at each time it paints.
     PaneRecorder::pane = &Window().LyricsPane();
@@ -245,15 +245,15 @@ TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
     engine_->Open(0, true);
     Deliver();
     ASSERT_EQ(1u, service_.WaitForRequests(kFetchPath, 1).size());
-    // Someone else posts the same message number with the wanted sequence: what its lParam names
-    // (here an object on the stack) is not the window's to adopt or free.
+    // Someone else posts the same message with the wanted sequence before the reply is there:
+    // nothing is adopted, and its lParam (here an object on the stack) is never touched.
     LyricsDocument notOurs;
     notOurs.SetTitle(u"Foreign");
     PostMessageW(Window().Hwnd(), sv::WM_SV_LYRICS_READY, PluginWindowTestAccess::WantedFetch(Window()),
                  reinterpret_cast<LPARAM>(&notOurs));
     PumpPending();
     EXPECT_EQ(nullptr, Window().ShownDocument());
-    EXPECT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer)) << "the real reply is still taken";
+    EXPECT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player)) << "the real reply is still taken";
 }
 
 TEST_F(PluginWindowTest, RepliesStillQueuedWhenTheWindowGoesAreFreed) {
@@ -282,7 +282,7 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
     Deliver();
     LoadPlugin();
     auto page = RecordPageCalls();
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
 
     // The page opens a video: the player stops; the page is not told about its own event.
     engine_->Log().Clear();
@@ -290,7 +290,7 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
     PageOpens(u"Traditional", u"Amazing Grace");
     EXPECT_EQ(std::vector<std::string>{"controls.stop"}, Calls());
     EXPECT_TRUE(page->calls.empty());
-    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::kSourceVideoPage));
+    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::MediaSource::VideoPage));
     const auto fetches = service_.Requests(kFetchPath);
     ASSERT_FALSE(fetches.empty());
     EXPECT_EQ("youtube", fetches.back().Query("vidSrc"));
@@ -298,19 +298,19 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
 
     // The page's own play states are not echoed back to it; positions come from the page.
     page->calls.clear();
-    Events().PlayStateChange(103);
-    Events().PlayStateChange(102);
+    Page().PagePlayStateChanged(sv::PagePlayState::Playing);
+    Page().PagePlayStateChanged(sv::PagePlayState::Paused);
     EXPECT_EQ(std::vector<std::wstring>{L"getCurrentTime()"}, page->calls);
     page->calls.clear();
     Events().PositionChange(0.0, 0.0);
     EXPECT_EQ(std::vector<std::wstring>{L"getCurrentTime()"}, page->calls);
     page->calls.clear();
-    Events().PlayStateChange(110);
+    Page().PageShowsLyrics(false);
     EXPECT_FALSE(Window().LyricsPane().ShowLyrics());
-    Events().PlayStateChange(109);
+    Page().PageShowsLyrics(true);
     EXPECT_TRUE(Window().LyricsPane().ShowLyrics());
-    Events().PlayStateChange(101);
-    Events().PlayStateChange(108);
+    Page().PagePlayStateChanged(sv::PagePlayState::Stopped);
+    Page().PagePlayStateChanged(sv::PagePlayState::MediaEnded);
     EXPECT_TRUE(page->calls.empty());
     EXPECT_EQ(sv::PlaybackMode::Stopped, Window().LyricsPane().Mode());
 
@@ -320,11 +320,11 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
     ASSERT_GE(page->calls.size(), 2u);
     EXPECT_EQ(L"stop()", page->calls[0]);
     EXPECT_EQ(L"OnMediaPlayerOpened(,Blue Harbour,Night Train)", page->calls[1]);
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
 
     // Playing in the player while the video's lyrics show looks the player's item up first.
     PageOpens(u"Traditional", u"Amazing Grace");
-    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::kSourceVideoPage));
+    ASSERT_TRUE(WaitForShown(u"Amazing Grace", sv::MediaSource::VideoPage));
     page->calls.clear();
     engine_->Log().Clear();
     // The lyrics service's requests only: the panes load their pages from the same stand-in.
@@ -346,7 +346,7 @@ TEST_F(PluginWindowTest, TheVideoPageAndThePlayerTakeTurns) {
     ASSERT_TRUE(PumpUntil([&] { return (requests = serviceRequests()).size() > requestsBefore; }));
     ASSERT_EQ(requestsBefore + 1, requests.size());
     EXPECT_EQ("Night Train", requests.back().Query("title"));
-    EXPECT_EQ(sv::kSourcePlayer, Window().RequestDocument().sourceKind);
+    EXPECT_EQ(sv::MediaSource::Player, Window().RequestDocument().sourceKind);
 }
 
 TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
@@ -354,7 +354,7 @@ TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
     auto page = RecordPageCalls();
     EXPECT_EQ(0u, Object().GetPositionMs()) << "no document";
 
-    Window().SetDocument(MakeDocument(sv::kStatusTimed, 3, sv::kSourceVideoPage));
+    Window().SetDocument(MakeDocument(sv::LyricsStatus::Timed, 3, sv::MediaSource::VideoPage));
     const struct {
         VARTYPE type;
         double number;
@@ -374,7 +374,7 @@ TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
 
     engine_->Open(0, true);
     Deliver();
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::Player));
     clock_ += 2.5;
     EXPECT_EQ(2500u, Object().GetPositionMs());
 }
@@ -412,7 +412,7 @@ TEST_F(PluginWindowTest, EditLyricsOpensTheEditorWithTheShownDocumentsQuery) {
     SendMessageW(window.Hwnd(), WM_COMMAND, 107, 0);
     EXPECT_EQ(addressBefore, window.BrowsePane().CurrentAddress()) << "no document, no page";
 
-    auto document = MakeDocument(sv::kStatusNotFound, 0);
+    auto document = MakeDocument(sv::LyricsStatus::NotFound, 0);
     document->SetArtist(u"Los Faros");
     document->SetTitle(u"Canci\u00f3n del Alba");
     window.SetDocument(std::move(document));

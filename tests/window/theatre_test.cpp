@@ -22,7 +22,6 @@
 #include "plugin_test_support.h"
 #include "standin_browser.h"
 #include "standin_client.h"
-#include "web/page_document.h"
 
 namespace {
 
@@ -38,7 +37,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(standin_.Registered());
         ASSERT_EQ(0, sv::ModuleLockCount());
-        sv::PageDocument().Reset();
+        ASSERT_NE(nullptr, sv::Application().ScriptBridge());
+        sv::Application().ScriptBridge()->PageDocument().Reset();
         engine_ = std::make_unique<PlayerEngine>([this] { return clock_; });
         engine_->SetPlaylist({Track::Audio(L"Traditional", L"Auld Lang Syne", L"", 60.0)});
         player_ = std::make_unique<PlayerWindow>(GetModuleHandleW(nullptr), *engine_);
@@ -52,6 +52,7 @@ protected:
         sv::MainWindowOptions options;
         options.isConnected = [] { return true; };
         options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
+        options.scriptBridge = sv::Application().ScriptBridge();
         ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void(), std::move(options)));
         ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
         ASSERT_TRUE(PumpUntil([&] { return Theatre() && Theatre()->CompletedLoads() > 0 && !Theatre()->Loading(); }));
@@ -86,7 +87,7 @@ protected:
         EXPECT_TRUE(Window().BrowsePane().CallPageFunction(function, arguments, result.get())) << function;
         return result->vt == VT_BSTR ? std::wstring(result->bstrVal, SysStringLen(result->bstrVal)) : std::wstring();
     }
-    bool WaitForShown(const std::u16string& title, int32_t sourceKind) {
+    bool WaitForShown(const std::u16string& title, sv::MediaSource sourceKind) {
         return PumpUntil([&] {
             const LyricsDocument* shown = Window().ShownDocument();
             return shown && shown->Title() == title && shown->sourceKind == sourceKind;
@@ -109,7 +110,7 @@ TEST_F(TheatreTest, TheVideoPageDrivesTheLyricsAsThePlayerDoes) {
 
     // The page opens a video: its track is looked up, marked as the page's.
     Page(L"theatreOpen", {L"Blue Harbour", L"Night Train", L"sv01", L""});
-    ASSERT_TRUE(WaitForShown(u"Night Train", sv::kSourceVideoPage));
+    ASSERT_TRUE(WaitForShown(u"Night Train", sv::MediaSource::VideoPage));
     const auto fetches = service_.WaitForRequests("/sonavire/services/getLyricXML_2", 1);
     ASSERT_FALSE(fetches.empty());
     EXPECT_EQ("sv01", fetches.back().Query("videoId"));
@@ -159,13 +160,13 @@ TEST_F(TheatreTest, TheVideoPageDrivesTheLyricsAsThePlayerDoes) {
     PumpPending();
     EXPECT_EQ(L"stopped", Page(L"theatreState"));
     EXPECT_EQ(L"stop\nOnMediaPlayerOpened||Traditional|Auld Lang Syne\nOnMediaPlayerStarted", Page(L"theatreCallLog"));
-    ASSERT_TRUE(WaitForShown(u"Auld Lang Syne", sv::kSourcePlayer));
+    ASSERT_TRUE(WaitForShown(u"Auld Lang Syne", sv::MediaSource::Player));
     EXPECT_NE(std::wstring::npos, Theatre()->Text().find(L"Media Player: Traditional - Auld Lang Syne"));
 }
 
 TEST_F(TheatreTest, ThePageReadsTheTrackAndTheVersionThroughItsMediaInfo) {
     Page(L"theatreOpen", {L"Los Faros", L"Canci\u00f3n del Alba"});
-    ASSERT_TRUE(WaitForShown(u"Canci\u00f3n del Alba", sv::kSourceVideoPage));
+    ASSERT_TRUE(WaitForShown(u"Canci\u00f3n del Alba", sv::MediaSource::VideoPage));
     EXPECT_EQ(L"Los Faros\nCanci\u00f3n del Alba\n\n\n\n0.1.01.53\n1000", Page(L"theatreMediaInfo"));
 }
 

@@ -48,8 +48,8 @@ sv::LyricsDocument Request(const char16_t* artist, const char16_t* title) {
     sv::LyricsDocument request;
     request.SetArtist(artist);
     request.SetTitle(title);
-    request.sourceKind = sv::kSourcePlayer;
-    request.status = sv::kStatusNotFound;
+    request.sourceKind = sv::MediaSource::Player;
+    request.status = sv::LyricsStatus::NotFound;
     return request;
 }
 
@@ -128,7 +128,7 @@ struct LoopState {
     int repliesWanted = 0;
     int replies = 0;
     double startBurstMs = 0;
-    std::vector<int> statuses;
+    std::vector<sv::LyricsStatus> statuses;
 };
 
 LoopState* g_loop = nullptr;
@@ -143,10 +143,10 @@ LRESULT CALLBACK BenchWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         return 0;
     }
     if (message == sv::WM_SV_LYRICS_READY) {
-        auto document = g_loop ? g_loop->fetcher.TakeReply(wParam, lParam) : nullptr;
+        auto document = g_loop ? g_loop->fetcher.TakeReply(wParam) : nullptr;
         if (g_loop) {
             ++g_loop->replies;
-            g_loop->statuses.push_back(document ? document->status : 0);
+            g_loop->statuses.push_back(document ? document->status : sv::LyricsStatus::None);
         }
         return 0;
     }
@@ -254,7 +254,7 @@ int BenchResponsiveness(svtest::StandinClient& client, HWND window, CacheFolder&
     WaitForWorkers(baseline, 60000);
 
     int timed = 0;
-    for (int status : state.statuses) timed += status == sv::kStatusTimed;
+    for (sv::LyricsStatus status : state.statuses) timed += status == sv::LyricsStatus::Timed;
     std::printf("1. %d fetches started in a row from the message loop, service answering after 2 s:\n", kFetches);
     std::printf("   starting all %d took %.2f ms on the user-interface thread\n", kFetches, state.startBurstMs);
     std::printf("   %d replies (%d with the 200 timed lines) after %.0f ms; %zu messages handled meanwhile\n",
@@ -270,7 +270,7 @@ int BenchResponsiveness(svtest::StandinClient& client, HWND window, CacheFolder&
 }
 
 // From StartLyricsFetch to the message, as the window sees it.
-std::optional<double> TimeOneFetch(sv::LyricsFetcher& fetcher, HWND window, int& status, int& lines) {
+std::optional<double> TimeOneFetch(sv::LyricsFetcher& fetcher, HWND window, sv::LyricsStatus& status, int& lines) {
     const sv::LyricsDocument request = Request(u"Blue Harbour", u"The Long Road");
     const sv::ServiceQuerySettings settings = QuerySettings();
     const auto start = Clock::now();
@@ -283,7 +283,7 @@ std::optional<double> TimeOneFetch(sv::LyricsFetcher& fetcher, HWND window, int&
                 continue;
             }
             const double elapsed = MillisecondsSince(start);
-            auto document = fetcher.TakeReply(message.wParam, message.lParam);
+            auto document = fetcher.TakeReply(message.wParam);
             if (message.wParam != sequence || !document) continue;
             status = document->status;
             lines = document->LineCount();
@@ -298,7 +298,8 @@ int BenchLatency(svtest::StandinClient& client, HWND window, CacheFolder& cache)
     client.ResetBehaviours();
     sv::LyricsFetcher fetcher(cache.Folder());
     constexpr int kWarmUp = 3, kRounds = 40;
-    int status = 0, lines = 0;
+    sv::LyricsStatus status = sv::LyricsStatus::None;
+    int lines = 0;
     bool ok = true;
 
     // Full fetch: no cache file, so no version check either.
@@ -306,7 +307,7 @@ int BenchLatency(svtest::StandinClient& client, HWND window, CacheFolder& cache)
     for (int round = 0; round < kWarmUp + kRounds; ++round) {
         cache.Empty();
         const auto elapsed = TimeOneFetch(fetcher, window, status, lines);
-        ok &= elapsed && status == sv::kStatusTimed && lines == 200;
+        ok &= elapsed && status == sv::LyricsStatus::Timed && lines == 200;
         if (elapsed && round >= kWarmUp) full.push_back(*elapsed);
     }
     // Cache hit: the file written by the last full fetch, its version confirmed at once.
@@ -314,7 +315,7 @@ int BenchLatency(svtest::StandinClient& client, HWND window, CacheFolder& cache)
     std::vector<double> hit;
     for (int round = 0; round < kWarmUp + kRounds; ++round) {
         const auto elapsed = TimeOneFetch(fetcher, window, status, lines);
-        ok &= elapsed && status == sv::kStatusTimed && lines == 200;
+        ok &= elapsed && status == sv::LyricsStatus::Timed && lines == 200;
         if (elapsed && round >= kWarmUp) hit.push_back(*elapsed);
     }
     const size_t fullFetchesDuringHits = client.Requests(kFetchPath).size();

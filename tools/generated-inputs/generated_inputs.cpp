@@ -143,7 +143,7 @@ void ReplyPieces(Maker& make, Outcome& outcome) {
         }
     }
     list.ApplyCode(make.Text(make.Below(8)));
-    (void)list.SelectedLanguageCode();
+    outcome.Check(list.SelectedLanguageCode().has_value(), "the selection left the list");
 }
 
 // The timing decoder: any text decodes to a whole number of milliseconds; a code built by the
@@ -235,7 +235,7 @@ void Query(Maker& make, Outcome& outcome) {
     document.SetAlbum(make.Text(make.Below(30)));
     document.SetLanguage(make.Text(make.Below(5)));
     document.SetVideoId(make.Text(make.Below(12)));
-    document.sourceKind = static_cast<int32_t>(make.Below(3));
+    document.sourceKind = static_cast<sv::MediaSource>(make.Below(3));
     sv::ServiceQuerySettings settings;
     settings.userName = make.Text(make.Below(10));
     settings.deviceText = make.Text(make.Below(10));

@@ -75,13 +75,13 @@ int main() {
     sv::LyricsDocument request;
     request.SetTitle(u"Bench");
     request.SetArtist(u"Sonavire");
-    request.sourceKind = sv::kSourcePlayer;
+    request.sourceKind = sv::MediaSource::Player;
 
     bool ok = true;
     auto load = [&](bool save) {
         sv::LyricsDocument doc(request);
         ok = ok && doc.LoadFromReply(reply.c_str(), save, cacheFolder) == S_OK && doc.LineCount() == kLines &&
-             doc.status == sv::kStatusTimed;
+             doc.status == sv::LyricsStatus::Timed;
     };
     load(false);  // warm-up: loads MSXML
     const int loadRuns = 25;

@@ -88,6 +88,7 @@ public:
         sv::MainWindowOptions options;
         options.isConnected = [] { return true; };
         options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
+        options.scriptBridge = sv::Application().ScriptBridge();
         if (CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin.put_void(), std::move(options)) != S_OK) return false;
         return player_.LoadPluginObject(plugin.get()) == S_OK && Window();
     }
@@ -185,7 +186,7 @@ double TwentyLookups(Bench& bench, tools::LoopGapMeter& meter, long baseline, do
     sv::CSVPluginWindow& window = *bench.Window();
     window.RequestDocument().SetArtist(u"Blue Harbour");
     window.RequestDocument().SetTitle(u"The Long Road");
-    window.RequestDocument().sourceKind = sv::kSourcePlayer;
+    window.RequestDocument().sourceKind = sv::MediaSource::Player;
     Pump(20);
     meter.Restart();
     const tools::BenchClock clock;
@@ -253,9 +254,9 @@ double ResyncClick(Bench& bench, tools::LoopGapMeter& meter) {
     auto document = std::make_unique<sv::LyricsDocument>();
     document->SetArtist(u"Blue Harbour");
     document->SetTitle(u"Untimed");
-    document->sourceKind = sv::kSourcePlayer;
+    document->sourceKind = sv::MediaSource::Player;
     for (int i = 0; i < 40; ++i) document->AddLine(std::u16string(u"An untimed line of the song, number ") + sv::AsU16(std::to_wstring(i).c_str()), u"");
-    document->status = sv::kStatusUntimed;
+    document->status = sv::LyricsStatus::Untimed;
     window.SetDocument(std::move(document));  // re-sync starts at once
     Pump(50);
     const HWND pane = window.LyricsPane().Hwnd();

@@ -29,15 +29,15 @@ using sv::CSVPluginLyrics;
 using Clock = tools::BenchClock;
 using tools::Percentile;
 
-std::unique_ptr<sv::LyricsDocument> MakeSong(int32_t status, int lines, double firstMs, unsigned seed) {
+std::unique_ptr<sv::LyricsDocument> MakeSong(sv::LyricsStatus status, int lines, double firstMs, unsigned seed) {
     auto document = std::make_unique<sv::LyricsDocument>();
     document->status = status;
-    document->sourceKind = sv::kSourcePlayer;
+    document->sourceKind = sv::MediaSource::Player;
     double time = firstMs;
     for (int i = 0; i < lines; ++i) {
         const std::string text = "Line " + std::to_string(i) + " of the benchmark song, with some words";
         document->AddLine(std::u16string(text.begin(), text.end()), u"");
-        document->LineAt(i)->time = status == sv::kStatusUntimed ? 0.0 : time;
+        document->LineAt(i)->time = status == sv::LyricsStatus::Untimed ? 0.0 : time;
         // 600 to 1400 ms apart, with fractions of a millisecond as timed lyrics carry them.
         seed = seed * 1103515245u + 12345u;
         time += 600.0 + static_cast<double>((seed >> 8) % 80000) / 100.0;
@@ -74,7 +74,7 @@ void MeasureSyncError(int lines) {
     Clock clock;
     host.positionSource = [&clock] { return static_cast<uint32_t>(clock.ElapsedMs()); };
     PaneFixture fixture(600, 400, &host);
-    auto song = MakeSong(sv::kStatusTimed, lines, 800.25, 7);
+    auto song = MakeSong(sv::LyricsStatus::Timed, lines, 800.25, 7);
     CSVPluginLyrics& pane = fixture.pane();
     pane.SetDocument(song.get());
     pane.SetManualScroll(false);
@@ -123,7 +123,7 @@ void MeasureSyncError(int lines) {
 void MeasurePaint() {
     TestHost host;
     PaneFixture fixture(600, 400, &host);
-    auto song = MakeSong(sv::kStatusTimed, 200, 0, 11);
+    auto song = MakeSong(sv::LyricsStatus::Timed, 200, 0, 11);
     CSVPluginLyrics& pane = fixture.pane();
     pane.SetDocument(song.get());
     pane.SetManualScroll(false);
@@ -144,7 +144,7 @@ void MeasurePaint() {
 void MeasureStampAnimation() {
     TestHost host;
     PaneFixture fixture(600, 400, &host);
-    auto song = MakeSong(sv::kStatusUntimed, 200, 0, 13);
+    auto song = MakeSong(sv::LyricsStatus::Untimed, 200, 0, 13);
     CSVPluginLyrics& pane = fixture.pane();
     pane.SetDocument(song.get());
     pane.SetManualScroll(false);

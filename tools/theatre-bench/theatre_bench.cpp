@@ -37,8 +37,8 @@ using tools::Percentile;
 
 std::unique_ptr<sv::LyricsDocument> MakeSong(int lines, double firstMs, unsigned seed) {
     auto document = std::make_unique<sv::LyricsDocument>();
-    document->status = sv::kStatusTimed;
-    document->sourceKind = sv::kSourceVideoPage;
+    document->status = sv::LyricsStatus::Timed;
+    document->sourceKind = sv::MediaSource::VideoPage;
     double time = firstMs;
     for (int i = 0; i < lines; ++i) {
         const std::string text = "Line " + std::to_string(i) + " of the benchmark song";
