@@ -1,6 +1,6 @@
 # Thin wrapper over the project's scripts and CMake. Both targets set up a fresh Debian machine
 # (as root) first.
-.PHONY: setup build test demo dist reliability server-bench clean
+.PHONY: setup build test demo dist reliability server-bench format clean
 
 setup:
 	./scripts/setup.sh
@@ -24,6 +24,10 @@ reliability: setup
 # Not part of make test: sonavire-server beside nginx under wrk, 16 and 128 connections (docs/server.md).
 server-bench: setup
 	./scripts/server-bench.sh
+
+# Lays out the C++ files as .clang-format says (make test checks it: native.format).
+format:
+	./scripts/format.sh
 
 clean:
 	rm -rf build
