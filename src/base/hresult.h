@@ -60,14 +60,14 @@ bool CallbackBoundary(const char* where, Body&& body) noexcept {
 
 }  // namespace sv
 
-#define SV_RETURN_IF_FAILED(expr)                        \
-    do {                                                 \
-        HRESULT sv_hr_ = ::sv::CheckedHr((expr));        \
-        if (FAILED(sv_hr_)) return sv_hr_;               \
+#define SV_RETURN_IF_FAILED(expr)                 \
+    do {                                          \
+        HRESULT sv_hr_ = ::sv::CheckedHr((expr)); \
+        if (FAILED(sv_hr_)) return sv_hr_;        \
     } while (0)
 
-#define SV_THROW_IF_FAILED(expr)                         \
-    do {                                                 \
-        HRESULT sv_hr_ = ::sv::CheckedHr((expr));        \
-        if (FAILED(sv_hr_)) ::sv::ThrowHr(sv_hr_);       \
+#define SV_THROW_IF_FAILED(expr)                   \
+    do {                                           \
+        HRESULT sv_hr_ = ::sv::CheckedHr((expr));  \
+        if (FAILED(sv_hr_)) ::sv::ThrowHr(sv_hr_); \
     } while (0)

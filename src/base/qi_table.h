@@ -16,19 +16,18 @@ struct InterfaceMapEntry {
 
 // Offset of Interface inside Class, computed on a dummy non-null address (as static_cast adjusts
 // pointers for multiple inheritance only when they are not null).
-#define SV_INTERFACE_ENTRY(Class, Interface)                                                         \
-    ::sv::InterfaceMapEntry {                                                                        \
-        &__uuidof(Interface),                                                                        \
-            reinterpret_cast<char*>(static_cast<Interface*>(reinterpret_cast<Class*>(0x1000))) -     \
-                reinterpret_cast<char*>(0x1000)                                                      \
+#define SV_INTERFACE_ENTRY(Class, Interface)                                                                       \
+    ::sv::InterfaceMapEntry {                                                                                      \
+        &__uuidof(Interface), reinterpret_cast<char*>(static_cast<Interface*>(reinterpret_cast<Class*>(0x1000))) - \
+                                  reinterpret_cast<char*>(0x1000)                                                  \
     }
-#define SV_INTERFACE_ENTRY_IID(iidValue, Class, Interface)                                          \
-    ::sv::InterfaceMapEntry {                                                                        \
-        &(iidValue),                                                                                 \
-            reinterpret_cast<char*>(static_cast<Interface*>(reinterpret_cast<Class*>(0x1000))) -     \
-                reinterpret_cast<char*>(0x1000)                                                      \
+#define SV_INTERFACE_ENTRY_IID(iidValue, Class, Interface)                                                \
+    ::sv::InterfaceMapEntry {                                                                             \
+        &(iidValue), reinterpret_cast<char*>(static_cast<Interface*>(reinterpret_cast<Class*>(0x1000))) - \
+                         reinterpret_cast<char*>(0x1000)                                                  \
     }
-#define SV_INTERFACE_MAP_END ::sv::InterfaceMapEntry { nullptr, 0 }
+#define SV_INTERFACE_MAP_END \
+    ::sv::InterfaceMapEntry { nullptr, 0 }
 
 // Finds riid in the table and hands out that interface with a new reference (AddRef through the
 // found interface). E_POINTER for a null out pointer, E_NOINTERFACE when the table lacks riid.

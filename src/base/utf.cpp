@@ -42,21 +42,41 @@ std::u16string Utf16FromUtf8(std::string_view text) {
         unsigned char b = byte(i);
         char32_t c;
         size_t len;
-        if (b < 0x80) { c = b; len = 1; }
-        else if (b >= 0xC2 && b <= 0xDF) { c = b & 0x1F; len = 2; }
-        else if (b >= 0xE0 && b <= 0xEF) { c = b & 0x0F; len = 3; }
-        else if (b >= 0xF0 && b <= 0xF4) { c = b & 0x07; len = 4; }
-        else { out += u'\xFFFD'; ++i; continue; }
+        if (b < 0x80) {
+            c = b;
+            len = 1;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            c = b & 0x1F;
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            c = b & 0x0F;
+            len = 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            c = b & 0x07;
+            len = 4;
+        } else {
+            out += u'\xFFFD';
+            ++i;
+            continue;
+        }
         bool ok = i + len <= n;
         for (size_t k = 1; ok && k < len; ++k) {
             unsigned char cb = byte(i + k);
-            if ((cb & 0xC0) != 0x80) { ok = false; break; }
+            if ((cb & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
             c = (c << 6) | (cb & 0x3F);
         }
         // Reject overlong forms, surrogates and values past U+10FFFF.
-        if (ok && ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-                   (c >= 0xD800 && c <= 0xDFFF))) ok = false;
-        if (!ok) { out += u'\xFFFD'; ++i; continue; }
+        if (ok &&
+            ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)))
+            ok = false;
+        if (!ok) {
+            out += u'\xFFFD';
+            ++i;
+            continue;
+        }
         if (c >= 0x10000) {
             c -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (c >> 10));

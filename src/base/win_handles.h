@@ -15,7 +15,10 @@ public:
     explicit UniqueHandle(Handle h) : h_(h) {}
     UniqueHandle(UniqueHandle&& o) noexcept : h_(o.h_) { o.h_ = Traits::Invalid(); }
     UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-        if (this != &o) { reset(o.h_); o.h_ = Traits::Invalid(); }
+        if (this != &o) {
+            reset(o.h_);
+            o.h_ = Traits::Invalid();
+        }
         return *this;
     }
     UniqueHandle(const UniqueHandle&) = delete;
@@ -30,8 +33,15 @@ public:
         if (old != Traits::Invalid()) Traits::Close(old);
     }
     // Closes what it held and gives the address for an out parameter.
-    Handle* put() { reset(); return &h_; }
-    Handle release() { Handle h = h_; h_ = Traits::Invalid(); return h; }
+    Handle* put() {
+        reset();
+        return &h_;
+    }
+    Handle release() {
+        Handle h = h_;
+        h_ = Traits::Invalid();
+        return h;
+    }
 
 private:
     Handle h_ = Traits::Invalid();
@@ -91,9 +101,12 @@ using UniqueMenu = UniqueHandle<MenuTraits>;
 class ScopedSelect {
 public:
     ScopedSelect(HDC dc, HGDIOBJ obj) : dc_(dc), old_(SelectObject(dc, obj)) {}
-    ~ScopedSelect() { if (old_) SelectObject(dc_, old_); }
+    ~ScopedSelect() {
+        if (old_) SelectObject(dc_, old_);
+    }
     ScopedSelect(const ScopedSelect&) = delete;
     ScopedSelect& operator=(const ScopedSelect&) = delete;
+
 private:
     HDC dc_;
     HGDIOBJ old_;
@@ -103,7 +116,9 @@ private:
 class ScopedDc {
 public:
     ScopedDc(HWND hwnd, DWORD flags) : hwnd_(hwnd), dc_(GetDCEx(hwnd, nullptr, flags)) {}
-    ~ScopedDc() { if (dc_) ReleaseDC(hwnd_, dc_); }
+    ~ScopedDc() {
+        if (dc_) ReleaseDC(hwnd_, dc_);
+    }
     ScopedDc(const ScopedDc&) = delete;
     ScopedDc& operator=(const ScopedDc&) = delete;
     HDC get() const { return dc_; }
@@ -133,10 +148,13 @@ private:
 class ScopedCoInit {
 public:
     explicit ScopedCoInit(DWORD model = COINIT_APARTMENTTHREADED) : hr_(CoInitializeEx(nullptr, model)) {}
-    ~ScopedCoInit() { if (SUCCEEDED(hr_)) CoUninitialize(); }
+    ~ScopedCoInit() {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
     ScopedCoInit(const ScopedCoInit&) = delete;
     ScopedCoInit& operator=(const ScopedCoInit&) = delete;
     HRESULT result() const { return hr_; }
+
 private:
     HRESULT hr_;
 };
@@ -146,13 +164,20 @@ class ScopedSrwLock {
 public:
     enum Mode { kExclusive, kShared };
     explicit ScopedSrwLock(SRWLOCK& lock, Mode mode = kExclusive) : lock_(lock), mode_(mode) {
-        if (mode_ == kExclusive) AcquireSRWLockExclusive(&lock_); else AcquireSRWLockShared(&lock_);
+        if (mode_ == kExclusive)
+            AcquireSRWLockExclusive(&lock_);
+        else
+            AcquireSRWLockShared(&lock_);
     }
     ~ScopedSrwLock() {
-        if (mode_ == kExclusive) ReleaseSRWLockExclusive(&lock_); else ReleaseSRWLockShared(&lock_);
+        if (mode_ == kExclusive)
+            ReleaseSRWLockExclusive(&lock_);
+        else
+            ReleaseSRWLockShared(&lock_);
     }
     ScopedSrwLock(const ScopedSrwLock&) = delete;
     ScopedSrwLock& operator=(const ScopedSrwLock&) = delete;
+
 private:
     SRWLOCK& lock_;
     Mode mode_;

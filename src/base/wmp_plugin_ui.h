@@ -14,8 +14,8 @@
 MIDL_INTERFACE("4C5E8F9F-AD3E-4BF9-9753-FCD30D6D38DD")
 IWMPPluginUI : public IUnknown {
 public:
-    virtual HRESULT STDMETHODCALLTYPE SetCore(IWMPCore* pCore) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Create(HWND hwndParent, HWND* phwndWindow) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetCore(IWMPCore * pCore) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Create(HWND hwndParent, HWND * phwndWindow) = 0;
     virtual HRESULT STDMETHODCALLTYPE Destroy() = 0;
     virtual HRESULT STDMETHODCALLTYPE DisplayPropertyPage(HWND hwndParent) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetProperty(const WCHAR* pwszName, VARIANT* pvarProperty) = 0;

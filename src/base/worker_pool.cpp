@@ -23,7 +23,7 @@ struct Queued {
 // them. The queuing thread only appends to this list and, when no dispatcher is scheduled yet,
 // schedules one.
 SRWLOCK g_waitingLock = SRWLOCK_INIT;
-std::deque<Queued*> g_waiting;     // guarded by g_waitingLock
+std::deque<Queued*> g_waiting;       // guarded by g_waitingLock
 bool g_dispatcherScheduled = false;  // guarded by g_waitingLock
 
 // The module that holds this code (the DLL, or the executable in tests), referenced once more.

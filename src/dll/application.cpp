@@ -18,8 +18,8 @@ bool g_started = false;  // guarded by g_startLock
 // Width and height of a bitmap resource, or zeros when it cannot be loaded.
 SIZE BitmapSize(HINSTANCE module, int id) {
     SIZE size{0, 0};
-    UniqueBitmap bitmap(static_cast<HBITMAP>(
-        LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    UniqueBitmap bitmap(
+        static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
     BITMAP info{};
     if (bitmap && GetObjectW(bitmap.get(), sizeof(info), &info) == sizeof(info)) {
         size.cx = info.bmWidth;

@@ -159,7 +159,8 @@ ResyncStartPlan PlanResyncStart(const LyricsDocument* document, bool restart) {
     ResyncStartPlan plan;
     if (!document || document->resyncing || document->LineCount() == 0) return plan;
     const LyricsStatus status = document->status;
-    if (status != LyricsStatus::Retimed && status != LyricsStatus::Untimed && status != LyricsStatus::Timed) return plan;
+    if (status != LyricsStatus::Retimed && status != LyricsStatus::Untimed && status != LyricsStatus::Timed)
+        return plan;
     plan.start = true;
     if (document->sourceKind == MediaSource::Player) {
         plan.rewindPlayer = restart;

@@ -154,7 +154,8 @@ LrcReading ReadLrc(std::string_view text) {
             std::string value = Trim(std::string_view(trimmed).substr(colon + 1, trimmed.size() - colon - 2));
             if (name == "offset") {
                 if (!ReadOffset(value, reading.offsetMs)) {
-                    reading.skipped.push_back({number, "an offset that is no number of milliseconds: " + Excerpt(line)});
+                    reading.skipped.push_back(
+                        {number, "an offset that is no number of milliseconds: " + Excerpt(line)});
                 }
             } else {
                 reading.tags.emplace_back(std::move(name), std::move(value));
@@ -167,7 +168,8 @@ LrcReading ReadLrc(std::string_view text) {
         for (auto& [n, words] : untimed) reading.plain.push_back(std::move(words));
         return reading;
     }
-    for (const auto& [n, words] : untimed) reading.skipped.push_back({n, "no time stamp in a timed file: " + Excerpt(words)});
+    for (const auto& [n, words] : untimed)
+        reading.skipped.push_back({n, "no time stamp in a timed file: " + Excerpt(words)});
     std::sort(reading.skipped.begin(), reading.skipped.end(),
               [](const LrcSkippedLine& a, const LrcSkippedLine& b) { return a.number < b.number; });
     for (LrcTimedLine& line : reading.timed) line.timeMs = std::max(0LL, line.timeMs - reading.offsetMs);

@@ -6,25 +6,25 @@ namespace sv {
 
 uint16_t StatusTextId(LyricsStatus status) {
     switch (status) {
-    case LyricsStatus::MissingKeys:
-        return IDS_STATUS_MISSING_ARTIST_OR_TITLE;
-    case LyricsStatus::NotFound:
-        return IDS_STATUS_NOT_FOUND;
-    case LyricsStatus::Final:
-        return IDS_STATUS_TIMING_FINAL;
-    case LyricsStatus::ConnectionError:
-        return IDS_CONNECTION_ERROR;
-    case LyricsStatus::LoginFailed:
-        return IDS_NO_CONNECTION_LOGIN_FAILURE;
-    case LyricsStatus::ServerUnreachable:
-        return IDS_NO_CONNECTION_CANNOT_CONNECT;
-    case LyricsStatus::RequestFailed:
-        return IDS_NO_CONNECTION_OTHER;
-    case LyricsStatus::None:
-    case LyricsStatus::Timed:
-    case LyricsStatus::Untimed:
-    case LyricsStatus::Retimed:
-        break;
+        case LyricsStatus::MissingKeys:
+            return IDS_STATUS_MISSING_ARTIST_OR_TITLE;
+        case LyricsStatus::NotFound:
+            return IDS_STATUS_NOT_FOUND;
+        case LyricsStatus::Final:
+            return IDS_STATUS_TIMING_FINAL;
+        case LyricsStatus::ConnectionError:
+            return IDS_CONNECTION_ERROR;
+        case LyricsStatus::LoginFailed:
+            return IDS_NO_CONNECTION_LOGIN_FAILURE;
+        case LyricsStatus::ServerUnreachable:
+            return IDS_NO_CONNECTION_CANNOT_CONNECT;
+        case LyricsStatus::RequestFailed:
+            return IDS_NO_CONNECTION_OTHER;
+        case LyricsStatus::None:
+        case LyricsStatus::Timed:
+        case LyricsStatus::Untimed:
+        case LyricsStatus::Retimed:
+            break;
     }
     return IDS_STATUS_NONE;
 }
@@ -44,9 +44,9 @@ LyricsDocument::LyricsDocument(const LyricsDocument& other)
 void LyricsDocument::AssignHeader(const LyricsDocument& other) {
     if (&other == this) return;
     // Copies first, so that running out of memory leaves this document as it was.
-    std::u16string newTitle(other.title), newArtist(other.artist), newAlbum(other.album),
-        newLanguage(other.language), newVideoId(other.videoId), newVersion(other.version),
-        newSongLock(other.songLock), newLastUpdate(other.lastUpdate);
+    std::u16string newTitle(other.title), newArtist(other.artist), newAlbum(other.album), newLanguage(other.language),
+        newVideoId(other.videoId), newVersion(other.version), newSongLock(other.songLock),
+        newLastUpdate(other.lastUpdate);
     title.swap(newTitle);
     artist.swap(newArtist);
     album.swap(newAlbum);

@@ -28,7 +28,7 @@ enum class LyricsStatus : int32_t {
     Timed = -4,
     Final = -5,  // reserved: nothing assigns it
     Untimed = -6,
-    Retimed = -8,  // at least one line stamped by re-sync
+    Retimed = -8,           // at least one line stamped by re-sync
     ConnectionError = 500,  // no reply and no code
     LoginFailed = 501,
     ServerUnreachable = 504,
@@ -51,8 +51,8 @@ const std::u16string& UserCacheFolder();
 #endif
 
 struct LyricLine {
-    double time = 0;       // start in milliseconds from the start of the track; 0 means untimed
-    std::u16string text;   // the line as displayed; may hold any UTF-16 unit
+    double time = 0;      // start in milliseconds from the start of the track; 0 means untimed
+    std::u16string text;  // the line as displayed; may hold any UTF-16 unit
     bool rightToLeft = false;
 };
 

@@ -17,8 +17,6 @@ namespace {
 
 std::u16string_view ViewOf(const UniqueBstr& bstr) { return AsU16View(bstr.c_str(), bstr.length()); }
 
-
-
 // For each name, the first element with exactly that tag name among the descendants of root, in
 // document order; found in one pre-order walk that ends once every name is found. (Asking the DOM
 // for each name's element list costs a walk of the whole reply per name.)
@@ -58,9 +56,10 @@ void FindFirstElements(IXMLDOMNode* root, const wchar_t* const (&names)[N], ComP
 // The cache file is opened as a stream rather than by name: MSXML reads a name as a URL, where
 // '#' and '%' in a title would make it read another file.
 HRESULT OpenCacheStream(const std::u16string& path, bool forWriting, ComPtr<IStream>& stream) {
-    const DWORD mode = forWriting ? (STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE) : (STGM_READ | STGM_SHARE_DENY_WRITE);
-    return SHCreateStreamOnFileEx(AsWide(path.c_str()), mode, FILE_ATTRIBUTE_NORMAL, forWriting ? TRUE : FALSE,
-                                  nullptr, stream.put());
+    const DWORD mode =
+        forWriting ? (STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE) : (STGM_READ | STGM_SHARE_DENY_WRITE);
+    return SHCreateStreamOnFileEx(AsWide(path.c_str()), mode, FILE_ATTRIBUTE_NORMAL, forWriting ? TRUE : FALSE, nullptr,
+                                  stream.put());
 }
 
 UniqueVariant VariantOfStream(const ComPtr<IStream>& stream) {
@@ -115,9 +114,10 @@ HRESULT LyricsDocument::ParseDom(IXMLDOMDocument* dom) {
     if (FAILED(hr)) return hr;
     if (!root) return S_FALSE;
 
-    static const wchar_t* const kNames[] = {L"title", L"album", L"artist", L"version", L"songLock", L"lastUpdate", L"lyric"};
-    std::u16string LyricsDocument::*const fields[] = {&LyricsDocument::title,   &LyricsDocument::album,
-                                                      &LyricsDocument::artist,  &LyricsDocument::version,
+    static const wchar_t* const kNames[] = {L"title",    L"album",      L"artist", L"version",
+                                            L"songLock", L"lastUpdate", L"lyric"};
+    std::u16string LyricsDocument::*const fields[] = {&LyricsDocument::title,    &LyricsDocument::album,
+                                                      &LyricsDocument::artist,   &LyricsDocument::version,
                                                       &LyricsDocument::songLock, &LyricsDocument::lastUpdate};
     ComPtr<IXMLDOMNode> elements[7];
     FindFirstElements(root.get(), kNames, elements);

@@ -32,8 +32,8 @@ double DecodeTiming(std::u16string_view timing) noexcept {
         negative = at(i) == u'-';
         ++i;
     }
-    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                   : std::numeric_limits<int32_t>::max();
+    const int64_t limit =
+        negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min()) : std::numeric_limits<int32_t>::max();
     int64_t magnitude = 0;
     for (; i < numberLength && at(i) >= u'0' && at(i) <= u'9'; ++i) {
         magnitude = magnitude * 10 + (at(i) - u'0');
@@ -59,8 +59,18 @@ std::u16string EscapeCacheKey(std::u16string_view key) {
     out.reserve(key.size());
     for (const char16_t c : key) {
         switch (c) {
-            case u'"': case u'*': case u'/': case u':': case u'<': case u'>': case u'?': case u'\\':
-            case u'|': case u'[': case u']': case u'%':
+            case u'"':
+            case u'*':
+            case u'/':
+            case u':':
+            case u'<':
+            case u'>':
+            case u'?':
+            case u'\\':
+            case u'|':
+            case u'[':
+            case u']':
+            case u'%':
                 break;
             default:
                 if (c >= 0x20) {

@@ -82,75 +82,75 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
                                            DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_CREATE:
-        OnCreate();
-        result = 0;
-        return true;
-    case WM_DESTROY:
-        // Lookups still running delete their replies from now on; replies already queued go too.
-        fetcher_.Close();
-        if (languageFetch_) languageFetch_->Close();
-        // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
-        if (openDialog_) openDialog_->EndDialog(IDCANCEL);
-        if (menuOpen_) EndMenu();
-        return false;
-    case WM_SIZE:
-        Layout(LOWORD(lParam), HIWORD(lParam));
-        result = 0;
-        return true;
-    case WM_ERASEBKGND:
-        EraseBackground(reinterpret_cast<HDC>(wParam));
-        result = 1;
-        return true;
-    case WM_COMMAND:
-        ExecuteCommand(LOWORD(wParam));
-        result = 0;
-        return true;
-    case WM_INITMENUPOPUP:
-        RefreshMenu(reinterpret_cast<HMENU>(wParam));
-        result = 0;
-        return true;
-    case WM_CONTEXTMENU:
-        // A right click here or in a pane, or Shift+F10 / the menu key while the plug-in has the focus.
-        ShowContextMenu(lParam);
-        result = 0;
-        return true;
-    case WM_SV_LYRICS_READY:
-        OnLyricsReady(wParam);
-        result = 0;
-        return true;
-    case WM_SV_LANGUAGES_READY:
-        OnLanguagesReady();
-        result = 0;
-        return true;
-    case WM_SV_BROWSER_STEP:
-        OnBrowserStep(wParam);
-        result = 0;
-        return true;
-    case WM_SETCURSOR:
-        // Only the splitter bar is this window's own surface; the panes choose their cursors.
-        if (reinterpret_cast<HWND>(wParam) != hwnd) return false;
-        SetCursor(LoadCursorW(nullptr, IDC_SIZENS));
-        result = TRUE;
-        return true;
-    case WM_LBUTTONDOWN:
-        BeginSplitDrag(GET_Y_LPARAM(lParam));
-        result = 0;
-        return true;
-    case WM_MOUSEMOVE:
-        if ((wParam & MK_LBUTTON) && dragging_) ContinueSplitDrag(GET_Y_LPARAM(lParam));
-        result = 0;
-        return true;
-    case WM_LBUTTONUP:
-        if (!dragging_) return false;
-        EndSplitDrag(GET_Y_LPARAM(lParam));
-        return false;  // default processing as well
-    case WM_CAPTURECHANGED:
-        // Capture taken away mid-drag (another window, a menu): the line goes, nothing moves.
-        if (dragging_ && reinterpret_cast<HWND>(lParam) != hwnd) CancelSplitDrag();
-        return false;
-    default:
-        return false;
+        case WM_CREATE:
+            OnCreate();
+            result = 0;
+            return true;
+        case WM_DESTROY:
+            // Lookups still running delete their replies from now on; replies already queued go too.
+            fetcher_.Close();
+            if (languageFetch_) languageFetch_->Close();
+            // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
+            if (openDialog_) openDialog_->EndDialog(IDCANCEL);
+            if (menuOpen_) EndMenu();
+            return false;
+        case WM_SIZE:
+            Layout(LOWORD(lParam), HIWORD(lParam));
+            result = 0;
+            return true;
+        case WM_ERASEBKGND:
+            EraseBackground(reinterpret_cast<HDC>(wParam));
+            result = 1;
+            return true;
+        case WM_COMMAND:
+            ExecuteCommand(LOWORD(wParam));
+            result = 0;
+            return true;
+        case WM_INITMENUPOPUP:
+            RefreshMenu(reinterpret_cast<HMENU>(wParam));
+            result = 0;
+            return true;
+        case WM_CONTEXTMENU:
+            // A right click here or in a pane, or Shift+F10 / the menu key while the plug-in has the focus.
+            ShowContextMenu(lParam);
+            result = 0;
+            return true;
+        case WM_SV_LYRICS_READY:
+            OnLyricsReady(wParam);
+            result = 0;
+            return true;
+        case WM_SV_LANGUAGES_READY:
+            OnLanguagesReady();
+            result = 0;
+            return true;
+        case WM_SV_BROWSER_STEP:
+            OnBrowserStep(wParam);
+            result = 0;
+            return true;
+        case WM_SETCURSOR:
+            // Only the splitter bar is this window's own surface; the panes choose their cursors.
+            if (reinterpret_cast<HWND>(wParam) != hwnd) return false;
+            SetCursor(LoadCursorW(nullptr, IDC_SIZENS));
+            result = TRUE;
+            return true;
+        case WM_LBUTTONDOWN:
+            BeginSplitDrag(GET_Y_LPARAM(lParam));
+            result = 0;
+            return true;
+        case WM_MOUSEMOVE:
+            if ((wParam & MK_LBUTTON) && dragging_) ContinueSplitDrag(GET_Y_LPARAM(lParam));
+            result = 0;
+            return true;
+        case WM_LBUTTONUP:
+            if (!dragging_) return false;
+            EndSplitDrag(GET_Y_LPARAM(lParam));
+            return false;  // default processing as well
+        case WM_CAPTURECHANGED:
+            // Capture taken away mid-drag (another window, a menu): the line goes, nothing moves.
+            if (dragging_ && reinterpret_cast<HWND>(lParam) != hwnd) CancelSplitDrag();
+            return false;
+        default:
+            return false;
     }
 }
 
@@ -186,11 +186,20 @@ void CSVPluginWindow::OnCreate() {
 
 void CSVPluginWindow::OnBrowserStep(WPARAM step) {
     switch (step) {
-    case 0: browsePane_.CreateControl(); break;
-    case 1: browsePane_.NavigateKeptAddress(); break;
-    case 2: advertPane_.CreateControl(); break;
-    case 3: advertPane_.NavigateKeptAddress(); return;
-    default: return;
+        case 0:
+            browsePane_.CreateControl();
+            break;
+        case 1:
+            browsePane_.NavigateKeptAddress();
+            break;
+        case 2:
+            advertPane_.CreateControl();
+            break;
+        case 3:
+            advertPane_.NavigateKeptAddress();
+            return;
+        default:
+            return;
     }
     PostMessageW(Hwnd(), WM_SV_BROWSER_STEP, step + 1, 0);
 }
@@ -477,7 +486,8 @@ void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
     // The line the position calls for at once: a document arriving mid-song shows no line 0 first
     // and waits for no timer to find its line.
     const LyricsDocument* shown = shownDocument_.get();
-    const bool followsPosition = shown && (shown->status == LyricsStatus::Timed || shown->status == LyricsStatus::Retimed);
+    const bool followsPosition =
+        shown && (shown->status == LyricsStatus::Timed || shown->status == LyricsStatus::Retimed);
     lyricsPane_.CurrentLineFor(followsPosition ? GetPositionMs() : 0, false);
     ChooseStatusFor(shownDocument_.get());
 }
@@ -619,38 +629,42 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
     const LyricsDocument* shown = shownDocument_.get();
     int label = 0;
     switch (info.id) {
-    case CMD_SIGN_IN:
-        label = Settings().IsSignedIn() ? IDS_LABEL_SIGN_OUT : IDS_LABEL_SIGN_IN;
-        break;
-    case CMD_SCROLL_LYRICS:
-        label = shown && shown->manualScroll ? IDS_LABEL_CANCEL_SCROLL : IDS_LABEL_SCROLL_LYRICS;
-        if (!shown) info.state = CMD_STATE_DISABLED;
-        else if (shown->manualScroll) info.state = CMD_STATE_ACTIVE;
-        break;
-    case CMD_EDIT_LYRICS:
-        label = IDS_LABEL_EDIT_LYRICS;
-        if (!shown) info.state = CMD_STATE_DISABLED;
-        break;
-    case CMD_RESYNC:
-        label = shown && shown->resyncing ? IDS_LABEL_CANCEL_SYNC : IDS_LABEL_RESYNC;
-        if (!shown || (shown->status != LyricsStatus::Retimed && shown->status != LyricsStatus::Untimed &&
-                       shown->status != LyricsStatus::Timed))
-            info.state = CMD_STATE_DISABLED;
-        break;
-    case CMD_TRANSLATE: {
-        label = IDS_LABEL_TRANSLATE;
-        // A selection outside the list is no translation.
-        const std::optional<std::u16string> code = languages_.SelectedLanguageCode();
-        if (!shown) info.state = CMD_STATE_DISABLED;
-        else if (code && !code->empty()) info.state = CMD_STATE_ACTIVE;
-        break;
-    }
-    default:
-        if (const PageCommand* page = FindPageCommand(info.id)) {
-            label = page->label;
+        case CMD_SIGN_IN:
+            label = Settings().IsSignedIn() ? IDS_LABEL_SIGN_OUT : IDS_LABEL_SIGN_IN;
+            break;
+        case CMD_SCROLL_LYRICS:
+            label = shown && shown->manualScroll ? IDS_LABEL_CANCEL_SCROLL : IDS_LABEL_SCROLL_LYRICS;
+            if (!shown)
+                info.state = CMD_STATE_DISABLED;
+            else if (shown->manualScroll)
+                info.state = CMD_STATE_ACTIVE;
+            break;
+        case CMD_EDIT_LYRICS:
+            label = IDS_LABEL_EDIT_LYRICS;
+            if (!shown) info.state = CMD_STATE_DISABLED;
+            break;
+        case CMD_RESYNC:
+            label = shown && shown->resyncing ? IDS_LABEL_CANCEL_SYNC : IDS_LABEL_RESYNC;
+            if (!shown || (shown->status != LyricsStatus::Retimed && shown->status != LyricsStatus::Untimed &&
+                           shown->status != LyricsStatus::Timed))
+                info.state = CMD_STATE_DISABLED;
+            break;
+        case CMD_TRANSLATE: {
+            label = IDS_LABEL_TRANSLATE;
+            // A selection outside the list is no translation.
+            const std::optional<std::u16string> code = languages_.SelectedLanguageCode();
+            if (!shown)
+                info.state = CMD_STATE_DISABLED;
+            else if (code && !code->empty())
+                info.state = CMD_STATE_ACTIVE;
             break;
         }
-        return false;  // 108 and ids outside 101-118
+        default:
+            if (const PageCommand* page = FindPageCommand(info.id)) {
+                label = page->label;
+                break;
+            }
+            return false;  // 108 and ids outside 101-118
     }
     LoadStringW(instance_, static_cast<UINT>(label), info.label, static_cast<int>(kSettingTextChars));
     info.state |= info.extra;
@@ -660,28 +674,28 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
 void CSVPluginWindow::ExecuteCommand(int commandId) {
     LyricsDocument* shown = shownDocument_.get();
     switch (commandId) {
-    case CMD_SIGN_IN:
-        SignInOrOut();
-        break;
-    case CMD_SCROLL_LYRICS:
-        SetManualScroll(shown && !shown->manualScroll);
-        break;
-    case CMD_EDIT_LYRICS:
-        OpenEditLyricsPage();
-        break;
-    case CMD_RESYNC:
-        if (shown && !shown->resyncing) {
-            StartResync(true);
-        } else {
-            StopResync();
-        }
-        break;
-    case CMD_TRANSLATE:
-        if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate
-        break;
-    default:
-        if (const PageCommand* page = FindPageCommand(commandId)) OpenCommunityPage(page->page);
-        break;
+        case CMD_SIGN_IN:
+            SignInOrOut();
+            break;
+        case CMD_SCROLL_LYRICS:
+            SetManualScroll(shown && !shown->manualScroll);
+            break;
+        case CMD_EDIT_LYRICS:
+            OpenEditLyricsPage();
+            break;
+        case CMD_RESYNC:
+            if (shown && !shown->resyncing) {
+                StartResync(true);
+            } else {
+                StopResync();
+            }
+            break;
+        case CMD_TRANSLATE:
+            if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate
+            break;
+        default:
+            if (const PageCommand* page = FindPageCommand(commandId)) OpenCommunityPage(page->page);
+            break;
     }
 }
 
@@ -723,10 +737,10 @@ void CSVPluginWindow::ShowTranslateMenu() {
     POINT at = {item.right, item.top + (item.bottom - item.top) / 2};
     ClientToScreen(list, &at);
     menuOpen_ = true;
-    const int chosen = static_cast<int>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN,
-                                                       at.x, at.y, 0, list, nullptr));
+    const int chosen = static_cast<int>(
+        TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, list, nullptr));
     menuOpen_ = false;
-    if (!Hwnd()) return;  // the plug-in went while the menu was open
+    if (!Hwnd()) return;      // the plug-in went while the menu was open
     if (chosen == 0) return;  // dismissed
     if (!ChooseLanguage(languages_, chosen, requestDocument_)) return;
     actionBar_.RefreshItem(CMD_TRANSLATE);

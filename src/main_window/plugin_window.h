@@ -58,8 +58,8 @@ public:
     static_assert(kPaneStyle == 0x52000000 && kLyricsPaneStyle == 0x52200000, "pane styles");
 
     static constexpr int kAdvertPaneWidth = 190;
-    static constexpr int kSplitterGap = 3;          // the bar between the web page and the lyrics
-    static constexpr int kLowestLowerPart = 223;   // a drag leaves at least this much below
+    static constexpr int kSplitterGap = 3;                     // the bar between the web page and the lyrics
+    static constexpr int kLowestLowerPart = 223;               // a drag leaves at least this much below
     static constexpr COLORREF kBackgroundColour = 0x0084685D;  // red 93, green 104, blue 132
     static constexpr COLORREF kSplitLineColour = 0x008D8D8E;
     static constexpr int kSplitLineWidth = 3;

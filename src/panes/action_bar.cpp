@@ -46,8 +46,8 @@ void CSVPluginAction::OnCreate() {
     const PluginSettings& settings = Settings();
     faces_.reset(ImageList_Create(settings.buttonWidth, settings.buttonHeight, ILC_COLOR24, 4, 0));
     if (faces_) {
-        UniqueBitmap strip(static_cast<HBITMAP>(
-            LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BUTTON_FACES), IMAGE_BITMAP, 0, 0, 0)));
+        UniqueBitmap strip(
+            static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BUTTON_FACES), IMAGE_BITMAP, 0, 0, 0)));
         if (strip) ImageList_Add(faces_.get(), strip.get(), nullptr);
     }
     if (!list_.Create(instance_, Hwnd(),
@@ -63,32 +63,32 @@ bool CSVPluginAction::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPAR
                                            DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_CREATE:
-        OnCreate();
-        result = 0;
-        return true;
-    case WM_SIZE:
-        if (list_.Hwnd()) MoveWindow(list_.Hwnd(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
-        result = 0;
-        return true;
-    case WM_SETCURSOR:
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        result = TRUE;
-        return true;
-    case WM_MEASUREITEM: {
-        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        item->itemHeight = item->itemData != 0 ? static_cast<UINT>(Settings().buttonHeight + kItemPadding)
-                                               : static_cast<UINT>(kItemPadding);
-        result = TRUE;
-        return true;
-    }
-    case WM_DRAWITEM:
-        DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-        result = TRUE;
-        return true;
-    default:
-        (void)hwnd;
-        return false;
+        case WM_CREATE:
+            OnCreate();
+            result = 0;
+            return true;
+        case WM_SIZE:
+            if (list_.Hwnd()) MoveWindow(list_.Hwnd(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            result = 0;
+            return true;
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+            result = TRUE;
+            return true;
+        case WM_MEASUREITEM: {
+            auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            item->itemHeight = item->itemData != 0 ? static_cast<UINT>(Settings().buttonHeight + kItemPadding)
+                                                   : static_cast<UINT>(kItemPadding);
+            result = TRUE;
+            return true;
+        }
+        case WM_DRAWITEM:
+            DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            result = TRUE;
+            return true;
+        default:
+            (void)hwnd;
+            return false;
     }
 }
 

@@ -115,38 +115,38 @@ bool CSVActionList::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam,
                                          DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_ERASEBKGND:
-        PaintBackground(reinterpret_cast<HDC>(wParam));
-        result = 1;
-        return true;
-    case WM_SETCURSOR:
-        SetCursor(LoadCursorW(nullptr, CursorOverItem() ? IDC_HAND : IDC_ARROW));
-        result = TRUE;
-        return true;
-    case WM_MOUSEMOVE:
-        OnMouseMove(lParam);
-        result = 0;
-        return true;
-    case WM_MOUSELEAVE:
-        OnMouseLeave();
-        result = 0;
-        return true;
-    case WM_LBUTTONDOWN:
-        pressedItem_ = HitTest(lParam);
-        if (pressedItem_ >= 0) SetItemState(pressedItem_, kPressedBit, true);
-        return false;  // the list box takes the press too (focus, selection)
-    case WM_LBUTTONUP:
-        if (pressedItem_ >= 0) {
-            if (HitTest(lParam) == pressedItem_) SendCommand(lParam);
-            SetItemState(pressedItem_, kPressedBit, false);
-            pressedItem_ = -1;
-        }
-        return false;
-    case WM_LBUTTONDBLCLK:
-        SendCommand(lParam);
-        return false;
-    default:
-        return false;
+        case WM_ERASEBKGND:
+            PaintBackground(reinterpret_cast<HDC>(wParam));
+            result = 1;
+            return true;
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, CursorOverItem() ? IDC_HAND : IDC_ARROW));
+            result = TRUE;
+            return true;
+        case WM_MOUSEMOVE:
+            OnMouseMove(lParam);
+            result = 0;
+            return true;
+        case WM_MOUSELEAVE:
+            OnMouseLeave();
+            result = 0;
+            return true;
+        case WM_LBUTTONDOWN:
+            pressedItem_ = HitTest(lParam);
+            if (pressedItem_ >= 0) SetItemState(pressedItem_, kPressedBit, true);
+            return false;  // the list box takes the press too (focus, selection)
+        case WM_LBUTTONUP:
+            if (pressedItem_ >= 0) {
+                if (HitTest(lParam) == pressedItem_) SendCommand(lParam);
+                SetItemState(pressedItem_, kPressedBit, false);
+                pressedItem_ = -1;
+            }
+            return false;
+        case WM_LBUTTONDBLCLK:
+            SendCommand(lParam);
+            return false;
+        default:
+            return false;
     }
 }
 

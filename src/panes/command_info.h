@@ -15,8 +15,8 @@ inline constexpr uint32_t CMD_STATE_ACTIVE = 0x01;    // switched on
 inline constexpr uint32_t CMD_STATE_DISABLED = 0x04;  // unavailable
 
 struct CommandInfo {
-    uint16_t id = 0;      // set by the caller
-    uint16_t extra = 0;   // the caller's own state bits, OR-ed into state
+    uint16_t id = 0;     // set by the caller
+    uint16_t extra = 0;  // the caller's own state bits, OR-ed into state
     wchar_t label[kSettingTextChars] = {};
     uint32_t state = 0;
 };

@@ -16,28 +16,28 @@ bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style) {
 bool CSVPluginSVLogo::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_PAINT: {
-        PaintScope paint(hwnd);
-        BITMAP info{};
-        if (bitmap_ && GetObjectW(bitmap_.get(), sizeof(info), &info) == sizeof(info)) {
-            UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
-            if (memory) {
-                ScopedSelect select(memory.get(), bitmap_.get());
-                BitBlt(paint.dc(), 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+        case WM_PAINT: {
+            PaintScope paint(hwnd);
+            BITMAP info{};
+            if (bitmap_ && GetObjectW(bitmap_.get(), sizeof(info), &info) == sizeof(info)) {
+                UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
+                if (memory) {
+                    ScopedSelect select(memory.get(), bitmap_.get());
+                    BitBlt(paint.dc(), 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+                }
             }
+            result = 0;
+            return true;
         }
-        result = 0;
-        return true;
-    }
-    case WM_ERASEBKGND:
-        result = 1;  // the bitmap covers what it covers; nothing flickers under it
-        return true;
-    case WM_SETCURSOR:
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        result = TRUE;
-        return true;
-    default:
-        return false;
+        case WM_ERASEBKGND:
+            result = 1;  // the bitmap covers what it covers; nothing flickers under it
+            return true;
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+            result = TRUE;
+            return true;
+        default:
+            return false;
     }
 }
 

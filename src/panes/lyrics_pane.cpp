@@ -38,8 +38,7 @@ int TextWidth(HDC dc, const wchar_t* text) {
 
 }  // namespace
 
-CSVPluginLyrics::CSVPluginLyrics(LyricsPaneHost* host)
-    : host_(host), follower_([this] { return PositionNow(); }) {}
+CSVPluginLyrics::CSVPluginLyrics(LyricsPaneHost* host) : host_(host), follower_([this] { return PositionNow(); }) {}
 
 CSVPluginLyrics::~CSVPluginLyrics() {
     // The window first: its last messages still reach this object's handlers.
@@ -171,8 +170,8 @@ void CSVPluginLyrics::CurrentLineFor(uint32_t positionMs, bool repaint) {
     Carry(follower_.CurrentLineFor(positionMs, repaint));
 }
 
-bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                           LRESULT& result, DWORD mapId) {
+bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                           DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
         case WM_PAINT:
@@ -254,14 +253,29 @@ void CSVPluginLyrics::OnVerticalScroll(int code) {
     const int old = info.nPos;
     int position = old;
     switch (code) {
-    case SB_LINEUP: position = old - 1; break;
-    case SB_LINEDOWN: position = old + 1; break;
-    case SB_PAGEUP: position = old - 5; break;
-    case SB_PAGEDOWN: position = old + 5; break;
-    case SB_THUMBTRACK: position = info.nTrackPos; break;
-    case SB_TOP: position = info.nMin; break;
-    case SB_BOTTOM: position = info.nMax; break;
-    default: break;  // SB_THUMBPOSITION, SB_ENDSCROLL: unchanged
+        case SB_LINEUP:
+            position = old - 1;
+            break;
+        case SB_LINEDOWN:
+            position = old + 1;
+            break;
+        case SB_PAGEUP:
+            position = old - 5;
+            break;
+        case SB_PAGEDOWN:
+            position = old + 5;
+            break;
+        case SB_THUMBTRACK:
+            position = info.nTrackPos;
+            break;
+        case SB_TOP:
+            position = info.nMin;
+            break;
+        case SB_BOTTOM:
+            position = info.nMax;
+            break;
+        default:
+            break;  // SB_THUMBPOSITION, SB_ENDSCROLL: unchanged
     }
     SetScrollPos(Hwnd(), SB_VERT, position, TRUE);
     if (GetScrollPos(Hwnd(), SB_VERT) != old) RepaintNow();

@@ -40,56 +40,56 @@ bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
                                        DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_INITDIALOG:
-        CentreOverOwner(hwnd);
-        if (kind_ == Kind::SignIn) {
-            InitSignIn(hwnd);
-            result = FALSE;  // the focus was set here
-        } else {
-            result = TRUE;  // focus to the first control
-        }
-        return true;
-    case WM_SV_SIGN_IN_CHECKED:
-        if (kind_ != Kind::SignIn) return false;
-        OnSignInChecked(hwnd, wParam, lParam);
-        result = 0;
-        return true;
-    case WM_DESTROY:
-        // An answer still on its way is dropped.
-        if (checkTarget_) checkTarget_->Close();
-        checkTarget_.reset();
-        return false;
-    case WM_CTLCOLORSTATIC:
-        if (kind_ != Kind::SignIn || !failureShown_ || checking_ ||
-            reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE)) {
+        case WM_INITDIALOG:
+            CentreOverOwner(hwnd);
+            if (kind_ == Kind::SignIn) {
+                InitSignIn(hwnd);
+                result = FALSE;  // the focus was set here
+            } else {
+                result = TRUE;  // focus to the first control
+            }
+            return true;
+        case WM_SV_SIGN_IN_CHECKED:
+            if (kind_ != Kind::SignIn) return false;
+            OnSignInChecked(hwnd, wParam, lParam);
+            result = 0;
+            return true;
+        case WM_DESTROY:
+            // An answer still on its way is dropped.
+            if (checkTarget_) checkTarget_->Close();
+            checkTarget_.reset();
             return false;
+        case WM_CTLCOLORSTATIC:
+            if (kind_ != Kind::SignIn || !failureShown_ || checking_ ||
+                reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, IDC_SIGN_IN_MESSAGE)) {
+                return false;
+            }
+            // The dialog's own colours, with the text in red.
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_3DFACE));
+            SetTextColor(reinterpret_cast<HDC>(wParam), kFailureColour);
+            result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_3DFACE));
+            return true;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (kind_ == Kind::SignIn && id == IDC_SIGN_IN_BUTTON && code == BN_CLICKED) {
+                if (!checking_) SignIn(hwnd);
+            } else if (kind_ == Kind::SignIn && checking_ && id == IDOK) {
+                // Enter while the check runs: the disabled Sign-in button's, not a close.
+            } else if ((kind_ == Kind::VersionNotice && id == IDC_VERSION_NOTICE_CANCEL) ||
+                       (kind_ == Kind::SignIn && id == IDC_SIGN_IN_CANCEL && code == BN_CLICKED)) {
+                EndDialog(0);
+            } else if (id >= IDOK && id <= IDNO) {
+                // The standard commands 1-7 (IDOK ... IDNO), Escape's IDCANCEL among them.
+                EndDialog(id);
+            } else {
+                return false;
+            }
+            result = 0;
+            return true;
         }
-        // The dialog's own colours, with the text in red.
-        SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_3DFACE));
-        SetTextColor(reinterpret_cast<HDC>(wParam), kFailureColour);
-        result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_3DFACE));
-        return true;
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const int code = HIWORD(wParam);
-        if (kind_ == Kind::SignIn && id == IDC_SIGN_IN_BUTTON && code == BN_CLICKED) {
-            if (!checking_) SignIn(hwnd);
-        } else if (kind_ == Kind::SignIn && checking_ && id == IDOK) {
-            // Enter while the check runs: the disabled Sign-in button's, not a close.
-        } else if ((kind_ == Kind::VersionNotice && id == IDC_VERSION_NOTICE_CANCEL) ||
-                   (kind_ == Kind::SignIn && id == IDC_SIGN_IN_CANCEL && code == BN_CLICKED)) {
-            EndDialog(0);
-        } else if (id >= IDOK && id <= IDNO) {
-            // The standard commands 1-7 (IDOK ... IDNO), Escape's IDCANCEL among them.
-            EndDialog(id);
-        } else {
+        default:
             return false;
-        }
-        result = 0;
-        return true;
-    }
-    default:
-        return false;
     }
 }
 
@@ -107,7 +107,8 @@ void CSVSettings::SignIn(HWND hwnd) {
     std::wstring password = ControlText(hwnd, IDC_SIGN_IN_PASSWORD);
     std::optional<std::string> url = SignInCheckUrl(user, password);
     if (!url) {
-        ShowSignInMessage(hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer{true, false, NetworkError::None}).messageId);
+        ShowSignInMessage(
+            hwnd, CompleteSignIn(Settings(), user, password, SignInAnswer{true, false, NetworkError::None}).messageId);
         return;
     }
     // The check runs on a worker: the dialog (and the player behind it) keeps answering meanwhile.
@@ -125,7 +126,8 @@ void CSVSettings::SignIn(HWND hwnd) {
 void CSVSettings::OnSignInChecked(HWND hwnd, WPARAM ticket, LPARAM packed) {
     if (!checking_ || ticket != ticket_) return;  // an answer nobody waits for
     SetChecking(hwnd, false);
-    const SignInOutcome outcome = CompleteSignIn(Settings(), checkedUser_, checkedPassword_, UnpackSignInAnswer(packed));
+    const SignInOutcome outcome =
+        CompleteSignIn(Settings(), checkedUser_, checkedPassword_, UnpackSignInAnswer(packed));
     SecureZeroMemory(checkedPassword_.data(), checkedPassword_.size() * sizeof(wchar_t));
     checkedPassword_.clear();
     if (outcome.signedIn) {

@@ -41,23 +41,23 @@ bool CSVPluginStatus::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
                                            DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_PAINT:
-        OnPaint();
-        result = 0;
-        return true;
-    case WM_ERASEBKGND: {
-        RECT client;
-        UniqueBrush brush(CreateSolidBrush(kEdgeColour));
-        if (brush && GetClientRect(hwnd, &client)) FillRect(reinterpret_cast<HDC>(wParam), &client, brush.get());
-        result = 1;
-        return true;
-    }
-    case WM_SETCURSOR:
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        result = TRUE;
-        return true;
-    default:
-        return false;
+        case WM_PAINT:
+            OnPaint();
+            result = 0;
+            return true;
+        case WM_ERASEBKGND: {
+            RECT client;
+            UniqueBrush brush(CreateSolidBrush(kEdgeColour));
+            if (brush && GetClientRect(hwnd, &client)) FillRect(reinterpret_cast<HDC>(wParam), &client, brush.get());
+            result = 1;
+            return true;
+        }
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+            result = TRUE;
+            return true;
+        default:
+            return false;
     }
 }
 

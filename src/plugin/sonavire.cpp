@@ -15,17 +15,17 @@
 #include "window/window_subclass.h"
 
 using sv::ComPtr;
-using sv::WindowSubclass;
 using sv::UniqueBstr;
+using sv::WindowSubclass;
 
 namespace {
 
 // Player codes of the events followed.
-constexpr long kMediaOpen = wmposMediaOpen;     // 13
-constexpr long kStopped = wmppsStopped;         // 1
-constexpr long kPaused = wmppsPaused;           // 2
-constexpr long kPlaying = wmppsPlaying;         // 3
-constexpr long kMediaEnded = wmppsMediaEnded;   // 8
+constexpr long kMediaOpen = wmposMediaOpen;    // 13
+constexpr long kStopped = wmppsStopped;        // 1
+constexpr long kPaused = wmppsPaused;          // 2
+constexpr long kPlaying = wmppsPlaying;        // 3
+constexpr long kMediaEnded = wmppsMediaEnded;  // 8
 
 constexpr DWORD kMainWindowStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 
@@ -118,7 +118,8 @@ CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::
     sv::ModuleAddRef();
     try {
         menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
-        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
+        window_ =
+            std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
     } catch (...) {
         window_.reset();
         sv::ModuleRelease();
@@ -210,7 +211,8 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         if (window_ && window_->Hwnd()) return E_UNEXPECTED;  // made already
         // Every window gets a window object of its own: one whose window went with its host
         // (without a Destroy) has closed its lookups for good.
-        window_ = std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
+        window_ =
+            std::make_unique<sv::CSVPluginWindow>(static_cast<sv::PlayerAccess*>(this), menu_.get(), windowOptions_);
 
         SubclassHostWindow(hostWindow);
         SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
@@ -313,20 +315,20 @@ void CSonavire::PlayStateChange(long newState) {
     constexpr sv::MediaSource kPlayer = sv::MediaSource::Player;
     ToWindow("PlayStateChange", [&](sv::CSVPluginWindow& window) {
         switch (newState) {
-        case kStopped:
-            window.OnPlaybackStopped(kPlayer);
-            break;
-        case kPaused:
-            window.OnPlaybackPaused(kPlayer);
-            break;
-        case kPlaying:
-            window.OnPlaybackStarted(kPlayer);
-            break;
-        case kMediaEnded:
-            window.OnMediaEnded(kPlayer);
-            break;
-        default:
-            break;
+            case kStopped:
+                window.OnPlaybackStopped(kPlayer);
+                break;
+            case kPaused:
+                window.OnPlaybackPaused(kPlayer);
+                break;
+            case kPlaying:
+                window.OnPlaybackStarted(kPlayer);
+                break;
+            case kMediaEnded:
+                window.OnMediaEnded(kPlayer);
+                break;
+            default:
+                break;
         }
     });
 }
@@ -343,18 +345,18 @@ void CSonavire::PagePlayStateChanged(sv::PagePlayState state) {
     constexpr sv::MediaSource kPage = sv::MediaSource::VideoPage;
     ToWindow("page play state", [&](sv::CSVPluginWindow& window) {
         switch (state) {
-        case sv::PagePlayState::Stopped:
-            window.OnPlaybackStopped(kPage);
-            break;
-        case sv::PagePlayState::Paused:
-            window.OnPlaybackPaused(kPage);
-            break;
-        case sv::PagePlayState::Playing:
-            window.OnPlaybackStarted(kPage);
-            break;
-        case sv::PagePlayState::MediaEnded:
-            window.OnMediaEnded(kPage);
-            break;
+            case sv::PagePlayState::Stopped:
+                window.OnPlaybackStopped(kPage);
+                break;
+            case sv::PagePlayState::Paused:
+                window.OnPlaybackPaused(kPage);
+                break;
+            case sv::PagePlayState::Playing:
+                window.OnPlaybackStarted(kPage);
+                break;
+            case sv::PagePlayState::MediaEnded:
+                window.OnMediaEnded(kPage);
+                break;
         }
     });
 }
@@ -421,9 +423,8 @@ LRESULT CALLBACK CSonavire::HostWindowProc(HWND hwnd, UINT message, WPARAM wPara
         return result;
     }
     if (message == WM_WINDOWPOSCHANGING && lParam) {
-        sv::CallbackBoundary("host window position", [&] {
-            AdjustHostPosition(*plugin, hwnd, *reinterpret_cast<WINDOWPOS*>(lParam));
-        });
+        sv::CallbackBoundary("host window position",
+                             [&] { AdjustHostPosition(*plugin, hwnd, *reinterpret_cast<WINDOWPOS*>(lParam)); });
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }

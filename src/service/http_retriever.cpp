@@ -64,8 +64,8 @@ HINTERNET OpenInternet() { return InternetOpenW(L"HTTP Retriever", INTERNET_OPEN
 HttpRetriever::HttpRetriever(const HttpTimeouts& timeouts) : internet_(OpenInternet()), timeouts_(timeouts) {}
 
 void HttpRetriever::LetGoOfCutReply() {
-    std::unique_ptr<PoolJob> job(new (std::nothrow)
-                                     CloseHandlesJob(std::move(internet_), std::move(connection_), std::move(request_)));
+    std::unique_ptr<PoolJob> job(
+        new (std::nothrow) CloseHandlesJob(std::move(internet_), std::move(connection_), std::move(request_)));
     if (job) SubmitToPool(job);  // when it cannot be queued, it closes them here
     internet_.reset(OpenInternet());
 }
@@ -75,8 +75,8 @@ bool HttpRetriever::Failed() {
     return false;
 }
 
-bool HttpRetriever::Send(const char* verb, const char* url, const char* headers, DWORD headersLength,
-                         const char* body, DWORD bodyLength) {
+bool HttpRetriever::Send(const char* verb, const char* url, const char* headers, DWORD headersLength, const char* body,
+                         DWORD bodyLength) {
     URL_COMPONENTSA parts;
     std::memset(&parts, 0, sizeof(parts));
     parts.dwStructSize = sizeof(parts);
@@ -95,8 +95,8 @@ bool HttpRetriever::Send(const char* verb, const char* url, const char* headers,
 
     request_.reset();  // the old request before the connection it belongs to
     connection_.reset();
-    connection_.reset(InternetConnectA(internet_.get(), host.c_str(), parts.nPort, "", "", INTERNET_SERVICE_HTTP,
-                                       kRequestFlags, 0));
+    connection_.reset(
+        InternetConnectA(internet_.get(), host.c_str(), parts.nPort, "", "", INTERNET_SERVICE_HTTP, kRequestFlags, 0));
     if (!connection_) return Failed();
     // On the connection, which its request inherits them from: WinINet under Wine takes the send
     // and receive limits only there (and none at all through InternetOpenUrl, which is why GETs
@@ -108,19 +108,20 @@ bool HttpRetriever::Send(const char* verb, const char* url, const char* headers,
         InternetSetOptionW(connection_.get(), option, &milliseconds, sizeof(milliseconds));
     }
     const char* acceptTypes[] = {"*/*", nullptr};
-    request_.reset(HttpOpenRequestA(connection_.get(), verb, path.c_str(), nullptr, nullptr, acceptTypes,
-                                    requestFlags, 0));
+    request_.reset(
+        HttpOpenRequestA(connection_.get(), verb, path.c_str(), nullptr, nullptr, acceptTypes, requestFlags, 0));
     if (!request_) return Failed();
-    if (!HttpSendRequestA(request_.get(), headers, headersLength, const_cast<char*>(body), bodyLength))
-        return Failed();
+    if (!HttpSendRequestA(request_.get(), headers, headersLength, const_cast<char*>(body), bodyLength)) return Failed();
     return true;
 }
 
 bool HttpRetriever::Get(const char* url) { return Send("GET", url, nullptr, 0, nullptr, 0); }
 
 bool HttpRetriever::Post(const char* url, const char* body, int32_t bodyLength) {
-    if (!body) bodyLength = 0;
-    else if (bodyLength < 0) bodyLength = static_cast<int32_t>(std::strlen(body));
+    if (!body)
+        bodyLength = 0;
+    else if (bodyLength < 0)
+        bodyLength = static_cast<int32_t>(std::strlen(body));
     return Send("POST", url, kFormContentType, sizeof(kFormContentType) - 1, body, static_cast<DWORD>(bodyLength));
 }
 
@@ -133,7 +134,8 @@ const char* HttpRetriever::Run(HttpRequest& request) {
     }
     reply_.clear();
     request.replyCut = false;
-    const size_t limit = request.maxReplyBytes != 0 ? std::min(request.maxReplyBytes, kLargestReplyBytes) : kLargestReplyBytes;
+    const size_t limit =
+        request.maxReplyBytes != 0 ? std::min(request.maxReplyBytes, kLargestReplyBytes) : kLargestReplyBytes;
     char staging[kReadChunkBytes + 1];
     DWORD read = 0;
     for (;;) {
@@ -154,15 +156,15 @@ const char* HttpRetriever::Run(HttpRequest& request) {
 
 LyricsStatus StatusOfFailure(NetworkError error) {
     switch (error) {
-    case NetworkError::LoginFailed:
-        return LyricsStatus::LoginFailed;
-    case NetworkError::ServerUnreachable:
-        return LyricsStatus::ServerUnreachable;
-    case NetworkError::RequestFailed:
-        return LyricsStatus::RequestFailed;
-    case NetworkError::None:
-    case NetworkError::ConnectionError:
-        break;
+        case NetworkError::LoginFailed:
+            return LyricsStatus::LoginFailed;
+        case NetworkError::ServerUnreachable:
+            return LyricsStatus::ServerUnreachable;
+        case NetworkError::RequestFailed:
+            return LyricsStatus::RequestFailed;
+        case NetworkError::None:
+        case NetworkError::ConnectionError:
+            break;
     }
     return LyricsStatus::ConnectionError;
 }

@@ -28,7 +28,8 @@ enum class NetworkError : int32_t {
 LyricsStatus StatusOfFailure(NetworkError error);
 
 // No cache writes, no cookies, a no-cache pragma on every request.
-inline constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
+inline constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(kRequestFlags == 0x04080100, "request flags");
 
 inline constexpr DWORD kRetrieveTimeoutMs = 3000;
@@ -46,10 +47,10 @@ struct HttpTimeouts {
 inline constexpr HttpTimeouts kHttpTimeouts = {5000, 5000, 8000};
 
 struct HttpRequest {
-    const char* url = nullptr;  // full, already escaped; must stay valid during Run
-    uint8_t post = 0;           // 0 = GET, anything else = POST
-    const char* body = nullptr;  // POST only; sent byte for byte, not form-encoded
-    int32_t bodyLength = -1;     // -1: up to the body's first NUL byte
+    const char* url = nullptr;                    // full, already escaped; must stay valid during Run
+    uint8_t post = 0;                             // 0 = GET, anything else = POST
+    const char* body = nullptr;                   // POST only; sent byte for byte, not form-encoded
+    int32_t bodyLength = -1;                      // -1: up to the body's first NUL byte
     NetworkError errorCode = NetworkError::None;  // out: why the request failed
     // 0: the whole reply, up to kLargestReplyBytes. Otherwise reading stops once the reply holds
     // more than this many bytes (a caller that needs only a short answer is not held up by a huge one).

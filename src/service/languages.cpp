@@ -95,7 +95,8 @@ namespace {
 // own list.
 class LanguageJob final : public PoolJob {
 public:
-    LanguageJob(std::shared_ptr<LanguageFetch> fetch, DWORD timeoutMs) : fetch_(std::move(fetch)), timeoutMs_(timeoutMs) {}
+    LanguageJob(std::shared_ptr<LanguageFetch> fetch, DWORD timeoutMs)
+        : fetch_(std::move(fetch)), timeoutMs_(timeoutMs) {}
     ~LanguageJob() override {
         if (fetch_) fetch_->Finish(nullptr, std::nullopt);  // never ran: nobody waits for ever
     }

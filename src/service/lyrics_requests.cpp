@@ -230,8 +230,7 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
     return document.LoadFromReply(reply->c_str(), false);
 }
 
-void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
-                 std::u16string_view cacheFolder) {
+void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings, std::u16string_view cacheFolder) {
     if (document.Artist().empty() || document.Title().empty()) {
         document.status = LyricsStatus::MissingKeys;
         return;
@@ -270,8 +269,7 @@ LyricsFetcher::LyricsFetcher(std::u16string cacheFolder)
 
 LyricsFetcher::~LyricsFetcher() { Close(); }
 
-WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& request,
-                                       const ServiceQuerySettings& settings,
+WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings,
                                        std::shared_ptr<const LanguageFetch> languages) noexcept {
     {
         ScopedSrwLock hold(channel_->lock);

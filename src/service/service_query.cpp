@@ -49,9 +49,9 @@ Text JoinQuery(const QueryValues& values, Encode encode) {
         const std::u16string QueryValues::*value;
     };
     static const Parameter kParameters[] = {
-        {"lang", &QueryValues::language},   {"artist", &QueryValues::artist},     {"title", &QueryValues::title},
-        {"album", &QueryValues::album},     {"videoId", &QueryValues::videoId},   {"vidSrc", &QueryValues::videoSource},
-        {"user", &QueryValues::user},       {"device", &QueryValues::device},     {"resolution", &QueryValues::resolution},
+        {"lang", &QueryValues::language}, {"artist", &QueryValues::artist},   {"title", &QueryValues::title},
+        {"album", &QueryValues::album},   {"videoId", &QueryValues::videoId}, {"vidSrc", &QueryValues::videoSource},
+        {"user", &QueryValues::user},     {"device", &QueryValues::device},   {"resolution", &QueryValues::resolution},
     };
     Text query;
     for (const Parameter& parameter : kParameters) {
@@ -96,8 +96,10 @@ int EscapedByteBefore(const std::string& query, size_t end) {
 // the value's last byte) nor inside a character's UTF-8 (the cut value stays valid UTF-8).
 size_t EscapedCutPoint(const std::string& query, size_t limit) {
     size_t end = limit;
-    if (query[end - 1] == '%') end -= 1;
-    else if (end >= 2 && query[end - 2] == '%') end -= 2;
+    if (query[end - 1] == '%')
+        end -= 1;
+    else if (end >= 2 && query[end - 2] == '%')
+        end -= 2;
     size_t continuations = 0;
     size_t lead = end;
     int byte;

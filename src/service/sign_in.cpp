@@ -25,7 +25,8 @@ std::u16string_view U16(std::wstring_view text) { return AsU16View(text.data(), 
 }  // namespace
 
 LPARAM PackSignInAnswer(const SignInAnswer& answer) {
-    return (answer.replied ? 1 : 0) | (answer.accepted ? 2 : 0) | (static_cast<LPARAM>(static_cast<int32_t>(answer.errorCode) & 0xFFFF) << 8);
+    return (answer.replied ? 1 : 0) | (answer.accepted ? 2 : 0) |
+           (static_cast<LPARAM>(static_cast<int32_t>(answer.errorCode) & 0xFFFF) << 8);
 }
 
 SignInAnswer UnpackSignInAnswer(LPARAM packed) {

@@ -23,7 +23,7 @@ inline constexpr UINT WM_SV_SIGN_IN_CHECKED = 2995;
 // What the service said to a check.
 struct SignInAnswer {
     bool replied = false;
-    bool accepted = false;  // the reply was "true", any case
+    bool accepted = false;                        // the reply was "true", any case
     NetworkError errorCode = NetworkError::None;  // why the request failed
 };
 LPARAM PackSignInAnswer(const SignInAnswer& answer);

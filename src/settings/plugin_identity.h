@@ -9,7 +9,8 @@ inline constexpr CLSID CLSID_Sonavire = {0x6A1D3E52, 0x9B47, 0x4C08, {0xB2, 0xF1
 inline constexpr wchar_t kSonavireClsidText[] = L"{6A1D3E52-9B47-4C08-B2F1-5E0C8D7A3F14}";
 inline constexpr wchar_t kUiPluginsKey[] = L"Software\\Microsoft\\MediaPlayer\\UIPlugins";
 // HKEY_LOCAL_MACHINE; made by registration, only opened by the settings store.
-inline constexpr wchar_t kPluginKey[] = L"Software\\Microsoft\\MediaPlayer\\UIPlugins\\{6A1D3E52-9B47-4C08-B2F1-5E0C8D7A3F14}";
+inline constexpr wchar_t kPluginKey[] =
+    L"Software\\Microsoft\\MediaPlayer\\UIPlugins\\{6A1D3E52-9B47-4C08-B2F1-5E0C8D7A3F14}";
 // HKEY_CURRENT_USER; the user's sign-in, splitter position and translation, made on the first write.
 inline constexpr wchar_t kUserSettingsKey[] = L"Software\\Sonavire";
 }  // namespace sv

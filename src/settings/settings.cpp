@@ -57,8 +57,8 @@ public:
 std::optional<int32_t> QueryFourBytes(HKEY key, const wchar_t* valueName) {
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (!key || RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
-                    ERROR_SUCCESS ||
+    if (!key ||
+        RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         size != sizeof(value))
         return std::nullopt;
     return static_cast<int32_t>(value);
@@ -127,8 +127,7 @@ bool StorePassword(HKEY key, std::wstring_view password) {
         RegDeleteValueW(key, kPasswordValue);
         return false;
     }
-    return RegSetValueExW(key, kPasswordValue, 0, REG_BINARY, sealed.blob.pbData, sealed.blob.cbData) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key, kPasswordValue, 0, REG_BINARY, sealed.blob.pbData, sealed.blob.cbData) == ERROR_SUCCESS;
 }
 
 void CopyToField(wchar_t (&field)[kSettingTextChars], std::wstring_view text) {
@@ -218,8 +217,8 @@ std::wstring PluginSettings::RevealPassword() const {
 void PluginSettings::HoldPassword(std::wstring_view text) {
     ForgetPassword();
     if (text.empty()) return;
-    text.copy(reinterpret_cast<wchar_t*>(sealedPassword_), text.size() < kSettingTextMaxLength ? text.size()
-                                                                                               : kSettingTextMaxLength);
+    text.copy(reinterpret_cast<wchar_t*>(sealedPassword_),
+              text.size() < kSettingTextMaxLength ? text.size() : kSettingTextMaxLength);
     if (!CryptProtectMemory(sealedPassword_, sizeof(sealedPassword_), CRYPTPROTECTMEMORY_SAME_PROCESS)) {
         // Not held in clear: the user signs in again.
         ReportFailure("password in memory", HRESULT_FROM_WIN32(GetLastError()));

@@ -100,31 +100,31 @@ bool CSVPluginBrowse::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
                                            DWORD mapId) {
     if (mapId != 0) return false;
     switch (message) {
-    case WM_CREATE:
-        // A control that cannot be made leaves the pane empty: every page call then finds no page.
-        if (makeControlOnCreate_) {
-            RECT client{};
-            GetClientRect(hwnd, &client);
-            browser_.Create(hwnd, client);
-        }
-        result = 0;
-        return true;
-    case WM_SIZE:
-        browser_.Move(0, 0, LOWORD(lParam), HIWORD(lParam));
-        if (const HWND control = browser_.ControlWindow()) InvalidateRect(control, nullptr, TRUE);
-        result = 0;
-        return true;
-    case WM_ERASEBKGND:
-        // The control covers the whole pane; without one the window colour shows.
-        if (!browser_.HasControl()) return false;
-        result = 1;
-        return true;
-    case WM_DESTROY:
-        // Closed while the pane's window still exists, as in-place deactivation expects.
-        browser_.Destroy();
-        return false;
-    default:
-        return false;
+        case WM_CREATE:
+            // A control that cannot be made leaves the pane empty: every page call then finds no page.
+            if (makeControlOnCreate_) {
+                RECT client{};
+                GetClientRect(hwnd, &client);
+                browser_.Create(hwnd, client);
+            }
+            result = 0;
+            return true;
+        case WM_SIZE:
+            browser_.Move(0, 0, LOWORD(lParam), HIWORD(lParam));
+            if (const HWND control = browser_.ControlWindow()) InvalidateRect(control, nullptr, TRUE);
+            result = 0;
+            return true;
+        case WM_ERASEBKGND:
+            // The control covers the whole pane; without one the window colour shows.
+            if (!browser_.HasControl()) return false;
+            result = 1;
+            return true;
+        case WM_DESTROY:
+            // Closed while the pane's window still exists, as in-place deactivation expects.
+            browser_.Destroy();
+            return false;
+        default:
+            return false;
     }
 }
 

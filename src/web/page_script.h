@@ -17,8 +17,7 @@ public:
     // Calls the page's global function name with the arguments in script order. result, when
     // given, receives the function's return value (it is cleared first). False when there is no
     // page, the page has no such function, or the call failed.
-    virtual bool CallFunction(std::wstring_view name, const std::vector<std::wstring>& arguments,
-                              VARIANT* result) = 0;
+    virtual bool CallFunction(std::wstring_view name, const std::vector<std::wstring>& arguments, VARIANT* result) = 0;
 };
 
 }  // namespace sv

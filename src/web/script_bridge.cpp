@@ -16,9 +16,9 @@ namespace sv {
 namespace {
 
 const wchar_t* const kMemberNames[CWebIDispatch::kMemberCount] = {
-    L"IsOskelSonavire",     L"OnYouTubePlayOpen",       L"OnYouTubePlayStart",  L"OnYouTubePlayPause",
-    L"OnYouTubePlayStop",   L"OnYouTubePlayEnd",        L"OnYouTubePositionChange",
-    L"OnYouTubeShowLyrics", L"OnYouTubeGetMediaInfo",   L"OnYouTubeSetUser"};
+    L"IsOskelSonavire",       L"OnYouTubePlayOpen", L"OnYouTubePlayStart",      L"OnYouTubePlayPause",
+    L"OnYouTubePlayStop",     L"OnYouTubePlayEnd",  L"OnYouTubePositionChange", L"OnYouTubeShowLyrics",
+    L"OnYouTubeGetMediaInfo", L"OnYouTubeSetUser"};
 
 // A by-reference argument, as a browser passes them, is read through its reference; a
 // reference to a reference as well, a few levels deep.
@@ -29,12 +29,23 @@ const VARIANT* Dereference(const VARIANT* value) {
 
 bool IsNumber(VARTYPE type) {
     switch (type & ~VT_BYREF) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
-    case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL:
-        return true;
-    default:
-        return false;
+        case VT_I1:
+        case VT_I2:
+        case VT_I4:
+        case VT_I8:
+        case VT_INT:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_UI8:
+        case VT_UINT:
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DECIMAL:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -77,8 +88,8 @@ public:
         }
         if (IsNumber(value->vt)) {
             UniqueVariant converted;
-            if (SUCCEEDED(VariantChangeTypeEx(converted.get(), const_cast<VARIANT*>(value), LOCALE_INVARIANT, 0,
-                                              VT_BSTR))) {
+            if (SUCCEEDED(
+                    VariantChangeTypeEx(converted.get(), const_cast<VARIANT*>(value), LOCALE_INVARIANT, 0, VT_BSTR))) {
                 text.assign(converted->bstrVal, SysStringLen(converted->bstrVal));
             }
         }
@@ -122,8 +133,8 @@ STDMETHODIMP CWebIDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, L
     return hr;
 }
 
-STDMETHODIMP CWebIDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO*, UINT*) {
+STDMETHODIMP CWebIDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                   UINT*) {
     // Outside any pane nobody can tell which document calls.
     bool trusted = false;
     if (trusted_) {
@@ -152,36 +163,36 @@ HRESULT CWebIDispatch::Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* 
 void CWebIDispatch::Act(DISPID id, const Arguments& arguments, bool trusted) {
     BridgeTarget* target = nullptr;
     switch (id) {
-    case kOnYouTubePlayOpen:
-        PlayOpen(arguments);
-        return;
-    case kOnYouTubePlayStart:
-        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Playing);
-        return;
-    case kOnYouTubePlayPause:
-        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Paused);
-        return;
-    case kOnYouTubePlayStop:
-        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Stopped);
-        return;
-    case kOnYouTubePlayEnd:
-        if ((target = Target())) target->PagePlayStateChanged(PagePlayState::MediaEnded);
-        return;
-    case kOnYouTubePositionChange:
-        // The values carry no meaning: the plug-in reads the page's position itself.
-        if ((target = Target())) target->PagePositionChanged();
-        return;
-    case kOnYouTubeShowLyrics:
-        ShowLyrics(arguments);
-        return;
-    case kOnYouTubeGetMediaInfo:
-        GetMediaInfo(arguments, trusted);
-        return;
-    case kOnYouTubeSetUser:
-        SetUser(arguments, trusted);
-        return;
-    default:
-        return;
+        case kOnYouTubePlayOpen:
+            PlayOpen(arguments);
+            return;
+        case kOnYouTubePlayStart:
+            if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Playing);
+            return;
+        case kOnYouTubePlayPause:
+            if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Paused);
+            return;
+        case kOnYouTubePlayStop:
+            if ((target = Target())) target->PagePlayStateChanged(PagePlayState::Stopped);
+            return;
+        case kOnYouTubePlayEnd:
+            if ((target = Target())) target->PagePlayStateChanged(PagePlayState::MediaEnded);
+            return;
+        case kOnYouTubePositionChange:
+            // The values carry no meaning: the plug-in reads the page's position itself.
+            if ((target = Target())) target->PagePositionChanged();
+            return;
+        case kOnYouTubeShowLyrics:
+            ShowLyrics(arguments);
+            return;
+        case kOnYouTubeGetMediaInfo:
+            GetMediaInfo(arguments, trusted);
+            return;
+        case kOnYouTubeSetUser:
+            SetUser(arguments, trusted);
+            return;
+        default:
+            return;
     }
 }
 
@@ -274,7 +285,7 @@ void CWebIDispatch::GetMediaInfo(const Arguments& arguments, bool trusted) {
         if (!idOf(index, element) || !read(element, key)) continue;
         const VARIANT* text = Dereference(key.get());
         if (!text) continue;
-        BSTR keyText = text->vt == VT_BSTR ? text->bstrVal
+        BSTR keyText = text->vt == VT_BSTR                                  ? text->bstrVal
                        : text->vt == (VT_BYREF | VT_BSTR) && text->pbstrVal ? *text->pbstrVal
                                                                             : nullptr;
         if (!(text->vt == VT_BSTR || text->vt == (VT_BYREF | VT_BSTR)) || !keyText) continue;
@@ -294,48 +305,51 @@ bool CWebIDispatch::ValueOfKey(const wchar_t* key, UINT keyLength, bool trusted,
     static const struct {
         const wchar_t* name;
         Source source;
-    } kKeys[] = {{L"track_artist", kArtist},   {L"track_title", kTitle},        {L"track_album", kAlbum},
-                 {L"track_lang", kLanguage},   {L"user_name", kUserName},       {L"user_password", kPassword},
-                 {L"sys_version", kVersion},   {L"sys_type", kDeviceText}};
+    } kKeys[] = {{L"track_artist", kArtist}, {L"track_title", kTitle},  {L"track_album", kAlbum},
+                 {L"track_lang", kLanguage}, {L"user_name", kUserName}, {L"user_password", kPassword},
+                 {L"sys_version", kVersion}, {L"sys_type", kDeviceText}};
     for (const auto& known : kKeys) {
         if (CompareStringOrdinal(key, static_cast<int>(keyLength), known.name, -1, TRUE) != CSTR_EQUAL) continue;
         std::u16string text;
         BridgeTarget* target = nullptr;
         const LyricsDocument* request = nullptr;
         switch (known.source) {
-        case kArtist: case kTitle: case kAlbum: case kLanguage:
-            // Without a main window there is no track: the keys read empty; and what the user
-            // listens to is for the trusted pages only.
-            if (!trusted) break;
-            target = Target();
-            request = target ? target->CurrentRequestDocument() : nullptr;
-            if (request) {
-                text = known.source == kArtist ? request->Artist()
-                       : known.source == kTitle ? request->Title()
-                       : known.source == kAlbum ? request->Album()
-                                                : request->Language();
-            }
-            break;
-        case kUserName:
-        case kPassword:
-            // Only trusted pages (the community site's, the plug-in's own offline pages) see them.
-            if (trusted) {
-                const PluginSettings& settings = Settings();
-                if (known.source == kUserName) {
-                    text.assign(AsU16(settings.userName));
-                } else {
-                    std::wstring password = settings.RevealPassword();
-                    text.assign(AsU16View(password.data(), password.size()));
-                    SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+            case kArtist:
+            case kTitle:
+            case kAlbum:
+            case kLanguage:
+                // Without a main window there is no track: the keys read empty; and what the user
+                // listens to is for the trusted pages only.
+                if (!trusted) break;
+                target = Target();
+                request = target ? target->CurrentRequestDocument() : nullptr;
+                if (request) {
+                    text = known.source == kArtist  ? request->Artist()
+                           : known.source == kTitle ? request->Title()
+                           : known.source == kAlbum ? request->Album()
+                                                    : request->Language();
                 }
-            }
-            break;
-        case kVersion:
-            text.assign(AsU16(kBridgeVersionText));
-            break;
-        case kDeviceText:
-            text.assign(AsU16(Settings().deviceText));
-            break;
+                break;
+            case kUserName:
+            case kPassword:
+                // Only trusted pages (the community site's, the plug-in's own offline pages) see them.
+                if (trusted) {
+                    const PluginSettings& settings = Settings();
+                    if (known.source == kUserName) {
+                        text.assign(AsU16(settings.userName));
+                    } else {
+                        std::wstring password = settings.RevealPassword();
+                        text.assign(AsU16View(password.data(), password.size()));
+                        SecureZeroMemory(password.data(), password.size() * sizeof(wchar_t));
+                    }
+                }
+                break;
+            case kVersion:
+                text.assign(AsU16(kBridgeVersionText));
+                break;
+            case kDeviceText:
+                text.assign(AsU16(Settings().deviceText));
+                break;
         }
         *value = SysAllocStringLen(AsWide(text.c_str()), static_cast<UINT>(text.size()));
         if (!*value) ThrowHr(E_OUTOFMEMORY);
@@ -392,8 +406,8 @@ STDMETHODIMP CPaneExternal::GetDispID(BSTR name, DWORD, DISPID* id) {
     return bridge_.GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, id);
 }
 
-STDMETHODIMP CPaneExternal::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO*, UINT*) {
+STDMETHODIMP CPaneExternal::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                   UINT*) {
     return Dispatch(id, flags, params, result, nullptr);
 }
 
@@ -407,8 +421,7 @@ STDMETHODIMP CPaneExternal::GetNameSpaceParent(IUnknown** parent) {
     return E_NOTIMPL;
 }
 
-HRESULT CPaneExternal::Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                IServiceProvider* caller) {
+HRESULT CPaneExternal::Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, IServiceProvider* caller) {
     // Held for the call: the page may let go of this object while the call runs.
     const ComPtr<CPaneExternal> self = ComPtr<CPaneExternal>::From(this);
     bool trusted = false;

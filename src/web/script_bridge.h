@@ -132,8 +132,8 @@ public:
     // IDispatchEx: names as GetIDsOfNames (exact, whatever the flags ask); InvokeEx judges the
     // caller. The members are fixed: nothing to delete, enumerate or describe.
     STDMETHODIMP GetDispID(BSTR name, DWORD flags, DISPID* id) override;
-    STDMETHODIMP InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO* exception, IServiceProvider* caller) override;
+    STDMETHODIMP InvokeEx(DISPID id, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                          IServiceProvider* caller) override;
     STDMETHODIMP DeleteMemberByName(BSTR, DWORD) override { return S_FALSE; }
     STDMETHODIMP DeleteMemberByDispID(DISPID) override { return S_FALSE; }
     STDMETHODIMP GetMemberProperties(DISPID, DWORD, DWORD*) override { return E_NOTIMPL; }

@@ -86,8 +86,8 @@ STDMETHODIMP CWebCustomSite::GetWindow(HWND* window) {
     return host_ ? S_OK : E_FAIL;
 }
 
-STDMETHODIMP CWebCustomSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                              LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) {
+STDMETHODIMP CWebCustomSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                              LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) {
     if (!frame || !document || !position || !clip || !frameInfo) return E_POINTER;
     *frame = nullptr;
     *document = nullptr;

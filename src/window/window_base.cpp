@@ -81,21 +81,21 @@ private:
 
 bool ReturnsValueDirectly(UINT message) {
     switch (message) {
-    case WM_INITDIALOG:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-    case WM_COMPAREITEM:
-    case WM_VKEYTOITEM:
-    case WM_CHARTOITEM:
-    case WM_QUERYDRAGICON:
-        return true;
-    default:
-        return false;
+        case WM_INITDIALOG:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+        case WM_QUERYDRAGICON:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -108,9 +108,7 @@ struct WindowBase::DispatchFrame {
     bool objectDeleted;
 };
 
-bool WindowBase::ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) {
-    return false;
-}
+bool WindowBase::ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return false; }
 
 WindowBase::~WindowBase() {
     for (DispatchFrame* frame = innermostFrame_; frame; frame = frame->outer) frame->objectDeleted = true;
@@ -195,8 +193,8 @@ HWND WindowBase::Create(HINSTANCE instance, const wchar_t* className, HWND paren
     }
     ScopedPendingBinding pending(this, static_cast<int>(Kind::Created), BaseProcedureOf(instance, className));
     // The object may be gone when this returns (a WM_CREATE handler may delete it): touch nothing.
-    return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menuOrId,
-                           instance, this);
+    return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menuOrId, instance,
+                           this);
 }
 
 bool WindowBase::Destroy() {
@@ -209,15 +207,14 @@ LRESULT WindowBase::DefaultProcedure(UINT message, WPARAM wParam, LPARAM lParam)
     return DefaultFor(kind_, previousProcedure_, hwnd_, message, wParam, lParam);
 }
 
-LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam,
-                               LPARAM lParam) {
+LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (kind) {
-    case Kind::Dialog:
-        return 0;
-    default:
-        // A superclass's window: its base class's procedure.
-        if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        case Kind::Dialog:
+            return 0;
+        default:
+            // A superclass's window: its base class's procedure.
+            if (previous) return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+            return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
@@ -235,9 +232,7 @@ void WindowBase::Unbind(HWND hwnd) {
     previousProcedure_ = nullptr;
 }
 
-WindowBase* WindowBase::BoundObject(HWND hwnd) {
-    return static_cast<WindowBase*>(GetPropW(hwnd, kObjectProperty));
-}
+WindowBase* WindowBase::BoundObject(HWND hwnd) { return static_cast<WindowBase*>(GetPropW(hwnd, kObjectProperty)); }
 
 WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
     PendingBinding* pending = g_pendingSlot.Get();
@@ -297,8 +292,7 @@ bool HandlerRuns() { return g_runningHandlers > 0; }
 HandlerScope::HandlerScope() { ++g_runningHandlers; }
 HandlerScope::~HandlerScope() { HandlerEnded(); }
 
-LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                            bool& handled) {
+LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     const RunningHandler running;
     DispatchFrame frame{object->innermostFrame_, false};
     object->innermostFrame_ = &frame;

@@ -49,8 +49,8 @@ public:
 
     // The message map: handles one message, stores its result and reports whether it handled it.
     // Unhandled messages get default processing. Map id 0 is the window's own map.
-    virtual bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                      LRESULT& result, DWORD mapId);
+    virtual bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                      DWORD mapId);
     // A derived class whose handlers use its own members should destroy its window at the start of
     // its destructor: until this base destructor runs, messages still reach the derived map.
     virtual ~WindowBase();
@@ -69,8 +69,8 @@ public:
 
     // Creates a window of a class registered through RegisterWindowClass. A null rect means the
     // default position and size. Fails when the object already has a window.
-    HWND Create(HINSTANCE instance, const wchar_t* className, HWND parent, const wchar_t* windowName,
-                DWORD style, DWORD exStyle = 0, const RECT* rect = nullptr, HMENU menuOrId = nullptr);
+    HWND Create(HINSTANCE instance, const wchar_t* className, HWND parent, const wchar_t* windowName, DWORD style,
+                DWORD exStyle = 0, const RECT* rect = nullptr, HMENU menuOrId = nullptr);
     // DestroyWindow on the object's window; false when it has none.
     bool Destroy();
 
@@ -90,11 +90,9 @@ private:
     static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static WindowBase* BoundObject(HWND hwnd);
     static WindowBase* BindPendingObject(HWND hwnd, Kind kind);
-    static LRESULT Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                           bool& handled);
+    static LRESULT Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 
-    static LRESULT DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam,
-                              LPARAM lParam);
+    static LRESULT DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     bool Bind(HWND hwnd, Kind kind);
     void Unbind(HWND hwnd);

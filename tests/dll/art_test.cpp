@@ -64,7 +64,8 @@ TEST(Art, ButtonFaceCornersAreBlack) {
     const art::Canvas strip = art::DrawButtonFaces();
     for (int face = 0; face < art::kButtonFaces; ++face) {
         const int left = face * art::kButtonWidth, right = left + art::kButtonWidth - 1;
-        for (auto [x, y] : {std::pair{left, 0}, {right, 0}, {left, art::kButtonHeight - 1}, {right, art::kButtonHeight - 1}}) {
+        for (auto [x, y] :
+             {std::pair{left, 0}, {right, 0}, {left, art::kButtonHeight - 1}, {right, art::kButtonHeight - 1}}) {
             const art::Rgb& c = strip.at(x, y);
             EXPECT_EQ(0, c.r + c.g + c.b) << face << " at " << x << "," << y;
         }

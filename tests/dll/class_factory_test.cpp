@@ -25,7 +25,10 @@ std::atomic<int> g_livingObjects{0};
 // A minimal object in the plug-in object's manner: one module lock for its life.
 class TestObject final : public IPersist {
 public:
-    TestObject() { sv::ModuleAddRef(); ++g_livingObjects; }
+    TestObject() {
+        sv::ModuleAddRef();
+        ++g_livingObjects;
+    }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         static const sv::InterfaceMapEntry kInterfaces[] = {
             SV_INTERFACE_ENTRY(TestObject, IPersist),
@@ -45,7 +48,10 @@ public:
     }
 
 private:
-    ~TestObject() { --g_livingObjects; sv::ModuleRelease(); }
+    ~TestObject() {
+        --g_livingObjects;
+        sv::ModuleRelease();
+    }
     std::atomic<ULONG> references_{1};
 };
 
@@ -87,8 +93,8 @@ TEST_F(ClassFactoryTest, OneIdentity) {
     sv::ComPtr<IUnknown> unknownA;
     ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, unknownA.put_void()));
     sv::ComPtr<IUnknown> viaTable;
-    ASSERT_EQ(S_OK, sv::GetClassObjectFromTable(g_table, std::size(g_table), kTestClass, IID_IUnknown,
-                                                viaTable.put_void()));
+    ASSERT_EQ(S_OK,
+              sv::GetClassObjectFromTable(g_table, std::size(g_table), kTestClass, IID_IUnknown, viaTable.put_void()));
     EXPECT_EQ(unknownA.get(), viaTable.get());
 
     void* out = reinterpret_cast<void*>(1);

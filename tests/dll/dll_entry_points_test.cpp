@@ -31,8 +31,8 @@ void RemoveRegistration() {
 
 void StoreSettingsAsAUserWould() {
     sv::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                             nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPluginKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                             key.put(), nullptr));
     const wchar_t name[] = L"someone";
     RegSetValueExW(key.get(), L"UserName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof(name));
     const DWORD split = 300;
@@ -245,8 +245,8 @@ private:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"WMPlayerApp";
         RegisterClassW(&windowClass);
-        self->window_ = CreateWindowExW(0, L"WMPlayerApp", L"Windows Media Player", WS_OVERLAPPEDWINDOW, 0, 0, 300,
-                                        200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        self->window_ = CreateWindowExW(0, L"WMPlayerApp", L"Windows Media Player", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetEvent(self->ready_.get());
         if (!self->window_) return 1;
         MSG msg{};
@@ -385,9 +385,10 @@ TEST_F(RegistrationTest, RunningPlayerIsToldThenClosed) {
 
     EXPECT_EQ(1, answerer.boxes);
     EXPECT_EQ(L"Sonavire", answerer.caption);
-    EXPECT_EQ(L"Windows Media must be closed before continuing. Press OK to close Windows Media and complete the "
-              L"installation.",
-              answerer.text);
+    EXPECT_EQ(
+        L"Windows Media must be closed before continuing. Press OK to close Windows Media and complete the "
+        L"installation.",
+        answerer.text);
     EXPECT_EQ(active, answerer.owner);
     EXPECT_TRUE(answerer.playerRunningWhileShown);
     EXPECT_FALSE(answerer.playerQuitBeforeShown) << "the player must be closed only after the box";

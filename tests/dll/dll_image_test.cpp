@@ -21,9 +21,9 @@ std::string Lower(std::string s) {
 
 bool IsSystemDll(const std::string& name) {
     static const char* const kSystemDlls[] = {
-        "kernel32.dll", "user32.dll", "gdi32.dll",   "advapi32.dll", "ole32.dll",   "oleaut32.dll",
-        "msvcrt.dll",   "shell32.dll", "shlwapi.dll", "wininet.dll",  "comctl32.dll", "version.dll",
-        "uxtheme.dll",  "msimg32.dll", "comdlg32.dll", "urlmon.dll",  "ws2_32.dll",  "crypt32.dll",
+        "kernel32.dll", "user32.dll",  "gdi32.dll",    "advapi32.dll", "ole32.dll",    "oleaut32.dll",
+        "msvcrt.dll",   "shell32.dll", "shlwapi.dll",  "wininet.dll",  "comctl32.dll", "version.dll",
+        "uxtheme.dll",  "msimg32.dll", "comdlg32.dll", "urlmon.dll",   "ws2_32.dll",   "crypt32.dll",
     };
     const std::string lower = Lower(name);
     if (lower.rfind("api-ms-win-", 0) == 0) return true;

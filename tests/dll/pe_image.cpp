@@ -10,7 +10,9 @@ class Reader {
 public:
     explicit Reader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
     bool Has(uint64_t offset, uint64_t size) const { return offset <= bytes_.size() && size <= bytes_.size() - offset; }
-    uint16_t U16(uint64_t offset) const { return Has(offset, 2) ? uint16_t(bytes_[offset] | bytes_[offset + 1] << 8) : 0; }
+    uint16_t U16(uint64_t offset) const {
+        return Has(offset, 2) ? uint16_t(bytes_[offset] | bytes_[offset + 1] << 8) : 0;
+    }
     uint32_t U32(uint64_t offset) const {
         return Has(offset, 4) ? uint32_t(U16(offset)) | uint32_t(U16(offset + 2)) << 16 : 0;
     }

@@ -18,7 +18,7 @@ struct PeImage {
     bool is64Bit = false;
     uint16_t machine = 0;
     std::string exportedModuleName;
-    std::vector<Export> exports;         // named exports, in name-table order
+    std::vector<Export> exports;  // named exports, in name-table order
     std::vector<std::string> importedDlls;
 };
 

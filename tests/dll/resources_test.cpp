@@ -132,8 +132,8 @@ TEST(Menu, PluginMenuItemsInOrder) {
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 TEST(Dialog, VersionNoticeTemplate) {
-    HWND dialog = CreateDialogParamW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDD_VERSION_NOTICE), nullptr,
-                                     &QuietDialogProc, 0);
+    HWND dialog =
+        CreateDialogParamW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDD_VERSION_NOTICE), nullptr, &QuietDialogProc, 0);
     ASSERT_NE(nullptr, dialog);
     wchar_t text[128] = {};
     GetWindowTextW(dialog, text, 128);
@@ -186,8 +186,8 @@ TEST(VersionRecord, OfTheBuiltDll) {
     };
     Translation* translation = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+    ASSERT_TRUE(
+        VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_GE(length, sizeof(Translation));
     EXPECT_EQ(0x0409, translation->language);
     EXPECT_EQ(1252, translation->codePage);

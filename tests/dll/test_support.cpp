@@ -27,7 +27,6 @@ std::wstring SonavireDll::path() const {
     return std::wstring(path, n);
 }
 
-
 bool KeyExists(HKEY root, const std::wstring& path) {
     sv::UniqueHkey key;
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
@@ -50,8 +49,8 @@ size_t SubkeyCount(HKEY root, const std::wstring& path) {
     sv::UniqueHkey key;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
     DWORD count = 0;
-    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr);
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
     return count;
 }
 

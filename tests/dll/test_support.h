@@ -36,7 +36,6 @@ private:
     HRESULT(STDAPICALLTYPE* unregisterServer_)() = nullptr;
 };
 
-
 // Registry inspection.
 bool KeyExists(HKEY root, const std::wstring& path);
 std::vector<std::wstring> ValueNames(HKEY root, const std::wstring& path);

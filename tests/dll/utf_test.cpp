@@ -14,9 +14,11 @@ TEST(Utf, RoundTripsBmpAndSupplementaryCharacters) {
 }
 
 TEST(Utf, BadInputBecomesReplacementCharacters) {
-    EXPECT_EQ(Utf16FromUtf8("a\xff" "b"), u"a\uFFFDb");
-    EXPECT_EQ(Utf16FromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");        // overlong "/"
-    EXPECT_EQ(Utf16FromUtf8("\xe2\x82"), u"\uFFFD\uFFFD");        // cut short
+    EXPECT_EQ(Utf16FromUtf8("a\xff"
+                            "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(Utf16FromUtf8("\xc0\xaf"), u"\uFFFD\uFFFD");            // overlong "/"
+    EXPECT_EQ(Utf16FromUtf8("\xe2\x82"), u"\uFFFD\uFFFD");            // cut short
     EXPECT_EQ(Utf16FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
     EXPECT_EQ(Utf8FromUtf16(std::u16string(1, u'\xD800')), "\xef\xbf\xbd");
     EXPECT_EQ(Utf8FromUtf16(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));

@@ -124,7 +124,7 @@ bool StandardUserMayChange(PSECURITY_DESCRIPTOR descriptor, DWORD writeRights) {
 }
 
 constexpr DWORD kKeyWrites = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER |
-    GENERIC_WRITE | GENERIC_ALL;
+                             GENERIC_WRITE | GENERIC_ALL;
 
 bool StandardUserMayChangeKey(const std::wstring& path, REGSAM view) {
     HKEY key = nullptr;
@@ -141,11 +141,11 @@ bool StandardUserMayChangeKey(const std::wstring& path, REGSAM view) {
 // setup: no grant setup asked for that Wine could keep shows up there. On Windows it is the real one.
 bool StandardUserMayChangeFile(const std::wstring& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD read = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                                             nullptr, nullptr, nullptr, &descriptor);
+    const DWORD read =
+        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor);
     constexpr DWORD kFileWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-        FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+                                  FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
     return read != ERROR_SUCCESS || StandardUserMayChange(descriptor, kFileWrites);
 }
 
@@ -222,7 +222,7 @@ std::string LinesReadBy(const std::wstring& player) {
         }
     }
     RunProgram(L"\"" + player + L"\" --playlist \"" + playlist + L"\" --play --read-lyrics --log \"" + log +
-        L"\" --quit-after 4");
+               L"\" --quit-after 4");
     std::string lines;
     if (FILE* in = _wfopen(log.c_str(), L"rb")) {
         char line[1024];

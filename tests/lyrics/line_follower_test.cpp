@@ -49,7 +49,8 @@ TEST_F(Follow, TheScanStopsAtTheFirstLineNotYetPassed) {
 TEST_F(Follow, OnlyTimedAndRetimedLyricsFollowThePosition) {
     Lines({0, 5000, 9000}, LyricsStatus::Untimed);
     EXPECT_EQ(LineFor(9500), 0);
-    for (LyricsStatus status : {LyricsStatus::NotFound, LyricsStatus::Final, LyricsStatus::None, LyricsStatus::ConnectionError}) {
+    for (LyricsStatus status :
+         {LyricsStatus::NotFound, LyricsStatus::Final, LyricsStatus::None, LyricsStatus::ConnectionError}) {
         doc.status = status;
         EXPECT_EQ(LineFor(9500), 0) << static_cast<int>(status);
         EXPECT_FALSE(follower.CurrentLineFor(9500, true).repaint);
@@ -294,7 +295,8 @@ TEST(ResyncPlan, StartsOnlyForLyricsWithLinesThatAreNotResyncing) {
     LyricsDocument doc;
     doc.AddLine(u"a", u"");
     doc.sourceKind = MediaSource::Player;
-    for (LyricsStatus status : {LyricsStatus::None, LyricsStatus::MissingKeys, LyricsStatus::NotFound, LyricsStatus::Final, LyricsStatus::ConnectionError}) {
+    for (LyricsStatus status : {LyricsStatus::None, LyricsStatus::MissingKeys, LyricsStatus::NotFound,
+                                LyricsStatus::Final, LyricsStatus::ConnectionError}) {
         doc.status = status;
         EXPECT_FALSE(PlanResyncStart(&doc, true).start) << static_cast<int>(status);
     }

@@ -35,8 +35,10 @@ double ReferenceDecode(const std::u16string& s) {
 std::string Printable(const std::u16string& s) {
     std::string out;
     for (char16_t c : s) {
-        if (c >= 0x20 && c < 0x7F) out += static_cast<char>(c);
-        else out += "\\u" + std::to_string(static_cast<int>(c));
+        if (c >= 0x20 && c < 0x7F)
+            out += static_cast<char>(c);
+        else
+            out += "\\u" + std::to_string(static_cast<int>(c));
     }
     return out;
 }
@@ -51,9 +53,12 @@ std::u16string RandomTiming(std::mt19937& rng) {
     if (percent(rng) == 0) length = 5000;
     for (int i = 0; i < length; ++i) {
         int roll = percent(rng);
-        if (roll < 2) s += u'\0';
-        else if (roll < 4) s += u"\U0001F3B5";
-        else s += alphabet[pick(rng)];
+        if (roll < 2)
+            s += u'\0';
+        else if (roll < 4)
+            s += u"\U0001F3B5";
+        else
+            s += alphabet[pick(rng)];
     }
     if (!s.empty() && percent(rng) < 70) s[0] = static_cast<char16_t>(u'1' + rng() % 9);
     return s;
@@ -120,8 +125,10 @@ TEST(Generated, CacheNamesAreWholeDistinctAndHoldNoForbiddenCharacter) {
         std::u16string s;
         size_t length = rng() % 8 == 0 ? rng() % 400 : rng() % 20;
         for (size_t i = 0; i < length; ++i) {
-            if (rng() % 200 == 0) s += u'\0';
-            else s += alphabet[rng() % (sizeof(alphabet) / sizeof(alphabet[0]) - 1)];
+            if (rng() % 200 == 0)
+                s += u'\0';
+            else
+                s += alphabet[rng() % (sizeof(alphabet) / sizeof(alphabet[0]) - 1)];
         }
         return s;
     };
@@ -133,7 +140,8 @@ TEST(Generated, CacheNamesAreWholeDistinctAndHoldNoForbiddenCharacter) {
         std::optional<std::u16string> path = ComposeCachePath(folder, artist, title, videoId, language);
         const std::u16string keys[] = {EscapeCacheKey(artist), EscapeCacheKey(title), EscapeCacheKey(videoId),
                                        EscapeCacheKey(language)};
-        const size_t length = folder.size() + 1 + 8 + 4 + keys[0].size() + keys[1].size() + keys[2].size() + keys[3].size();
+        const size_t length =
+            folder.size() + 1 + 8 + 4 + keys[0].size() + keys[1].size() + keys[2].size() + keys[3].size();
         const bool hasNul = (artist + title + videoId + language).find(u'\0') != std::u16string::npos;
         if (length >= kCachePathCapacity || hasNul) {
             ASSERT_FALSE(path);
@@ -149,7 +157,8 @@ TEST(Generated, CacheNamesAreWholeDistinctAndHoldNoForbiddenCharacter) {
         ASSERT_EQ(name, u"[" + keys[0] + u"][" + keys[1] + u"][" + keys[2] + u"][" + keys[3] + u"].xml");
         // One file per song: a name is never reached from two different sets of keys.
         const auto [at, added] = songOfName.emplace(name, artist + u'\0' + title + u'\0' + videoId + u'\0' + language);
-        ASSERT_TRUE(added || at->second == artist + u'\0' + title + u'\0' + videoId + u'\0' + language) << "shared name";
+        ASSERT_TRUE(added || at->second == artist + u'\0' + title + u'\0' + videoId + u'\0' + language)
+            << "shared name";
     }
     EXPECT_GT(named, 1000);
     EXPECT_GT(refused, 100);
@@ -157,8 +166,9 @@ TEST(Generated, CacheNamesAreWholeDistinctAndHoldNoForbiddenCharacter) {
 
 TEST(Generated, DocumentTypesAreFoundBehindAnyProlog) {
     std::mt19937 rng(2718);
-    const std::u16string pieces[] = {u" ", u"\r\n", u"\t", u"<?xml version=\"1.0\"?>", u"<?pi <!DOCTYPE x> ?>",
-                                     u"<!-- <!DOCTYPE x> -->", u"<!---->"};
+    const std::u16string pieces[] = {
+        u" ",      u"\r\n", u"\t", u"<?xml version=\"1.0\"?>", u"<?pi <!DOCTYPE x> ?>", u"<!-- <!DOCTYPE x> -->",
+        u"<!---->"};
     for (int i = 0; i < 5000; ++i) {
         std::u16string text = rng() % 4 == 0 ? u"\uFEFF" : u"";
         for (int n = static_cast<int>(rng() % 6); n > 0; --n) text += pieces[rng() % 7];

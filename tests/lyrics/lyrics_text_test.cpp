@@ -37,14 +37,17 @@ TEST(DecodeTiming, TextsThatCarryNoWholeCodeAreUntimed) {
 
 TEST(DecodeTiming, NumberRulesOfTheIntegerParser) {
     // Reading stops at the first non-digit of the reassembled number.
-    EXPECT_EQ(DecodeTiming(u"2a5__01"), 5.0);    // "10" + "a5" -> "10a5" -> 10 / 2
+    EXPECT_EQ(DecodeTiming(u"2a5__01"), 5.0);  // "10" + "a5" -> "10a5" -> 10 / 2
     // A sign and leading white space are allowed.
     EXPECT_EQ(DecodeTiming(u"1234_-"), -234.0);  // "-" + "234"
     EXPECT_EQ(DecodeTiming(u"142_ "), 42.0);     // " " + "42"
     // Overflow saturates at the 32-bit range instead of wrapping.
     EXPECT_EQ(DecodeTiming(u"199999999999999999999_9"), 2147483647.0);
     // NUL and non-BMP units are ordinary non-digits.
-    EXPECT_EQ(DecodeTiming(std::u16string(u"13\0" u"5_1", 6)), 13.0);
+    EXPECT_EQ(DecodeTiming(std::u16string(u"13\0"
+                                          u"5_1",
+                                          6)),
+              13.0);
     EXPECT_EQ(DecodeTiming(u"12\U0001F3B5_1"), 12.0);
 }
 
@@ -58,8 +61,8 @@ TEST(IsRightToLeft, HebrewAmongLatinAndTheBlockEdges) {
     EXPECT_FALSE(IsRightToLeft(u""));
     EXPECT_FALSE(IsRightToLeft(u"Plain Latin text, \u00e9\u00e8"));
     EXPECT_TRUE(IsRightToLeft(u"Shalom \u05e9 friends"));
-    for (char16_t c : {u'\u0590', u'\u05FF', u'\u0600', u'\u07BF', u'\uFB1D', u'\uFB4F', u'\uFB50', u'\uFDFF',
-                       u'\uFE70', u'\uFEFF'})
+    for (char16_t c :
+         {u'\u0590', u'\u05FF', u'\u0600', u'\u07BF', u'\uFB1D', u'\uFB4F', u'\uFB50', u'\uFDFF', u'\uFE70', u'\uFEFF'})
         EXPECT_TRUE(IsRightToLeft(std::u16string(u"ab") + c)) << std::hex << static_cast<int>(c);
     for (char16_t c : {u'\u058F', u'\u07C0', u'\uFB1C', u'\uFE00', u'\uFE6F', u'\uFF00'})
         EXPECT_FALSE(IsRightToLeft(std::u16string(1, c))) << std::hex << static_cast<int>(c);

@@ -154,7 +154,8 @@ TEST_F(LyricsXml, StatusFollowsTheLines) {
         {"<r><lyric><l timing=\"335xyz073\">only</l></lyric></r>", LyricsStatus::NotFound, 0},  // one child: no lines
         {"<r><lyric/></r>", LyricsStatus::NotFound, 0},
         {"<r><lyric>just text</lyric></r>", LyricsStatus::NotFound, 0},
-        {"<r><lyric><l>a</l><l timing=\"0\">b</l><l timing=\"7\">c</l><l timing=\"\">d</l></lyric></r>", LyricsStatus::Untimed, 4},
+        {"<r><lyric><l>a</l><l timing=\"0\">b</l><l timing=\"7\">c</l><l timing=\"\">d</l></lyric></r>",
+         LyricsStatus::Untimed, 4},
         {"<r><lyric><l>a</l><l timing=\"1234#1\">b</l><l>c</l></lyric></r>", LyricsStatus::Timed, 3},
         // A code that does not decode is simply untimed.
         {"<r><lyric><l timing=\"0123456\">a</l><l timing=\"9abc\">b</l></lyric></r>", LyricsStatus::Untimed, 2},
@@ -235,8 +236,9 @@ TEST_F(LyricsXml, DocumentTypeDefinitionsAreRefusedOutright) {
         bomb += "<!ENTITY lol" + std::to_string(i) + " \"" + body + "\">";
     }
     bomb += "]><r><title>&lol9;</title><lyric><l>&lol9;</l><l>b</l></lyric></r>";
-    const std::string external = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">]>"
-                                 "<r><title>&e;</title></r>";
+    const std::string external =
+        "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">]>"
+        "<r><title>&e;</title></r>";
     const std::string harmless = "<!DOCTYPE r><r><title>t</title></r>";
     const std::string late = "<?xml version=\"1.0\"?>\n<!-- about -->\n<!doctype r><r><title>t</title></r>";
     for (const std::string& reply : {bomb, external, harmless, late, "\xef\xbb\xbf" + harmless}) {
@@ -252,8 +254,7 @@ TEST_F(LyricsXml, DocumentTypeDefinitionsAreRefusedOutright) {
 
 TEST_F(LyricsXml, LargeAndOddReplies) {
     std::string reply = "<r><lyric>";
-    for (int i = 0; i < 10000; ++i)
-        reply += "<l timing=\"" + KeyOneTiming(i) + "\">line " + std::to_string(i) + "</l>";
+    for (int i = 0; i < 10000; ++i) reply += "<l timing=\"" + KeyOneTiming(i) + "\">line " + std::to_string(i) + "</l>";
     reply += "</lyric></r>";
     auto doc = Request();
     ASSERT_EQ(doc->LoadFromReply(reply.c_str(), false), S_OK);
@@ -270,12 +271,17 @@ TEST_F(LyricsXml, LargeAndOddReplies) {
 
     // A UTF-8 byte-order mark in front of the reply is not text.
     doc = Request();
-    ASSERT_EQ(doc->LoadFromReply("\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><title>t</title></r>", false), S_OK);
+    ASSERT_EQ(
+        doc->LoadFromReply("\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><title>t</title></r>", false),
+        S_OK);
     EXPECT_EQ(doc->Title(), u"t");
 
     // Bad UTF-8 becomes U+FFFD rather than failing the reply.
     doc = Request();
-    ASSERT_EQ(doc->LoadFromReply("<r><title>a\xff" "b</title></r>", false), S_OK);
+    ASSERT_EQ(doc->LoadFromReply("<r><title>a\xff"
+                                 "b</title></r>",
+                                 false),
+              S_OK);
     EXPECT_EQ(doc->Title(), u"a\uFFFDb");
 }
 
@@ -450,14 +456,16 @@ TEST_F(LyricsXml, WorkersBuildTheirOwnDocumentsAtTheSameTime) {
 SIZE_T PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                            sizeof counters);
     return counters.PagefileUsage;  // committed private memory; Wine leaves PrivateUsage at 0
 }
 
 // A DOM, node or string kept by mistake on any path would add up over thousands of loads.
 TEST_F(LyricsXml, RepeatedLoadsKeepNothing) {
     std::string reply = "<r><title>t</title><lyric>";
-    for (int i = 0; i < 40; ++i) reply += "<l timing=\"" + KeyOneTiming(i * 1000) + "\">words of line " + std::to_string(i) + "</l>";
+    for (int i = 0; i < 40; ++i)
+        reply += "<l timing=\"" + KeyOneTiming(i * 1000) + "\">words of line " + std::to_string(i) + "</l>";
     reply += "</lyric></r>";
     auto round = [&] {
         auto doc = Request();
@@ -483,9 +491,33 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><lyrics><version>5</version><songLock>0</songLock>"
         "<lyric><![CDATA[x]]><!--y--><line timing=\"0\">\xd8\xb3\xd9\x84\xd8\xa7\xd9\x85</line></lyric></lyrics>",
     };
-    const char* tokens[] = {"<", ">", "&", "&amp;", "\"", "'", "<lyric>", "</lyric>", "<l>", "</l>", " timing=\"",
-                            "<!--", "-->", "<![CDATA[", "]]>", "<!DOCTYPE r [<!ENTITY e \"x\">]>", "&e;", "&#x5e9;",
-                            "\xff", "\xc3", "\xf0\x9f\x8e\xb5", "\xd7\xa9", "<?pi?>", "9", "0", "\n", "<x/>"};
+    const char* tokens[] = {"<",
+                            ">",
+                            "&",
+                            "&amp;",
+                            "\"",
+                            "'",
+                            "<lyric>",
+                            "</lyric>",
+                            "<l>",
+                            "</l>",
+                            " timing=\"",
+                            "<!--",
+                            "-->",
+                            "<![CDATA[",
+                            "]]>",
+                            "<!DOCTYPE r [<!ENTITY e \"x\">]>",
+                            "&e;",
+                            "&#x5e9;",
+                            "\xff",
+                            "\xc3",
+                            "\xf0\x9f\x8e\xb5",
+                            "\xd7\xa9",
+                            "<?pi?>",
+                            "9",
+                            "0",
+                            "\n",
+                            "<x/>"};
     std::mt19937 rng(1234567);
     int parsed = 0, refused = 0, roundTrips = 0;
     for (int i = 0; i < 2500; ++i) {
@@ -494,12 +526,25 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
         for (int e = 0; e < edits && !reply.empty(); ++e) {
             const size_t at = rng() % reply.size();
             switch (rng() % 6) {
-                case 0: reply[at] = static_cast<char>(1 + rng() % 255); break;
-                case 1: reply.erase(at, 1 + rng() % 8); break;
-                case 2: reply.insert(at, tokens[rng() % (sizeof tokens / sizeof tokens[0])]); break;
-                case 3: reply.insert(at, reply.substr(rng() % reply.size(), rng() % 40)); break;
-                case 4: reply.resize(at); break;
-                case 5: reply.insert(at, "<l timing=\"" + std::to_string(rng()) + "\">" + tokens[rng() % (sizeof tokens / sizeof tokens[0])] + "</l>"); break;
+                case 0:
+                    reply[at] = static_cast<char>(1 + rng() % 255);
+                    break;
+                case 1:
+                    reply.erase(at, 1 + rng() % 8);
+                    break;
+                case 2:
+                    reply.insert(at, tokens[rng() % (sizeof tokens / sizeof tokens[0])]);
+                    break;
+                case 3:
+                    reply.insert(at, reply.substr(rng() % reply.size(), rng() % 40));
+                    break;
+                case 4:
+                    reply.resize(at);
+                    break;
+                case 5:
+                    reply.insert(at, "<l timing=\"" + std::to_string(rng()) + "\">" +
+                                         tokens[rng() % (sizeof tokens / sizeof tokens[0])] + "</l>");
+                    break;
             }
         }
         auto doc = Request();
@@ -514,7 +559,8 @@ TEST_F(LyricsXml, GeneratedMutationsOfReplies) {
         }
         ++parsed;
         const LyricsStatus status = doc->status;
-        ASSERT_TRUE(status == LyricsStatus::Final || status == LyricsStatus::NotFound || status == LyricsStatus::Timed || status == LyricsStatus::Untimed)
+        ASSERT_TRUE(status == LyricsStatus::Final || status == LyricsStatus::NotFound ||
+                    status == LyricsStatus::Timed || status == LyricsStatus::Untimed)
             << reply;
         ASSERT_EQ(status == LyricsStatus::NotFound, doc->LineCount() == 0 && status != LyricsStatus::Final) << reply;
         if (save) {

@@ -304,8 +304,8 @@ TEST_F(LyricsPaneTest, ManualScrollShowsEveryLineBrightAndIgnoresPlayback) {
         int expected;
     };
     for (const Step step : {Step{SB_LINEDOWN, 4}, Step{SB_PAGEDOWN, 9}, Step{SB_LINEUP, 8}, Step{SB_PAGEUP, 3},
-                            Step{SB_PAGEUP, 0}, Step{SB_LINEUP, 0}, Step{SB_THUMBPOSITION, 0},
-                            Step{SB_BOTTOM, 12}, Step{SB_PAGEDOWN, 12}, Step{SB_TOP, 0}, Step{SB_ENDSCROLL, 0}}) {
+                            Step{SB_PAGEUP, 0}, Step{SB_LINEUP, 0}, Step{SB_THUMBPOSITION, 0}, Step{SB_BOTTOM, 12},
+                            Step{SB_PAGEDOWN, 12}, Step{SB_TOP, 0}, Step{SB_ENDSCROLL, 0}}) {
         SendMessageW(hwnd(), WM_VSCROLL, MAKEWPARAM(step.code, 0), 0);
         EXPECT_EQ(GetScrollPos(hwnd(), SB_VERT), step.expected) << "code " << step.code;
     }

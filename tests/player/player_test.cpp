@@ -45,9 +45,9 @@ protected:
     static void SetUpTestSuite() {
         svtest::RegisterPluginWindowClass();
         factory_ = new svtest::TestPluginFactory();
-        ASSERT_EQ(CoRegisterClassObject(kTestPluginClass, factory_, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                        &registration_),
-                  S_OK);
+        ASSERT_EQ(
+            CoRegisterClassObject(kTestPluginClass, factory_, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &registration_),
+            S_OK);
     }
     static void TearDownTestSuite() {
         CoRevokeClassObject(registration_);
@@ -103,10 +103,9 @@ protected:
 svtest::TestPluginFactory* PlayerTest::factory_ = nullptr;
 DWORD PlayerTest::registration_ = 0;
 
-const std::vector<std::string> kOpenAndPlay = {
-    "PlayStateChange(9)",  "OpenStateChange(8)",  "CurrentItemChange(item)", "OpenStateChange(9)",
-    "OpenStateChange(10)", "OpenStateChange(11)", "OpenStateChange(12)",     "OpenStateChange(13)",
-    "PlayStateChange(3)"};
+const std::vector<std::string> kOpenAndPlay = {"PlayStateChange(9)",  "OpenStateChange(8)",  "CurrentItemChange(item)",
+                                               "OpenStateChange(9)",  "OpenStateChange(10)", "OpenStateChange(11)",
+                                               "OpenStateChange(12)", "OpenStateChange(13)", "PlayStateChange(3)"};
 
 TEST_F(PlayerTest, HostCallsAndEventsComeInThePlayersOrder) {
     TestPlugin& plugin = LoadTestPlugin();
@@ -200,7 +199,7 @@ TEST_F(PlayerTest, ControlCallsFromThePluginRaiseEventsLater) {
     };
     Pump();
     EXPECT_EQ(plugin.TakeEvents(), (std::vector<std::string>{"PlayStateChange(2)", "PositionChange(3,0)",
-                                                            "PlayStateChange(3)", "PlayStateChange(1)"}));
+                                                             "PlayStateChange(3)", "PlayStateChange(1)"}));
     const std::vector<std::string> calls = Calls();
     const std::vector<std::string> tail(calls.end() - 4, calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"controls.pause", "controls.put_currentPosition(0)", "controls.play",
@@ -506,7 +505,8 @@ TEST_F(PlayerTest, PictureOfTheWindowShowsThePluginsWindow) {
     const std::wstring path = std::wstring(directory) + L"sonavire-player-picture.bmp";
     ASSERT_TRUE(window_->SavePicture(path));
 
-    sv::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    sv::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
     std::vector<unsigned char> bytes(GetFileSize(file.get(), nullptr));
     DWORD read = 0;

@@ -100,8 +100,8 @@ TEST(StandinPlayerRunTest, PlaysRecordsTakesAPictureAndExitsWithoutThePlugin) {
     DeleteFileW(log.c_str());
     DeleteFileW(picture.c_str());
     const PlayerRun run = RunPlayer(L"--clsid {5B0E7C2D-1A3F-4E68-B9D0-2C4F6A8E1B37} --play --log \"" + log +
-                                  L"\" --at 0.3 pause --at 0.4 \"snapshot=" + picture + L"\" --quit-after 0.5",
-                              true);
+                                        L"\" --at 0.3 pause --at 0.4 \"snapshot=" + picture + L"\" --quit-after 0.5",
+                                    true);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.windowSeen);
 

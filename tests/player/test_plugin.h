@@ -16,21 +16,21 @@
 
 #define DEFINE_EXPECT(func) inline bool expect_##func = false, called_##func = false
 #define SET_EXPECT(func) (expect_##func = true)
-#define CHECK_EXPECT(func)                                              \
-    do {                                                                \
-        EXPECT_TRUE(expect_##func) << "unexpected call " #func;         \
-        expect_##func = false;                                          \
-        called_##func = true;                                           \
+#define CHECK_EXPECT(func)                                      \
+    do {                                                        \
+        EXPECT_TRUE(expect_##func) << "unexpected call " #func; \
+        expect_##func = false;                                  \
+        called_##func = true;                                   \
     } while (0)
-#define CHECK_CALLED(func)                                              \
-    do {                                                                \
-        EXPECT_TRUE(called_##func) << "expected " #func;                \
-        expect_##func = called_##func = false;                          \
+#define CHECK_CALLED(func)                               \
+    do {                                                 \
+        EXPECT_TRUE(called_##func) << "expected " #func; \
+        expect_##func = called_##func = false;           \
     } while (0)
-#define CHECK_NOT_CALLED(func)                                          \
-    do {                                                                \
-        EXPECT_FALSE(called_##func) << "unexpected " #func;             \
-        expect_##func = called_##func = false;                          \
+#define CHECK_NOT_CALLED(func)                              \
+    do {                                                    \
+        EXPECT_FALSE(called_##func) << "unexpected " #func; \
+        expect_##func = called_##func = false;              \
     } while (0)
 
 DEFINE_EXPECT(SetCore);
@@ -73,9 +73,7 @@ public:
     HRESULT STDMETHODCALLTYPE DisplayPropertyPage(HWND) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetProperty(const WCHAR*, VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetProperty(const WCHAR*, const VARIANT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG message) override {
-        return message ? S_FALSE : E_POINTER;
-    }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG message) override { return message ? S_FALSE : E_POINTER; }
 
     // IWMPEvents: the four a lyrics plug-in follows, and every other one recorded by name.
     void STDMETHODCALLTYPE OpenStateChange(LONG state) override;
@@ -95,18 +93,30 @@ public:
     void STDMETHODCALLTYPE DurationUnitChange(LONG) override { Other("DurationUnitChange"); }
     void STDMETHODCALLTYPE CdromMediaChange(LONG) override { Other("CdromMediaChange"); }
     void STDMETHODCALLTYPE PlaylistChange(IDispatch*, WMPPlaylistChangeEventType) override { Other("PlaylistChange"); }
-    void STDMETHODCALLTYPE CurrentPlaylistChange(WMPPlaylistChangeEventType) override { Other("CurrentPlaylistChange"); }
+    void STDMETHODCALLTYPE CurrentPlaylistChange(WMPPlaylistChangeEventType) override {
+        Other("CurrentPlaylistChange");
+    }
     void STDMETHODCALLTYPE CurrentPlaylistItemAvailable(BSTR) override { Other("CurrentPlaylistItemAvailable"); }
     void STDMETHODCALLTYPE MediaChange(IDispatch*) override { Other("MediaChange"); }
     void STDMETHODCALLTYPE CurrentMediaItemAvailable(BSTR) override { Other("CurrentMediaItemAvailable"); }
     void STDMETHODCALLTYPE MediaCollectionChange() override { Other("MediaCollectionChange"); }
-    void STDMETHODCALLTYPE MediaCollectionAttributeStringAdded(BSTR, BSTR) override { Other("MediaCollectionAttributeStringAdded"); }
-    void STDMETHODCALLTYPE MediaCollectionAttributeStringRemoved(BSTR, BSTR) override { Other("MediaCollectionAttributeStringRemoved"); }
-    void STDMETHODCALLTYPE MediaCollectionAttributeStringChanged(BSTR, BSTR, BSTR) override { Other("MediaCollectionAttributeStringChanged"); }
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringAdded(BSTR, BSTR) override {
+        Other("MediaCollectionAttributeStringAdded");
+    }
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringRemoved(BSTR, BSTR) override {
+        Other("MediaCollectionAttributeStringRemoved");
+    }
+    void STDMETHODCALLTYPE MediaCollectionAttributeStringChanged(BSTR, BSTR, BSTR) override {
+        Other("MediaCollectionAttributeStringChanged");
+    }
     void STDMETHODCALLTYPE PlaylistCollectionChange() override { Other("PlaylistCollectionChange"); }
     void STDMETHODCALLTYPE PlaylistCollectionPlaylistAdded(BSTR) override { Other("PlaylistCollectionPlaylistAdded"); }
-    void STDMETHODCALLTYPE PlaylistCollectionPlaylistRemoved(BSTR) override { Other("PlaylistCollectionPlaylistRemoved"); }
-    void STDMETHODCALLTYPE PlaylistCollectionPlaylistSetAsDeleted(BSTR, VARIANT_BOOL) override { Other("PlaylistCollectionPlaylistSetAsDeleted"); }
+    void STDMETHODCALLTYPE PlaylistCollectionPlaylistRemoved(BSTR) override {
+        Other("PlaylistCollectionPlaylistRemoved");
+    }
+    void STDMETHODCALLTYPE PlaylistCollectionPlaylistSetAsDeleted(BSTR, VARIANT_BOOL) override {
+        Other("PlaylistCollectionPlaylistSetAsDeleted");
+    }
     void STDMETHODCALLTYPE ModeChange(BSTR, VARIANT_BOOL) override { Other("ModeChange"); }
     void STDMETHODCALLTYPE MediaError(IDispatch*) override { Other("MediaError"); }
     void STDMETHODCALLTYPE OpenPlaylistSwitch(IDispatch*) override { Other("OpenPlaylistSwitch"); }

@@ -175,7 +175,8 @@ TEST_F(PluginObjectTest, CreateShowsTheNoticeAndFailsForOlderOrUnreadableVersion
         EXPECT_EQ(L"Sonavire requires Windows Media Player version 11 or later.", notices.seen()[0].controlText);
         EXPECT_FALSE(Windows().found()) << "no window is made";
         const HWND host = player_->HostWindow();
-        EXPECT_TRUE(!host || static_cast<LONG_PTR>(GetClassLongPtrW(host, GCLP_WNDPROC)) == GetWindowLongPtrW(host, GWLP_WNDPROC))
+        EXPECT_TRUE(!host || static_cast<LONG_PTR>(GetClassLongPtrW(host, GCLP_WNDPROC)) ==
+                                 GetWindowLongPtrW(host, GWLP_WNDPROC))
             << "the host window is not taken over";
         plugin_.reset();
     }
@@ -354,7 +355,8 @@ TEST_F(PluginObjectTest, AModuleLoadedAndUnloadedAgainAndAgainLeavesNothingBehin
     for (int cycle = 0; cycle < kCycles; ++cycle) loadUseAndUnload();
     const svtest::ProcessFigures after = svtest::MeasureProcess();
     // The C++ runtime's exception pool (70 KB on 64-bit) came with every load and stayed.
-    EXPECT_LT(static_cast<double>(after.heapBusyBytes) - static_cast<double>(before.heapBusyBytes), kCycles * 32 * 1024.0);
+    EXPECT_LT(static_cast<double>(after.heapBusyBytes) - static_cast<double>(before.heapBusyBytes),
+              kCycles * 32 * 1024.0);
     // The system's own pools may keep an event or two more; a leak grows with every cycle.
     EXPECT_LT(static_cast<int>(after.handles) - static_cast<int>(before.handles), kCycles)
         << svtest::HandleTypeChanges(before, after);
@@ -619,9 +621,10 @@ TEST_F(UploadTest, ReTimedLyricsAreUploadedAtTheEndOfTheMediaAndOnlyThen) {
     EXPECT_EQ("POST", saves[0].method);
     EXPECT_EQ("Sonavire Tests", saves[0].Query("artist"));
     EXPECT_EQ("Untimed Hymn", saves[0].Query("title"));
-    EXPECT_EQ("[00:00.00] verse line 0[00:01.50] verse line 1[00:03.00] verse line 2[00:04.50] verse line 3"
-              "[00:06.00] verse line 4[00:07.50] verse line 5[00:09.00] verse line 6[00:10.50] verse line 7",
-              saves[0].body.substr(0, saves[0].body.find('\0')));
+    EXPECT_EQ(
+        "[00:00.00] verse line 0[00:01.50] verse line 1[00:03.00] verse line 2[00:04.50] verse line 3"
+        "[00:06.00] verse line 4[00:07.50] verse line 5[00:09.00] verse line 6[00:10.50] verse line 7",
+        saves[0].body.substr(0, saves[0].body.find('\0')));
 }
 
 TEST_F(UploadTest, LinesStampedTooCloseTogetherAreNotUploaded) {

@@ -218,9 +218,9 @@ TEST(Settings, ModuleRecordIsMadeOnFirstUseWithFontsAndScreen) {
         LONG weight;
         BYTE underline;
     };
-    for (const Expected& e : {Expected{settings.boldFont.get(), 17, 600, FALSE},
-                              Expected{settings.regularFont.get(), 16, 400, FALSE},
-                              Expected{settings.underlineFont.get(), 17, 600, TRUE}}) {
+    for (const Expected& e :
+         {Expected{settings.boldFont.get(), 17, 600, FALSE}, Expected{settings.regularFont.get(), 16, 400, FALSE},
+          Expected{settings.underlineFont.get(), 17, 600, TRUE}}) {
         ASSERT_NE(e.font, nullptr);
         LOGFONTW font{};
         ASSERT_EQ(GetObjectW(e.font, sizeof(font), &font), static_cast<int>(sizeof(font)));

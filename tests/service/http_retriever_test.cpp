@@ -90,7 +90,9 @@ TEST(HttpRetriever, PostSendsTheBodyAsGivenWithTheFormContentType) {
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         // The query stays in the request path; the escapes in it go out as they are.
-        EXPECT_EQ(LoopbackServer::RequestLineOf(requests[i]).rfind("POST /sonavire/services/setLyrics.php?lang=&artist=Caf%c3%a9", 0), 0u)
+        EXPECT_EQ(LoopbackServer::RequestLineOf(requests[i])
+                      .rfind("POST /sonavire/services/setLyrics.php?lang=&artist=Caf%c3%a9", 0),
+                  0u)
             << requests[i];
         EXPECT_TRUE(HasHeader(requests[i], "Content-Type: application/x-www-form-urlencoded")) << requests[i];
         EXPECT_TRUE(HasHeader(requests[i], "Content-Length: " + std::to_string(std::strlen(expectedBodies[i]))))

@@ -145,8 +145,11 @@ TEST_F(Languages, RepliesTheListCannotUseWhole) {
         "  <lang code=\"\">Empty code</lang>\n"
         "  <lang code=\"de-CH-x12\">Code too long</lang>\n"
         "  <item code=\"eo\"/>\n"
-        "  <x code=\"nn\">" + name300 + "</x>\n"
-        "  <lang code=\"fr\">  Fran\xC3\xA7" "ais  </lang>\n"
+        "  <x code=\"nn\">" +
+        name300 +
+        "</x>\n"
+        "  <lang code=\"fr\">  Fran\xC3\xA7"
+        "ais  </lang>\n"
         "</list>\n");
     LanguageList list;
     EXPECT_EQ(FetchLanguages(list), S_OK);
@@ -158,7 +161,8 @@ TEST_F(Languages, RepliesTheListCannotUseWhole) {
     EXPECT_EQ(list.selected(), 1) << "the stored empty code is \"no translation\" only";
     for (size_t i = 0; i < list.entries().size(); ++i) EXPECT_EQ(list.entries()[i].index, static_cast<int>(i) + 1);
     ASSERT_TRUE(server.WaitForRequests(1));
-    EXPECT_EQ(LoopbackServer::RequestLineOf(server.Requests()[0]), "GET /sonavire/services/getSupportedLanguages.php HTTP/1.1");
+    EXPECT_EQ(LoopbackServer::RequestLineOf(server.Requests()[0]),
+              "GET /sonavire/services/getSupportedLanguages.php HTTP/1.1");
 }
 
 TEST_F(Languages, RepliesThatAreNotALanguageList) {
@@ -172,8 +176,7 @@ TEST_F(Languages, RepliesThatAreNotALanguageList) {
     EXPECT_EQ(list.entries().size(), 1u);
 
     // A document type is refused before any parsing: no entity expansion.
-    server.SetBody(
-        "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"de\">]><l><x code=\"&a;\">Deutsch</x></l>");
+    server.SetBody("<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"de\">]><l><x code=\"&a;\">Deutsch</x></l>");
     EXPECT_EQ(FetchLanguages(list), S_FALSE);
     EXPECT_EQ(list.entries().size(), 1u);
     EXPECT_EQ(list.selected(), 1);

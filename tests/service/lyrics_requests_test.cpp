@@ -22,7 +22,7 @@ constexpr char kFetchPath[] = "/sonavire/services/getLyricXML_2";
 constexpr char kVersionPath[] = "/sonavire/services/getLyricVerXML.php";
 constexpr char kStorePath[] = "/sonavire/services/setLyrics.php";
 
-const std::vector<std::string> kNineParameters = {"lang",   "artist", "title", "album",     "videoId",
+const std::vector<std::string> kNineParameters = {"lang",   "artist", "title",  "album",     "videoId",
                                                   "vidSrc", "user",   "device", "resolution"};
 
 std::string ClosedPort() { return "127.0.0.1:" + std::to_string(ClosedLoopbackPort()); }
@@ -54,8 +54,9 @@ private:
             if (n <= 0) break;
             request.append(buffer, static_cast<size_t>(n));
         }
-        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                                   std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
+        const std::string answer =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body_.size()) +
+            "\r\nConnection: close\r\n\r\n" + body_;
         send(client, answer.data(), static_cast<int>(answer.size()), 0);
         shutdown(client, SD_SEND);
         while (recv(client, buffer, sizeof(buffer), 0) > 0) {}
@@ -211,14 +212,16 @@ TEST_F(LyricsRequests, ServiceDownWithoutCacheGivesTheConnectionError) {
     PointAt(ClosedPort());
     auto document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed) << static_cast<int>(document->status);
+    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed)
+        << static_cast<int>(document->status);
     EXPECT_EQ(document->LineCount(), 0);
 
     // Same for a host name that resolves nowhere.
     PointAt("nowhere.invalid");
     document = Fetch(Request("Blue Harbour", "Night Train"));
     ASSERT_TRUE(document);
-    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed) << static_cast<int>(document->status);
+    EXPECT_TRUE(document->status == LyricsStatus::ServerUnreachable || document->status == LyricsStatus::RequestFailed)
+        << static_cast<int>(document->status);
 }
 
 TEST_F(LyricsRequests, CachedLinesStayWhenTheNewerVersionCannotBeFetched) {
@@ -245,7 +248,8 @@ TEST_F(LyricsRequests, ConnectionClosedWithoutAnAnswer) {
     ASSERT_TRUE(document);
     // Windows' WinINet fails the request (12152, so 505); Wine's takes it for an empty answer,
     // which is no lyrics document and leaves the status the request carried.
-    EXPECT_TRUE(document->status == LyricsStatus::RequestFailed || document->status == LyricsStatus::None) << static_cast<int>(document->status);
+    EXPECT_TRUE(document->status == LyricsStatus::RequestFailed || document->status == LyricsStatus::None)
+        << static_cast<int>(document->status);
     EXPECT_EQ(document->LineCount(), 0);
     // Once, or again when the request went out on a kept-open connection: WinINet then tries the
     // next one, and a new one last, as HTTP clients do when a server may have closed an idle
@@ -351,7 +355,8 @@ TEST_F(LyricsRequests, SequenceNumbersTellTheNewestFetch) {
     EXPECT_EQ(fetcher_.LatestFetch(), 0u);
     // The first fetch is slow, the second quick: the first one's reply arrives last and is stale.
     client_.SetBehaviour(kFetchPath, "delay", 800);
-    const WPARAM slow = fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", "Night Train"), QuerySettings());
+    const WPARAM slow =
+        fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", "Night Train"), QuerySettings());
     const WPARAM quick = fetcher_.StartLyricsFetch(window_.get(), Request("Blue Harbour", ""), QuerySettings());
     EXPECT_EQ(slow, 1u);
     EXPECT_EQ(quick, 2u);
@@ -522,8 +527,8 @@ TEST_F(LyricsRequests, CommunityPagesCarryTheQueryAsText) {
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_TOP_50, nullptr, QuerySettings()),
               L"http://wiki.local:81/wiki/community-winmo/community-top50.php?lang=&artist=&title=&album=&videoId="
               L"&vidSrc=&user=&device=1000&resolution=1280x1024");
-    EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_MUSIC_NEAR_YOU, nullptr, QuerySettings()).find(
-                  L"http://wiki.local:81/wiki/community-winmo/community-map?lang=&artist=&"),
+    EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_MUSIC_NEAR_YOU, nullptr, QuerySettings())
+                  .find(L"http://wiki.local:81/wiki/community-winmo/community-map?lang=&artist=&"),
               0u);
     // Other pages: the bare address.
     EXPECT_EQ(BuildCommunityUrl(resources, IDS_PAGE_HELP, &shown, QuerySettings()),

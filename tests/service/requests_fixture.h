@@ -49,9 +49,7 @@ public:
     explicit ReplyWindow(LyricsFetcher& fetcher) : fetcher_(fetcher) {
         hwnd_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     }
-    ~ReplyWindow() {
-        Destroy();
-    }
+    ~ReplyWindow() { Destroy(); }
     ReplyWindow(const ReplyWindow&) = delete;
     ReplyWindow& operator=(const ReplyWindow&) = delete;
 
@@ -81,7 +79,8 @@ public:
             }
             const ULONGLONG now = GetTickCount64();
             if (now >= deadline) return std::nullopt;
-            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
         }
     }
 

@@ -78,9 +78,9 @@ TEST(ServerHosts, RegistryValuesMoveEveryUrl) {
     EXPECT_EQ(sv::ResolveCommunityUrl(L"HTTP://" + defaultHost + L"/wiki/"), L"http://wiki.local:81/wiki/");
     EXPECT_EQ(sv::ResolveCommunityUrl(L"http://" + defaultHost), L"http://wiki.local:81");
     // Other hosts, and hosts that merely start with the default name, are someone else's.
-    for (const std::wstring& other : {std::wstring(L"http://" + defaultHost + L".org/wiki/"),
-                                      std::wstring(L"http://elsewhere.example/wiki/"), std::wstring(L"about:blank"),
-                                      std::wstring(L"C:\\Program Files\\Sonavire\\Offline\\OfflineSV.htm")})
+    for (const std::wstring& other :
+         {std::wstring(L"http://" + defaultHost + L".org/wiki/"), std::wstring(L"http://elsewhere.example/wiki/"),
+          std::wstring(L"about:blank"), std::wstring(L"C:\\Program Files\\Sonavire\\Offline\\OfflineSV.htm")})
         EXPECT_EQ(sv::ResolveCommunityUrl(other), other);
 
     // A changed value takes effect with the next URL.
@@ -148,8 +148,8 @@ public:
         ReadFile(file, der, sizeof(der), &size, nullptr);
         CloseHandle(file);
         store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-        if (!store_ ||
-            !CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, der, size, CERT_STORE_ADD_REPLACE_EXISTING, &added_))
+        if (!store_ || !CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, der, size,
+                                                         CERT_STORE_ADD_REPLACE_EXISTING, &added_))
             return;
         // Written through now, so that a chain engine opening the store later finds it.
         CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
@@ -203,11 +203,13 @@ TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
         // Before the certificate is trusted anywhere, in a fresh process.
         wchar_t self[MAX_PATH];
         GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring command = std::wstring(L"\"") + self +
-                               L"\" --gtest_also_run_disabled_tests --gtest_filter=ServerHosts.DISABLED_NoAnswerFromAnUntrustedFront";
+        std::wstring command =
+            std::wstring(L"\"") + self +
+            L"\" --gtest_also_run_disabled_tests --gtest_filter=ServerHosts.DISABLED_NoAnswerFromAnUntrustedFront";
         STARTUPINFOW startup{sizeof(startup)};
         PROCESS_INFORMATION process{};
-        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+        ASSERT_TRUE(
+            CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
         DWORD code = 1;
         EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
         GetExitCodeProcess(process.hProcess, &code);
@@ -248,5 +250,6 @@ TEST(ServerHosts, AnHttpsServiceIsReachedOverTlsWithItsCertificateChecked) {
     sv::HttpRequest request;
     request.url = byAddress.c_str();
     EXPECT_EQ(retriever.Run(request), nullptr);
-    EXPECT_EQ(request.errorCode, sv::NetworkError::RequestFailed) << "the certificate's name, not the connection, refuses it";
+    EXPECT_EQ(request.errorCode, sv::NetworkError::RequestFailed)
+        << "the certificate's name, not the connection, refuses it";
 }

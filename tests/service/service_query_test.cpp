@@ -52,8 +52,9 @@ TEST(ServiceQuery, ValuesAreEscapedAsUtf8) {
     LyricsDocument document = Song(u"The Escapes", u"Rock & Roll", u"Canci\u00f3n");
     document.SetLanguage(u"fr");
     const std::string query = sv::BuildServiceQuery(&document, QuerySettings(u"jo & al"));
-    EXPECT_EQ(query, "lang=fr&artist=The%20Escapes&title=Rock%20%26%20Roll&album=Canci%C3%B3n&videoId=&vidSrc="
-                     "&user=jo%20%26%20al&device=1000&resolution=1280x1024");
+    EXPECT_EQ(query,
+              "lang=fr&artist=The%20Escapes&title=Rock%20%26%20Roll&album=Canci%C3%B3n&videoId=&vidSrc="
+              "&user=jo%20%26%20al&device=1000&resolution=1280x1024");
 }
 
 TEST(ServiceQuery, VideoPageDocumentsNameTheirSource) {
@@ -72,8 +73,9 @@ TEST(ServiceQuery, ANulEndsItsOwnValueOnly) {
     // Media attributes may hold a NUL; what follows it in the query must survive.
     const LyricsDocument document = Song(std::u16string(u"Blue\0Harbour", 12), u"Night Train");
     const std::string query = sv::BuildServiceQuery(&document, QuerySettings(u"anna"));
-    EXPECT_EQ(query, "lang=&artist=Blue&title=Night%20Train&album=&videoId=&vidSrc=&user=anna&device=1000"
-                     "&resolution=1280x1024");
+    EXPECT_EQ(query,
+              "lang=&artist=Blue&title=Night%20Train&album=&videoId=&vidSrc=&user=anna&device=1000"
+              "&resolution=1280x1024");
     EXPECT_EQ(query.find('\0'), std::string::npos);
     EXPECT_EQ(sv::BuildCommunityQuery(&document, QuerySettings()).find(u"&title=Night%20Train&"), 17u);
 }
@@ -87,9 +89,11 @@ TEST(ServiceQuery, CommunityQueryIsEscapedLikeTheServicesAndCutBetweenCharacters
     // A long title is cut at 1024 units, never inside an escape or a character's UTF-8.
     const std::u16string prefix = u"lang=&artist=A&title=";
     LyricsDocument longTitle = Song(u"A", std::u16string(2000, u'x'));
-    EXPECT_EQ(sv::BuildCommunityQuery(&longTitle, QuerySettings()), prefix + std::u16string(1024 - prefix.size(), u'x'));
+    EXPECT_EQ(sv::BuildCommunityQuery(&longTitle, QuerySettings()),
+              prefix + std::u16string(1024 - prefix.size(), u'x'));
     for (size_t pad = 0; pad < 12; ++pad) {
-        LyricsDocument pairAtLimit = Song(u"A", std::u16string(1024 - prefix.size() - pad, u'x') + u"\U0001F3B5\u00e9 &");
+        LyricsDocument pairAtLimit =
+            Song(u"A", std::u16string(1024 - prefix.size() - pad, u'x') + u"\U0001F3B5\u00e9 &");
         const std::u16string cut = sv::BuildCommunityQuery(&pairAtLimit, QuerySettings());
         ASSERT_LE(cut.size(), 1024u);
         const std::u16string tail = cut.substr(prefix.size() + 1024 - prefix.size() - pad);
@@ -99,7 +103,8 @@ TEST(ServiceQuery, CommunityQueryIsEscapedLikeTheServicesAndCutBetweenCharacters
     }
 
     for (int id : {301, 302, 309}) EXPECT_TRUE(sv::CommunityPageTakesQuery(id)) << id;
-    for (int id : {300, 303, 305, 306, 310, 311, 312, 313, 314, 0, -301}) EXPECT_FALSE(sv::CommunityPageTakesQuery(id)) << id;
+    for (int id : {300, 303, 305, 306, 310, 311, 312, 313, 314, 0, -301})
+        EXPECT_FALSE(sv::CommunityPageTakesQuery(id)) << id;
 }
 
 TEST(LanguageList, StartsWithNoTranslationSelected) {
@@ -178,7 +183,8 @@ TEST(SignInRules, RequestAndAnswer) {
     EXPECT_EQ(sv::BuildSignInPath(u"anna & bo", u"p w%d"),
               "/sonavire/services/appVerifyUser.php?username=anna%20%26%20bo&password=p%20w%25d");
     EXPECT_EQ(sv::BuildSignInPath(u"", u""), "/sonavire/services/appVerifyUser.php?username=&password=");
-    EXPECT_EQ(sv::BuildSignInPath(u"J\u00fcrgen", u"x"), "/sonavire/services/appVerifyUser.php?username=J%C3%BCrgen&password=x");
+    EXPECT_EQ(sv::BuildSignInPath(u"J\u00fcrgen", u"x"),
+              "/sonavire/services/appVerifyUser.php?username=J%C3%BCrgen&password=x");
 
     for (const char* yes : {"true", "TRUE", "True", "tRuE"}) EXPECT_TRUE(sv::IsSignInAccepted(yes)) << yes;
     for (const char* no : {"", "false", "true\n", "true\r\n", " true", "truee", "tru", "1", "yes"})

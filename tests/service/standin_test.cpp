@@ -45,9 +45,18 @@ std::string Get(const std::string& url, int* errorCode = nullptr) {
 }  // namespace
 
 TEST_F(StandinTest, EscapedValuesArriveAsTheyWere) {
-    const std::u16string titles[] = {u"C# Minor", u"100% Pure", u"Rock+Roll", u"Rock & Roll", u"a b=c",
-                                     u"Canci\u00f3n", u"Caf\u00e9 & Bar", u"%26+%2B#x", u"?/=",
-                                     u"two\r\nlines\t\x01\x1f\x7f", u"\"<>[]{}|\\^`'", u"\U0001F3B5 \u05e9\u05dc"};
+    const std::u16string titles[] = {u"C# Minor",
+                                     u"100% Pure",
+                                     u"Rock+Roll",
+                                     u"Rock & Roll",
+                                     u"a b=c",
+                                     u"Canci\u00f3n",
+                                     u"Caf\u00e9 & Bar",
+                                     u"%26+%2B#x",
+                                     u"?/=",
+                                     u"two\r\nlines\t\x01\x1f\x7f",
+                                     u"\"<>[]{}|\\^`'",
+                                     u"\U0001F3B5 \u05e9\u05dc"};
     for (const std::u16string& title : titles) {
         const std::string expected = sv::Utf8FromUtf16(title);
         SCOPED_TRACE(expected);

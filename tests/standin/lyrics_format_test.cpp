@@ -48,8 +48,9 @@ TEST(Lrc, ReadsTagsTimedLinesAndRepeatedStamps) {
     EXPECT_EQ(parsed.song.album, "First Light");
     EXPECT_TRUE(parsed.song.language.empty());
     const std::vector<std::pair<long long, std::string>> expected = {
-        {5000, "chorus"}, {7000, "no fraction"}, {8125, "milliseconds"}, {9500, "colon"},
-        {20500, "second"}, {60000, "chorus"}, {62000, ""}};
+        {5000, "chorus"}, {7000, "no fraction"}, {8125, "milliseconds"},
+        {9500, "colon"},  {20500, "second"},     {60000, "chorus"},
+        {62000, ""}};
     ASSERT_EQ(parsed.song.lines.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_TRUE(parsed.song.lines[i].timed);
@@ -124,7 +125,8 @@ TEST(Text, DecodesQueriesAsPhpDoes) {
 }
 
 TEST(Text, EscapesXmlAndFoldsNames) {
-    EXPECT_EQ(standin::XmlEscape("<a href=\"x\">'&'</a>\x01"), "&lt;a href=&quot;x&quot;&gt;&apos;&amp;&apos;&lt;/a&gt;");
+    EXPECT_EQ(standin::XmlEscape("<a href=\"x\">'&'</a>\x01"),
+              "&lt;a href=&quot;x&quot;&gt;&apos;&amp;&apos;&lt;/a&gt;");
     EXPECT_EQ(standin::FoldForMatch("  Blue HARBOUR "), "blue harbour");
     EXPECT_EQ(standin::FoldForMatch("CANCI\xC3\x93N"), "canci\xC3\xB3n");
     EXPECT_EQ(standin::FoldForMatch("\xD0\x9D\xD0\x9E\xD0\xA7\xD0\xAC"), "\xD0\xBD\xD0\xBE\xD1\x87\xD1\x8C");  // НОЧЬ

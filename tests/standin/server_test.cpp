@@ -158,10 +158,14 @@ std::string Sql(const std::string& db, const std::string& query) {
     sqlite3* handle = nullptr;
     std::string out;
     if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK) {
-        sqlite3_exec(handle, query.c_str(), [](void* text, int n, char** values, char**) {
-            for (int i = 0; i < n; ++i) *static_cast<std::string*>(text) += std::string(values[i] ? values[i] : "") + "|";
-            return 0;
-        }, &out, nullptr);
+        sqlite3_exec(
+            handle, query.c_str(),
+            [](void* text, int n, char** values, char**) {
+                for (int i = 0; i < n; ++i)
+                    *static_cast<std::string*>(text) += std::string(values[i] ? values[i] : "") + "|";
+                return 0;
+            },
+            &out, nullptr);
     }
     sqlite3_close(handle);
     return out;
@@ -244,18 +248,20 @@ TEST(SonavireServer, ControlApiExistsOnlyWithTheTestFlag) {
         EXPECT_EQ(Verify(server, "eve", "x"), "false");
     }
     // Never beyond loopback, never without a token file.
-    EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "0.0.0.0", "--test-control-token-file",
-                            dir.path + "/t"}), 2);
+    EXPECT_EQ(
+        Command(dir, {"serve", "--test-control", "--listen", "0.0.0.0", "--test-control-token-file", dir.path + "/t"}),
+        2);
     EXPECT_EQ(Command(dir, {"serve", "--test-control", "--listen", "::"}), 2);
     EXPECT_EQ(Command(dir, {"serve", "--test-control"}), 2);
 
     Server server(dir, {"--test-control"});
     svtest::StandinClient client = server.Client();
-    struct stat token{};
+    struct stat token {};
     ASSERT_EQ(stat((dir.path + "/control-token").c_str(), &token), 0);
     EXPECT_EQ(token.st_mode & 0777, 0600u);
     // Without the token, or with a wrong one, or as a page's form post: refused, nothing changed.
-    svtest::StandinClient stranger("127.0.0.1", server.Port()), guesser("127.0.0.1", server.Port(), std::string(64, '0'));
+    svtest::StandinClient stranger("127.0.0.1", server.Port()),
+        guesser("127.0.0.1", server.Port(), std::string(64, '0'));
     EXPECT_EQ(stranger.Send("POST", "/_control/user?name=eve&password=x").status, 403);
     EXPECT_EQ(guesser.Send("POST", "/_control/user?name=eve&password=x").status, 403);
     EXPECT_EQ(stranger.Send("GET", "/_control/requests").status, 403);
@@ -296,7 +302,8 @@ TEST(SonavireServer, KeepsSongsAndHashedUsersAcrossRestarts) {
         EXPECT_EQ(Verify(server, "kestrel", "s3cret"), "false");
         EXPECT_EQ(Verify(server, "wren", "first"), "false");
         EXPECT_EQ(Verify(server, "wren", "second"), run == 0 ? "true" : "false");
-        const std::string spanish = server.Client().Get("/sonavire/services/getLyricXML_2?lang=es&artist=Blue Harbour&title=Night Train");
+        const std::string spanish =
+            server.Client().Get("/sonavire/services/getLyricXML_2?lang=es&artist=Blue Harbour&title=Night Train");
         EXPECT_NE(spanish.find("Tren nocturno"), std::string::npos);
         EXPECT_NE(server.Client().Get(kLanguages).find("code=\"es\""), std::string::npos);
         EXPECT_EQ(server.Stop(), 0);
@@ -312,24 +319,26 @@ TEST(SonavireServer, OlderStoresAreMigratedWithTheirDataAndNewerOnesRefused) {
     TempDir dir;
     const std::string db = dir.path + "/store.db";
     // A store as the first servers wrote it: no schema version, passwords in plain text.
-    Sql(db, "CREATE TABLE songs (id INTEGER PRIMARY KEY, artist TEXT NOT NULL, title TEXT NOT NULL,"
-            " album TEXT NOT NULL DEFAULT '', language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
-            " artist_key TEXT NOT NULL, title_key TEXT NOT NULL, UNIQUE (artist_key, title_key, language));"
-            "CREATE TABLE versions (id INTEGER PRIMARY KEY, song_id INTEGER NOT NULL REFERENCES songs(id),"
-            " number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL, song_lock TEXT NOT NULL"
-            " DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '', UNIQUE (song_id, number));"
-            "CREATE TABLE lines (version_id INTEGER NOT NULL REFERENCES versions(id), position INTEGER NOT NULL,"
-            " time_ms INTEGER, text TEXT NOT NULL, PRIMARY KEY (version_id, position));"
-            "CREATE TABLE users (name TEXT PRIMARY KEY, password TEXT NOT NULL);"
-            "INSERT INTO songs VALUES (1, 'Old Band', 'Old Song', '', '', '', 'old band', 'old song');"
-            "INSERT INTO versions VALUES (1, 1, 1, '1.kept', '2020-01-01 00:00:00', '0', 'library', '');"
-            "INSERT INTO lines VALUES (1, 0, 1000, 'still here');"
-            "INSERT INTO users VALUES ('anna', 'secret');");
+    Sql(db,
+        "CREATE TABLE songs (id INTEGER PRIMARY KEY, artist TEXT NOT NULL, title TEXT NOT NULL,"
+        " album TEXT NOT NULL DEFAULT '', language TEXT NOT NULL DEFAULT '', language_name TEXT NOT NULL DEFAULT '',"
+        " artist_key TEXT NOT NULL, title_key TEXT NOT NULL, UNIQUE (artist_key, title_key, language));"
+        "CREATE TABLE versions (id INTEGER PRIMARY KEY, song_id INTEGER NOT NULL REFERENCES songs(id),"
+        " number INTEGER NOT NULL, version TEXT NOT NULL, last_update TEXT NOT NULL, song_lock TEXT NOT NULL"
+        " DEFAULT '0', source TEXT NOT NULL, author TEXT NOT NULL DEFAULT '', UNIQUE (song_id, number));"
+        "CREATE TABLE lines (version_id INTEGER NOT NULL REFERENCES versions(id), position INTEGER NOT NULL,"
+        " time_ms INTEGER, text TEXT NOT NULL, PRIMARY KEY (version_id, position));"
+        "CREATE TABLE users (name TEXT PRIMARY KEY, password TEXT NOT NULL);"
+        "INSERT INTO songs VALUES (1, 'Old Band', 'Old Song', '', '', '', 'old band', 'old song');"
+        "INSERT INTO versions VALUES (1, 1, 1, '1.kept', '2020-01-01 00:00:00', '0', 'library', '');"
+        "INSERT INTO lines VALUES (1, 0, 1000, 'still here');"
+        "INSERT INTO users VALUES ('anna', 'secret');");
     {
         Server server(dir, {});
         EXPECT_EQ(Verify(server, "anna", "secret"), "true");
-        EXPECT_NE(server.Client().Get("/sonavire/services/getLyricXML_2?artist=Old Band&title=Old Song").find("still here"),
-                  std::string::npos);
+        EXPECT_NE(
+            server.Client().Get("/sonavire/services/getLyricXML_2?artist=Old Band&title=Old Song").find("still here"),
+            std::string::npos);
     }
     EXPECT_EQ(Sql(db, "PRAGMA user_version"), "2|");
     EXPECT_EQ(Sql(db, "SELECT password_hash FROM users").compare(0, 10, "$argon2id$"), 0);
@@ -369,26 +378,26 @@ TEST(SonavireServer, StopFinishesRequestsInProgressAndCutsTheRestAtTheDeadline) 
         pollfd none{-1, 0, 0};
         poll(&none, 0, 10);
     }
-    EXPECT_EQ(idle.ReadAll(), "");                // nothing asked yet: closed at once
-    finishing.Send("cd");                         // the rest of a request that had started
+    EXPECT_EQ(idle.ReadAll(), "");  // nothing asked yet: closed at once
+    finishing.Send("cd");           // the rest of a request that had started
     EXPECT_EQ(StatusOf(finishing.ReadAll()), 200);
-    EXPECT_EQ(stalled.ReadAll(), "");             // cut at the deadline
+    EXPECT_EQ(stalled.ReadAll(), "");  // cut at the deadline
     EXPECT_EQ(server.Stop(), 0);
     EXPECT_LT(MsSince(start), 1500 + 5000);
 }
 
 // Small limits, so that every case ends quickly.
-const std::vector<std::string> kTightLimits = {"--max-head-bytes", "4096", "--max-body-bytes", "65536",
+const std::vector<std::string> kTightLimits = {"--max-head-bytes",  "4096", "--max-body-bytes",     "65536",
                                                "--idle-timeout-ms", "1000", "--request-timeout-ms", "2000",
-                                               "--max-connections", "8", "--test-control"};
+                                               "--max-connections", "8",    "--test-control"};
 constexpr int kRequestTimeoutMs = 2000;
 
 struct AttackCase {
     const char* what;
     std::string bytes;
-    int dripMs;      // 0: sent at once
-    int status;      // the answer expected; 0: closed without one
-    int answers;     // how many status lines come back
+    int dripMs;   // 0: sent at once
+    int status;   // the answer expected; 0: closed without one
+    int answers;  // how many status lines come back
 };
 
 const std::string kPost = "POST " + kLanguages + " HTTP/1.1\r\nHost: x\r\n";
@@ -403,17 +412,18 @@ const std::vector<AttackCase> kAttacks = {
     {"oversized request line", "GET /" + std::string(5000, 'a') + " HTTP/1.1\r\n\r\n", 0, 414, 1},
     {"body longer than its length, with a request hidden after it on a connection to be closed",
      kPost + "Connection: close\r\nContent-Length: 3\r\n\r\nabcGET /hidden HTTP/1.1\r\n\r\n", 0, 200, 1},
-    {"request over HTTP/1.0, with a request after it", "GET " + kLanguages + " HTTP/1.0\r\n\r\nGET /hidden HTTP/1.1\r\n\r\n",
-     0, 200, 1},
+    {"request over HTTP/1.0, with a request after it",
+     "GET " + kLanguages + " HTTP/1.0\r\n\r\nGET /hidden HTTP/1.1\r\n\r\n", 0, 200, 1},
     {"length over the body limit", kPost + "Content-Length: 1000000000\r\n\r\n", 0, 413, 1},
     {"negative length", kPost + "Content-Length: -1\r\n\r\n", 0, 400, 1},
     {"two different lengths", kPost + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nab", 0, 400, 1},
     {"length and chunks", kPost + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 0, 400, 1},
-    {"chunk size that overflows 64 bits", kPost + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFFF\r\nab", 0, 413, 1},
+    {"chunk size that overflows 64 bits", kPost + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFFF\r\nab", 0,
+     413, 1},
     {"chunk size just past 2^64", kPost + "Transfer-Encoding: chunked\r\n\r\n10000000000000001\r\nab", 0, 413, 1},
     {"chunk size that is not hex", kPost + "Transfer-Encoding: chunked\r\n\r\n-1\r\nab", 0, 400, 1},
-    {"chunks over the body limit", kPost + "Transfer-Encoding: chunked\r\n\r\n" + "8000\r\n" + std::string(0x8000, 'a') +
-     "\r\n8001\r\n", 0, 413, 1},
+    {"chunks over the body limit",
+     kPost + "Transfer-Encoding: chunked\r\n\r\n" + "8000\r\n" + std::string(0x8000, 'a') + "\r\n8001\r\n", 0, 413, 1},
     {"client that never finishes its request", "GET / HTTP/1.1\r\nHost: x\r\n", 0, 408, 1},
     {"client that sends a byte now and then", "GET / HTTP/1.1\r\nHost: x\r\nX: " + std::string(100, 'a'), 150, 408, 1},
     {"client that says nothing", "", 0, 0, 0},
@@ -431,8 +441,10 @@ void RunAttacks(Server& server, bool check) {
         if (!check && (attack.status == 408 || attack.status == 0)) continue;
         const auto start = Clock::now();
         Raw client(server.Port());
-        if (attack.dripMs) client.Drip(attack.bytes, attack.dripMs);
-        else client.Send(attack.bytes);
+        if (attack.dripMs)
+            client.Drip(attack.bytes, attack.dripMs);
+        else
+            client.Send(attack.bytes);
         const std::string answer = client.ReadAll();
         if (!check) continue;
         EXPECT_EQ(StatusOf(answer), attack.status) << attack.what << "\n" << answer.substr(0, 200);
@@ -505,11 +517,13 @@ TEST(SonavireServer, PersistentConnectionsServeRequestsInTurnAndCloseWhenIdleOrA
 
     // Pipelined: answered in order, the last one asked to close the connection.
     Raw pipelined(server.Port());
-    pipelined.Send(get + "GET /missing HTTP/1.1\r\n\r\n" + "GET " + kLanguages + " HTTP/1.1\r\nConnection: close\r\n\r\n" + get);
+    pipelined.Send(get + "GET /missing HTTP/1.1\r\n\r\n" + "GET " + kLanguages +
+                   " HTTP/1.1\r\nConnection: close\r\n\r\n" + get);
     const std::string answers = pipelined.ReadAll();
     EXPECT_EQ(CountStatusLines(answers), 3u) << answers;
     const size_t missing = answers.find("HTTP/1.1 404");
-    EXPECT_TRUE(missing != std::string::npos && missing > 0 && answers.find("HTTP/1.1 200", missing) != std::string::npos);
+    EXPECT_TRUE(missing != std::string::npos && missing > 0 &&
+                answers.find("HTTP/1.1 200", missing) != std::string::npos);
     EXPECT_NE(answers.find("Connection: close"), std::string::npos);
 }
 
@@ -597,15 +611,18 @@ TEST(SonavireServer, LimitsWritesAndPasswordChecksPerClientAndKeepsSongsServable
     EXPECT_EQ(guess.status, 429);
     EXPECT_GT(atoi(guess.Header("Retry-After").c_str()), 0);
 
-    const std::string upload = "/sonavire/services/setLyrics.php?lang=&artist=Blue%20Harbour&title=Night%20Train&user=x";
+    const std::string upload =
+        "/sonavire/services/setLyrics.php?lang=&artist=Blue%20Harbour&title=Night%20Train&user=x";
     // Escaped, this would pass the plug-in's 2 MiB reply limit: refused, the song stays servable.
     EXPECT_EQ(client.Send("POST", upload, "[00:01.00] " + std::string(600000, '<')).status, 413);
     for (const char* body : {"[00:01.00] a", "[00:02.00] b", "[00:01.23] re[01:02.34] timed"}) {
         EXPECT_EQ(client.Send("POST", upload, body).status, 200) << body;
     }
     EXPECT_EQ(client.Send("POST", upload, "[00:03.00] c").status, 429);
-    EXPECT_EQ(Sql(dir.path + "/store.db", "SELECT COUNT(*) FROM versions v JOIN songs s ON s.id = v.song_id"
-                                          " WHERE s.title = 'Night Train' AND s.language = ''"), "2|");
+    EXPECT_EQ(Sql(dir.path + "/store.db",
+                  "SELECT COUNT(*) FROM versions v JOIN songs s ON s.id = v.song_id"
+                  " WHERE s.title = 'Night Train' AND s.language = ''"),
+              "2|");
     EXPECT_EQ(client.Send("GET", kLanguages).status, 200);  // reading is not limited
 
     ASSERT_EQ(Command(dir, {"export", dir.path}), 0);

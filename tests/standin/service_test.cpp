@@ -110,11 +110,13 @@ TEST_F(StandinService, MatchesNamesWithoutRegardToCaseOrAlbum) {
     // Non-ASCII names, escaped as the plug-in escapes them (bytes of 0x80 and above only).
     const auto spanish = Fetch("Los Faros", "CANCI%C3%93N del Alba");
     EXPECT_EQ(Text(spanish, "title"), "Canci\xC3\xB3n del Alba");
-    const auto hebrew = Fetch("%D7%9E%D7%A7%D7%94%D7%9C%D7%AA %D7%94%D7%90%D7%95%D7%A8", "%D7%A9%D7%99%D7%A8 %D7%A2%D7%A8%D7%91");
+    const auto hebrew =
+        Fetch("%D7%9E%D7%A7%D7%94%D7%9C%D7%AA %D7%94%D7%90%D7%95%D7%A8", "%D7%A9%D7%99%D7%A8 %D7%A2%D7%A8%D7%91");
     const auto lines = Lines(hebrew);
     ASSERT_EQ(lines.size(), 16u);
-    EXPECT_EQ(lines[0].second, "\xD7\x94\xD7\xA9\xD7\x9E\xD7\xA9 \xD7\x99\xD7\x95\xD7\xA8\xD7\x93\xD7\xAA "
-                               "\xD7\x90\xD7\x9C \xD7\x94\xD7\x99\xD7\x9D");
+    EXPECT_EQ(lines[0].second,
+              "\xD7\x94\xD7\xA9\xD7\x9E\xD7\xA9 \xD7\x99\xD7\x95\xD7\xA8\xD7\x93\xD7\xAA "
+              "\xD7\x90\xD7\x9C \xD7\x94\xD7\x99\xD7\x9D");
 }
 
 TEST_F(StandinService, UntimedSongsCarryNoTimingAttribute) {
@@ -125,7 +127,8 @@ TEST_F(StandinService, UntimedSongsCarryNoTimingAttribute) {
 }
 
 TEST_F(StandinService, TextIsEscapedAndReadsBackExactly) {
-    const svtest::HttpReply reply = client.Send("GET", kFetch + "?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
+    const svtest::HttpReply reply =
+        client.Send("GET", kFetch + "?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
     EXPECT_NE(reply.body.find("<title>Rock &amp; Roll</title>"), std::string::npos);
     const auto root = *svtest::Parse(reply.body);
     EXPECT_EQ(Text(root, "album"), "<Angle> & \"Quotes\"");
@@ -164,7 +167,8 @@ TEST_F(StandinService, UploadedTimedTextBecomesTheNextVersion) {
 
     // The body as the plug-in sends it: entries back to back, one NUL byte at the end.
     const std::string body("[00:00.00] one[00:04.50] two[100:01.07] three\0", 46);
-    const svtest::HttpReply stored = client.Send("POST", kStore + "?" + NineParameterQuery("upload band", "RETIMED"), body);
+    const svtest::HttpReply stored =
+        client.Send("POST", kStore + "?" + NineParameterQuery("upload band", "RETIMED"), body);
     EXPECT_EQ(stored.status, 200);
     const auto after = Fetch("Upload Band", "Retimed");
     const std::string version = Text(after, "version");
@@ -182,12 +186,15 @@ TEST_F(StandinService, UploadedTimedTextBecomesTheNextVersion) {
 
 TEST_F(StandinService, UploadsThatCannotBeStoredChangeNothing) {
     const std::string version = client.AddSongLrc("[ar:Upload Band]\n[ti:Kept]\n[00:01.00]a\n[00:02.00]b\n");
-    EXPECT_EQ(client.Send("POST", kStore + "?" + NineParameterQuery("Upload Band", "Kept"), std::string("\0", 1)).status, 400);
+    EXPECT_EQ(
+        client.Send("POST", kStore + "?" + NineParameterQuery("Upload Band", "Kept"), std::string("\0", 1)).status,
+        400);
     EXPECT_EQ(client.Send("POST", kStore + "?" + NineParameterQuery("Upload Band", "Kept"), "no stamps").status, 400);
     EXPECT_EQ(client.Send("POST", kStore + "?" + NineParameterQuery("", "Kept"), "[00:01.00] a").status, 400);
     EXPECT_EQ(Text(Fetch("Upload Band", "Kept"), "version"), version);
     // An upload for a song nobody knew creates it.
-    client.Send("POST", kStore + "?" + NineParameterQuery("New Band", "First Song", "", "Debut"), "[00:01.00] a[00:03.00] b");
+    client.Send("POST", kStore + "?" + NineParameterQuery("New Band", "First Song", "", "Debut"),
+                "[00:01.00] a[00:03.00] b");
     const auto created = Fetch("New Band", "First Song");
     EXPECT_EQ(Text(created, "album"), "Debut");
     EXPECT_EQ(Lines(created).size(), 2u);
@@ -205,7 +212,8 @@ TEST_F(StandinService, TranslationsAreServedForTheirLanguageAndRetimedSeparately
     client.AddSongLrc("[ar:Upload Band]\n[ti:Bilingual]\n[00:01.00]one\n[00:02.00]two\n");
     client.AddSongLrc("[ar:Upload Band]\n[ti:Bilingual]\n[la:es]\n[ln:Espa\xC3\xB1ol]\n[00:01.00]uno\n[00:02.00]dos\n");
     const std::string original = Text(Fetch("Upload Band", "Bilingual"), "version");
-    client.Send("POST", kStore + "?" + NineParameterQuery("Upload Band", "Bilingual", "es"), "[00:05.00] uno[00:07.00] dos");
+    client.Send("POST", kStore + "?" + NineParameterQuery("Upload Band", "Bilingual", "es"),
+                "[00:05.00] uno[00:07.00] dos");
     EXPECT_EQ(Lines(Fetch("Upload Band", "Bilingual", "es"))[0], std::make_pair(5000LL, std::string("uno")));
     EXPECT_EQ(Text(Fetch("Upload Band", "Bilingual"), "version"), original);
 }
@@ -222,7 +230,9 @@ TEST_F(StandinService, LanguagesListTheTranslationsOfTheLibrary) {
         languages[*child.Attribute("code")] = child.TextContent();
     }
     EXPECT_EQ(languages["de"], "Deutsch");
-    EXPECT_EQ(languages["fr"], "Fran\xC3\xA7" "ais");
+    EXPECT_EQ(languages["fr"],
+              "Fran\xC3\xA7"
+              "ais");
     EXPECT_EQ(languages["it"], "Italiano");
 }
 
@@ -241,8 +251,11 @@ TEST_F(StandinService, VerifiesUsersAgainstItsStore) {
 
 TEST_F(StandinService, RecordsEachRequestWithItsDecodedQuery) {
     const std::string body("[00:01.00] a\tb\nc\0", 17);
-    client.Send("POST", kStore + "?lang=&artist=Rock %26 Roll+Band&title=Canci%C3%B3n&album=a+b%2Bc&videoId=&vidSrc=&"
-                                 "user=&device=1000&resolution=1280x1024", body);
+    client.Send("POST",
+                kStore +
+                    "?lang=&artist=Rock %26 Roll+Band&title=Canci%C3%B3n&album=a+b%2Bc&videoId=&vidSrc=&"
+                    "user=&device=1000&resolution=1280x1024",
+                body);
     client.Send("GET", kLanguages);
     const auto all = client.Requests();
     ASSERT_EQ(all.size(), 2u);  // control requests are not recorded
@@ -253,7 +266,7 @@ TEST_F(StandinService, RecordsEachRequestWithItsDecodedQuery) {
     EXPECT_EQ(post.rawTarget.substr(kStore.size(), 38), "?lang=&artist=Rock %26 Roll+Band&title");
     EXPECT_EQ(post.body, body);
     EXPECT_EQ(post.QueryNames(), (std::vector<std::string>{"lang", "artist", "title", "album", "videoId", "vidSrc",
-                                                             "user", "device", "resolution"}));
+                                                           "user", "device", "resolution"}));
     EXPECT_EQ(post.Query("artist"), "Rock & Roll Band");
     EXPECT_EQ(post.Query("title"), "Canci\xC3\xB3n");
     EXPECT_EQ(post.Query("album"), "a b+c");
@@ -270,11 +283,17 @@ TEST_F(StandinService, RecordsEachRequestWithItsDecodedQuery) {
 }
 
 TEST_F(StandinService, CommunityPagesAnswerAtTheirAddresses) {
-    const char* const pages[] = {"/", "/wiki/wmp/", "/wiki/wmp/lyricsAd.php", "/wiki/wmp/theatre.php",
+    const char* const pages[] = {"/",
+                                 "/wiki/wmp/",
+                                 "/wiki/wmp/lyricsAd.php",
+                                 "/wiki/wmp/theatre.php",
                                  "/wiki/community-winmo/community-lyricSearch.php?artist=Blue Harbour&title=",
-                                 "/wiki/community-winmo/community-top50.php?lang=", "/wiki/community-help-iphone.php",
-                                 "/wiki/index.php/Special:Preferences", "/wiki/index.php/Help:WmpAbout",
-                                 "/wiki/community-winmo/community-map?artist=x", "/wiki/wmp/wmp-map.php"};
+                                 "/wiki/community-winmo/community-top50.php?lang=",
+                                 "/wiki/community-help-iphone.php",
+                                 "/wiki/index.php/Special:Preferences",
+                                 "/wiki/index.php/Help:WmpAbout",
+                                 "/wiki/community-winmo/community-map?artist=x",
+                                 "/wiki/wmp/wmp-map.php"};
     for (const char* page : pages) {
         const svtest::HttpReply reply = client.Send("GET", page);
         EXPECT_EQ(reply.status, 200) << page;
@@ -282,20 +301,22 @@ TEST_F(StandinService, CommunityPagesAnswerAtTheirAddresses) {
         EXPECT_NE(reply.body.find("</html>"), std::string::npos) << page;
     }
     EXPECT_EQ(client.Send("GET", "/wiki/no-such-page.php").status, 404);
-    EXPECT_NE(client.Get("/wiki/community-winmo/community-lyricSearch.php?artist=blue harbour&title=")
-                  .find("The Long Road"), std::string::npos);
+    EXPECT_NE(
+        client.Get("/wiki/community-winmo/community-lyricSearch.php?artist=blue harbour&title=").find("The Long Road"),
+        std::string::npos);
 }
 
 TEST_F(StandinService, VideoPageDefinesThePageFunctionsInPlainScript) {
     const std::string page = client.Get("/wiki/wmp/");
-    for (const char* function : {"OnMediaPlayerOpened(user, artist, title)", "OnMediaPlayerStarted()",
-                                 "OnMediaPlayerStoped()", "OnMediaPlayerPaused()", "OnMediaPlayerEnded()", "stop()",
-                                 "seekTo(seconds)", "getCurrentTime()"}) {
+    for (const char* function :
+         {"OnMediaPlayerOpened(user, artist, title)", "OnMediaPlayerStarted()", "OnMediaPlayerStoped()",
+          "OnMediaPlayerPaused()", "OnMediaPlayerEnded()", "stop()", "seekTo(seconds)", "getCurrentTime()"}) {
         EXPECT_NE(page.find(std::string("function ") + function), std::string::npos) << function;
     }
-    for (const char* member : {"OnYouTubePlayOpen(", "OnYouTubePlayStart()", "OnYouTubePlayPause()", "OnYouTubePlayStop()",
-                               "OnYouTubePlayEnd()", "OnYouTubePositionChange()", "OnYouTubeShowLyrics(",
-                               "OnYouTubeGetMediaInfo(", "OnYouTubeSetUser(", "IsOskelSonavire"}) {
+    for (const char* member :
+         {"OnYouTubePlayOpen(", "OnYouTubePlayStart()", "OnYouTubePlayPause()", "OnYouTubePlayStop()",
+          "OnYouTubePlayEnd()", "OnYouTubePositionChange()", "OnYouTubeShowLyrics(", "OnYouTubeGetMediaInfo(",
+          "OnYouTubeSetUser(", "IsOskelSonavire"}) {
         EXPECT_NE(page.find(member), std::string::npos) << member;
     }
     // Nothing newer than ES3: Wine's JScript and old IE must run it.
@@ -308,14 +329,15 @@ TEST_F(StandinService, VideoPageDefinesThePageFunctionsInPlainScript) {
 }
 
 TEST_F(StandinService, EditPageShowsTheSongAndStoresEdits) {
-    const std::string page = client.Get("/wiki/wmp/editLyrics.php?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
+    const std::string page =
+        client.Get("/wiki/wmp/editLyrics.php?" + NineParameterQuery("The Escapes", "Rock %26 Roll"));
     EXPECT_NE(page.find("The Escapes - Rock &amp; Roll"), std::string::npos);
     EXPECT_NE(page.find("[00:09.00]When the &lt;amp&gt; is on fire"), std::string::npos);
     EXPECT_NE(page.find("<td id=\"q-device\">1000</td>"), std::string::npos);
 
-    const svtest::HttpReply saved = client.Send(
-        "POST", "/wiki/wmp/editLyrics.php",
-        "artist=Editor+Band&title=Fresh&album=&lang=&lrc=" + svtest::PercentEncode("[00:01.00]first\n[00:02.00]second\n"));
+    const svtest::HttpReply saved = client.Send("POST", "/wiki/wmp/editLyrics.php",
+                                                "artist=Editor+Band&title=Fresh&album=&lang=&lrc=" +
+                                                    svtest::PercentEncode("[00:01.00]first\n[00:02.00]second\n"));
     EXPECT_EQ(saved.status, 200);
     EXPECT_NE(saved.body.find("Saved version"), std::string::npos);
     EXPECT_EQ(Lines(Fetch("Editor Band", "Fresh")).size(), 2u);
@@ -323,7 +345,8 @@ TEST_F(StandinService, EditPageShowsTheSongAndStoresEdits) {
 
 TEST_F(StandinService, ControlSongReplacesWithANewVersionAndRefusesBadText) {
     const std::string first = client.AddSongLrc("[ar:Control Band]\n[ti:Replaced]\n[00:01.00]old\n[00:02.00]old too\n");
-    const std::string second = client.AddSongLrc("[ar:Control Band]\n[ti:Replaced]\n[00:01.00]new\n[00:02.00]new too\n");
+    const std::string second =
+        client.AddSongLrc("[ar:Control Band]\n[ti:Replaced]\n[00:01.00]new\n[00:02.00]new too\n");
     EXPECT_NE(first, second);
     EXPECT_EQ(Text(Fetch("Control Band", "Replaced"), "version"), second);
     EXPECT_EQ(Lines(Fetch("Control Band", "Replaced"))[0].second, "new");

@@ -30,7 +30,8 @@ std::wstring Wide(const std::string& text) {
 std::string VariantText(const VARIANT& value) {
     if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
     sv::UniqueVariant text;
-    if (FAILED(VariantChangeType(text.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) return "(vt " + std::to_string(value.vt) + ")";
+    if (FAILED(VariantChangeType(text.get(), const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+        return "(vt " + std::to_string(value.vt) + ")";
     return Utf8(text->bstrVal, SysStringLen(text->bstrVal));
 }
 
@@ -107,22 +108,24 @@ private:
         for (int i = 0; i < count; ++i) {
             const DISPID element = idOf(std::to_wstring(i));
             sv::UniqueVariant key;
-            array->Invoke(element, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, key.get(), nullptr, nullptr);
+            array->Invoke(element, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, key.get(), nullptr,
+                          nullptr);
             sv::UniqueBstr value(Wide("value of " + VariantText(*key.get())).c_str());
             VARIANT argument;
             argument.vt = VT_BSTR;
             argument.bstrVal = value.get();
             DISPID named = DISPID_PROPERTYPUT;
             DISPPARAMS put{&argument, &named, 1, 1};
-            array->Invoke(element, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
+            array->Invoke(element, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
+                          nullptr);
         }
         return std::to_string(count) + " keys";
     }
 
     static inline const std::vector<const wchar_t*> kMembers = {
-        L"IsOskelSonavire", L"OnYouTubePlayOpen", L"OnYouTubePlayStart", L"OnYouTubePlayPause", L"OnYouTubePlayStop",
-        L"OnYouTubePlayEnd", L"OnYouTubePositionChange", L"OnYouTubeShowLyrics", L"OnYouTubeGetMediaInfo",
-        L"OnYouTubeSetUser"};
+        L"IsOskelSonavire",       L"OnYouTubePlayOpen", L"OnYouTubePlayStart",      L"OnYouTubePlayPause",
+        L"OnYouTubePlayStop",     L"OnYouTubePlayEnd",  L"OnYouTubePositionChange", L"OnYouTubeShowLyrics",
+        L"OnYouTubeGetMediaInfo", L"OnYouTubeSetUser"};
     ULONG references_ = 1;
 };
 
@@ -196,8 +199,8 @@ protected:
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         const std::string script = PageScript(svtest::StandinClient::FromEnvironment().Get("/wiki/wmp/"));
         ASSERT_NE(script.find("function getCurrentTime"), std::string::npos);
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript,
-                                                  engine_.put_void()));
+        ASSERT_HRESULT_SUCCEEDED(
+            CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void()));
         sv::ComPtr<IActiveScriptParse> parse;
         ASSERT_HRESULT_SUCCEEDED(engine_->QueryInterface(kIidActiveScriptParse, parse.put_void()));
         ASSERT_HRESULT_SUCCEEDED(engine_->SetScriptSite(&site_));
@@ -219,7 +222,8 @@ protected:
     }
 
     // Calls a global function of the page with string arguments, as the browse pane does.
-    std::string Call(const std::wstring& function, const std::vector<std::string>& arguments = {}, WORD flags = DISPATCH_METHOD) {
+    std::string Call(const std::wstring& function, const std::vector<std::string>& arguments = {},
+                     WORD flags = DISPATCH_METHOD) {
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR name = const_cast<LPOLESTR>(function.c_str());
         EXPECT_HRESULT_SUCCEEDED(global_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id));
@@ -256,18 +260,24 @@ TEST_F(TheatreScript, SimulatedVideoReportsItsEventsToTheBridge) {
     Call(L"theatreShowLyrics", {""});
     Call(L"theatreSetUser", {"kestrel", "pw & more"});
     Call(L"theatreOpen", {"Only", "Two"}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);  // as a browser calls
-    const std::vector<std::string> expected = {
-        "OnYouTubePlayOpen|Blue Harbour|Night Train|sv01|de", "OnYouTubePlayStart", "OnYouTubePlayPause",
-        "OnYouTubePositionChange", "OnYouTubePlayStop", "OnYouTubePlayEnd", "OnYouTubeShowLyrics|false",
-        "OnYouTubeSetUser|kestrel|pw & more", "OnYouTubePlayOpen|Only|Two"};
+    const std::vector<std::string> expected = {"OnYouTubePlayOpen|Blue Harbour|Night Train|sv01|de",
+                                               "OnYouTubePlayStart",
+                                               "OnYouTubePlayPause",
+                                               "OnYouTubePositionChange",
+                                               "OnYouTubePlayStop",
+                                               "OnYouTubePlayEnd",
+                                               "OnYouTubeShowLyrics|false",
+                                               "OnYouTubeSetUser|kestrel|pw & more",
+                                               "OnYouTubePlayOpen|Only|Two"};
     EXPECT_EQ(external_.calls, expected);
     EXPECT_EQ(Call(L"theatreIsPlugin"), "true");
 }
 
 TEST_F(TheatreScript, MediaInfoReadsBackWhatTheBridgeWroteIntoTheArray) {
     const std::string info = Call(L"theatreMediaInfo");
-    EXPECT_EQ(info, "value of track_artist\nvalue of track_title\nvalue of track_album\nvalue of track_lang\n"
-                    "value of user_name\nvalue of sys_version\nvalue of sys_type");
+    EXPECT_EQ(info,
+              "value of track_artist\nvalue of track_title\nvalue of track_album\nvalue of track_lang\n"
+              "value of user_name\nvalue of sys_version\nvalue of sys_type");
     ASSERT_FALSE(external_.calls.empty());
     EXPECT_EQ(external_.calls.back(), "OnYouTubeGetMediaInfo|7 keys");
 }
@@ -281,8 +291,9 @@ TEST_F(TheatreScript, PageFunctionsAnswerThePlugInWithoutCallingBack) {
     Call(L"OnMediaPlayerEnded");
     Call(L"stop");
     EXPECT_TRUE(external_.calls.empty());
-    EXPECT_EQ(Call(L"theatreCallLog"), "OnMediaPlayerOpened||Traditional|Amazing Grace\nOnMediaPlayerStarted\n"
-                                       "OnMediaPlayerPaused\nOnMediaPlayerStoped\nOnMediaPlayerEnded\nstop");
+    EXPECT_EQ(Call(L"theatreCallLog"),
+              "OnMediaPlayerOpened||Traditional|Amazing Grace\nOnMediaPlayerStarted\n"
+              "OnMediaPlayerPaused\nOnMediaPlayerStoped\nOnMediaPlayerEnded\nstop");
 }
 
 TEST_F(TheatreScript, CurrentTimeFollowsPlaySeekAndPause) {

@@ -36,10 +36,14 @@ private:
     void SkipMisc() {
         for (;;) {
             SkipSpace();
-            if (Starts("<?")) SkipPast("?>");
-            else if (Starts("<!--")) SkipPast("-->");
-            else if (Starts("<!")) Fail("document type definitions are not expected");
-            else return;
+            if (Starts("<?"))
+                SkipPast("?>");
+            else if (Starts("<!--"))
+                SkipPast("-->");
+            else if (Starts("<!"))
+                Fail("document type definitions are not expected");
+            else
+                return;
         }
     }
     std::string Name() {
@@ -60,18 +64,30 @@ private:
         while (at_ < s_.size() && s_[at_] != stop) {
             const char c = s_[at_];
             if (c == '<') Fail("'<' inside a value");
-            if (c != '&') { out += c; ++at_; continue; }
+            if (c != '&') {
+                out += c;
+                ++at_;
+                continue;
+            }
             const size_t semi = s_.find(';', at_);
             if (semi == std::string::npos || semi - at_ > 10) Fail("bare '&'");
             const std::string entity = s_.substr(at_ + 1, semi - at_ - 1);
-            if (entity == "amp") out += '&';
-            else if (entity == "lt") out += '<';
-            else if (entity == "gt") out += '>';
-            else if (entity == "quot") out += '"';
-            else if (entity == "apos") out += '\'';
-            else if (entity.size() > 2 && entity[0] == '#' && entity[1] == 'x') standin::AppendUtf8(out, strtoul(entity.c_str() + 2, nullptr, 16));
-            else if (entity.size() > 1 && entity[0] == '#') standin::AppendUtf8(out, strtoul(entity.c_str() + 1, nullptr, 10));
-            else Fail("unknown entity &" + entity + ";");
+            if (entity == "amp")
+                out += '&';
+            else if (entity == "lt")
+                out += '<';
+            else if (entity == "gt")
+                out += '>';
+            else if (entity == "quot")
+                out += '"';
+            else if (entity == "apos")
+                out += '\'';
+            else if (entity.size() > 2 && entity[0] == '#' && entity[1] == 'x')
+                standin::AppendUtf8(out, strtoul(entity.c_str() + 2, nullptr, 16));
+            else if (entity.size() > 1 && entity[0] == '#')
+                standin::AppendUtf8(out, strtoul(entity.c_str() + 1, nullptr, 10));
+            else
+                Fail("unknown entity &" + entity + ";");
             at_ = semi + 1;
         }
         return out;
@@ -82,8 +98,14 @@ private:
         node.name = Name();
         for (;;) {
             SkipSpace();
-            if (Starts("/>")) { at_ += 2; return node; }
-            if (Peek('>')) { ++at_; break; }
+            if (Starts("/>")) {
+                at_ += 2;
+                return node;
+            }
+            if (Peek('>')) {
+                ++at_;
+                break;
+            }
             std::string attribute = Name();
             SkipSpace();
             if (!Peek('=')) Fail("'=' expected");
@@ -109,7 +131,10 @@ private:
                 ++at_;
                 return node;
             }
-            if (Starts("<!--")) { SkipPast("-->"); continue; }
+            if (Starts("<!--")) {
+                SkipPast("-->");
+                continue;
+            }
             if (Starts("<![CDATA[")) {
                 const size_t end = s_.find("]]>", at_);
                 if (end == std::string::npos) Fail("unterminated CDATA");
@@ -120,8 +145,14 @@ private:
                 at_ = end + 3;
                 continue;
             }
-            if (Starts("<?")) { SkipPast("?>"); continue; }
-            if (Peek('<')) { node.children.push_back(Element()); continue; }
+            if (Starts("<?")) {
+                SkipPast("?>");
+                continue;
+            }
+            if (Peek('<')) {
+                node.children.push_back(Element());
+                continue;
+            }
             Node text;
             text.isText = true;
             text.text = CharData('<');

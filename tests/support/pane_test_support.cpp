@@ -21,9 +21,7 @@ void RegisterFrameClass() {
     RegisterClassExW(&windowClass);
 }
 
-COLORREF FromPixel(uint32_t pixel) {
-    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-}
+COLORREF FromPixel(uint32_t pixel) { return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF); }
 
 }  // namespace
 
@@ -39,7 +37,8 @@ std::unique_ptr<sv::LyricsDocument> MakeDocument(sv::LyricsStatus status, const 
     return document;
 }
 
-std::unique_ptr<sv::LyricsDocument> MakeTextDocument(sv::LyricsStatus status, const std::vector<std::u16string>& texts) {
+std::unique_ptr<sv::LyricsDocument> MakeTextDocument(sv::LyricsStatus status,
+                                                     const std::vector<std::u16string>& texts) {
     auto document = std::make_unique<sv::LyricsDocument>();
     document->status = status;
     document->sourceKind = sv::MediaSource::Player;
@@ -105,7 +104,8 @@ COLORREF Capture::At(int x, int y) const {
 COLORREF Capture::DominantColour(const RECT& area) const {
     std::map<COLORREF, int> counts;
     for (int y = std::max(0, static_cast<int>(area.top)); y < std::min(height_, static_cast<int>(area.bottom)); ++y)
-        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right)); ++x) {
+        for (int x = std::max(0, static_cast<int>(area.left)); x < std::min(width_, static_cast<int>(area.right));
+             ++x) {
             const COLORREF colour = At(x, y);
             if (colour != RGB(0, 0, 0)) ++counts[colour];
         }

@@ -60,7 +60,9 @@ public:
 
     // The current user's own key (HKEY_CURRENT_USER), opened for each call.
     static bool UserKeyExists() { return static_cast<bool>(OpenUser(false)); }
-    static void SetUserText(const wchar_t* name, const std::wstring& text) { SetText(OpenUser(true).get(), name, text); }
+    static void SetUserText(const wchar_t* name, const std::wstring& text) {
+        SetText(OpenUser(true).get(), name, text);
+    }
     static void SetUserBytes(const wchar_t* name, DWORD type, const void* data, DWORD size) {
         RegSetValueExW(OpenUser(true).get(), name, 0, type, static_cast<const BYTE*>(data), size);
     }

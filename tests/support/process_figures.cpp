@@ -130,8 +130,8 @@ std::string HandleTypeChanges(const ProcessFigures& before, const ProcessFigures
     for (const auto& [type, count] : change) {
         if (count == 0) continue;
         if (!text.empty()) text += ", ";
-        text += sv::Utf8FromUtf16(std::u16string_view(sv::AsU16(type.c_str()), type.size())) + (count > 0 ? " +" : " ") +
-                std::to_string(count);
+        text += sv::Utf8FromUtf16(std::u16string_view(sv::AsU16(type.c_str()), type.size())) +
+                (count > 0 ? " +" : " ") + std::to_string(count);
     }
     return text.empty() ? "none" : text;
 }

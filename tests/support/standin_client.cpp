@@ -90,7 +90,8 @@ public:
         size_t at = 0;
         while (at < data.size()) {
 #ifdef _WIN32
-            const int sent = send(socket_, data.data() + at, static_cast<int>(std::min<size_t>(data.size() - at, 1 << 20)), 0);
+            const int sent =
+                send(socket_, data.data() + at, static_cast<int>(std::min<size_t>(data.size() - at, 1 << 20)), 0);
 #else
             const ssize_t sent = send(socket_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
 #endif
@@ -104,7 +105,8 @@ public:
         char chunk[16384];
         for (;;) {
             const int ready = WaitReadable(socket_, timeoutMs);
-            if (ready == 0) throw std::runtime_error("stand-in client: no data for " + std::to_string(timeoutMs) + " ms");
+            if (ready == 0)
+                throw std::runtime_error("stand-in client: no data for " + std::to_string(timeoutMs) + " ms");
             if (ready < 0) break;
             const auto got = recv(socket_, chunk, sizeof chunk, 0);
             if (got <= 0) break;
@@ -118,7 +120,8 @@ private:
 };
 
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -137,7 +140,8 @@ HttpReply ParseReply(const std::string& raw) {
     while (lineStart != std::string::npos) {
         lineStart += 2;
         const size_t lineEnd = head.find("\r\n", lineStart);
-        const std::string line = head.substr(lineStart, lineEnd == std::string::npos ? std::string::npos : lineEnd - lineStart);
+        const std::string line =
+            head.substr(lineStart, lineEnd == std::string::npos ? std::string::npos : lineEnd - lineStart);
         const size_t colon = line.find(':');
         if (colon != std::string::npos) {
             size_t valueStart = colon + 1;
@@ -295,7 +299,8 @@ std::string StandinClient::HostPort() const { return host_ + ":" + std::to_strin
 
 std::string StandinClient::BaseUrl() const { return "http://" + HostPort(); }
 
-HttpReply StandinClient::Send(const std::string& method, const std::string& target, const std::string& body, int readTimeoutMs) {
+HttpReply StandinClient::Send(const std::string& method, const std::string& target, const std::string& body,
+                              int readTimeoutMs) {
     Connection connection(host_, port_);
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + HostPort() + "\r\nConnection: close\r\n";
     if (!token_.empty() && target.compare(0, 10, "/_control/") == 0) {
@@ -318,7 +323,8 @@ std::string StandinClient::Get(const std::string& pathAndQuery) {
 std::string StandinClient::Control(const std::string& method, const std::string& target, const std::string& body) {
     const HttpReply reply = Send(method, target, body);
     if (!reply.answered || reply.status != 200) {
-        throw std::runtime_error("stand-in control " + target + " failed: " + std::to_string(reply.status) + " " + reply.body);
+        throw std::runtime_error("stand-in control " + target + " failed: " + std::to_string(reply.status) + " " +
+                                 reply.body);
     }
     return reply.body;
 }

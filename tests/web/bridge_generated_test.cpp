@@ -22,7 +22,8 @@ using namespace svtest;
 
 // Shared by every generated script: the page's helpers and its "getCurrentTime", which reports
 // a position change every time the plug-in reads the position.
-const wchar_t kPrelude[] = LR"(
+const wchar_t kPrelude[] =
+    LR"(
 var reentered = 0, failures = 0;
 function thrower() {
   var o = {};
@@ -44,20 +45,46 @@ function reentrant() {
 function getCurrentTime() { external.OnYouTubePositionChange(); return {}; }
 )";
 
-const wchar_t* const kMembers[] = {
-    L"IsOskelSonavire",     L"OnYouTubePlayOpen",     L"OnYouTubePlayStart",      L"OnYouTubePlayPause",
-    L"OnYouTubePlayStop",   L"OnYouTubePlayEnd",      L"OnYouTubePositionChange", L"OnYouTubeShowLyrics",
-    L"OnYouTubeGetMediaInfo", L"OnYouTubeSetUser",
-    // Names the bridge lacks: the call fails in the page.
-    L"isoskelsonavire",     L"OnYouTubePlayOpened",   L"toString"};
+const wchar_t* const kMembers[] = {L"IsOskelSonavire", L"OnYouTubePlayOpen", L"OnYouTubePlayStart",
+                                   L"OnYouTubePlayPause", L"OnYouTubePlayStop", L"OnYouTubePlayEnd",
+                                   L"OnYouTubePositionChange", L"OnYouTubeShowLyrics", L"OnYouTubeGetMediaInfo",
+                                   L"OnYouTubeSetUser",
+                                   // Names the bridge lacks: the call fails in the page.
+                                   L"isoskelsonavire", L"OnYouTubePlayOpened", L"toString"};
 
-const wchar_t* const kArguments[] = {
-    L"\"\"", L"\"track_artist\"", L"\"TRACK_TITLE\"", L"\"user_password\"", L"\"sys_version\"", L"\"x\\u0000y\"",
-    L"new Array(400).join(\"a\")", L"0", L"1", L"-1", L"3.75", L"1e300", L"NaN", L"Infinity", L"null", L"undefined",
-    L"true", L"false", L"{}", L"[]", L"[\"track_artist\", \"word\", \"sys_version\"]", L"[1, null, {}, [\"track_lang\"]]",
-    L"{length: -5}", L"{length: 1e10}", L"{length: \"many\"}", L"{length: 65538, 0: \"track_album\", 1: \"sys_type\"}",
-    L"{length: 3000}", L"new Array(40)", L"thrower()", L"reentrant()", L"function () { return \"track_artist\"; }",
-    L"external", L"new Date(0)"};
+const wchar_t* const kArguments[] = {L"\"\"",
+                                     L"\"track_artist\"",
+                                     L"\"TRACK_TITLE\"",
+                                     L"\"user_password\"",
+                                     L"\"sys_version\"",
+                                     L"\"x\\u0000y\"",
+                                     L"new Array(400).join(\"a\")",
+                                     L"0",
+                                     L"1",
+                                     L"-1",
+                                     L"3.75",
+                                     L"1e300",
+                                     L"NaN",
+                                     L"Infinity",
+                                     L"null",
+                                     L"undefined",
+                                     L"true",
+                                     L"false",
+                                     L"{}",
+                                     L"[]",
+                                     L"[\"track_artist\", \"word\", \"sys_version\"]",
+                                     L"[1, null, {}, [\"track_lang\"]]",
+                                     L"{length: -5}",
+                                     L"{length: 1e10}",
+                                     L"{length: \"many\"}",
+                                     L"{length: 65538, 0: \"track_album\", 1: \"sys_type\"}",
+                                     L"{length: 3000}",
+                                     L"new Array(40)",
+                                     L"thrower()",
+                                     L"reentrant()",
+                                     L"function () { return \"track_artist\"; }",
+                                     L"external",
+                                     L"new Date(0)"};
 
 class Generator {
 public:
@@ -86,7 +113,8 @@ GeneratedScript Generate(uint32_t seed, int count) {
         std::wstring call = L"try { external." + std::wstring(member) + L"(";
         const uint32_t arguments = random.Next(6);
         for (uint32_t a = 0; a < arguments; ++a) {
-            call += (a ? L", " : L"") + std::wstring(kArguments[random.Next(static_cast<uint32_t>(std::size(kArguments)))]);
+            call +=
+                (a ? L", " : L"") + std::wstring(kArguments[random.Next(static_cast<uint32_t>(std::size(kArguments)))]);
         }
         script.code += call + L"); } catch (e) { failures++; }\n";
     }
@@ -194,9 +222,10 @@ TEST_P(GeneratedBadInput, EveryCallIsAnsweredAndOnlyWhatIsUnderstoodActs) {
     page.AddItem(L"external", &scope_.bridge());
     ASSERT_TRUE(page.Start());
     std::wstring info;
-    EXPECT_TRUE(page.Run(L"(function () { var a = ['track_artist', 'sys_version']; external.OnYouTubeGetMediaInfo(a);"
-                         L"return a.join('|'); })()",
-                         &info));
+    EXPECT_TRUE(
+        page.Run(L"(function () { var a = ['track_artist', 'sys_version']; external.OnYouTubeGetMediaInfo(a);"
+                 L"return a.join('|'); })()",
+                 &info));
     EXPECT_EQ(L"|0.1.01.53", info) << "a page outside any pane is no trusted page: no track";
 }
 

@@ -82,10 +82,11 @@ TEST_F(StandinHostTest, TheDocumentHostAsksForNoBorderAndHandsThePagesAnExternal
 
 TEST_F(StandinHostTest, ThePagesTimersRunUntilThePageGoes) {
     CSVPluginBrowse& pane = window_.AddPane();
-    ASSERT_TRUE(ShowPage(pane, WritePage(L"timers.htm", "<title>Timers</title><script>var ticks = 0, once = 0;"
-                                                        "var every = window.setInterval(function () { ticks++; }, 20);"
-                                                        "if (window.setTimeout) setTimeout(function () { once++; }, 20);"
-                                                        "</script><p id='x'>before</p>")));
+    ASSERT_TRUE(ShowPage(pane, WritePage(L"timers.htm",
+                                         "<title>Timers</title><script>var ticks = 0, once = 0;"
+                                         "var every = window.setInterval(function () { ticks++; }, 20);"
+                                         "if (window.setTimeout) setTimeout(function () { once++; }, 20);"
+                                         "</script><p id='x'>before</p>")));
     EXPECT_TRUE(PumpUntil([&] { return PageValue(pane, L"ticks >= 3 && once == 1") == L"true"; }, 5000));
     PageValue(pane, L"clearInterval(every), document.getElementById('x').textContent = 'after ' + once");
     const std::wstring stopped = PageValue(pane, L"ticks");
@@ -147,19 +148,24 @@ TEST_F(PageFunctionsTest, TheEightWrappersCallThePagesFunctionsWithStrings) {
     pane_->PageStop();
     pane_->PageSeekTo(0);
     EXPECT_EQ(12.0, pane_->PageGetCurrentTime());
-    EXPECT_EQ(L"opened:string ,string Blue Harbour,string Night Train | started | paused | stopped | ended | stop | "
-              L"seekTo:string 0 | time",
-              Calls());
+    EXPECT_EQ(
+        L"opened:string ,string Blue Harbour,string Night Train | started | paused | stopped | ended | stop | "
+        L"seekTo:string 0 | time",
+        Calls());
 
     // What "getCurrentTime" answers, as seconds.
     const struct {
         const wchar_t* answer;
         double seconds;
-    } answers[] = {{L"7.25", 7.25}, {L"'3.5'", 3.5}, {L"'soon'", 0.0}, {L"undefined", 0.0},
+    } answers[] = {{L"7.25", 7.25},
+                   {L"'3.5'", 3.5},
+                   {L"'soon'", 0.0},
+                   {L"undefined", 0.0},
                    {L"{valueOf: function () { return 9; }}", 0.0}};
     for (const auto& item : answers) {
         PageValue(*pane_, std::wstring(L"answer = ") + item.answer);
-        EXPECT_EQ(item.seconds, pane_->PageGetCurrentTime()) << sv::Utf8FromUtf16(sv::AsU16View(item.answer, wcslen(item.answer)));
+        EXPECT_EQ(item.seconds, pane_->PageGetCurrentTime())
+            << sv::Utf8FromUtf16(sv::AsU16View(item.answer, wcslen(item.answer)));
     }
     UniqueVariant result;
     EXPECT_FALSE(pane_->CallPageFunction(L"fails", {}, result.get())) << "a script error is a failed call";

@@ -24,7 +24,8 @@ using sv::CWebIDispatch;
 std::string Snapshot(const sv::LyricsDocument& page) {
     const auto text = [](const std::u16string& value) { return sv::Utf8FromUtf16(value); };
     return text(page.Artist()) + "|" + text(page.Title()) + "|" + text(page.VideoId()) + "|" + text(page.Language()) +
-           "|" + text(page.Album()) + "|" + std::to_string(static_cast<int>(page.sourceKind)) + "|" + std::to_string(static_cast<int>(page.status));
+           "|" + text(page.Album()) + "|" + std::to_string(static_cast<int>(page.sourceKind)) + "|" +
+           std::to_string(static_cast<int>(page.status));
 }
 
 TEST(ScriptBridge, NamesAreExactAndEveryNameIsLookedUp) {
@@ -121,28 +122,43 @@ TEST_P(BridgeMembers, EachMemberActsAndAnswersAsThePagesExpect) {
         {L"external.OnYouTubePlayStop();", {"stop"}, L"", untouched},
         {L"external.OnYouTubePlayEnd();", {"end"}, L"", untouched},
         {L"external.OnYouTubePositionChange();", {"position"}, L"", untouched},
-        {L"external.OnYouTubeShowLyrics(false); external.OnYouTubeShowLyrics(true);", {"hide", "show"}, L"",
-         untouched},
+        {L"external.OnYouTubeShowLyrics(false); external.OnYouTubeShowLyrics(true);", {"hide", "show"}, L"", untouched},
         {L"external.OnYouTubeShowLyrics(2); external.OnYouTubeShowLyrics(0); external.OnYouTubeShowLyrics(0.5);",
-         {"show", "hide", "show"}, L"", untouched},
+         {"show", "hide", "show"},
+         L"",
+         untouched},
         {L"external.OnYouTubeShowLyrics(''); external.OnYouTubeShowLyrics('no'); external.OnYouTubeShowLyrics(null);"
          L"external.OnYouTubeShowLyrics();",
-         {"hide", "show", "hide"}, L"", untouched},
-        {L"external.OnYouTubePlayOpen('Traditional', 'Amazing Grace');", {"open"}, L"",
+         {"hide", "show", "hide"},
+         L"",
+         untouched},
+        {L"external.OnYouTubePlayOpen('Traditional', 'Amazing Grace');",
+         {"open"},
+         L"",
          "Traditional|Amazing Grace||||2|-3"},
-        {L"external.OnYouTubePlayOpen('Blue Harbour', 'Night Train', 'sv01', 'fr');", {"open"}, L"",
+        {L"external.OnYouTubePlayOpen('Blue Harbour', 'Night Train', 'sv01', 'fr');",
+         {"open"},
+         L"",
          "Blue Harbour|Night Train|sv01|fr||2|-3"},
         // Three arguments: the track stays, the album goes and the open event comes all the same.
         {L"external.OnYouTubePlayOpen('A', 'B', 'v1', 'de'); external.OnYouTubePlayOpen('X', 'Y', 'v2');",
-         {"open", "open"}, L"", "A|B|v1|de||2|-3"},
+         {"open", "open"},
+         L"",
+         "A|B|v1|de||2|-3"},
         {L"external.OnYouTubePlayOpen(1999, null);", {"open"}, L"", "1999|||||2|-3"},
         // No trusted page is shown: the track and the credentials read empty.
         {L"var a = ['TRACK_ARTIST', 'word', 'sys_version']; external.OnYouTubeGetMediaInfo(a); return a.join('|');",
-         {}, L"|word|0.1.01.53", untouched},
+         {},
+         L"|word|0.1.01.53",
+         untouched},
         {L"var a = ['track_title', 'Track_Album', 'track_lang', 'sys_type', 'user_name', 'user_password', 7];"
          L"external.OnYouTubeGetMediaInfo(a); return a.join('|');",
-         {}, L"|||1000|||7", untouched},
-        {L"try { external.isoskelsonavire(); return 'called'; } catch (e) { return 'refused'; }", {}, L"refused",
+         {},
+         L"|||1000|||7",
+         untouched},
+        {L"try { external.isoskelsonavire(); return 'called'; } catch (e) { return 'refused'; }",
+         {},
+         L"refused",
          untouched},
     };
     for (const auto& item : cases) {
@@ -213,8 +229,9 @@ protected:
         sv::Settings().SetCredentials(L"kestrel", L"s3cret");
     }
     std::wstring ReadCredentials(sv::CSVPluginBrowse& pane) {
-        return PageValue(pane, L"(function () { var a = ['user_name', 'USER_PASSWORD'];"
-                               L"external.OnYouTubeGetMediaInfo(a); return a.join('|'); })()");
+        return PageValue(pane,
+                         L"(function () { var a = ['user_name', 'USER_PASSWORD'];"
+                         L"external.OnYouTubeGetMediaInfo(a); return a.join('|'); })()");
     }
     void HandOver(sv::CSVPluginBrowse& pane, const wchar_t* name, const wchar_t* password) {
         PageValue(pane, std::wstring(L"external.OnYouTubeSetUser('") + name + L"', '" + password + L"')");
@@ -252,7 +269,8 @@ TEST_F(Credentials, AreAnsweredToTheCommunityPageAndNotToAForeignOne) {
     EXPECT_EQ(L"wren|n3w", Stored());
     EXPECT_EQ(L"wren|n3w", ReadCredentials(browse));
     scope_.target.request.SetArtist(u"Blue Harbour");
-    const wchar_t kTrack[] = L"(function () { var a = ['track_artist']; external.OnYouTubeGetMediaInfo(a); return a[0]; })()";
+    const wchar_t kTrack[] =
+        L"(function () { var a = ['track_artist']; external.OnYouTubeGetMediaInfo(a); return a[0]; })()";
     EXPECT_EQ(L"", PageValue(advert, kTrack));
     EXPECT_EQ(L"Blue Harbour", PageValue(browse, kTrack));
 
@@ -264,8 +282,9 @@ TEST_F(Credentials, AreAnsweredToTheCommunityPageAndNotToAForeignOne) {
 // A trusted page framing a foreign page and one of its own site's: each frame runs its own
 // scripts with window.external from the same pane, and asks at once and again later.
 TEST_F(Credentials, AFrameGetsNothingAndReplacesNothingWhileItsTrustedPageDoes) {
-    const char kFrame[] = "<script>var got = ['user_name', 'user_password', 'track_title'];"
-                          "external.OnYouTubeGetMediaInfo(got); external.OnYouTubeSetUser('mallory', 'taken');</script>";
+    const char kFrame[] =
+        "<script>var got = ['user_name', 'user_password', 'track_title'];"
+        "external.OnYouTubeGetMediaInfo(got); external.OnYouTubeSetUser('mallory', 'taken');</script>";
     const std::wstring top = Community() + L"/framing.htm";
     sv::standin::ScopedServedPage pages[] = {
         {Foreign() + L"/frame.htm", kFrame},
@@ -281,15 +300,17 @@ TEST_F(Credentials, AFrameGetsNothingAndReplacesNothingWhileItsTrustedPageDoes) 
         std::wstring got;
         ASSERT_TRUE(browser.RunFrameScript(frame, L"got.join('|')", &got));
         EXPECT_EQ(L"||", got) << "frame " << frame;
-        browser.RunFrameScript(frame, L"got = ['user_name', 'user_password', 'track_title'],"
-                                      L"external.OnYouTubeGetMediaInfo(got), external.OnYouTubeSetUser('eve', 'x')");
+        browser.RunFrameScript(frame,
+                               L"got = ['user_name', 'user_password', 'track_title'],"
+                               L"external.OnYouTubeGetMediaInfo(got), external.OnYouTubeSetUser('eve', 'x')");
         browser.RunFrameScript(frame, L"got.join('|')", &got);
         EXPECT_EQ(L"||", got) << "frame " << frame;
     }
     EXPECT_EQ(L"kestrel|s3cret", Stored());
     EXPECT_EQ(L"kestrel|s3cret", ReadCredentials(pane));
-    EXPECT_EQ(L"Night Train", PageValue(pane, L"(function () { var a = ['track_title'];"
-                                              L"external.OnYouTubeGetMediaInfo(a); return a[0]; })()"));
+    EXPECT_EQ(L"Night Train", PageValue(pane,
+                                        L"(function () { var a = ['track_title'];"
+                                        L"external.OnYouTubeGetMediaInfo(a); return a[0]; })()"));
 }
 
 // Each pane hands its pages an external object of its own; a page that keeps it after its pane
@@ -318,10 +339,11 @@ TEST_F(Credentials, EachPaneHasItsOwnExternalWhichGoesQuietWithThePane) {
         std::wstring value;
         EXPECT_TRUE(page.Run(L"external.IsOskelSonavire()", &value));
         EXPECT_EQ(L"true", value);
-        EXPECT_TRUE(page.Run(L"(function () { var a = ['user_name', 'sys_version'];"
-                             L"external.OnYouTubeGetMediaInfo(a); external.OnYouTubePlayStart();"
-                             L"external.OnYouTubeSetUser('mallory', 'taken'); return a.join('|'); })()",
-                             &value));
+        EXPECT_TRUE(
+            page.Run(L"(function () { var a = ['user_name', 'sys_version'];"
+                     L"external.OnYouTubeGetMediaInfo(a); external.OnYouTubePlayStart();"
+                     L"external.OnYouTubeSetUser('mallory', 'taken'); return a.join('|'); })()",
+                     &value));
         EXPECT_EQ(L"user_name|sys_version", value);
         EXPECT_TRUE(scope_.target.events.empty());
         EXPECT_EQ(L"kestrel|s3cret", Stored());

@@ -42,7 +42,8 @@ void ScriptHost::AddItem(const wchar_t* name, IDispatch* object) {
 
 bool ScriptHost::UseEs5() {
     // IActiveScriptProperty; the engine's internal version number for ES5.
-    static const IID kIidActiveScriptProperty = {0x4954E0D0, 0xFBC7, 0x11D1, {0x84, 0x10, 0x00, 0x60, 0x08, 0xC3, 0xFB, 0xFC}};
+    static const IID kIidActiveScriptProperty = {
+        0x4954E0D0, 0xFBC7, 0x11D1, {0x84, 0x10, 0x00, 0x60, 0x08, 0xC3, 0xFB, 0xFC}};
     sv::ComPtr<IActiveScriptProperty> property;
     if (!engine_ || FAILED(engine_->QueryInterface(kIidActiveScriptProperty, property.put_void()))) return false;
     VARIANT version;

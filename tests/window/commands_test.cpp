@@ -124,12 +124,14 @@ TEST_F(CommandsTest, TheActionButtonsShowTheirCommandsStateInFaceAndLabel) {
             EXPECT_EQ(button.face == 3, grey > 20) << grey << " grey label pixels";
         }
     };
-    check({{CMD_TRANSLATE, 3, L"    Translate    \u00bb"}, {CMD_RESYNC, 3, L"Re-sync song"},
+    check({{CMD_TRANSLATE, 3, L"    Translate    \u00bb"},
+           {CMD_RESYNC, 3, L"Re-sync song"},
            {CMD_SCROLL_LYRICS, 3, L"Scroll Lyrics"}});
 
     Window().SetDocument(MakeDocument(sv::LyricsStatus::Timed, 5));
     SendMessageW(Window().Hwnd(), WM_COMMAND, CMD_SCROLL_LYRICS, 0);
-    check({{CMD_TRANSLATE, 0, L"    Translate    \u00bb"}, {CMD_RESYNC, 0, L"Re-sync song"},
+    check({{CMD_TRANSLATE, 0, L"    Translate    \u00bb"},
+           {CMD_RESYNC, 0, L"Re-sync song"},
            {CMD_SCROLL_LYRICS, 2, L"Cancel Scroll"}});
 
     ASSERT_TRUE(Window().Languages().AddLanguage(u"Deutsch", u"de"));
@@ -217,15 +219,16 @@ TEST_F(CommandsTest, PageCommandsOpenTheirPagesInTheBrowsePane) {
     SendMessageW(Window().Hwnd(), WM_COMMAND, CMD_LYRICS_SEARCH, 0);
     EXPECT_EQ(L"http://" + StandinHost() +
                   L"/wiki/community-winmo/community-lyricSearch.php?lang=&artist=&title=&album=&videoId=&vidSrc="
-                  L"&user=" + std::wstring(settings.userName) + L"&device=1000&resolution=" +
+                  L"&user=" +
+                  std::wstring(settings.userName) + L"&device=1000&resolution=" +
                   std::to_wstring(settings.screenWidth) + L"x" + std::to_wstring(settings.screenHeight),
               Window().BrowsePane().CurrentAddress());
     SendMessageW(Window().Hwnd(), WM_COMMAND, CMD_TELL_A_FRIEND, 0);
     EXPECT_EQ(L"mailto:", Window().BrowsePane().CurrentAddress());
     // Ids that are no command, and the commands that need a document while none is shown.
     const std::wstring address = Window().BrowsePane().CurrentAddress();
-    for (const WPARAM ignored : {CMD_NONE, 100, 119, 0xFFFF, CMD_EDIT_LYRICS, CMD_TRANSLATE, CMD_RESYNC,
-                                 CMD_SCROLL_LYRICS}) {
+    for (const WPARAM ignored :
+         {CMD_NONE, 100, 119, 0xFFFF, CMD_EDIT_LYRICS, CMD_TRANSLATE, CMD_RESYNC, CMD_SCROLL_LYRICS}) {
         SendMessageW(Window().Hwnd(), WM_COMMAND, ignored, 0);
     }
     EXPECT_EQ(address, Window().BrowsePane().CurrentAddress()) << "no page opened";

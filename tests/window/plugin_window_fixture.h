@@ -29,7 +29,6 @@
 
 namespace svtest {
 
-
 // The module started as DllGetClassObject starts it: the bitmaps measured into the settings record.
 class StartedModule : public testing::Environment {
 public:
@@ -45,7 +44,6 @@ using sv::standin::LogKind;
 using sv::standin::PlayerEngine;
 using sv::standin::PlayerWindow;
 using sv::standin::Track;
-
 
 // Counts the lyrics replies that reach the main window for a lookup it no longer wants (the
 // window drops them).
@@ -85,7 +83,8 @@ private:
     std::shared_ptr<PageRecord> record_;
 };
 
-inline std::unique_ptr<LyricsDocument> MakeDocument(sv::LyricsStatus status, int lines, sv::MediaSource sourceKind = sv::MediaSource::Player) {
+inline std::unique_ptr<LyricsDocument> MakeDocument(sv::LyricsStatus status, int lines,
+                                                    sv::MediaSource sourceKind = sv::MediaSource::Player) {
     auto document = std::make_unique<LyricsDocument>();
     document->SetArtist(u"Blue Harbour");
     document->SetTitle(u"Night Train");
@@ -172,7 +171,7 @@ protected:
     }
 
     std::wstring cacheFolder_;
-    bool connected_ = true;  // what the main window is told about the Internet connection
+    bool connected_ = true;        // what the main window is told about the Internet connection
     LyricsDocument pageDocument_;  // the track the video page reports (PageOpens)
 };
 

@@ -25,7 +25,8 @@ struct PaneRecorder {
 
 TEST_F(PluginWindowTest, TheStatusFollowsTheShownDocumentsCode) {
     LoadPlugin();
-    const std::wstring noConnection = L"There is no internet connection. Ensure that your phone is correctly configured.";
+    const std::wstring noConnection =
+        L"There is no internet connection. Ensure that your phone is correctly configured.";
     const struct {
         sv::LyricsStatus status;
         int lines;
@@ -360,8 +361,8 @@ TEST_F(PluginWindowTest, ThePlaybackPositionComesFromTheShownDocumentsSource) {
         double number;
         const wchar_t* text;
         uint32_t expected;
-    } answers[] = {{VT_R8, 12.5, nullptr, 12500},     {VT_I4, 12, nullptr, 12000}, {VT_BSTR, 0, L"7.25", 7250},
-                   {VT_BSTR, 0, L"soon", 0},          {VT_EMPTY, 0, nullptr, 0},  {VT_R8, -3.0, nullptr, 0},
+    } answers[] = {{VT_R8, 12.5, nullptr, 12500}, {VT_I4, 12, nullptr, 12000}, {VT_BSTR, 0, L"7.25", 7250},
+                   {VT_BSTR, 0, L"soon", 0},      {VT_EMPTY, 0, nullptr, 0},   {VT_R8, -3.0, nullptr, 0},
                    {VT_R8, 1e300, nullptr, 0}};
     for (const auto& answer : answers) {
         VARIANT& value = *page->currentTime.put();

@@ -22,21 +22,28 @@ constexpr wchar_t kTestClass[] = L"SvWindowBaseTest";
 constexpr UINT kPing = WM_USER + 1;
 constexpr UINT kUnhandled = WM_USER + 2;
 
-HINSTANCE Instance() {
-    return GetModuleHandleW(nullptr);
-}
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 std::string Name(UINT message) {
     switch (message) {
-    case WM_GETMINMAXINFO: return "WM_GETMINMAXINFO";
-    case WM_NCCREATE: return "WM_NCCREATE";
-    case WM_NCCALCSIZE: return "WM_NCCALCSIZE";
-    case WM_CREATE: return "WM_CREATE";
-    case WM_DESTROY: return "WM_DESTROY";
-    case WM_NCDESTROY: return "WM_NCDESTROY";
-    case kPing: return "ping";
-    case kUnhandled: return "unhandled";
-    default: return "";
+        case WM_GETMINMAXINFO:
+            return "WM_GETMINMAXINFO";
+        case WM_NCCREATE:
+            return "WM_NCCREATE";
+        case WM_NCCALCSIZE:
+            return "WM_NCCALCSIZE";
+        case WM_CREATE:
+            return "WM_CREATE";
+        case WM_DESTROY:
+            return "WM_DESTROY";
+        case WM_NCDESTROY:
+            return "WM_NCDESTROY";
+        case kPing:
+            return "ping";
+        case kUnhandled:
+            return "unhandled";
+        default:
+            return "";
     }
 }
 
@@ -328,8 +335,8 @@ TEST_F(SubclassTest, InstalledOnceMessagesPassThroughAndRemovingGivesTheWindowBa
 
 TEST_F(SubclassTest, AProcedureInstalledOnTopKeepsItsChain) {
     ASSERT_TRUE(WindowSubclass::Install(plain_, &CountingSubclass, 1));
-    g_outerPrevious = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(plain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterProcedure)));
+    g_outerPrevious =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(plain_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterProcedure)));
     // Emptying the chain under it would cut the outer procedure off: the subclass stays.
     EXPECT_FALSE(WindowSubclass::Remove(plain_, &CountingSubclass, 1));
     EXPECT_EQ(SendMessageW(plain_, kUnhandled, 0, 0), 0x77);
@@ -388,24 +395,24 @@ public:
             return true;
         }
         switch (message) {
-        case WM_SETFONT:
-            record.push_back("WM_SETFONT");
-            return false;
-        case WM_INITDIALOG:
-            record.push_back(Hwnd() == hwnd ? "WM_INITDIALOG bound" : "WM_INITDIALOG unbound");
-            // A handled message's result travels in DWLP_MSGRESULT.
-            queryResult = SendMessageW(hwnd, kPing, 0, 0);
-            PostMessageW(hwnd, kUnhandled, 0, 0);
-            result = TRUE;
-            return true;
-        case kPing:
-            result = 0x4321;
-            return true;
-        case kUnhandled:
-            EndDialog(42);
-            return true;
-        default:
-            return false;
+            case WM_SETFONT:
+                record.push_back("WM_SETFONT");
+                return false;
+            case WM_INITDIALOG:
+                record.push_back(Hwnd() == hwnd ? "WM_INITDIALOG bound" : "WM_INITDIALOG unbound");
+                // A handled message's result travels in DWLP_MSGRESULT.
+                queryResult = SendMessageW(hwnd, kPing, 0, 0);
+                PostMessageW(hwnd, kUnhandled, 0, 0);
+                result = TRUE;
+                return true;
+            case kPing:
+                result = 0x4321;
+                return true;
+            case kUnhandled:
+                EndDialog(42);
+                return true;
+            default:
+                return false;
         }
     }
 };

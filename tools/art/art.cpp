@@ -15,9 +15,7 @@ struct Point {
 
 double Clamp01(double v) { return std::min(1.0, std::max(0.0, v)); }
 
-Rgb Mix(Rgb a, Rgb b, double t) {
-    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
+Rgb Mix(Rgb a, Rgb b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
 
 // Coverage of a pixel whose centre lies at signed distance d (pixels) from a shape's edge.
 double CoverageFromDistance(double d) { return Clamp01(0.5 - d); }
@@ -40,18 +38,35 @@ struct Stroke {
     double fromDegrees = 0;   // arc start
     double sweepDegrees = 0;  // arc length, counter-clockwise
 
-    static Stroke Line(Point a, Point b) { Stroke s{kLine}; s.a = a; s.b = b; return s; }
-    static Stroke Arc(Point c, double r, double from, double sweep) {
-        Stroke s{kArc}; s.centre = c; s.radius = r; s.fromDegrees = from; s.sweepDegrees = sweep; return s;
+    static Stroke Line(Point a, Point b) {
+        Stroke s{kLine};
+        s.a = a;
+        s.b = b;
+        return s;
     }
-    static Stroke Dot(Point c, double r) { Stroke s{kDot}; s.centre = c; s.radius = r; return s; }
+    static Stroke Arc(Point c, double r, double from, double sweep) {
+        Stroke s{kArc};
+        s.centre = c;
+        s.radius = r;
+        s.fromDegrees = from;
+        s.sweepDegrees = sweep;
+        return s;
+    }
+    static Stroke Dot(Point c, double r) {
+        Stroke s{kDot};
+        s.centre = c;
+        s.radius = r;
+        return s;
+    }
 
     // Distance from p to the stroke's centre line (for dots: signed distance to the disc edge,
     // less the half width, so that every kind is thickened the same way).
     double Distance(Point p, double halfWidth) const {
         switch (kind) {
-            case kLine: return DistanceToSegment(p, a, b);
-            case kDot: return std::hypot(p.x - centre.x, p.y - centre.y) - radius + halfWidth;
+            case kLine:
+                return DistanceToSegment(p, a, b);
+            case kDot:
+                return std::hypot(p.x - centre.x, p.y - centre.y) - radius + halfWidth;
             case kArc: {
                 const double angle = std::atan2(p.y - centre.y, p.x - centre.x) * 180.0 / kPi;
                 double along = std::fmod(angle - fromDegrees, 360.0);
@@ -93,10 +108,12 @@ Glyph GlyphFor(char c) {
         case 'a':
             return {10.6, {Stroke::Arc({5.2, 5.5}, round - 0.2, 0, 360), Stroke::Line({9.5, top}, {9.5, kHalf})}};
         case 'n':
-            return {10.0, {Stroke::Line({kHalf, top}, {kHalf, kHalf}), Stroke::Arc({5.0, 6.2}, 3.9, 0, 180),
-                           Stroke::Line({8.9, 6.2}, {8.9, kHalf})}};
+            return {10.0,
+                    {Stroke::Line({kHalf, top}, {kHalf, kHalf}), Stroke::Arc({5.0, 6.2}, 3.9, 0, 180),
+                     Stroke::Line({8.9, 6.2}, {8.9, kHalf})}};
         case 'v':
-            return {10.4, {Stroke::Line({kHalf, top}, {5.2, kHalf + 0.2}), Stroke::Line({5.2, kHalf + 0.2}, {9.3, top})}};
+            return {10.4,
+                    {Stroke::Line({kHalf, top}, {5.2, kHalf + 0.2}), Stroke::Line({5.2, kHalf + 0.2}, {9.3, top})}};
         case 'i':
             return {2.2, {Stroke::Line({kHalf, top}, {kHalf, kHalf}), Stroke::Dot({kHalf, 14.0}, 1.5)}};
         case 'r':
@@ -183,7 +200,8 @@ void DrawFace(Canvas& canvas, int originX, const FaceStyle& style) {
             const double glossFade = std::max(0.0, 1.0 - 2.0 * t);
             colour = Mix(colour, kWhite, style.gloss * glossFade * glossFade);
             colour = Mix(colour, kAmber, style.amberUnderglow * t * t * t * t);
-            if (style.innerShadow > 0 && p.y < top + 4) colour = Mix(colour, {0, 0, 0}, style.innerShadow * (1 - (p.y - top) / 4));
+            if (style.innerShadow > 0 && p.y < top + 4)
+                colour = Mix(colour, {0, 0, 0}, style.innerShadow * (1 - (p.y - top) / 4));
             canvas.Blend(px, py, colour, inside);
             // One-pixel border just inside the outline.
             const double ring = CoverageFromDistance(std::fabs(d + 0.5) - 0.5);
@@ -213,7 +231,8 @@ Canvas DrawLogo() {
     for (int py = 0; py < kLogoHeight; ++py) {
         for (int px = 1; px < 32; ++px) {
             const Point p{px + 0.5, py + 0.5};
-            const double coverage = CoverageFromDistance(RoundedRectDistance(p, tileLeft, tileTop, tileRight, tileBottom, 5.0));
+            const double coverage =
+                CoverageFromDistance(RoundedRectDistance(p, tileLeft, tileTop, tileRight, tileBottom, 5.0));
             if (coverage <= 0) continue;
             const double t = Clamp01((p.y - tileTop) / (tileBottom - tileTop));
             logo.Blend(px, py, Mix(Mix(kAmber, kWhite, 0.25 * (1 - t) * (1 - t)), kOrange, t), coverage);
@@ -228,7 +247,9 @@ Canvas DrawLogo() {
             const Point p{px + 0.5, py + 0.5};
             double nearest = 1e9;
             for (int i = 0; i < 4; ++i)
-                nearest = std::min(nearest, DistanceToSegment(p, {barX[i], barBottom}, {barX[i], barBottom - barHeight[i]}) - barHalfWidth);
+                nearest =
+                    std::min(nearest, DistanceToSegment(p, {barX[i], barBottom}, {barX[i], barBottom - barHeight[i]}) -
+                                          barHalfWidth);
             const double coverage = CoverageFromDistance(nearest);
             if (coverage > 0) logo.Blend(px, py, barColour, coverage);
         }
@@ -239,8 +260,9 @@ Canvas DrawLogo() {
     const double spacing = 1.3, baseline = 29.0;
     const double textLeft = 32.0;
     const double textWidth = WordWidth(word, spacing);
-    DrawWord(logo, word, textLeft, baseline, spacing,
-             [&](double, double y) { return Mix(kWhite, {196, 206, 232}, Clamp01((y - 15.0) / 14.0)); });
+    DrawWord(logo, word, textLeft, baseline, spacing, [&](double, double y) {
+        return Mix(kWhite, {196, 206, 232}, Clamp01((y - 15.0) / 14.0));
+    });
 
     // A playback line under the word with its playhead: played part amber, the rest dim.
     const double lineY = 34.5, lineLeft = textLeft, lineRight = textLeft + textWidth;
@@ -277,8 +299,14 @@ std::vector<uint8_t> EncodeBmp24(const Canvas& canvas) {
     const uint32_t headerBytes = 14 + 40;
     std::vector<uint8_t> out;
     out.reserve(headerBytes + imageBytes);
-    auto put16 = [&](uint32_t v) { out.push_back(v & 0xFF); out.push_back((v >> 8) & 0xFF); };
-    auto put32 = [&](uint32_t v) { put16(v & 0xFFFF); put16(v >> 16); };
+    auto put16 = [&](uint32_t v) {
+        out.push_back(v & 0xFF);
+        out.push_back((v >> 8) & 0xFF);
+    };
+    auto put32 = [&](uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
+    };
     // BITMAPFILEHEADER
     out.push_back('B');
     out.push_back('M');

@@ -77,8 +77,10 @@ public:
     }
     ~LyricsHostAtStandin() {
         if (!key_) return;
-        if (previous_) sv::WritePluginText(sv::kLyricsHostValue, *previous_);
-        else RegDeleteValueW(key_.get(), sv::kLyricsHostValue);
+        if (previous_)
+            sv::WritePluginText(sv::kLyricsHostValue, *previous_);
+        else
+            RegDeleteValueW(key_.get(), sv::kLyricsHostValue);
         key_.reset();
         if (createdKey_) RegDeleteTreeW(HKEY_LOCAL_MACHINE, sv::kPluginKey);
     }
@@ -225,8 +227,8 @@ double LoopWithBareThreadsLongestGap(HWND window, int threads, double durationMs
     state.window = window;
     state.repliesWanted = 1;
     g_loop = &state;
-    CloseHandle(CreateThread(nullptr, 0, StartSleepers, reinterpret_cast<LPVOID>(static_cast<INT_PTR>(threads)), 0,
-                             nullptr));
+    CloseHandle(
+        CreateThread(nullptr, 0, StartSleepers, reinterpret_cast<LPVOID>(static_cast<INT_PTR>(threads)), 0, nullptr));
     size_t handled = 0;
     const double gap = RunLoop(state, durationMs, handled);
     g_loop = nullptr;
@@ -325,10 +327,11 @@ int BenchLatency(svtest::StandinClient& client, HWND window, CacheFolder& cache)
         return 1;
     }
     std::printf("2. StartLyricsFetch to WM_SV_LYRICS_READY, %d runs each (after %d warm-up runs):\n", kRounds, kWarmUp);
-    std::printf("   cache hit, version check answered at once: median %.2f ms (min %.2f, max %.2f); "
-                "full fetches meanwhile: %zu\n",
-                Median(hit), *std::min_element(hit.begin(), hit.end()), *std::max_element(hit.begin(), hit.end()),
-                fullFetchesDuringHits);
+    std::printf(
+        "   cache hit, version check answered at once: median %.2f ms (min %.2f, max %.2f); "
+        "full fetches meanwhile: %zu\n",
+        Median(hit), *std::min_element(hit.begin(), hit.end()), *std::max_element(hit.begin(), hit.end()),
+        fullFetchesDuringHits);
     std::printf("   full fetch of the 200-line song over loopback: median %.2f ms (min %.2f, max %.2f)\n", Median(full),
                 *std::min_element(full.begin(), full.end()), *std::max_element(full.begin(), full.end()));
     return ok ? 0 : 1;

@@ -42,12 +42,25 @@ public:
         std::u16string out;
         for (size_t i = 0; i < count; ++i) {
             switch (Below(10)) {
-                case 0: out += special[Below(sizeof special / 2 - 1)]; break;
-                case 1: out += Chance(20) ? u'\0' : static_cast<char16_t>(0x5D0 + Below(40)); break;
-                case 2: out += static_cast<char16_t>(0xD800 + Below(0x800)); break;
-                case 3: out += static_cast<char16_t>(0xD800 + Below(0x400)), out += static_cast<char16_t>(0xDC00 + Below(0x400)); break;
-                case 4: out += static_cast<char16_t>(0xE000 + Below(0x2000)); break;
-                default: out += static_cast<char16_t>(0x20 + Below(0x5F)); break;
+                case 0:
+                    out += special[Below(sizeof special / 2 - 1)];
+                    break;
+                case 1:
+                    out += Chance(20) ? u'\0' : static_cast<char16_t>(0x5D0 + Below(40));
+                    break;
+                case 2:
+                    out += static_cast<char16_t>(0xD800 + Below(0x800));
+                    break;
+                case 3:
+                    out += static_cast<char16_t>(0xD800 + Below(0x400)),
+                        out += static_cast<char16_t>(0xDC00 + Below(0x400));
+                    break;
+                case 4:
+                    out += static_cast<char16_t>(0xE000 + Below(0x2000));
+                    break;
+                default:
+                    out += static_cast<char16_t>(0x20 + Below(0x5F));
+                    break;
             }
         }
         return out;
@@ -64,11 +77,16 @@ public:
     }
     double Time() {
         switch (Below(8)) {
-            case 0: return std::numeric_limits<double>::quiet_NaN();
-            case 1: return (Chance(50) ? 1 : -1) * std::numeric_limits<double>::infinity();
-            case 2: return (Chance(50) ? 1 : -1) * std::ldexp(static_cast<double>(random_()), static_cast<int>(Below(80)));
-            case 3: return -static_cast<double>(Below(100000));
-            default: return static_cast<double>(Below(1000000000)) + static_cast<double>(Below(1000)) / 1000.0;
+            case 0:
+                return std::numeric_limits<double>::quiet_NaN();
+            case 1:
+                return (Chance(50) ? 1 : -1) * std::numeric_limits<double>::infinity();
+            case 2:
+                return (Chance(50) ? 1 : -1) * std::ldexp(static_cast<double>(random_()), static_cast<int>(Below(80)));
+            case 3:
+                return -static_cast<double>(Below(100000));
+            default:
+                return static_cast<double>(Below(1000000000)) + static_cast<double>(Below(1000)) / 1000.0;
         }
     }
     uint64_t Next() { return random_(); }
@@ -99,16 +117,23 @@ void ReplyPieces(Maker& make, Outcome& outcome) {
     for (char16_t c : make.Text(make.Length())) {
         if (c < 0xD800 || c > 0xDFFF) paired += c;
     }
-    outcome.Check(sv::Utf16FromUtf8(sv::Utf8FromUtf16(paired)) == paired, "UTF-16 without surrogates does not go round");
+    outcome.Check(sv::Utf16FromUtf8(sv::Utf8FromUtf16(paired)) == paired,
+                  "UTF-16 without surrogates does not go round");
 
     // A prolog made of the parts the test must step over, then a document type or the root.
     std::u16string prolog = make.Chance(30) ? u"\uFEFF" : u"";
     const size_t parts = make.Below(6);
     for (size_t i = 0; i < parts; ++i) {
         switch (make.Below(3)) {
-            case 0: prolog += u" \t\r\n"; break;
-            case 1: prolog += u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>"; break;
-            default: prolog += u"<!-- <!DOCTYPE x> -- " + U16(std::to_string(i)) + u"-->"; break;
+            case 0:
+                prolog += u" \t\r\n";
+                break;
+            case 1:
+                prolog += u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+                break;
+            default:
+                prolog += u"<!-- <!DOCTYPE x> -- " + U16(std::to_string(i)) + u"-->";
+                break;
         }
     }
     const bool declares = make.Chance(50);
@@ -128,7 +153,8 @@ void ReplyPieces(Maker& make, Outcome& outcome) {
         const std::u16string code = make.Text(make.Below(10));
         const size_t before = list.entries().size();
         const bool added = list.AddLanguage(name, code);
-        outcome.Check(added == (!code.empty() && code.size() <= sv::kLanguageCodeMaxLength), "language refused wrongly");
+        outcome.Check(added == (!code.empty() && code.size() <= sv::kLanguageCodeMaxLength),
+                      "language refused wrongly");
         if (!added) continue;
         const sv::LanguageEntry& entry = list.entries().back();
         outcome.Check(entry.index == static_cast<int32_t>(before + 1), "language index is not its position");
@@ -137,8 +163,8 @@ void ReplyPieces(Maker& make, Outcome& outcome) {
             outcome.Check(entry.name == code, "a language without a name does not show its code");
         } else {
             const size_t kept = entry.name.size();
-            const bool splitsPair = kept < name.size() && kept > 0 && name[kept - 1] >= 0xD800 && name[kept - 1] <= 0xDBFF &&
-                                    name[kept] >= 0xDC00 && name[kept] <= 0xDFFF;
+            const bool splitsPair = kept < name.size() && kept > 0 && name[kept - 1] >= 0xD800 &&
+                                    name[kept - 1] <= 0xDBFF && name[kept] >= 0xDC00 && name[kept] <= 0xDFFF;
             outcome.Check(entry.name == name.substr(0, kept) && !splitsPair, "language name cut inside a pair");
         }
     }
@@ -153,12 +179,13 @@ void Timing(Maker& make, Outcome& outcome) {
     outcome.Check(std::isfinite(any) && any == std::floor(any), "decoded time is not a whole number");
 
     const int key = 1 + static_cast<int>(make.Below(9));
-    const long long time = static_cast<long long>(make.Below(static_cast<size_t>(std::numeric_limits<int>::max() / key)));
+    const long long time =
+        static_cast<long long>(make.Below(static_cast<size_t>(std::numeric_limits<int>::max() / key)));
     const std::string digits = std::to_string(time * key);
     if (digits.size() < static_cast<size_t>(key)) return;
     std::string leading = digits.substr(0, static_cast<size_t>(key));
-    std::string code = std::to_string(key) + digits.substr(static_cast<size_t>(key)) + make.Digits(static_cast<size_t>(key)) +
-                       std::string(leading.rbegin(), leading.rend());
+    std::string code = std::to_string(key) + digits.substr(static_cast<size_t>(key)) +
+                       make.Digits(static_cast<size_t>(key)) + std::string(leading.rbegin(), leading.rend());
     outcome.Check(sv::DecodeTiming(U16(code)) == static_cast<double>(time), "a built code decodes to another time");
 }
 
@@ -182,8 +209,9 @@ void TimedText(Maker& make, Outcome& outcome) {
                           used == static_cast<int>(stamp.size());
         const double written = static_cast<double>(minutes) * 60000.0 + static_cast<double>(seconds) * 1000.0 +
                                static_cast<double>(hundredths) * 10.0;
-        outcome.Check(read && seconds < 60 && written <= time + 1e-9 * (time + 1) && time - written < 10.0 + 1e-9 * (time + 1),
-                      "entry time is not the time down to its hundredth");
+        outcome.Check(
+            read && seconds < 60 && written <= time + 1e-9 * (time + 1) && time - written < 10.0 + 1e-9 * (time + 1),
+            "entry time is not the time down to its hundredth");
     }
 
     sv::LyricsDocument document;
@@ -267,8 +295,10 @@ struct Target {
     const char* name;
     void (*run)(Maker&, Outcome&);
 };
-const Target kTargets[] = {
-    {"reply pieces", ReplyPieces}, {"timing decoder", Timing}, {"timed-text writer", TimedText}, {"query encoder", Query}};
+const Target kTargets[] = {{"reply pieces", ReplyPieces},
+                           {"timing decoder", Timing},
+                           {"timed-text writer", TimedText},
+                           {"query encoder", Query}};
 
 uint64_t InputSeed(uint64_t seed, const char* target, long long number) {
     uint64_t x = seed * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(number);
@@ -290,15 +320,16 @@ bool RunBatch(const Target& target, uint64_t seed, long long first, long long co
         return std::to_string(outcome.wrong) + " " + std::to_string(firstWrong) + " " + outcome.first;
     });
     if (!answer) {
-        fprintf(stderr, "%s: the batch of inputs %lld..%lld (seed %llu) crashed\n", target.name, first, first + count - 1,
-                static_cast<unsigned long long>(seed));
+        fprintf(stderr, "%s: the batch of inputs %lld..%lld (seed %llu) crashed\n", target.name, first,
+                first + count - 1, static_cast<unsigned long long>(seed));
         return false;
     }
     const std::string& reply = *answer;
     long long wrong = 0, firstWrong = -1;
     int used = 0;
     if (sscanf(reply.c_str(), "%lld %lld %n", &wrong, &firstWrong, &used) < 2) return false;
-    if (wrong > 0 && total.wrong == 0) total.first = reply.substr(static_cast<size_t>(used)) + " (input " + std::to_string(firstWrong) + ")";
+    if (wrong > 0 && total.wrong == 0)
+        total.first = reply.substr(static_cast<size_t>(used)) + " (input " + std::to_string(firstWrong) + ")";
     total.wrong += wrong;
     return true;
 }
@@ -312,10 +343,14 @@ int main(int argc, char** argv) {
     std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--seconds") seconds = atof(argv[i + 1]);
-        else if (option == "--count") count = atoll(argv[i + 1]);
-        else if (option == "--seed") seed = strtoull(argv[i + 1], nullptr, 10);
-        else if (option == "--only") only = argv[i + 1];
+        if (option == "--seconds")
+            seconds = atof(argv[i + 1]);
+        else if (option == "--count")
+            count = atoll(argv[i + 1]);
+        else if (option == "--seed")
+            seed = strtoull(argv[i + 1], nullptr, 10);
+        else if (option == "--only")
+            only = argv[i + 1];
         else {
             fprintf(stderr, "usage: sonavire-generated-inputs [--seconds S | --count N] [--seed S] [--only TARGET]\n");
             return 2;
@@ -327,7 +362,8 @@ int main(int argc, char** argv) {
         if (!only.empty() && only != target.name) continue;
         const auto start = std::chrono::steady_clock::now();
         auto more = [&](long long done) {
-            if (seconds > 0) return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < seconds;
+            if (seconds > 0)
+                return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < seconds;
             return done < count;
         };
         long long done = 0, crashes = 0;

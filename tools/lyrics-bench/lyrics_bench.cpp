@@ -88,10 +88,12 @@ int main() {
     std::printf("reply: %d timed lines, %zu bytes of UTF-8\n", kLines, reply.size());
     Print("LoadFromReply", MicrosecondsPerRun(loadRuns, [&] { load(false); }), "reply", loadRuns);
     Print("LoadFromReply with cache write", MicrosecondsPerRun(loadRuns, [&] { load(true); }), "reply", loadRuns);
-    Print("LoadFromCache", MicrosecondsPerRun(loadRuns, [&] {
-              sv::LyricsDocument doc(request);
-              ok = ok && doc.LoadFromCache(cacheFolder) == S_OK && doc.LineCount() == kLines;
-          }),
+    Print("LoadFromCache",
+          MicrosecondsPerRun(loadRuns,
+                             [&] {
+                                 sv::LyricsDocument doc(request);
+                                 ok = ok && doc.LoadFromCache(cacheFolder) == S_OK && doc.LineCount() == kLines;
+                             }),
           "file", loadRuns);
 
     auto doc = std::make_unique<sv::LyricsDocument>(request);
@@ -104,25 +106,31 @@ int main() {
     const int lineRuns = 20000;
     int checksum = 0;
     // Positions spread over the whole song: on average the scan walks half the lines.
-    Print("CurrentLineFor, spread positions", MicrosecondsPerRun(lineRuns, [&] {
-              now = (now + 7919 * 13) % songLength;
-              follower.CurrentLineFor(now, true);
-              checksum += follower.currentLine();
-          }),
+    Print("CurrentLineFor, spread positions",
+          MicrosecondsPerRun(lineRuns,
+                             [&] {
+                                 now = (now + 7919 * 13) % songLength;
+                                 follower.CurrentLineFor(now, true);
+                                 checksum += follower.currentLine();
+                             }),
           "call", lineRuns);
     now = songLength;  // the worst case: every line scanned
-    Print("CurrentLineFor, past the last line", MicrosecondsPerRun(lineRuns, [&] {
-              follower.CurrentLineFor(now, true);
-              checksum += follower.currentLine();
-          }),
+    Print("CurrentLineFor, past the last line",
+          MicrosecondsPerRun(lineRuns,
+                             [&] {
+                                 follower.CurrentLineFor(now, true);
+                                 checksum += follower.currentLine();
+                             }),
           "call", lineRuns);
 
     size_t length = 0;
     const int textRuns = 200;
-    Print("ToTimedText", MicrosecondsPerRun(textRuns, [&] {
-              std::optional<std::u16string> text = doc->ToTimedText();
-              length = text ? text->size() : 0;
-          }),
+    Print("ToTimedText",
+          MicrosecondsPerRun(textRuns,
+                             [&] {
+                                 std::optional<std::u16string> text = doc->ToTimedText();
+                                 length = text ? text->size() : 0;
+                             }),
           "text", textRuns);
     std::printf("timed text: %zu UTF-16 units\n", length);
 

@@ -24,8 +24,9 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: sonavire-reliability faults KIND [ROUNDS] | unload [ROUNDS] | storm [SECONDS] "
-                             "[RATE] | teardown WHAT [ROUNDS]\n");
+        std::fprintf(stderr,
+                     "usage: sonavire-reliability faults KIND [ROUNDS] | unload [ROUNDS] | storm [SECONDS] "
+                     "[RATE] | teardown WHAT [ROUNDS]\n");
         return 2;
     }
     const std::string scenario = argv[1];

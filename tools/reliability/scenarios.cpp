@@ -103,9 +103,11 @@ void ReportGrowth(const ProcessFigures& before, const ProcessFigures& middle, co
     Report("handles_growth_halves", text);
     Report("handle_kinds_first_half", HandleTypeChanges(before, middle));
     Report("handle_kinds_second_half", HandleTypeChanges(middle, after));
-    std::snprintf(text, sizeof text, "%+.2f %+.2f", middle.privateMiB - before.privateMiB, after.privateMiB - middle.privateMiB);
+    std::snprintf(text, sizeof text, "%+.2f %+.2f", middle.privateMiB - before.privateMiB,
+                  after.privateMiB - middle.privateMiB);
     Report("private_growth_halves_mib", text);
-    std::snprintf(text, sizeof text, "%+.0f %+.0f", HeapKiB(middle) - HeapKiB(before), HeapKiB(after) - HeapKiB(middle));
+    std::snprintf(text, sizeof text, "%+.0f %+.0f", HeapKiB(middle) - HeapKiB(before),
+                  HeapKiB(after) - HeapKiB(middle));
     Report("heap_growth_halves_kib", text);
     std::snprintf(text, sizeof text, "%+ld %+ld", Difference(middle.threads, before.threads),
                   Difference(after.threads, middle.threads));
@@ -430,9 +432,12 @@ public:
         if (text == last_) return;
         last_ = text;
         const int song = StormSongOf(text);
-        if (song < 0) ++otherTexts;
-        else if (song == session_.Engine().CurrentIndex()) ++shownCurrent;
-        else ++shownStale;
+        if (song < 0)
+            ++otherTexts;
+        else if (song == session_.Engine().CurrentIndex())
+            ++shownCurrent;
+        else
+            ++shownStale;
     }
     long long shownCurrent = 0;
     long long shownStale = 0;
@@ -484,10 +489,12 @@ int RunStorm(Context& context, int seconds, int rate) {
             for (const char* path : {kFetchPath, kVersionPath}) service.SetBehaviour(path, "delay", 3000 / rate);
             delayed = true;
         }
-        Pump([&] {
-            watch.Sample();
-            return Now() >= due;
-        }, 1000);
+        Pump(
+            [&] {
+                watch.Sample();
+                return Now() >= due;
+            },
+            1000);
         watch.Sample();
         last = static_cast<int>((changes * 7 + 3) % kStormSongs);
         if (last == session.Engine().CurrentIndex()) last = (last + 1) % kStormSongs;
@@ -495,10 +502,12 @@ int RunStorm(Context& context, int seconds, int rate) {
         ++changes;
     }
     const double stormEnded = Now();
-    const bool newestShown = Pump([&] {
-        watch.Sample();
-        return StormSongOf(session.BrightLine()) == last;
-    }, kRoundDeadlineMs);
+    const bool newestShown = Pump(
+        [&] {
+            watch.Sample();
+            return StormSongOf(session.BrightLine()) == last;
+        },
+        kRoundDeadlineMs);
     Report("changes", static_cast<double>(changes), 0);
     Report("rate_per_s", changes / (stormEnded - start), 1);
     Report("newest_shown", newestShown ? "yes" : "no");
@@ -507,8 +516,8 @@ int RunStorm(Context& context, int seconds, int rate) {
     Report("shown_stale", static_cast<double>(watch.shownStale), 0);
     Report("other_texts", static_cast<double>(watch.otherTexts), 0);
     Report("stall_max_ms", stalls.LongestMs(), 1);
-    Report("lookups_served", static_cast<double>(service.Requests(kFetchPath).size() +
-                                                 service.Requests(kVersionPath).size()), 0);
+    Report("lookups_served",
+           static_cast<double>(service.Requests(kFetchPath).size() + service.Requests(kVersionPath).size()), 0);
     session.UnloadPlugin();
     service.ResetBehaviours();
     const bool quiet = session.WaitUntilModuleQuiet(kQuietDeadlineMs);
@@ -650,7 +659,8 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
         const int delayMs = 100 + (round * 53) % 500;
         bool ran = false;
         if (what == "fetch") {
-            service.SetBehaviour(kFetchPath, round % 2 ? "slow" : "delay", round % 2 ? 3 : delayMs, 0, round % 2 ? 32 : 0);
+            service.SetBehaviour(kFetchPath, round % 2 ? "slow" : "delay", round % 2 ? 3 : delayMs, 0,
+                                 round % 2 ? 32 : 0);
             DeleteCacheFiles();
             session.Open(1);
             if (round % 3 != 2) service.WaitForRequests(kFetchPath, 1, 5000);
@@ -659,7 +669,8 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
             ran = true;
         } else if (what == "save") {
             if (Retime(session, service)) {
-                service.SetBehaviour(kSavePath, round % 2 ? "slow" : "delay", round % 2 ? 3 : delayMs, 0, round % 2 ? 8 : 0);
+                service.SetBehaviour(kSavePath, round % 2 ? "slow" : "delay", round % 2 ? 3 : delayMs, 0,
+                                     round % 2 ? 8 : 0);
                 session.EndTrack();
                 if (round % 3 != 2) service.WaitForRequests(kSavePath, 1, 5000);
                 inFlight += service.Requests(kSavePath).empty() ? 0 : 1;
@@ -668,9 +679,9 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
             }
         } else if (what == "sign-in") {
             service.SetBehaviour(kSignInPath, "delay", 50);
-            ran = RunAgentRound(session, SignInSteps(round % 3), round % 2 == 1, [&] {
-                PostMessageW(session.MainWindow(), WM_COMMAND, MAKEWPARAM(CMD_SIGN_IN, 0), 0);
-            }, leftOpen);
+            ran = RunAgentRound(
+                session, SignInSteps(round % 3), round % 2 == 1,
+                [&] { PostMessageW(session.MainWindow(), WM_COMMAND, MAKEWPARAM(CMD_SIGN_IN, 0), 0); }, leftOpen);
             inFlight += service.Requests(kSignInPath).empty() ? 0 : 1;
         } else if (what == "page") {
             // The page in the browse pane answers the player's new track with an alert, and the
@@ -680,8 +691,9 @@ int RunTeardown(Context& context, const std::string& what, int rounds) {
             if (page && Pump([&] { return page->CompletedLoads() > 0 && !page->Loading(); }, 10000) &&
                 page->RunScript(L"OnMediaPlayerOpened = function (user, artist, title) { alert('Now: ' + title); }")) {
                 DeleteCacheFiles();
-                ran = RunAgentRound(session, [] { return FindThreadDialog(0) != nullptr; }, round % 2 == 1,
-                                    [&] { session.Open(1); }, leftOpen);
+                ran = RunAgentRound(
+                    session, [] { return FindThreadDialog(0) != nullptr; }, round % 2 == 1, [&] { session.Open(1); },
+                    leftOpen);
                 inFlight += ran ? 1 : 0;
             }
         } else {

@@ -1,6 +1,5 @@
 #include "session.h"
 
-
 #include <algorithm>
 #include <cstdio>
 
@@ -83,7 +82,8 @@ void Report(const char* name, double value, int decimals) {
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
@@ -109,19 +109,23 @@ bool Session::Create() {
 }
 
 bool Session::WaitUntilModuleQuiet(DWORD timeoutMs) {
-    return Pump([] {
-        const HMODULE module = GetModuleHandleW(kModuleName);
-        if (!module) return true;
-        const auto canUnloadNow = reinterpret_cast<CanUnloadNow>(GetProcAddress(module, "DllCanUnloadNow"));
-        return canUnloadNow && canUnloadNow() == S_OK;
-    }, timeoutMs);
+    return Pump(
+        [] {
+            const HMODULE module = GetModuleHandleW(kModuleName);
+            if (!module) return true;
+            const auto canUnloadNow = reinterpret_cast<CanUnloadNow>(GetProcAddress(module, "DllCanUnloadNow"));
+            return canUnloadNow && canUnloadNow() == S_OK;
+        },
+        timeoutMs);
 }
 
 bool Session::WaitUntilModuleUnloaded(DWORD timeoutMs) {
-    return Pump([] {
-        CoFreeUnusedLibraries();
-        return GetModuleHandleW(kModuleName) == nullptr;
-    }, timeoutMs);
+    return Pump(
+        [] {
+            CoFreeUnusedLibraries();
+            return GetModuleHandleW(kModuleName) == nullptr;
+        },
+        timeoutMs);
 }
 
 void Session::Open(int index) {
@@ -188,7 +192,8 @@ StallMeter::StallMeter() {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kStallClass;
     RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, kStallClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    window_ =
+        CreateWindowExW(0, kStallClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     const HWND target = window_;
     thread_ = std::thread([this, target] {

@@ -132,7 +132,9 @@ void Print(const char* scenario, double longestMs, const char* note = "") {
     std::fflush(stdout);
 }
 
-void Pump(DWORD ms) { svtest::PumpUntil([] { return false; }, ms); }
+void Pump(DWORD ms) {
+    svtest::PumpUntil([] { return false; }, ms);
+}
 
 double WindowCreated(Bench& bench, tools::LoopGapMeter& meter, double& loadMs) {
     bench.Service().SetBehaviour(ServicePath("getSupportedLanguages.php"), "delay", 10000);
@@ -236,7 +238,8 @@ double CutReply(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
 
 double TrackStorm(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
     bench.ClearCache();
-    for (const char* name : {"getLyricXML_2", "getLyricVerXML.php"}) bench.Service().SetBehaviour(ServicePath(name), "delay", 20000);
+    for (const char* name : {"getLyricXML_2", "getLyricVerXML.php"})
+        bench.Service().SetBehaviour(ServicePath(name), "delay", 20000);
     Pump(20);
     meter.Restart();
     for (int i = 0; i < 80; ++i) {  // 2 s
@@ -255,7 +258,9 @@ double ResyncClick(Bench& bench, tools::LoopGapMeter& meter) {
     document->SetArtist(u"Blue Harbour");
     document->SetTitle(u"Untimed");
     document->sourceKind = sv::MediaSource::Player;
-    for (int i = 0; i < 40; ++i) document->AddLine(std::u16string(u"An untimed line of the song, number ") + sv::AsU16(std::to_wstring(i).c_str()), u"");
+    for (int i = 0; i < 40; ++i)
+        document->AddLine(
+            std::u16string(u"An untimed line of the song, number ") + sv::AsU16(std::to_wstring(i).c_str()), u"");
     document->status = sv::LyricsStatus::Untimed;
     window.SetDocument(std::move(document));  // re-sync starts at once
     Pump(50);

@@ -29,7 +29,7 @@ bool IsNameCharacter(wchar_t c) { return std::iswalnum(c) || c == L'-' || c == L
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f'; }
 
 bool IsBlockTag(const std::wstring& tag) {
-    static const wchar_t* const kBlocks[] = {L"p",  L"div", L"h1", L"h2", L"h3", L"h4",    L"br",   L"tr",
+    static const wchar_t* const kBlocks[] = {L"p",  L"div", L"h1", L"h2", L"h3",    L"h4",   L"br",      L"tr",
                                              L"li", L"ul",  L"ol", L"hr", L"table", L"form", L"textarea"};
     for (const wchar_t* block : kBlocks)
         if (tag == block) return true;
@@ -136,7 +136,9 @@ std::wstring DecodeEntities(std::wstring_view text) {
             bool digits = entity.size() > (hex ? 2u : 1u);
             for (size_t k = hex ? 2 : 1; k < entity.size() && digits; ++k) {
                 const wchar_t c = Lower(entity[k]);
-                const int digit = c >= L'0' && c <= L'9' ? c - L'0' : hex && c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+                const int digit = c >= L'0' && c <= L'9'          ? c - L'0'
+                                  : hex && c >= L'a' && c <= L'f' ? c - L'a' + 10
+                                                                  : -1;
                 digits = digit >= 0 && code < 0x110000;
                 code = code * (hex ? 16 : 10) + static_cast<unsigned long>(digit < 0 ? 0 : digit);
             }

@@ -63,7 +63,8 @@ std::wstring PathOf(const std::wstring& address) {
 }
 
 bool FetchHttp(const std::wstring& url, std::string& body, std::wstring& error) {
-    UniqueHinternet session(InternetOpenW(L"Sonavire stand-in browser", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    UniqueHinternet session(
+        InternetOpenW(L"Sonavire stand-in browser", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session) {
         error = L"no Internet session";
         return false;
@@ -71,10 +72,9 @@ bool FetchHttp(const std::wstring& url, std::string& body, std::wstring& error) 
     DWORD timeout = 10000;
     InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
     InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
-    UniqueHinternet request(InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0,
-                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
-                                             0));
+    UniqueHinternet request(InternetOpenUrlW(
+        session.get(), url.c_str(), nullptr, 0,
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI, 0));
     if (!request) {
         error = L"the server did not answer (error " + std::to_wstring(GetLastError()) + L")";
         return false;
@@ -427,19 +427,19 @@ private:
         // Held for the message: a page may end the browser while it handles it.
         const ComPtr<IWebBrowser2> hold = ComPtr<IWebBrowser2>::From(browser);
         switch (message) {
-        case kLoadMessage:
-            browser->LoadPendingPage();
-            return 0;
-        case WM_TIMER:
-            if (const ComPtr<Page> page = browser->page_.Copy()) page->OnTimer(wParam);
-            return 0;
-        case WM_PAINT:
-            browser->Paint();
-            return 0;
-        case WM_ERASEBKGND:
-            return 1;
-        default:
-            return DefWindowProcW(hwnd, message, wParam, lParam);
+            case kLoadMessage:
+                browser->LoadPendingPage();
+                return 0;
+            case WM_TIMER:
+                if (const ComPtr<Page> page = browser->page_.Copy()) page->OnTimer(wParam);
+                return 0;
+            case WM_PAINT:
+                browser->Paint();
+                return 0;
+            case WM_ERASEBKGND:
+                return 1;
+            default:
+                return DefWindowProcW(hwnd, message, wParam, lParam);
         }
     }
 

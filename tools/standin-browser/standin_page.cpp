@@ -129,7 +129,9 @@ private:
 class Element final : public ScriptObject {
 public:
     Element(Page* page, std::wstring id)
-        : ScriptObject({L"textContent", L"innerText", L"value", L"id"}), page_(ComPtr<Page>::From(page)), id_(std::move(id)) {}
+        : ScriptObject({L"textContent", L"innerText", L"value", L"id"}),
+          page_(ComPtr<Page>::From(page)),
+          id_(std::move(id)) {}
     STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         HtmlElement& element = page_->Model().elements[id_];
@@ -187,7 +189,8 @@ public:
         ComPtr<IDispatchEx> extended;
         HRESULT hr;
         if (SUCCEEDED(target.As(extended)) && extended) {
-            const ComPtr<IServiceProvider> caller = ComPtr<IServiceProvider>::Attach(new CallerServices(window_.Copy()));
+            const ComPtr<IServiceProvider> caller =
+                ComPtr<IServiceProvider>::Attach(new CallerServices(window_.Copy()));
             hr = extended->InvokeEx(member, locale, flags | DISPATCH_PROPERTYGET, &byReference, result, exception,
                                     caller.get());
         } else {
@@ -208,9 +211,9 @@ private:
 class WindowObject final : public ScriptObjectOf<HtmlWindow2Stubs> {
 public:
     explicit WindowObject(Page* page)
-        : ScriptObjectOf({L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout",
-                          L"alert"},
-                         &kIidHtmlWindow2),
+        : ScriptObjectOf(
+              {L"external", L"document", L"setInterval", L"setTimeout", L"clearInterval", L"clearTimeout", L"alert"},
+              &kIidHtmlWindow2),
           page_(page) {}
     void Detach() { page_ = nullptr; }
     STDMETHODIMP get_document(IHTMLDocument2** document) override {
@@ -256,8 +259,8 @@ public:
         }
         VARIANT* function = count >= 1 ? &params->rgvarg[count - 1] : nullptr;
         if (!function || function->vt != VT_DISPATCH || !function->pdispVal) return E_INVALIDARG;
-        const long id = page_->AddTimer(function->pdispVal, static_cast<UINT>(_wtol(ArgumentText(params, 1).c_str())),
-                                        member == 3);
+        const long id =
+            page_->AddTimer(function->pdispVal, static_cast<UINT>(_wtol(ArgumentText(params, 1).c_str())), member == 3);
         if (result) {
             result->vt = VT_I4;
             result->lVal = id;
@@ -279,8 +282,8 @@ public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, kIidHtmlDocument) &&
-            !IsEqualIID(riid, kIidHtmlDocument2)) {
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, kIidHtmlDocument) && !IsEqualIID(riid, kIidHtmlDocument2)) {
             return E_NOINTERFACE;
         }
         *ppv = static_cast<IHTMLDocument2*>(this);
@@ -411,8 +414,8 @@ STDMETHODIMP_(ULONG) Page::Release() {
 void Page::Start() {
     document_ = ComPtr<IDispatch>::Attach(new DocumentObject(this));
     window_ = ComPtr<IDispatch>::Attach(new WindowObject(this));
-    bool started = SUCCEEDED(
-        CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void()));
+    bool started =
+        SUCCEEDED(CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, kIidActiveScript, engine_.put_void()));
     started = started && SUCCEEDED(engine_->QueryInterface(kIidActiveScriptParse, parse_.put_void()));
     if (started) UseDocumentLanguage(engine_.get());
     started = started && SUCCEEDED(engine_->SetScriptSite(this)) && SUCCEEDED(parse_->InitNew());
@@ -490,7 +493,8 @@ void Page::CloseEngine() {
     shutdownPending_ = false;
     for (const ComPtr<Page>& frame : frames_) frame->Shutdown();
     frames_.clear();
-    if (auto* document = static_cast<DocumentObject*>(static_cast<IHTMLDocument2*>(document_.get()))) document->Detach();
+    if (auto* document = static_cast<DocumentObject*>(static_cast<IHTMLDocument2*>(document_.get())))
+        document->Detach();
     if (auto* window = static_cast<WindowObject*>(window_.get())) window->Detach();
     const ComPtr<IActiveScript> engine = std::move(engine_);
     parse_.reset();

@@ -59,10 +59,14 @@ void CallLog::SetListener(std::function<void(const LogEntry&)> listener) {
 
 const char* CallLog::KindName(LogKind kind) {
     switch (kind) {
-    case LogKind::Call: return "call";
-    case LogKind::Event: return "event";
-    case LogKind::Host: return "host";
-    case LogKind::Player: return "player";
+        case LogKind::Call:
+            return "call";
+        case LogKind::Event:
+            return "event";
+        case LogKind::Host:
+            return "host";
+        case LogKind::Player:
+            return "player";
     }
     return "?";
 }

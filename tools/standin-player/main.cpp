@@ -99,7 +99,8 @@ bool ParseAction(double at, const std::wstring& text, Action& action) {
         return swscanf(action.argument.c_str(), L"%d,%d", &x, &y) == 2;
     }
     if (action.name == L"press" || action.name == L"menu" || action.name == L"button") {
-        return !action.argument.empty() && std::wcsspn(action.argument.c_str(), L"0123456789") == action.argument.size();
+        return !action.argument.empty() &&
+               std::wcsspn(action.argument.c_str(), L"0123456789") == action.argument.size();
     }
     if (action.name == L"type") return action.argument.find(L':') != std::wstring::npos;
     return false;
@@ -328,8 +329,8 @@ void RunUserAction(const Action& action, PlayerEngine& engine, UserInput& input)
             done = button != nullptr;
         }
     }
-    engine.Log().Add(LogKind::Player, "player." + Narrow(action.name.c_str()) + "(" +
-                                          Narrow(action.argument.c_str()) + (done ? ")" : ") found nothing"));
+    engine.Log().Add(LogKind::Player, "player." + Narrow(action.name.c_str()) + "(" + Narrow(action.argument.c_str()) +
+                                          (done ? ")" : ") found nothing"));
 }
 
 void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window, UserInput& input) {
@@ -359,7 +360,8 @@ void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window,
     } else if (action.name == L"page") {
         const std::vector<StandinBrowser*> browsers = LiveStandinBrowsers();
         const bool ran = !browsers.empty() && browsers.front()->RunScript(action.argument);
-        engine.Log().Add(LogKind::Player, "player.page(" + Narrow(action.argument.c_str()) + (ran ? ") ran" : ") failed"));
+        engine.Log().Add(LogKind::Player,
+                         "player.page(" + Narrow(action.argument.c_str()) + (ran ? ") ran" : ") failed"));
     } else if (action.name == L"quit") {
         engine.Log().Add(LogKind::Player, "player.quit");
         PostMessageW(window.Hwnd(), WM_CLOSE, 0, 0);

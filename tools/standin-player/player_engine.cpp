@@ -28,9 +28,7 @@ std::string IidText(REFIID iid) {
     return Narrow(text);
 }
 
-BSTR AllocText(const std::wstring& text) {
-    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
+BSTR AllocText(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
 
 }  // namespace
 
@@ -63,27 +61,24 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-#define SV_STANDIN_UNKNOWN                                                       \
-    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefObject(); }         \
+#define SV_STANDIN_UNKNOWN                                               \
+    ULONG STDMETHODCALLTYPE AddRef() override { return AddRefObject(); } \
     ULONG STDMETHODCALLTYPE Release() override { return ReleaseObject(); }
 
 // The player's objects are reached through their vtables only; type information is not offered.
-#define SV_STANDIN_NO_DISPATCH                                                                      \
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {                              \
-        if (!count) return E_POINTER;                                                               \
-        *count = 0;                                                                                 \
-        return S_OK;                                                                                \
-    }                                                                                               \
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {                  \
-        if (info) *info = nullptr;                                                                  \
-        return E_NOTIMPL;                                                                           \
-    }                                                                                               \
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {      \
-        return E_NOTIMPL;                                                                           \
-    }                                                                                               \
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, \
-                                     UINT*) override {                                              \
-        return E_NOTIMPL;                                                                           \
+#define SV_STANDIN_NO_DISPATCH                                                                                        \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {                                                \
+        if (!count) return E_POINTER;                                                                                 \
+        *count = 0;                                                                                                   \
+        return S_OK;                                                                                                  \
+    }                                                                                                                 \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {                                    \
+        if (info) *info = nullptr;                                                                                    \
+        return E_NOTIMPL;                                                                                             \
+    }                                                                                                                 \
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }    \
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
+        return E_NOTIMPL;                                                                                             \
     }
 
 #define SV_STANDIN_NOT_IMPLEMENTED(prefix, name, ...) \
@@ -298,12 +293,12 @@ public:
         *media = nullptr;
         if (!engine_) return E_UNEXPECTED;
         switch (engine_->currentMediaAnswer_) {
-        case CurrentMediaAnswer::Failure:
-            return E_FAIL;
-        case CurrentMediaAnswer::NoItem:
-            return S_OK;
-        case CurrentMediaAnswer::CurrentItem:
-            break;
+            case CurrentMediaAnswer::Failure:
+                return E_FAIL;
+            case CurrentMediaAnswer::NoItem:
+                return S_OK;
+            case CurrentMediaAnswer::CurrentItem:
+                break;
         }
         const int index = engine_->current_;
         if (index >= 0 && static_cast<size_t>(index) < engine_->media_.size()) {
@@ -365,9 +360,7 @@ PlayerEngine::~PlayerEngine() {
     for (const ComPtr<StandinMedia>& media : allMedia_) media->Detach();
 }
 
-IWMPCore* PlayerEngine::Core() const {
-    return core_.get();
-}
+IWMPCore* PlayerEngine::Core() const { return core_.get(); }
 
 const Track* PlayerEngine::CurrentTrack() const {
     if (current_ < 0 || static_cast<size_t>(current_) >= tracks_.size()) return nullptr;
@@ -461,14 +454,14 @@ void PlayerEngine::DoPlay() {
         return;
     }
     switch (playState_) {
-    case wmppsPlaying:
-        return;
-    case wmppsPaused:
-        break;
-    default:
-        // From stopped, ready or ended the player passes through its transition state first.
-        RaisePlayState(wmppsTransitioning);
-        break;
+        case wmppsPlaying:
+            return;
+        case wmppsPaused:
+            break;
+        default:
+            // From stopped, ready or ended the player passes through its transition state first.
+            RaisePlayState(wmppsTransitioning);
+            break;
     }
     startedAt_ = clock_();
     RaisePlayState(wmppsPlaying);
@@ -539,8 +532,8 @@ void PlayerEngine::DeliverPendingEvents() {
         std::vector<Sink> sinks;
         for (const Sink& sink : sinks_) sinks.push_back(Sink{sink.cookie, sink.events.Copy()});
         for (const Sink& sink : sinks) {
-            const bool stillAdvised = std::any_of(sinks_.begin(), sinks_.end(),
-                                                  [&](const Sink& s) { return s.cookie == sink.cookie; });
+            const bool stillAdvised =
+                std::any_of(sinks_.begin(), sinks_.end(), [&](const Sink& s) { return s.cookie == sink.cookie; });
             if (stillAdvised) SendEvent(event, sink.events.get());
         }
     }
@@ -549,31 +542,31 @@ void PlayerEngine::DeliverPendingEvents() {
 
 void PlayerEngine::SendEvent(const Event& event, IWMPEvents* sink) {
     switch (event.type) {
-    case Event::Type::OpenState:
-        sink->OpenStateChange(event.state);
-        break;
-    case Event::Type::PlayState:
-        sink->PlayStateChange(event.state);
-        break;
-    case Event::Type::Position:
-        sink->PositionChange(event.oldPosition, event.newPosition);
-        break;
-    case Event::Type::CurrentItem:
-        sink->CurrentItemChange(event.item.get());
-        break;
+        case Event::Type::OpenState:
+            sink->OpenStateChange(event.state);
+            break;
+        case Event::Type::PlayState:
+            sink->PlayStateChange(event.state);
+            break;
+        case Event::Type::Position:
+            sink->PositionChange(event.oldPosition, event.newPosition);
+            break;
+        case Event::Type::CurrentItem:
+            sink->CurrentItemChange(event.item.get());
+            break;
     }
 }
 
 std::string PlayerEngine::DescribeEvent(const Event& event) {
     switch (event.type) {
-    case Event::Type::OpenState:
-        return Printf("event.OpenStateChange(%ld)", event.state);
-    case Event::Type::PlayState:
-        return Printf("event.PlayStateChange(%ld)", event.state);
-    case Event::Type::Position:
-        return Printf("event.PositionChange(%g,%g)", event.oldPosition, event.newPosition);
-    case Event::Type::CurrentItem:
-        return "event.CurrentItemChange";
+        case Event::Type::OpenState:
+            return Printf("event.OpenStateChange(%ld)", event.state);
+        case Event::Type::PlayState:
+            return Printf("event.PlayStateChange(%ld)", event.state);
+        case Event::Type::Position:
+            return Printf("event.PositionChange(%g,%g)", event.oldPosition, event.newPosition);
+        case Event::Type::CurrentItem:
+            return "event.CurrentItemChange";
     }
     return "event.?";
 }
@@ -600,7 +593,9 @@ HRESULT PlayerEngine::Unadvise(DWORD cookie) {
 }
 
 void PlayerEngine::DropAllSinks() {
-    if (!sinks_.empty()) Record(LogKind::Player, Printf("player.dropSinks(%lu still advised)", static_cast<unsigned long>(sinks_.size())));
+    if (!sinks_.empty())
+        Record(LogKind::Player,
+               Printf("player.dropSinks(%lu still advised)", static_cast<unsigned long>(sinks_.size())));
     std::vector<Sink> dropped;
     dropped.swap(sinks_);
 }

@@ -128,13 +128,13 @@ private:
     CallLog log_;
 
     std::vector<Track> tracks_;
-    std::vector<ComPtr<StandinMedia>> media_;        // one per track of the current playlist
-    std::vector<ComPtr<StandinMedia>> allMedia_;     // every item handed out, to detach at the end
+    std::vector<ComPtr<StandinMedia>> media_;     // one per track of the current playlist
+    std::vector<ComPtr<StandinMedia>> allMedia_;  // every item handed out, to detach at the end
     int current_ = -1;
     WMPPlayState playState_ = wmppsUndefined;
     WMPOpenState openState_ = wmposUndefined;
-    double basePosition_ = 0.0;   // position when the clock was last (re)started or stopped
-    double startedAt_ = 0.0;      // clock time of the last start while playing
+    double basePosition_ = 0.0;  // position when the clock was last (re)started or stopped
+    double startedAt_ = 0.0;     // clock time of the last start while playing
 
     std::wstring versionInfo_ = L"12.0.7601.24150";
     HRESULT versionInfoFailure_ = S_OK;

@@ -16,9 +16,7 @@ constexpr UINT kDeliverEventsMessage = WM_APP + 1;
 constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT kPollMilliseconds = 50;
 
-std::string HrText(HRESULT hr) {
-    return Printf("0x%08lX", static_cast<unsigned long>(hr));
-}
+std::string HrText(HRESULT hr) { return Printf("0x%08lX", static_cast<unsigned long>(hr)); }
 
 std::wstring Clock(double seconds) {
     const long whole = static_cast<long>(std::floor(seconds));
@@ -29,13 +27,20 @@ std::wstring Clock(double seconds) {
 
 const wchar_t* PlayStateName(WMPPlayState state) {
     switch (state) {
-    case wmppsStopped: return L"stopped";
-    case wmppsPaused: return L"paused";
-    case wmppsPlaying: return L"playing";
-    case wmppsMediaEnded: return L"ended";
-    case wmppsTransitioning: return L"transitioning";
-    case wmppsReady: return L"ready";
-    default: return L"idle";
+        case wmppsStopped:
+            return L"stopped";
+        case wmppsPaused:
+            return L"paused";
+        case wmppsPlaying:
+            return L"playing";
+        case wmppsMediaEnded:
+            return L"ended";
+        case wmppsTransitioning:
+            return L"transitioning";
+        case wmppsReady:
+            return L"ready";
+        default:
+            return L"idle";
     }
 }
 
@@ -274,53 +279,53 @@ bool PlayerWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, 
         return true;
     }
     switch (message) {
-    case kDeliverEventsMessage:
-        deliveryPosted_ = false;
-        engine_.DeliverPendingEvents();
-        result = 0;
-        return true;
-    case WM_TIMER:
-        if (wParam != kPollTimer) return false;
-        engine_.Poll();
-        {
-            RECT strip{0, 0, 0, kStripHeight};
+        case kDeliverEventsMessage:
+            deliveryPosted_ = false;
+            engine_.DeliverPendingEvents();
+            result = 0;
+            return true;
+        case WM_TIMER:
+            if (wParam != kPollTimer) return false;
+            engine_.Poll();
+            {
+                RECT strip{0, 0, 0, kStripHeight};
+                RECT client;
+                GetClientRect(hwnd, &client);
+                strip.right = client.right;
+                InvalidateRect(hwnd, &strip, FALSE);
+            }
+            result = 0;
+            return true;
+        case WM_SIZE:
+            LayOut(LOWORD(lParam), HIWORD(lParam));
+            result = 0;
+            return true;
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(hwnd, &paint);
             RECT client;
             GetClientRect(hwnd, &client);
-            strip.right = client.right;
-            InvalidateRect(hwnd, &strip, FALSE);
+            PaintStrip(dc, client);
+            EndPaint(hwnd, &paint);
+            result = 0;
+            return true;
         }
-        result = 0;
-        return true;
-    case WM_SIZE:
-        LayOut(LOWORD(lParam), HIWORD(lParam));
-        result = 0;
-        return true;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(hwnd, &paint);
-        RECT client;
-        GetClientRect(hwnd, &client);
-        PaintStrip(dc, client);
-        EndPaint(hwnd, &paint);
-        result = 0;
-        return true;
-    }
-    case WM_ERASEBKGND:
-        // The strip paints itself; the rest is covered by the settings area.
-        result = 1;
-        return true;
-    case WM_CLOSE:
-        // The plug-in ends while its windows still exist.
-        UnloadPlugin();
-        return false;
-    case WM_DESTROY:
-        KillTimer(hwnd, kPollTimer);
-        UnloadPlugin();
-        hostWindow_.reset();
-        if (quitOnDestroy_) PostQuitMessage(0);
-        return false;
-    default:
-        return false;
+        case WM_ERASEBKGND:
+            // The strip paints itself; the rest is covered by the settings area.
+            result = 1;
+            return true;
+        case WM_CLOSE:
+            // The plug-in ends while its windows still exist.
+            UnloadPlugin();
+            return false;
+        case WM_DESTROY:
+            KillTimer(hwnd, kPollTimer);
+            UnloadPlugin();
+            hostWindow_.reset();
+            if (quitOnDestroy_) PostQuitMessage(0);
+            return false;
+        default:
+            return false;
     }
 }
 
@@ -366,8 +371,8 @@ bool SaveWindowPicture(HWND hwnd, const std::wstring& path) {
     header.bfType = 0x4D42;  // "BM"
     header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
     header.bfSize = header.bfOffBits + imageSize;
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+    UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
     bool ok = WriteFile(file.get(), &header, sizeof(header), &written, nullptr) && written == sizeof(header);

@@ -69,7 +69,10 @@ public:
     PluginHost& Plugin() { return pluginHost_; }
 
     // The plug-in class that LoadPlugin and a rescan create.
-    void SetPluginClass(const CLSID& classId) { pluginClass_ = classId; hasPluginClass_ = true; }
+    void SetPluginClass(const CLSID& classId) {
+        pluginClass_ = classId;
+        hasPluginClass_ = true;
+    }
     // Makes a fresh host window and loads the plug-in class into it.
     HRESULT LoadPlugin();
     // The same with a plug-in object the caller made.

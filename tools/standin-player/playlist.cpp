@@ -60,9 +60,7 @@ std::wstring Track::Attribute(const std::wstring& name) const {
     return found == attributes.end() ? std::wstring() : found->second;
 }
 
-std::wstring Track::Describe() const {
-    return Attribute(L"Artist") + L" - " + Attribute(L"Title");
-}
+std::wstring Track::Describe() const { return Attribute(L"Artist") + L" - " + Attribute(L"Title"); }
 
 std::optional<double> ParseLength(const std::string& text) {
     double total = 0.0;
@@ -107,8 +105,8 @@ std::optional<std::vector<Track>> ParsePlaylist(const std::string& utf8Text, std
         if (fields.size() > 4) {
             const std::optional<double> length = ParseLength(fields[4]);
             if (!length || *length <= 0.0) {
-                error = Printf("line %d: length \"%s\" is not a positive number of seconds", lineNumber,
-                               fields[4].c_str());
+                error =
+                    Printf("line %d: length \"%s\" is not a positive number of seconds", lineNumber, fields[4].c_str());
                 return std::nullopt;
             }
             track.lengthSeconds = *length;

@@ -87,8 +87,10 @@ std::string ResponseHead(const HttpResponse& response, size_t contentLength, boo
     head.append("\r\nContent-Type: ").append(response.contentType);
     head.append("\r\nContent-Length: ").append(std::to_string(contentLength));
     head.append("\r\nCache-Control: no-store\r\n");
-    if (keepOpen) head.append("Keep-Alive: timeout=").append(std::to_string(std::max(1, keepAliveMs / 1000))).append("\r\n");
-    else head.append("Connection: close\r\n");
+    if (keepOpen)
+        head.append("Keep-Alive: timeout=").append(std::to_string(std::max(1, keepAliveMs / 1000))).append("\r\n");
+    else
+        head.append("Connection: close\r\n");
     for (const auto& [name, value] : response.headers) head.append(name).append(": ").append(value).append("\r\n");
     head.append("\r\n");
     return head;
@@ -146,7 +148,8 @@ std::string PeerKeyOf(const std::string& canonical) {
 
 // The right-most X-Forwarded-For address that is not itself a trusted proxy: entries to its left
 // were written by the client and prove nothing. The proxy's own address when there is none.
-std::string ForwardedClient(const HttpRequest& request, const std::string& proxy, const std::vector<std::string>& trusted) {
+std::string ForwardedClient(const HttpRequest& request, const std::string& proxy,
+                            const std::vector<std::string>& trusted) {
     std::vector<std::string> hops;
     for (const auto& [name, value] : request.headers) {
         if (!SameName(name, "x-forwarded-for")) continue;
@@ -178,26 +181,46 @@ std::string CanonicalAddress(const std::string& text) {
 
 std::string StatusText(int status) {
     switch (status) {
-        case 100: return "Continue";
-        case 200: return "OK";
-        case 303: return "See Other";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 408: return "Request Timeout";
-        case 413: return "Payload Too Large";
-        case 431: return "Request Header Fields Too Large";
-        case 500: return "Internal Server Error";
-        case 414: return "URI Too Long";
-        case 429: return "Too Many Requests";
-        case 501: return "Not Implemented";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        case 504: return "Gateway Timeout";
-        case 505: return "HTTP Version Not Supported";
-        default: return "Status " + std::to_string(status);
+        case 100:
+            return "Continue";
+        case 200:
+            return "OK";
+        case 303:
+            return "See Other";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Payload Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
+        case 414:
+            return "URI Too Long";
+        case 429:
+            return "Too Many Requests";
+        case 501:
+            return "Not Implemented";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        case 504:
+            return "Gateway Timeout";
+        case 505:
+            return "HTTP Version Not Supported";
+        default:
+            return "Status " + std::to_string(status);
     }
 }
 
@@ -231,7 +254,10 @@ bool HttpServer::Listen(const std::string& host, int port, std::string* error) {
     std::string lastError = "no address";
     for (addrinfo* a = found; a && listener_ < 0; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) { lastError = strerror(errno); continue; }
+        if (fd < 0) {
+            lastError = strerror(errno);
+            continue;
+        }
         const int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 128) != 0) {
@@ -343,8 +369,7 @@ void HttpServer::DrainRefused(bool all) {
     char scratch[4096];
     for (auto it = refused_.begin(); it != refused_.end();) {
         ssize_t got;
-        while ((got = recv(it->first, scratch, sizeof scratch, MSG_DONTWAIT)) > 0) {
-        }
+        while ((got = recv(it->first, scratch, sizeof scratch, MSG_DONTWAIT)) > 0) {}
         const bool ended = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
         if (all || ended || Clock::now() >= it->second) {
             close(it->first);
@@ -406,8 +431,8 @@ bool HttpServer::Hold(int socket, int ms) {
     }
 }
 
-bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending, HttpRequest& request,
-                             int& errorStatus) {
+bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused, std::string& pending,
+                             HttpRequest& request, int& errorStatus) {
     errorStatus = 0;
     ParseLimits parseLimits;
     parseLimits.maxHeadBytes = limits_.maxHeadBytes;
@@ -435,7 +460,8 @@ bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused
             SendAll(socket, kContinue, sizeof kContinue - 1);
             continueSent = true;
         }
-        const long long left = std::min<long long>(MsUntil(deadline), parser.Started() ? limits_.idleTimeoutMs : firstSilenceMs);
+        const long long left =
+            std::min<long long>(MsUntil(deadline), parser.Started() ? limits_.idleTimeoutMs : firstSilenceMs);
         pollfd waiting[2] = {{socket, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
         const int ready = left <= 0 ? 0 : poll(waiting, stopSeen ? 1 : 2, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
@@ -539,7 +565,8 @@ void HttpServer::Serve(Connection connection) {
         size_t bytes = 0;
         bool keepOpen = false;
         const bool read = ReadRequest(socket, started, served > 0, pending, request, errorStatus);
-        request.peer = connection.fromProxy ? ForwardedClient(request, connection.peer, limits_.trustedProxies) : connection.peer;
+        request.peer =
+            connection.fromProxy ? ForwardedClient(request, connection.peer, limits_.trustedProxies) : connection.peer;
         if (read && connection.fromProxy && !Charge(connection, PeerKeyOf(request.peer))) {
             errorStatus = 429;  // that client holds its share of connections through the proxy already
         } else if (read) {
@@ -553,7 +580,8 @@ void HttpServer::Serve(Connection connection) {
             }
             // Answers cut short or closed on purpose end the connection, as a stop does.
             keepOpen = ClientKeepsOpen(request) && answer.delivery.kind != Delivery::Kind::CloseWithoutAnswer &&
-                       answer.delivery.cutAfterBytes == 0 && served + 1 < limits_.maxRequestsPerConnection && !stopping_;
+                       answer.delivery.cutAfterBytes == 0 && served + 1 < limits_.maxRequestsPerConnection &&
+                       !stopping_;
             status = answer.delivery.kind == Delivery::Kind::CloseWithoutAnswer ? 0 : answer.response.status;
             keepOpen = Deliver(socket, request, answer, keepOpen, bytes) && keepOpen;
         }
@@ -583,8 +611,8 @@ void HttpServer::Serve(Connection connection) {
     closed_.notify_all();
 }
 
-void LogRequest(const std::string& peer, const std::string& method, const std::string& target, int status,
-                size_t bytes, long long ms) {
+void LogRequest(const std::string& peer, const std::string& method, const std::string& target, int status, size_t bytes,
+                long long ms) {
     const std::string path = target.substr(0, std::min<size_t>(target.find('?'), 300));
     const std::time_t now = std::time(nullptr);
     thread_local std::time_t formatted = -1;  // the second the text below names
@@ -597,8 +625,8 @@ void LogRequest(const std::string& peer, const std::string& method, const std::s
     }
     // One write, so that lines of different threads never mix; no stdio lock for threads to queue at.
     char line[512];
-    const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(), method.c_str(),
-                                path.c_str(), status, bytes, ms);
+    const int length = snprintf(line, sizeof line, "%s %s \"%s %s\" %d %zu %lldms\n", when, peer.c_str(),
+                                method.c_str(), path.c_str(), status, bytes, ms);
     if (length <= 0) return;
     if (static_cast<size_t>(length) >= sizeof line) line[sizeof line - 2] = '\n';  // cut short, still one line
     (void)!write(STDERR_FILENO, line, std::min<size_t>(static_cast<size_t>(length), sizeof line - 1));

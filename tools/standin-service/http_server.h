@@ -24,9 +24,9 @@ struct HttpRequest {
     std::string path;      // percent-decoded, without the query
     std::string rawQuery;  // after the first '?', as received
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;      // de-chunked when sent chunked
-    std::string peer;      // the client's address, without the port (for per-client limits); behind
-                           // a trusted proxy, the address it forwards for
+    std::string body;  // de-chunked when sent chunked
+    std::string peer;  // the client's address, without the port (for per-client limits); behind
+                       // a trusted proxy, the address it forwards for
     std::string Header(const std::string& name) const;  // case-insensitive; "" when absent
 };
 
@@ -40,9 +40,9 @@ struct HttpResponse {
 // How an answer is delivered.
 struct Delivery {
     enum class Kind { Normal, Slow, CloseWithoutAnswer } kind = Kind::Normal;
-    int delayMs = 0;           // wait this long before the first byte
-    int pieceIntervalMs = 0;   // Slow: between body pieces
-    size_t pieceBytes = 16;    // Slow: size of each body piece
+    int delayMs = 0;          // wait this long before the first byte
+    int pieceIntervalMs = 0;  // Slow: between body pieces
+    size_t pieceBytes = 16;   // Slow: size of each body piece
     // Above 0: the head announces the whole body, then the connection closes after this many of
     // its bytes (a reply cut short).
     size_t cutAfterBytes = 0;
@@ -142,8 +142,8 @@ private:
 
 // One line per request on stderr: time (UTC), client, method, path (without the query, which
 // may carry a password), status (0: closed without an answer), body bytes sent, milliseconds.
-void LogRequest(const std::string& peer, const std::string& method, const std::string& target, int status,
-                size_t bytes, long long ms);
+void LogRequest(const std::string& peer, const std::string& method, const std::string& target, int status, size_t bytes,
+                long long ms);
 
 // "404 Not Found" and the like.
 std::string StatusText(int status);

@@ -137,30 +137,48 @@ Options ParseOptions(int argc, char** argv) {
         if (i + 1 >= argc) Fail(option + " needs a value (see --help)");
         const std::string value = argv[++i];
         constexpr long long kHour = 3600 * 1000;
-        if (option == "--db") options.dbPath = value;
-        else if (!serving) Fail("unknown option for " + options.command + ": " + option);
-        else if (option == "--listen" || option == "--host") options.host = value;
-        else if (option == "--port") options.port = static_cast<int>(Number(option, value, 0, 65535));
-        else if (option == "--port-file") options.portFile = value;
-        else if (option == "--test-control-token-file") options.tokenFile = value;
-        else if (option == "--library") options.library = value;
+        if (option == "--db")
+            options.dbPath = value;
+        else if (!serving)
+            Fail("unknown option for " + options.command + ": " + option);
+        else if (option == "--listen" || option == "--host")
+            options.host = value;
+        else if (option == "--port")
+            options.port = static_cast<int>(Number(option, value, 0, 65535));
+        else if (option == "--port-file")
+            options.portFile = value;
+        else if (option == "--test-control-token-file")
+            options.tokenFile = value;
+        else if (option == "--library")
+            options.library = value;
         else if (option == "--trusted-proxy") {
             const std::string address = standin::CanonicalAddress(value);
             if (address.empty()) Fail("--trusted-proxy wants an IPv4 or IPv6 address, not " + value);
             options.limits.trustedProxies.push_back(address);
-        }
-        else if (option == "--write-limit") options.service.writesPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
-        else if (option == "--sign-in-limit") options.service.signInsPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
-        else if (option == "--max-versions") options.maxVersions = static_cast<int>(Number(option, value, 1, 100000));
-        else if (option == "--max-connections") options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
-        else if (option == "--max-head-bytes") options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
-        else if (option == "--max-body-bytes") options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
-        else if (option == "--max-per-peer") options.limits.maxPerPeer = static_cast<int>(Number(option, value, 1, 10000));
-        else if (option == "--keep-alive-ms") options.limits.keepAliveMs = static_cast<int>(Number(option, value, 1, kHour));
-        else if (option == "--idle-timeout-ms") options.limits.idleTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
-        else if (option == "--request-timeout-ms") options.limits.requestTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
-        else if (option == "--stop-deadline-ms") options.limits.stopDeadlineMs = static_cast<int>(Number(option, value, 0, kHour));
-        else Fail("unknown option " + option + " (see --help)");
+        } else if (option == "--write-limit")
+            options.service.writesPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--sign-in-limit")
+            options.service.signInsPerMinute = static_cast<int>(Number(option, value, 0, 1000000));
+        else if (option == "--max-versions")
+            options.maxVersions = static_cast<int>(Number(option, value, 1, 100000));
+        else if (option == "--max-connections")
+            options.limits.maxConnections = static_cast<int>(Number(option, value, 1, 10000));
+        else if (option == "--max-head-bytes")
+            options.limits.maxHeadBytes = static_cast<size_t>(Number(option, value, 1024, 1 << 24));
+        else if (option == "--max-body-bytes")
+            options.limits.maxBodyBytes = static_cast<size_t>(Number(option, value, 0, 1LL << 30));
+        else if (option == "--max-per-peer")
+            options.limits.maxPerPeer = static_cast<int>(Number(option, value, 1, 10000));
+        else if (option == "--keep-alive-ms")
+            options.limits.keepAliveMs = static_cast<int>(Number(option, value, 1, kHour));
+        else if (option == "--idle-timeout-ms")
+            options.limits.idleTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
+        else if (option == "--request-timeout-ms")
+            options.limits.requestTimeoutMs = static_cast<int>(Number(option, value, 1, kHour));
+        else if (option == "--stop-deadline-ms")
+            options.limits.stopDeadlineMs = static_cast<int>(Number(option, value, 0, kHour));
+        else
+            Fail("unknown option " + option + " (see --help)");
     }
     if (options.testControl) {
         // The control API sets passwords and shapes answers: never offered beyond this machine,
@@ -178,7 +196,8 @@ bool WriteFileWhole(const std::string& path, const std::string& text, mode_t mod
     const std::string temporary = path + ".tmp" + std::to_string(getpid());
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) return false;
-    const bool written = fchmod(fd, mode) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool written =
+        fchmod(fd, mode) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     if (close(fd) != 0 || !written) {
         unlink(temporary.c_str());
         return false;
@@ -229,7 +248,8 @@ int Users(const Options& options) {
         for (const std::string& name : store.UserNames()) printf("%s\n", name.c_str());
         return 0;
     }
-    if (options.arguments.size() != 1 || options.arguments[0].empty()) Fail("user add|remove wants one NAME (see --help)");
+    if (options.arguments.size() != 1 || options.arguments[0].empty())
+        Fail("user add|remove wants one NAME (see --help)");
     const std::string& name = options.arguments[0];
     if (options.subcommand == "add") {
         const std::string password = ReadPassword();

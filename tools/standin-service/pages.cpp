@@ -20,14 +20,16 @@ HttpResponse Html(const std::string& title, const std::string& body, int status 
     HttpResponse response;
     response.status = status;
     response.contentType = "text/html; charset=utf-8";
-    response.body = "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
-                    "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\"><title>" +
-                    HtmlEscape(title) + "</title><style>" + kStyle + "</style></head>\n<body>\n<h1>" +
-                    HtmlEscape(title) + "</h1>\n" + body + "\n</body></html>\n";
+    response.body =
+        "<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+        "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\"><title>" +
+        HtmlEscape(title) + "</title><style>" + kStyle + "</style></head>\n<body>\n<h1>" + HtmlEscape(title) +
+        "</h1>\n" + body + "\n</body></html>\n";
     return response;
 }
 
-const char* const kQueryNames[] = {"lang", "artist", "title", "album", "videoId", "vidSrc", "user", "device", "resolution"};
+const char* const kQueryNames[] = {"lang",   "artist", "title",  "album",     "videoId",
+                                   "vidSrc", "user",   "device", "resolution"};
 
 std::string QueryTable(const QueryPairs& query) {
     std::string html = "<table id=\"sv-query\">";
@@ -41,7 +43,8 @@ std::string QueryTable(const QueryPairs& query) {
 }
 
 std::string EditLink(const std::string& artist, const std::string& title) {
-    return "/wiki/wmp/editLyrics.php?artist=" + PercentEncodeStrict(artist) + "&amp;title=" + PercentEncodeStrict(title);
+    return "/wiki/wmp/editLyrics.php?artist=" + PercentEncodeStrict(artist) +
+           "&amp;title=" + PercentEncodeStrict(title);
 }
 
 std::string VideoId(const std::string& artist, const std::string& title) {
@@ -60,9 +63,9 @@ HttpResponse Theatre(Store& store) {
         const SongSummary& song = songs[i];
         const long long seconds = song.timed ? song.lastTimeMs / 1000 + 15 : 180;
         const std::string id = VideoId(song.artist, song.title);
-        videos += std::string(i ? ",\n  " : "\n  ") + "{artist: " + ScriptString(song.artist) + ", title: " +
-                  ScriptString(song.title) + ", videoId: " + ScriptString(id) + ", seconds: " + std::to_string(seconds) +
-                  "}";
+        videos += std::string(i ? ",\n  " : "\n  ") + "{artist: " + ScriptString(song.artist) +
+                  ", title: " + ScriptString(song.title) + ", videoId: " + ScriptString(id) +
+                  ", seconds: " + std::to_string(seconds) + "}";
         char length[32];
         snprintf(length, sizeof length, "%lld:%02lld", seconds / 60, seconds % 60);
         list += "<tr><td>" + HtmlEscape(song.artist) + " - " + HtmlEscape(song.title) + "</td><td>" + length +
@@ -76,7 +79,8 @@ HttpResponse Theatre(Store& store) {
     }
     languages += "</select>";
     const std::string body =
-        "<script type=\"text/javascript\">\n" + videos + kTheatreScript + "</script>\n"
+        "<script type=\"text/javascript\">\n" + videos + kTheatreScript +
+        "</script>\n"
         "<p id=\"sv-host\" class=\"note\"></p>\n"
         "<div><b>Now showing:</b> <span id=\"sv-track\">no video</span> <span id=\"sv-state\">idle</span></div>\n"
         "<div><button onclick=\"theatrePlay()\">Play</button><button onclick=\"theatrePause()\">Pause</button>"
@@ -85,7 +89,9 @@ HttpResponse Theatre(Store& store) {
         "<button onclick=\"theatreShowLyrics(true)\">Show lyrics</button>"
         "<button onclick=\"theatreShowLyrics(false)\">Hide lyrics</button>"
         "<button onclick=\"theatreMediaInfo()\">Media info</button></div>\n"
-        "<h2>Videos</h2><p>Lyrics in " + languages + "</p>\n" + list + "\n"
+        "<h2>Videos</h2><p>Lyrics in " +
+        languages + "</p>\n" + list +
+        "\n"
         "<h2>Media Player</h2><div><span id=\"sv-player\">nothing opened</span> "
         "<span id=\"sv-player-state\"></span></div>\n"
         "<h2>Community sign-in</h2><div><input id=\"sv-user\" size=\"12\"> <input id=\"sv-password\" type=\"password\""
@@ -107,7 +113,8 @@ HttpResponse Advert() {
 std::string SignInFields(const std::string& user, bool signInRequired) {
     if (!signInRequired) return "<input type=\"hidden\" name=\"user\" value=\"" + HtmlEscape(user) + "\">";
     return "<p>Changes are saved for community members. <label>Member <input name=\"user\" id=\"sv-user\" value=\"" +
-           HtmlEscape(user) + "\" autocomplete=\"username\"></label> <label>Password <input type=\"password\" "
+           HtmlEscape(user) +
+           "\" autocomplete=\"username\"></label> <label>Password <input type=\"password\" "
            "name=\"password\" id=\"sv-password\" autocomplete=\"current-password\"></label></p>";
 }
 
@@ -120,9 +127,11 @@ HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPai
         std::string lrc = "[ar:" + artist + "]\n[ti:" + title + "]\n[al:" + album + "]\n";
         if (!lang.empty()) lrc += "[la:" + lang + "]\n";
         const LrcParse parsed = ParseLrc(lrc + QueryValue(form, "lrc"));
-        if (!parsed.ok) return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(parsed.error) + "</p>", 400);
+        if (!parsed.ok)
+            return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(parsed.error) + "</p>", 400);
         if (LargestReplyBytes(parsed.song) > kMaxSongReplyBytes) {
-            return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(SongTooLarge().what()) + "</p>", 413);
+            return Html("Edit Lyrics", "<p id=\"sv-result\">Not saved: " + HtmlEscape(SongTooLarge().what()) + "</p>",
+                        413);
         }
         const std::string version = store.Save(parsed.song, Store::NewVersion::Always, "editor",
                                                author.empty() ? QueryValue(form, "user") : author);
@@ -144,15 +153,24 @@ HttpResponse EditLyrics(Store& store, const HttpRequest& request, const QueryPai
     } else {
         body += "<p id=\"sv-version\">Nobody has added these lyrics yet.</p>";
     }
-    body += "<form method=\"post\" action=\"/wiki/wmp/editLyrics.php\">"
-            "<input type=\"hidden\" name=\"artist\" value=\"" + HtmlEscape(artist) + "\">"
-            "<input type=\"hidden\" name=\"title\" value=\"" + HtmlEscape(title) + "\">"
-            "<input type=\"hidden\" name=\"album\" value=\"" + HtmlEscape(QueryValue(query, "album")) + "\">"
-            "<input type=\"hidden\" name=\"lang\" value=\"" + HtmlEscape(lang) + "\">"
-            + SignInFields(QueryValue(query, "user"), signInRequired) +
-            "<p>One line per lyric line; [mm:ss.xx] in front of a line times it.</p>"
-            "<textarea name=\"lrc\" rows=\"20\" cols=\"60\">" + HtmlEscape(current) + "</textarea><br>"
-            "<input type=\"submit\" value=\"Save lyrics\"></form>";
+    body +=
+        "<form method=\"post\" action=\"/wiki/wmp/editLyrics.php\">"
+        "<input type=\"hidden\" name=\"artist\" value=\"" +
+        HtmlEscape(artist) +
+        "\">"
+        "<input type=\"hidden\" name=\"title\" value=\"" +
+        HtmlEscape(title) +
+        "\">"
+        "<input type=\"hidden\" name=\"album\" value=\"" +
+        HtmlEscape(QueryValue(query, "album")) +
+        "\">"
+        "<input type=\"hidden\" name=\"lang\" value=\"" +
+        HtmlEscape(lang) + "\">" + SignInFields(QueryValue(query, "user"), signInRequired) +
+        "<p>One line per lyric line; [mm:ss.xx] in front of a line times it.</p>"
+        "<textarea name=\"lrc\" rows=\"20\" cols=\"60\">" +
+        HtmlEscape(current) +
+        "</textarea><br>"
+        "<input type=\"submit\" value=\"Save lyrics\"></form>";
     return Html("Edit Lyrics", body);
 }
 
@@ -168,8 +186,9 @@ HttpResponse LyricsSearch(Store& store, const QueryPairs& query) {
                 EditLink(song.artist, song.title) + "\">Edit</a></td></tr>";
     }
     std::string body = "<p>Searching for the playing track:</p>" + QueryTable(query);
-    body += rows.empty() ? "<p id=\"sv-results\">No lyrics match.</p>"
-                         : "<table id=\"sv-results\"><tr><th>Artist</th><th>Title</th><th></th></tr>" + rows + "</table>";
+    body += rows.empty()
+                ? "<p id=\"sv-results\">No lyrics match.</p>"
+                : "<table id=\"sv-results\"><tr><th>Artist</th><th>Title</th><th></th></tr>" + rows + "</table>";
     return Html("Lyrics Search", body);
 }
 
@@ -181,11 +200,13 @@ HttpResponse TopFifty(Store& store, const QueryPairs& query) {
         std::string translations;
         for (const std::string& code : song.translations) translations += (translations.empty() ? "" : ", ") + code;
         rows += "<tr><td>" + std::to_string(rank) + "</td><td>" + HtmlEscape(song.artist) + "</td><td>" +
-                HtmlEscape(song.title) + "</td><td>" + std::to_string(song.lineCount) + (song.timed ? " timed" : " untimed") +
-                "</td><td>" + HtmlEscape(translations) + "</td></tr>";
+                HtmlEscape(song.title) + "</td><td>" + std::to_string(song.lineCount) +
+                (song.timed ? " timed" : " untimed") + "</td><td>" + HtmlEscape(translations) + "</td></tr>";
     }
-    return Html("Top 50", "<table id=\"sv-top\"><tr><th>#</th><th>Artist</th><th>Title</th><th>Lines</th>"
-                          "<th>Translations</th></tr>" + rows + "</table><h2>Your track</h2>" + QueryTable(query));
+    return Html("Top 50",
+                "<table id=\"sv-top\"><tr><th>#</th><th>Artist</th><th>Title</th><th>Lines</th>"
+                "<th>Translations</th></tr>" +
+                    rows + "</table><h2>Your track</h2>" + QueryTable(query));
 }
 
 HttpResponse Plain(const std::string& title, const std::string& text) {
@@ -236,10 +257,19 @@ std::string ScriptString(std::string_view utf8) {
         const unsigned char c = static_cast<unsigned char>(clean[i]);
         uint32_t cp;
         int length;
-        if (c < 0x80) { cp = c; length = 1; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; length = 2; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; length = 3; }
-        else { cp = c & 0x07; length = 4; }
+        if (c < 0x80) {
+            cp = c;
+            length = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            length = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            length = 3;
+        } else {
+            cp = c & 0x07;
+            length = 4;
+        }
         for (int k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(clean[i + k]) & 0x3F);
         i += length;
         char escape[16];
@@ -265,8 +295,8 @@ HttpResponse ErrorPage(int status) {
     return Html(text, "<p>The server could not answer this request.</p>", status);
 }
 
-HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query,
-                           const std::string& author, bool signInRequired) {
+HttpResponse CommunityPage(Store& store, const HttpRequest& request, const QueryPairs& query, const std::string& author,
+                           bool signInRequired) {
     const std::string& path = request.path;
     if (path == "/" || path == "/wiki/" || path == "/wiki") return Home();
     if (path == "/wiki/wmp/" || path == "/wiki/wmp" || path == "/wiki/wmp/theatre.php") return Theatre(store);
@@ -278,8 +308,9 @@ HttpResponse CommunityPage(Store& store, const HttpRequest& request, const Query
         return Html("Music near you", "<p>Listeners near you are playing:</p>" + QueryTable(query));
     }
     if (path == "/wiki/community-help-iphone.php") {
-        return Plain("Help", "Play a song and its lyrics appear beside the player. Click Re-sync song and click the "
-                             "lyrics along with the music to time them.");
+        return Plain("Help",
+                     "Play a song and its lyrics appear beside the player. Click Re-sync song and click the "
+                     "lyrics along with the music to time them.");
     }
     if (path == "/wiki/index.php/Special:Preferences") return Plain("Options", "Your community preferences.");
     if (path == "/wiki/index.php/Help:WmpAbout") return Plain("About", "Sonavire for Windows Media Player.");

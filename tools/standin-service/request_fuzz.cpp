@@ -22,7 +22,9 @@ public:
     size_t Below(size_t n) { return n == 0 ? 0 : static_cast<size_t>(random_() % n); }
     bool Chance(int percent) { return Below(100) < static_cast<size_t>(percent); }
     template <size_t N>
-    const char* Pick(const char* const (&choices)[N]) { return choices[Below(N)]; }
+    const char* Pick(const char* const (&choices)[N]) {
+        return choices[Below(N)];
+    }
 
     std::string Bytes(size_t count, const std::string& alphabet) {
         std::string out;
@@ -42,9 +44,12 @@ public:
     }
     size_t Size() {  // small mostly, sometimes past the limits
         switch (Below(10)) {
-            case 0: return 2000 + Below(40000);
-            case 1: return 300 + Below(3000);
-            default: return Below(60);
+            case 0:
+                return 2000 + Below(40000);
+            case 1:
+                return 300 + Below(3000);
+            default:
+                return Below(60);
         }
     }
 
@@ -54,17 +59,28 @@ public:
     }
     // The first entry of a list of choices is a good one; a hostile input picks any.
     template <size_t N>
-    const char* Choose(const char* const (&choices)[N]) { return hostile_ ? Pick(choices) : choices[0]; }
+    const char* Choose(const char* const (&choices)[N]) {
+        return hostile_ ? Pick(choices) : choices[0];
+    }
 
     std::string Request() {
         hostile_ = Chance(50);
-        static const char* const methods[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "G\x01T", "", "GET GET", "get",
-                                              "AVERYLONGMETHODNAMETHATGOESONANDONANDONFORMORETHANTHIRTYTWO"};
-        static const char* const paths[] = {"/sonavire/services/getLyricXML_2?", "/sonavire/services/setLyrics.php?",
-                                            "/sonavire/services/appVerifyUser.php?username=", "/wiki/wmp/", "/_control/",
-                                            "http://host:80/wiki/", "HTTP://Host", "*", "", "/%00%zz%", "relative"};
-        static const char* const versions[] = {"HTTP/1.1", "HTTP/1.1", "HTTP/1.0", "HTTP/2.0", "HTTP/1.1 ", "HTTP/x.y",
-                                               "", "http/1.1", "HTTP/1.10", "HTTP/1"};
+        static const char* const methods[] = {
+            "GET",    "POST", "HEAD",    "PUT", "OPTIONS",
+            "G\x01T", "",     "GET GET", "get", "AVERYLONGMETHODNAMETHATGOESONANDONANDONFORMORETHANTHIRTYTWO"};
+        static const char* const paths[] = {"/sonavire/services/getLyricXML_2?",
+                                            "/sonavire/services/setLyrics.php?",
+                                            "/sonavire/services/appVerifyUser.php?username=",
+                                            "/wiki/wmp/",
+                                            "/_control/",
+                                            "http://host:80/wiki/",
+                                            "HTTP://Host",
+                                            "*",
+                                            "",
+                                            "/%00%zz%",
+                                            "relative"};
+        static const char* const versions[] = {"HTTP/1.1", "HTTP/1.1", "HTTP/1.0", "HTTP/2.0",  "HTTP/1.1 ",
+                                               "HTTP/x.y", "",         "http/1.1", "HTTP/1.10", "HTTP/1"};
         std::string out;
         while (Chance(10)) out += Eol();
         out += hostile_ ? Pick(methods) : methods[Below(4)];
@@ -82,8 +98,8 @@ public:
                 case 0:
                 case 1: {
                     announced = Chance(80) ? Below(200) : Size();
-                    static const char* const odd[] = {"-1", "99999999999999999999", "12abc", "", " 5 ", "0x10", "+4",
-                                                      "18446744073709551616", "1, 1"};
+                    static const char* const odd[] = {"-1", "99999999999999999999", "12abc", "", " 5 ", "0x10",
+                                                      "+4", "18446744073709551616", "1, 1"};
                     out += std::string(Chance(50) ? "Content-Length" : "content-length") + ": " +
                            (!hostile_ || Chance(85) ? std::to_string(announced) : std::string(Pick(odd))) + Eol();
                     framing = Framing::Length;
@@ -91,24 +107,38 @@ public:
                 }
                 case 2:
                 case 3: {
-                    static const char* const codings[] = {"chunked", "Chunked", "gzip, chunked", "chunked, chunked",
-                                                          "identity", " chunked "};
+                    static const char* const codings[] = {"chunked",          "Chunked",  "gzip, chunked",
+                                                          "chunked, chunked", "identity", " chunked "};
                     out += std::string("Transfer-Encoding: ") + Choose(codings) + Eol();
                     framing = Framing::Chunked;
                     break;
                 }
-                case 4: out += "Expect: 100-continue" + Eol(); break;
-                case 5: out += " folded continuation" + Eol(); break;
-                case 6: out += "Name : value" + Eol(); break;
-                case 7: out += "no colon at all" + Eol(); break;
-                case 8: out += "X-Long: " + Bytes(Size(), "abcdefgh") + Eol(); break;
-                default: out += "X-" + Bytes(1 + Below(8), "abcxyz-") + ": " + Text(Below(40)) + Eol(); break;
+                case 4:
+                    out += "Expect: 100-continue" + Eol();
+                    break;
+                case 5:
+                    out += " folded continuation" + Eol();
+                    break;
+                case 6:
+                    out += "Name : value" + Eol();
+                    break;
+                case 7:
+                    out += "no colon at all" + Eol();
+                    break;
+                case 8:
+                    out += "X-Long: " + Bytes(Size(), "abcdefgh") + Eol();
+                    break;
+                default:
+                    out += "X-" + Bytes(1 + Below(8), "abcxyz-") + ": " + Text(Below(40)) + Eol();
+                    break;
             }
         }
         out += Eol();
 
         if (framing == Framing::Length) {
-            const size_t length = !hostile_ || Chance(60) ? announced : Chance(50) ? announced / 2 : announced + 1 + Below(100);
+            const size_t length = !hostile_ || Chance(60) ? announced
+                                  : Chance(50)            ? announced / 2
+                                                          : announced + 1 + Below(100);
             out += Text(std::min<size_t>(length, 50000));
         } else if (framing == Framing::Chunked) {
             const size_t chunks = Below(6);
@@ -116,8 +146,15 @@ public:
                 const size_t size = Chance(90) ? 1 + Below(300) : Size();
                 char hex[32];
                 snprintf(hex, sizeof hex, Chance(50) ? "%zx" : "%zX", size);
-                static const char* const odd[] = {"FFFFFFFFFFFFFFFFFFFF", "10000000000000001", "-1", "0x10", "", " ", "g",
-                                                  "0000000000000000000000000000000000001", "7fffffffffffffff"};
+                static const char* const odd[] = {"FFFFFFFFFFFFFFFFFFFF",
+                                                  "10000000000000001",
+                                                  "-1",
+                                                  "0x10",
+                                                  "",
+                                                  " ",
+                                                  "g",
+                                                  "0000000000000000000000000000000000001",
+                                                  "7fffffffffffffff"};
                 out += !hostile_ || Chance(90) ? std::string(hex) : std::string(Pick(odd));
                 if (Chance(10)) out += ";name=value";
                 out += Eol();
@@ -137,11 +174,21 @@ public:
         for (size_t m = 0; m < mutations && !out.empty(); ++m) {
             const size_t at = Below(out.size());
             switch (Below(5)) {
-                case 0: out[at] = static_cast<char>(Below(256)); break;
-                case 1: out.insert(at, 1, specials[Below(specials.size())]); break;
-                case 2: out.erase(at, Below(16)); break;
-                case 3: out.insert(at, out.substr(at, Below(64))); break;
-                default: out.resize(at); break;
+                case 0:
+                    out[at] = static_cast<char>(Below(256));
+                    break;
+                case 1:
+                    out.insert(at, 1, specials[Below(specials.size())]);
+                    break;
+                case 2:
+                    out.erase(at, Below(16));
+                    break;
+                case 3:
+                    out.insert(at, out.substr(at, Below(64)));
+                    break;
+                default:
+                    out.resize(at);
+                    break;
             }
         }
         return out;
@@ -218,10 +265,12 @@ void FuzzRequestParser(uint64_t seed, long long count, FuzzReport& report) {
         if (whole.state == RequestParser::State::Done) {
             ++report.requests;
             if (whole.request.body.size() > limits.maxBodyBytes) problem = "a body over the limit was accepted";
-            if (whole.request.method.empty() || whole.request.target.empty()) problem = "a request without a method or target";
+            if (whole.request.method.empty() || whole.request.target.empty())
+                problem = "a request without a method or target";
         } else if (whole.state == RequestParser::State::Failed) {
             ++report.refused[whole.status];
-            if (whole.status < 400 || whole.status > 505) problem = "refused with status " + std::to_string(whole.status);
+            if (whole.status < 400 || whole.status > 505)
+                problem = "refused with status " + std::to_string(whole.status);
         } else {
             ++report.incomplete;
         }

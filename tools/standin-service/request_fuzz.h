@@ -12,11 +12,11 @@ namespace standin {
 
 struct FuzzReport {
     long long inputs = 0;
-    long long requests = 0;       // read to the end
-    long long incomplete = 0;     // still waiting for bytes when the input ended
+    long long requests = 0;            // read to the end
+    long long incomplete = 0;          // still waiting for bytes when the input ended
     std::map<int, long long> refused;  // by status
-    long long disagreements = 0;  // whole and piecewise feeding differ, or a limit was passed
-    std::string firstProblem;     // the first disagreement, with its input escaped
+    long long disagreements = 0;       // whole and piecewise feeding differ, or a limit was passed
+    std::string firstProblem;          // the first disagreement, with its input escaped
 };
 
 // One generated input of the run seeded with seed, number index.

@@ -16,9 +16,12 @@ int main(int argc, char** argv) {
     unsigned long long seed = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--count") count = atoll(argv[i + 1]);
-        else if (option == "--seed") seed = strtoull(argv[i + 1], nullptr, 10);
-        else if (option == "--batch") batch = atoll(argv[i + 1]);
+        if (option == "--count")
+            count = atoll(argv[i + 1]);
+        else if (option == "--seed")
+            seed = strtoull(argv[i + 1], nullptr, 10);
+        else if (option == "--batch")
+            batch = atoll(argv[i + 1]);
         else {
             fprintf(stderr, "usage: request-parser-fuzz [--count N] [--seed S] [--batch N]\n");
             return 2;
@@ -35,13 +38,15 @@ int main(int argc, char** argv) {
             standin::FuzzRequestParser(seed + static_cast<unsigned long long>(b), size, report);
             std::string out = std::to_string(report.requests) + " " + std::to_string(report.incomplete) + " " +
                               std::to_string(report.disagreements);
-            for (const auto& [status, n] : report.refused) out += " " + std::to_string(status) + ":" + std::to_string(n);
+            for (const auto& [status, n] : report.refused)
+                out += " " + std::to_string(status) + ":" + std::to_string(n);
             return out + "\n" + report.firstProblem;
         });
         total.inputs += size;
         if (!answer) {
             ++crashes;
-            fprintf(stderr, "request-parser-fuzz: batch with seed %llu crashed\n", seed + static_cast<unsigned long long>(b));
+            fprintf(stderr, "request-parser-fuzz: batch with seed %llu crashed\n",
+                    seed + static_cast<unsigned long long>(b));
             continue;
         }
         long long requests = 0, incomplete = 0, disagreements = 0;

@@ -11,8 +11,21 @@ namespace {
 bool IsTokenChar(unsigned char c) {
     if (std::isalnum(c)) return true;
     switch (c) {
-        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-': case '.':
-        case '^': case '_': case '`': case '|': case '~':
+        case '!':
+        case '#':
+        case '$':
+        case '%':
+        case '&':
+        case '\'':
+        case '*':
+        case '+':
+        case '-':
+        case '.':
+        case '^':
+        case '_':
+        case '`':
+        case '|':
+        case '~':
             return true;
         default:
             return false;
@@ -20,7 +33,8 @@ bool IsTokenChar(unsigned char c) {
 }
 
 bool IsToken(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
 }
 
 // C0 control characters other than the tab: never part of a target or a header value.
@@ -39,7 +53,8 @@ std::string_view TrimBlanks(std::string_view text) {
 
 std::string Lower(std::string_view text) {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }
 
@@ -100,9 +115,12 @@ void RequestParser::Step() {
                 // Empty lines before the request line are skipped (a client may send one after a body).
                 size_t skip = 0;
                 while (skip < buffer_.size()) {
-                    if (buffer_[skip] == '\n') ++skip;
-                    else if (buffer_.compare(skip, 2, "\r\n") == 0) skip += 2;
-                    else break;
+                    if (buffer_[skip] == '\n')
+                        ++skip;
+                    else if (buffer_.compare(skip, 2, "\r\n") == 0)
+                        skip += 2;
+                    else
+                        break;
                 }
                 if (skip > 0) {
                     skipped_ += skip;
@@ -168,9 +186,12 @@ void RequestParser::Step() {
             }
             case State::ChunkEnd: {
                 if (buffer_.empty() || buffer_ == "\r") return;
-                if (buffer_[0] == '\n') buffer_.erase(0, 1);
-                else if (buffer_.compare(0, 2, "\r\n") == 0) buffer_.erase(0, 2);
-                else return Fail(400);
+                if (buffer_[0] == '\n')
+                    buffer_.erase(0, 1);
+                else if (buffer_.compare(0, 2, "\r\n") == 0)
+                    buffer_.erase(0, 2);
+                else
+                    return Fail(400);
                 state_ = State::ChunkSize;
                 break;
             }
@@ -221,8 +242,9 @@ bool RequestParser::ParseHead(std::string_view head) {
         return false;
     }
     if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-        const bool wellFormed = version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 && std::isdigit(static_cast<unsigned char>(version[5])) &&
-                                version[6] == '.' && std::isdigit(static_cast<unsigned char>(version[7]));
+        const bool wellFormed = version.size() == 8 && version.compare(0, 5, "HTTP/") == 0 &&
+                                std::isdigit(static_cast<unsigned char>(version[5])) && version[6] == '.' &&
+                                std::isdigit(static_cast<unsigned char>(version[7]));
         Fail(wellFormed ? 505 : 400);
         return false;
     }
@@ -247,7 +269,8 @@ bool RequestParser::ParseHead(std::string_view head) {
     while (lineEnd != std::string_view::npos && lineEnd + 1 < head.size()) {
         const size_t start = lineEnd + 1;
         lineEnd = head.find('\n', start);
-        std::string_view line = head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
+        std::string_view line =
+            head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) continue;
         const size_t colon = line.find(':');

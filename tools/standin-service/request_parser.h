@@ -57,11 +57,11 @@ private:
     bool started_ = false;
     bool expectsContinue_ = false;
     int errorStatus_ = 0;
-    std::string buffer_;      // received and not yet consumed
-    size_t scanned_ = 0;      // bytes of buffer_ already searched for the end of the head
-    size_t remaining_ = 0;    // Body: bytes still to come; ChunkData: bytes of this chunk
+    std::string buffer_;    // received and not yet consumed
+    size_t scanned_ = 0;    // bytes of buffer_ already searched for the end of the head
+    size_t remaining_ = 0;  // Body: bytes still to come; ChunkData: bytes of this chunk
     size_t trailerBytes_ = 0;
-    size_t skipped_ = 0;      // empty lines before the request line
+    size_t skipped_ = 0;  // empty lines before the request line
     HttpRequest request_;
 };
 

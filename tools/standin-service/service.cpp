@@ -263,8 +263,11 @@ int RateLimit::Take(const std::string& client) {
     }
     auto [found, fresh] = buckets_.try_emplace(key);
     Bucket& bucket = found->second;
-    if (fresh) bucket.turns = perMinute_;
-    else bucket.turns = std::min<double>(perMinute_, bucket.turns + std::chrono::duration<double>(now - bucket.at).count() * perSecond);
+    if (fresh)
+        bucket.turns = perMinute_;
+    else
+        bucket.turns = std::min<double>(
+            perMinute_, bucket.turns + std::chrono::duration<double>(now - bucket.at).count() * perSecond);
     bucket.at = now;
     if (bucket.turns >= 1) {
         bucket.turns -= 1;
@@ -274,8 +277,11 @@ int RateLimit::Take(const std::string& client) {
 }
 
 Service::Service(Store& store, ServiceOptions options)
-    : store_(store), options_(std::move(options)), writes_(options_.writesPerMinute),
-      signIns_(options_.signInsPerMinute), random_(std::random_device{}()) {}
+    : store_(store),
+      options_(std::move(options)),
+      writes_(options_.writesPerMinute),
+      signIns_(options_.signInsPerMinute),
+      random_(std::random_device{}()) {}
 
 void Service::Shutdown() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -297,9 +303,12 @@ bool ReadLibraryFile(const std::string& path, std::string& content, std::string&
     }
     struct stat facts {};
     bool ok = fstat(fd, &facts) == 0;
-    if (!ok) why = "cannot read its facts";
-    else if (!S_ISREG(facts.st_mode)) why = "not a regular file", ok = false;
-    else if (facts.st_size > kMaxImportBytes) why = "larger than 4 MiB", ok = false;
+    if (!ok)
+        why = "cannot read its facts";
+    else if (!S_ISREG(facts.st_mode))
+        why = "not a regular file", ok = false;
+    else if (facts.st_size > kMaxImportBytes)
+        why = "larger than 4 MiB", ok = false;
     content.clear();
     char buffer[65536];
     ssize_t got = 0;
@@ -460,7 +469,8 @@ Answer Service::Record(const HttpRequest& request, const QueryPairs& query) {
         case Mode::Truncate: {
             answer = Serve(request, query);
             const size_t size = answer.response.body.size();
-            answer.delivery.cutAfterBytes = behaviour.bytes > 0 ? static_cast<size_t>(behaviour.bytes) : std::max<size_t>(1, size / 2);
+            answer.delivery.cutAfterBytes =
+                behaviour.bytes > 0 ? static_cast<size_t>(behaviour.bytes) : std::max<size_t>(1, size / 2);
             return answer;
         }
         case Mode::Bomb:
@@ -514,15 +524,19 @@ Answer Service::Serve(const HttpRequest& request, const QueryPairs& query) {
         }
     }
     if (service) {
-        if (name == "getLyricXML_2") answer.response = FetchLyrics(query);
-        else if (name == "getLyricVerXML.php") answer.response = LyricsVersion(query);
-        else if (name == "setLyrics.php") answer.response = StoreLyrics(request, query, member);
+        if (name == "getLyricXML_2")
+            answer.response = FetchLyrics(query);
+        else if (name == "getLyricVerXML.php")
+            answer.response = LyricsVersion(query);
+        else if (name == "setLyrics.php")
+            answer.response = StoreLyrics(request, query, member);
         else if (name == "appVerifyUser.php") {
             auto refused = RefuseSignIn(request.peer);
             answer.response = refused ? std::move(*refused) : VerifyUser(query);
-        }
-        else if (name == "getSupportedLanguages.php") answer.response = SupportedLanguages();
-        else answer.response = ErrorPage(404);
+        } else if (name == "getSupportedLanguages.php")
+            answer.response = SupportedLanguages();
+        else
+            answer.response = ErrorPage(404);
         return answer;
     }
     answer.response = CommunityPage(store_, request, query, member, options_.requireSignIn);
@@ -726,25 +740,41 @@ Answer Service::Control(const HttpRequest& request) {
         if (!hasPath || path.empty()) return fail(400, "path is required");
         Behaviour behaviour;
         using Mode = Behaviour::Mode;
-        if (mode == "none") behaviour.mode = Mode::None;
-        else if (mode == "delay") behaviour.mode = Mode::Delay;
-        else if (mode == "slow") behaviour.mode = Mode::Slow;
-        else if (mode == "close") behaviour.mode = Mode::Close;
-        else if (mode == "status") behaviour.mode = Mode::Status;
-        else if (mode == "malformed") behaviour.mode = Mode::Malformed;
-        else if (mode == "large") behaviour.mode = Mode::Large;
-        else if (mode == "truncate") behaviour.mode = Mode::Truncate;
-        else if (mode == "bomb") behaviour.mode = Mode::Bomb;
-        else if (mode == "nul") behaviour.mode = Mode::Nul;
-        else if (mode == "bad-utf8") behaviour.mode = Mode::BadUtf8;
-        else return fail(400, "unknown mode: " + mode);
+        if (mode == "none")
+            behaviour.mode = Mode::None;
+        else if (mode == "delay")
+            behaviour.mode = Mode::Delay;
+        else if (mode == "slow")
+            behaviour.mode = Mode::Slow;
+        else if (mode == "close")
+            behaviour.mode = Mode::Close;
+        else if (mode == "status")
+            behaviour.mode = Mode::Status;
+        else if (mode == "malformed")
+            behaviour.mode = Mode::Malformed;
+        else if (mode == "large")
+            behaviour.mode = Mode::Large;
+        else if (mode == "truncate")
+            behaviour.mode = Mode::Truncate;
+        else if (mode == "bomb")
+            behaviour.mode = Mode::Bomb;
+        else if (mode == "nul")
+            behaviour.mode = Mode::Nul;
+        else if (mode == "bad-utf8")
+            behaviour.mode = Mode::BadUtf8;
+        else
+            return fail(400, "unknown mode: " + mode);
         long long number = 0;
-        if (ParseInt(QueryValue(query, "ms"), number)) behaviour.ms = static_cast<int>(std::clamp(number, 0LL, 3600000LL));
-        if (ParseInt(QueryValue(query, "code"), number)) behaviour.code = static_cast<int>(std::clamp(number, 0LL, 999LL));
+        if (ParseInt(QueryValue(query, "ms"), number))
+            behaviour.ms = static_cast<int>(std::clamp(number, 0LL, 3600000LL));
+        if (ParseInt(QueryValue(query, "code"), number))
+            behaviour.code = static_cast<int>(std::clamp(number, 0LL, 999LL));
         if (ParseInt(QueryValue(query, "bytes"), number)) behaviour.bytes = std::clamp(number, 0LL, kMaxLargeBytes);
         std::lock_guard<std::mutex> hold(lock_);
-        if (behaviour.mode == Mode::None) behaviours_.erase(path);
-        else behaviours_[path] = behaviour;
+        if (behaviour.mode == Mode::None)
+            behaviours_.erase(path);
+        else
+            behaviours_[path] = behaviour;
     } else if (command == "reset-behaviours") {
         std::lock_guard<std::mutex> hold(lock_);
         behaviours_.clear();

@@ -26,7 +26,19 @@ struct RecordedRequest {
 };
 
 struct Behaviour {
-    enum class Mode { None, Delay, Slow, Close, Status, Malformed, Large, Truncate, Bomb, Nul, BadUtf8 } mode = Mode::None;
+    enum class Mode {
+        None,
+        Delay,
+        Slow,
+        Close,
+        Status,
+        Malformed,
+        Large,
+        Truncate,
+        Bomb,
+        Nul,
+        BadUtf8
+    } mode = Mode::None;
     int ms = 0;
     int code = 0;
     long long bytes = 0;
@@ -40,7 +52,7 @@ inline constexpr char kControlTokenHeader[] = "X-Sonavire-Control-Token";
 std::string PasswordMark(const std::string& token, const std::string& password);
 
 struct ServiceOptions {
-    std::string controlToken;  // not empty: the request record and the control API, for tests
+    std::string controlToken;    // not empty: the request record and the control API, for tests
     bool requireSignIn = false;  // uploads and edits need a member's name and password
     int writesPerMinute = 20;    // uploads and edits per client; 0: no limit
     int signInsPerMinute = 10;   // password checks per client; 0: no limit

@@ -25,8 +25,10 @@ public:
     // A kept statement (Store::Prepared), borrowed: reset for its next use instead of finalized.
     Statement(sqlite3* db, sqlite3_stmt* kept) : db_(db), stmt_(kept), kept_(true) {}
     ~Statement() {
-        if (kept_) Reset();
-        else sqlite3_finalize(stmt_);
+        if (kept_)
+            Reset();
+        else
+            sqlite3_finalize(stmt_);
     }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -227,12 +229,11 @@ void Store::Execute(const char* sql) {
 
 std::optional<StoredSong> Store::FindLocked(const std::string& artistKey, const std::string& titleKey,
                                             const std::string& language) {
-    Statement song(db_, Prepared(
-                   "SELECT s.id, s.artist, s.title, s.album, s.language, s.language_name,"
-                   "       v.id, v.number, v.version, v.last_update, v.song_lock"
-                   "  FROM songs s JOIN versions v ON v.song_id = s.id"
-                   " WHERE s.artist_key = ?1 AND s.title_key = ?2 AND s.language = ?3"
-                   " ORDER BY v.number DESC LIMIT 1"));
+    Statement song(db_, Prepared("SELECT s.id, s.artist, s.title, s.album, s.language, s.language_name,"
+                                 "       v.id, v.number, v.version, v.last_update, v.song_lock"
+                                 "  FROM songs s JOIN versions v ON v.song_id = s.id"
+                                 " WHERE s.artist_key = ?1 AND s.title_key = ?2 AND s.language = ?3"
+                                 " ORDER BY v.number DESC LIMIT 1"));
     song.Bind(1, artistKey).Bind(2, titleKey).Bind(3, language);
     if (!song.Step()) return std::nullopt;
     StoredSong found;
@@ -325,8 +326,9 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
             songId = existing->id;
             number = existing->number + 1;
             if (replaceNames) {
-                Statement update(db_, Prepared("UPDATE songs SET artist = ?1, title = ?2, album = ?3, language_name = ?4"
-                                      " WHERE id = ?5"));
+                Statement update(db_,
+                                 Prepared("UPDATE songs SET artist = ?1, title = ?2, album = ?3, language_name = ?4"
+                                          " WHERE id = ?5"));
                 update.Bind(1, song.artist).Bind(2, song.title).Bind(3, song.album).Bind(4, song.languageName);
                 update.Bind(5, songId).Step();
             }
@@ -348,13 +350,16 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
         for (size_t i = 0; i < song.lines.size(); ++i) {
             addLine.Reset();
             addLine.Bind(1, versionId).Bind(2, static_cast<long long>(i));
-            if (song.lines[i].timed) addLine.Bind(3, song.lines[i].timeMs);
-            else addLine.BindNull(3);
+            if (song.lines[i].timed)
+                addLine.Bind(3, song.lines[i].timeMs);
+            else
+                addLine.BindNull(3);
             addLine.Bind(4, SanitizeUtf8(song.lines[i].text)).Step();
         }
         if (maxVersions_ > 0 && number > maxVersions_) {
-            Statement dropLines(db_, "DELETE FROM lines WHERE version_id IN"
-                                     " (SELECT id FROM versions WHERE song_id = ?1 AND number <= ?2)");
+            Statement dropLines(db_,
+                                "DELETE FROM lines WHERE version_id IN"
+                                " (SELECT id FROM versions WHERE song_id = ?1 AND number <= ?2)");
             dropLines.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
             Statement dropVersions(db_, "DELETE FROM versions WHERE song_id = ?1 AND number <= ?2");
             dropVersions.Bind(1, songId).Bind(2, static_cast<long long>(number - maxVersions_)).Step();
@@ -363,8 +368,10 @@ std::string Store::Save(const Song& input, NewVersion when, const std::string& s
         return version;
     } catch (...) {
         // An I/O or memory error can end the whole transaction; then there is nothing to roll back to.
-        if (!batched) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        else if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK TO save; RELEASE save", nullptr, nullptr, nullptr);
+        if (!batched)
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        else if (!sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK TO save; RELEASE save", nullptr, nullptr, nullptr);
         throw;
     }
 }
@@ -399,8 +406,9 @@ void Store::Batch::End() {
 std::vector<std::pair<std::string, std::string>> Store::Languages() {
     std::lock_guard<std::mutex> hold(lock_);
     std::vector<std::pair<std::string, std::string>> languages;
-    Statement query(db_, "SELECT language, MAX(language_name) FROM songs WHERE language <> ''"
-                         " GROUP BY language ORDER BY language");
+    Statement query(db_,
+                    "SELECT language, MAX(language_name) FROM songs WHERE language <> ''"
+                    " GROUP BY language ORDER BY language");
     while (query.Step()) languages.emplace_back(query.Text(0), query.Text(1));
     return languages;
 }
@@ -444,7 +452,8 @@ void Store::ForEachCurrent(const std::function<void(const StoredSong&)>& visit) 
     std::vector<std::tuple<std::string, std::string, std::string>> keys;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        Statement query(db_, "SELECT artist_key, title_key, language FROM songs ORDER BY artist_key, title_key, language");
+        Statement query(db_,
+                        "SELECT artist_key, title_key, language FROM songs ORDER BY artist_key, title_key, language");
         while (query.Step()) keys.emplace_back(query.Text(0), query.Text(1), query.Text(2));
     }
     for (const auto& [artist, title, language] : keys) {
@@ -460,8 +469,9 @@ void Store::ForEachCurrent(const std::function<void(const StoredSong&)>& visit) 
 void Store::SetUser(const std::string& name, const std::string& password) {
     const std::string hash = HashPassword(password);  // slow: outside the store's lock
     std::lock_guard<std::mutex> hold(lock_);
-    Statement upsert(db_, "INSERT INTO users (name, password_hash) VALUES (?1, ?2)"
-                          " ON CONFLICT (name) DO UPDATE SET password_hash = excluded.password_hash");
+    Statement upsert(db_,
+                     "INSERT INTO users (name, password_hash) VALUES (?1, ?2)"
+                     " ON CONFLICT (name) DO UPDATE SET password_hash = excluded.password_hash");
     upsert.Bind(1, name).Bind(2, hash).Step();
 }
 

@@ -24,10 +24,10 @@ namespace standin {
 struct StoredSong {
     long long id = 0;
     Song song;
-    int number = 0;           // 1 for the first version of this song
-    std::string version;      // the version text given out: number and a digest of the lines
-    std::string lastUpdate;   // UTC, "YYYY-MM-DD hh:mm:ss"
-    std::string songLock;     // "0": nothing here locks a song
+    int number = 0;          // 1 for the first version of this song
+    std::string version;     // the version text given out: number and a digest of the lines
+    std::string lastUpdate;  // UTC, "YYYY-MM-DD hh:mm:ss"
+    std::string songLock;    // "0": nothing here locks a song
 };
 
 struct SongSummary {

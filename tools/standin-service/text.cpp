@@ -13,23 +13,43 @@ int HexValue(char c) {
     return -1;
 }
 
-
 // Decodes one code point at text[i]; advances i. Invalid input gives U+FFFD and consumes one byte.
 uint32_t NextCodePoint(std::string_view text, size_t& i) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
-    if (lead < 0x80) { ++i; return lead; }
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
     int extra = 0;
     uint32_t cp = 0, minimum = 0;
-    if ((lead & 0xE0) == 0xC0) { extra = 1; cp = lead & 0x1F; minimum = 0x80; }
-    else if ((lead & 0xF0) == 0xE0) { extra = 2; cp = lead & 0x0F; minimum = 0x800; }
-    else if ((lead & 0xF8) == 0xF0) { extra = 3; cp = lead & 0x07; minimum = 0x10000; }
-    else { ++i; return 0xFFFD; }
+    if ((lead & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = lead & 0x1F;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = lead & 0x0F;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++i;
+        return 0xFFFD;
+    }
     for (int k = 1; k <= extra; ++k) {
-        if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) { ++i; return 0xFFFD; }
+        if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
         cp = (cp << 6) | (byte(i + k) & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return 0xFFFD; }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
     i += extra + 1;
     return cp;
 }
@@ -73,8 +93,8 @@ std::string PercentEncodeStrict(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char c : bytes) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '_' || c == '.' || c == '~';
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.' || c == '~';
         if (plain) {
             out += static_cast<char>(c);
         } else {
@@ -180,11 +200,21 @@ void AppendXmlEscaped(std::string& out, std::string_view utf8) {
         if (!special[c]) continue;
         const char* replacement;
         switch (c) {
-            case '&': replacement = "&amp;"; break;
-            case '<': replacement = "&lt;"; break;
-            case '>': replacement = "&gt;"; break;
-            case '"': replacement = "&quot;"; break;
-            case '\'': replacement = "&apos;"; break;
+            case '&':
+                replacement = "&amp;";
+                break;
+            case '<':
+                replacement = "&lt;";
+                break;
+            case '>':
+                replacement = "&gt;";
+                break;
+            case '"':
+                replacement = "&quot;";
+                break;
+            case '\'':
+                replacement = "&apos;";
+                break;
             default:
                 if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') continue;
                 replacement = "";  // not allowed in XML 1.0: dropped

@@ -22,9 +22,9 @@
 
 namespace {
 
+using sv::CSVPluginLyrics;
 using svtest::PaneFixture;
 using svtest::TestHost;
-using sv::CSVPluginLyrics;
 
 using Clock = tools::BenchClock;
 using tools::Percentile;

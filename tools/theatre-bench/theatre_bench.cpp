@@ -167,10 +167,11 @@ void MeasureRoundTrips(sv::CSVPluginBrowse& pane) {
             failed += !pane.CallPageFunction(call.function, call.arguments, result.get());
             times.push_back((clock.ElapsedMs() - start) * 1000.0);
         }
-        std::printf("CallPageFunction(\"%ls\", %zu arguments) round trip, 2000 calls (%d failed): median %.1f us, "
-                    "p95 %.1f us, max %.1f us\n",
-                    call.function, call.arguments.size(), failed, Percentile(times, 0.5), Percentile(times, 0.95),
-                    Percentile(times, 1.0));
+        std::printf(
+            "CallPageFunction(\"%ls\", %zu arguments) round trip, 2000 calls (%d failed): median %.1f us, "
+            "p95 %.1f us, max %.1f us\n",
+            call.function, call.arguments.size(), failed, Percentile(times, 0.5), Percentile(times, 0.95),
+            Percentile(times, 1.0));
     }
 }
 
@@ -191,14 +192,16 @@ int main(int argc, char** argv) {
     MeasureRoundTrips(pane);
 
     Clock clock;
-    PlaySong("a clock (as the player gives it)", lines, [&] { return static_cast<uint32_t>(clock.ElapsedMs()); },
-             [&] { clock.Restart(); });
-    PlaySong("the theatre page (getCurrentTime)", lines,
-             [&] { return static_cast<uint32_t>(pane.PageGetCurrentTime() * 1000.0); },
-             [&] {
-                 pane.CallPageFunction(L"theatreOpen", {L"Bench", L"Song", L"bench", L""});
-                 pane.CallPageFunction(L"theatrePlay", {});
-             });
+    PlaySong(
+        "a clock (as the player gives it)", lines, [&] { return static_cast<uint32_t>(clock.ElapsedMs()); },
+        [&] { clock.Restart(); });
+    PlaySong(
+        "the theatre page (getCurrentTime)", lines,
+        [&] { return static_cast<uint32_t>(pane.PageGetCurrentTime() * 1000.0); },
+        [&] {
+            pane.CallPageFunction(L"theatreOpen", {L"Bench", L"Song", L"bench", L""});
+            pane.CallPageFunction(L"theatrePlay", {});
+        });
     std::printf("video playing:\n");
     MeasureRoundTrips(pane);
     return 0;
