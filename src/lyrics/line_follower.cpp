@@ -22,6 +22,28 @@ PaneActions& PaneActions::Then(const PaneActions& later) {
 
 LineFollower::LineFollower(std::function<uint32_t()> readPosition) : readPosition_(std::move(readPosition)) {}
 
+double LineFollower::ShownTime(const LyricLine& line) const {
+    return line.time + static_cast<double>(document_ ? document_->timingOffsetMs : 0);
+}
+
+PaneActions LineFollower::SetTimingOffset(int32_t offsetMs) {
+    if (!document_) return PaneActions();
+    document_->timingOffsetMs = ClampTimingOffset(offsetMs);
+    return CurrentLineFor(readPosition_(), true);
+}
+
+std::optional<uint32_t> LineFollower::JumpTo(int32_t line) {
+    if (!document_ || document_->resyncing) return std::nullopt;
+    if (document_->status != LyricsStatus::Timed && document_->status != LyricsStatus::Retimed) return std::nullopt;
+    const LyricLine* target = document_->LineAt(line);
+    if (!target) return std::nullopt;
+    // Just past the line's shown time, so the rule that lights the last passed line agrees at once.
+    const double position = std::floor(ShownTime(*target)) + kLineTimerMarginMs;
+    if (!(position > 0)) return 0u;
+    if (position >= static_cast<double>(UINT32_MAX)) return UINT32_MAX;
+    return static_cast<uint32_t>(position);
+}
+
 PaneActions LineFollower::SetDocument(LyricsDocument* document) {
     document_ = document;
     currentLine_ = 0;
@@ -44,7 +66,7 @@ PaneActions LineFollower::CurrentLineFor(uint32_t positionMs, bool repaint) {
     const int count = document_->LineCount();
     int stop = count;
     for (int i = 0; i < count; ++i) {
-        if (document_->LineAt(i)->time >= position) {
+        if (ShownTime(*document_->LineAt(i)) >= position) {
             stop = i;
             break;
         }
@@ -70,7 +92,7 @@ PaneActions LineFollower::NextLineDelay() {
     if (!current || !next) return actions;
 
     // Whole milliseconds until the next line's time, plus the margin that puts the position past it.
-    const double untilDue = std::floor(next->time - static_cast<double>(position));
+    const double untilDue = std::floor(ShownTime(*next) - static_cast<double>(position));
     uint32_t period;
     if (!(untilDue >= 0))  // overdue, or a NaN
         period = 1;

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "lyrics/lyrics_document.h"
 
@@ -74,6 +75,13 @@ public:
     // Timer 100 fired. The timer is one-shot: it stops here and is re-armed only while playing.
     PaneActions OnLineTimer();
 
+    // Moves the shown times of the document's lines by offsetMs (negative: earlier; clamped to
+    // kLongestTimingOffsetMs) and makes current the line the position now calls for.
+    PaneActions SetTimingOffset(int32_t offsetMs);
+    // The playback position that makes the given timed line current (its time with the offset,
+    // plus kLineTimerMarginMs); none during re-sync, for untimed lyrics or a line that is not there.
+    std::optional<uint32_t> JumpTo(int32_t line);
+
     // Re-sync on: the current line goes to the start; off: it follows the position again.
     PaneActions SetResyncing(bool on);
     // Manual scroll: the scroll bar spans every line and starts at the current one. Switching it
@@ -81,6 +89,9 @@ public:
     ManualScrollChange SetManualScroll(bool on);
 
 private:
+    // A line's time as shown: with the document's timing offset.
+    double ShownTime(const LyricLine& line) const;
+
     std::function<uint32_t()> readPosition_;
     LyricsDocument* document_ = nullptr;
     int32_t currentLine_ = 0;

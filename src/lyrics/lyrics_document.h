@@ -143,6 +143,9 @@ public:
     LyricsStatus status = LyricsStatus::None;
     bool resyncing = false;     // re-sync mode: clicks stamp lines
     bool manualScroll = false;  // the user scrolls; playback does not move the lines
+    // The user's own shift of every line's shown time, in milliseconds (negative: earlier). Kept
+    // for this user beside the cache file; never part of the lines' times, so never uploaded.
+    int32_t timingOffsetMs = 0;
 
 private:
     std::u16string title;
@@ -155,5 +158,15 @@ private:
     std::u16string lastUpdate;
     std::vector<LyricLine> lines;
 };
+
+#ifdef _WIN32
+// The user's timing offset for the document's song, from the file beside its cache file in
+// cacheFolder; 0 when there is none or it cannot be read. Reads the disk: never on the player's thread.
+int32_t ReadTimingOffset(const LyricsDocument& document, std::u16string_view cacheFolder = UserCacheFolder());
+// Writes the offset beside the document's cache file on a pool job (0 removes the file); of
+// several offsets queued for one song the last one stays. Takes copies of the document's keys.
+void StoreTimingOffsetLater(const LyricsDocument& document, int32_t offsetMs,
+                            std::u16string_view cacheFolder = UserCacheFolder()) noexcept;
+#endif
 
 }  // namespace sv

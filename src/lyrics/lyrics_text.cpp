@@ -178,4 +178,39 @@ void AppendTimedEntry(std::u16string& out, double timeMs, std::u16string_view te
     out.append(nul == std::u16string_view::npos ? text : text.substr(0, nul));
 }
 
+int32_t ClampTimingOffset(int64_t offsetMs) noexcept {
+    if (offsetMs > kLongestTimingOffsetMs) return kLongestTimingOffsetMs;
+    if (offsetMs < -kLongestTimingOffsetMs) return -kLongestTimingOffsetMs;
+    return static_cast<int32_t>(offsetMs);
+}
+
+std::optional<std::u16string> TimingOffsetPathFor(std::u16string_view cachePath) {
+    constexpr std::u16string_view kCacheEnding = u".xml";
+    constexpr std::u16string_view kOffsetEnding = u".offset";
+    if (cachePath.size() < kCacheEnding.size() ||
+        cachePath.substr(cachePath.size() - kCacheEnding.size()) != kCacheEnding)
+        return std::nullopt;
+    std::u16string path(cachePath.substr(0, cachePath.size() - kCacheEnding.size()));
+    path.append(kOffsetEnding);
+    if (path.size() + 1 > kCachePathCapacity) return std::nullopt;
+    return path;
+}
+
+int32_t ParseTimingOffset(std::string_view text) noexcept {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && text.front() == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 7) return 0;
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+    }
+    if (value > kLongestTimingOffsetMs) return 0;
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
 }  // namespace sv

@@ -37,6 +37,18 @@ std::optional<std::u16string> ComposeCachePath(std::u16string_view folder, std::
                                                std::u16string_view title, std::u16string_view videoId,
                                                std::u16string_view language);
 
+// The furthest a user's timing offset moves lyrics, either way.
+constexpr int32_t kLongestTimingOffsetMs = 600000;
+// One press of "Lyrics earlier" or "Lyrics later".
+constexpr int32_t kTimingNudgeMs = 500;
+int32_t ClampTimingOffset(int64_t offsetMs) noexcept;
+// The timing offset's file beside a cache file: the cache path with ".xml" replaced by ".offset";
+// none for a path that does not end in ".xml" or whose offset path would not fit kCachePathCapacity.
+std::optional<std::u16string> TimingOffsetPathFor(std::u16string_view cachePath);
+// The offset file holds the milliseconds as decimal text. Anything else (a file the user broke,
+// a number out of range) reads as no offset.
+int32_t ParseTimingOffset(std::string_view text) noexcept;
+
 // True when the XML text declares a document type: a "<!DOCTYPE" in its prolog, after an optional
 // byte-order mark, white space, processing instructions and comments. Replies are untrusted, and a
 // document type definition is how entity expansion and external entities get in, so such a reply

@@ -1,5 +1,5 @@
 // What the main window needs from the player, and nothing more: the current item's tags, the
-// playback position, and play, stop and rewind. The plug-in object implements it over the player's
+// playback position, and play, stop, rewind and seek. The plug-in object implements it over the player's
 // core and controls; tests implement it over anything. Events travel the other way, as calls on
 // the main window.
 #pragma once
@@ -21,6 +21,8 @@ public:
     virtual void Stop() = 0;
     // Back to the start of the current item.
     virtual void Rewind() = 0;
+    // To the given position in the current item.
+    virtual void SeekSeconds(double seconds) = 0;
 
 protected:
     ~PlayerAccess() = default;

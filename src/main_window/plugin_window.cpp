@@ -106,6 +106,11 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             ExecuteCommand(LOWORD(wParam));
             result = 0;
             return true;
+        case WM_TIMER:
+            if (wParam != kNoticeTimerId) return false;
+            EndNotice();
+            result = 0;
+            return true;
         case WM_INITMENUPOPUP:
             RefreshMenu(reinterpret_cast<HMENU>(wParam));
             result = 0;
@@ -530,6 +535,11 @@ void CSVPluginWindow::StartResync(bool restart) {
     // A player or page that answered with events may have replaced the document meanwhile.
     if (shownDocument_.get() != document) return;
     SetManualScroll(false);
+    // New times of the user's own replace any nudge of the old ones.
+    if (document->timingOffsetMs != 0) {
+        document->timingOffsetMs = 0;
+        StoreTimingOffsetLater(*document, 0, fetcher_.CacheFolder());
+    }
     lyricsPane_.SetResyncing(true);
     actionBar_.RefreshItem(CMD_RESYNC);
     SetStatus(IDS_STATUS_CLICK_TO_ADVANCE);
@@ -540,6 +550,51 @@ void CSVPluginWindow::StopResync() {
     lyricsPane_.SetResyncing(false);
     actionBar_.RefreshItem(CMD_RESYNC);
     SetStatus(IDS_STATUS_NONE);
+}
+
+void CSVPluginWindow::NudgeTiming(int32_t change, bool reset) {
+    LyricsDocument* shown = shownDocument_.get();
+    if (!shown || shown->resyncing ||
+        (shown->status != LyricsStatus::Timed && shown->status != LyricsStatus::Retimed)) {
+        return;
+    }
+    const int32_t offset = reset ? 0 : ClampTimingOffset(int64_t{shown->timingOffsetMs} + change);
+    lyricsPane_.SetTimingOffset(offset);
+    // The pane's position read may reach the player, whose events may replace the document.
+    if (shownDocument_.get() != shown) return;
+    StoreTimingOffsetLater(*shown, shown->timingOffsetMs, fetcher_.CacheFolder());
+    ShowNotice(reset ? IDS_TIMING_RESET : change < 0 ? IDS_TIMING_EARLIER : IDS_TIMING_LATER);
+}
+
+void CSVPluginWindow::ShowNotice(uint16_t textId) {
+    if (!Hwnd()) return;
+    if (!noticeShown_) statusBeforeNotice_ = status_.statusTextId;
+    SetStatus(textId);
+    noticeShown_ = true;
+    SetTimer(Hwnd(), kNoticeTimerId, kNoticeMs, nullptr);
+}
+
+void CSVPluginWindow::EndNotice() {
+    KillTimer(Hwnd(), kNoticeTimerId);
+    if (!noticeShown_) return;
+    noticeShown_ = false;
+    const uint16_t text = status_.statusTextId;
+    if (text == IDS_TIMING_EARLIER || text == IDS_TIMING_LATER || text == IDS_TIMING_RESET) {
+        SetStatus(statusBeforeNotice_);
+    }
+}
+
+void CSVPluginWindow::SeekTo(uint32_t positionMs) {
+    const LyricsDocument* shown = shownDocument_.get();
+    if (!shown) return;
+    if (shown->sourceKind == MediaSource::Player) {
+        // Half a millisecond more: the position read back, truncated to whole milliseconds, is
+        // still the one asked for and not the millisecond before it.
+        if (player_) player_->SeekSeconds((positionMs + 0.5) / 1000.0);
+    } else if (shown->sourceKind == MediaSource::VideoPage) {
+        // The page's clock takes whole seconds.
+        browsePane_.PageSeekTo(static_cast<int32_t>(positionMs / 1000));
+    }
 }
 
 void CSVPluginWindow::SetManualScroll(bool on) {
@@ -649,6 +704,15 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
                            shown->status != LyricsStatus::Timed))
                 info.state = CMD_STATE_DISABLED;
             break;
+        case CMD_LYRICS_EARLIER:
+        case CMD_LYRICS_LATER:
+        case CMD_RESET_TIMING:
+            if (!shown || shown->resyncing ||
+                (shown->status != LyricsStatus::Timed && shown->status != LyricsStatus::Retimed) ||
+                (info.id == CMD_RESET_TIMING && shown->timingOffsetMs == 0))
+                info.state = CMD_STATE_DISABLED;
+            info.state |= info.extra;
+            return true;  // the menu's own label, with its key
         case CMD_TRANSLATE: {
             label = IDS_LABEL_TRANSLATE;
             // A selection outside the list is no translation.
@@ -664,7 +728,7 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
                 label = page->label;
                 break;
             }
-            return false;  // 108 and ids outside 101-118
+            return false;  // 108 and ids outside 101-121
     }
     LoadStringW(instance_, static_cast<UINT>(label), info.label, static_cast<int>(kSettingTextChars));
     info.state |= info.extra;
@@ -689,6 +753,15 @@ void CSVPluginWindow::ExecuteCommand(int commandId) {
             } else {
                 StopResync();
             }
+            break;
+        case CMD_LYRICS_EARLIER:
+            NudgeTiming(-kTimingNudgeMs, false);
+            break;
+        case CMD_LYRICS_LATER:
+            NudgeTiming(kTimingNudgeMs, false);
+            break;
+        case CMD_RESET_TIMING:
+            NudgeTiming(0, true);
             break;
         case CMD_TRANSLATE:
             if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate
@@ -756,7 +829,8 @@ void CSVPluginWindow::RefreshMenu(HMENU menu) {
         info.id = static_cast<uint16_t>(id);
         if (!DescribeCommand(info)) continue;
         const std::wstring label = MenuText(info.label);
-        if (!ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, label.c_str())) {
+        // An empty label keeps the menu's own (the timing commands name their keys there).
+        if (!label.empty() && !ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, label.c_str())) {
             ModifyMenuW(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, id, label.c_str());
         }
         EnableMenuItem(menu, id, MF_BYCOMMAND | (info.state == CMD_STATE_DISABLED ? MF_GRAYED : MF_ENABLED));

@@ -111,6 +111,9 @@ public:
     void StartResync(bool restart);
     void StopResync();
     void SetManualScroll(bool on);
+    // Moves the shown lyrics' timing by change milliseconds (negative: earlier), or back to the
+    // document's own with reset; kept for this song and said on the status line for a moment.
+    void NudgeTiming(int32_t change, bool reset);
     // Lays the panes out for a client area of width x height.
     void Layout(int width, int height);
 
@@ -118,9 +121,10 @@ public:
     // the pages that take one; empty when there is no such page.
     std::wstring BuildCommunityUrl(int stringId) const;
 
-    // Commands 101-118, from the action bar, the menu or any WM_COMMAND. Ids outside are ignored.
+    // Commands 101-121, from the action bar, the menu or any WM_COMMAND. Ids outside are ignored.
     void ExecuteCommand(int commandId);
-    // CommandDescriber: label and state of a command; false for 108 and ids outside 101-118.
+    // CommandDescriber: label and state of a command; false for 108 and ids outside 101-121.
+    // The timing commands (119-121) keep the menu's own labels and answer an empty one.
     bool DescribeCommand(CommandInfo& info) override;
     // Navigates the browse pane to a community page of the string table.
     void OpenCommunityPage(int stringId);
@@ -137,6 +141,8 @@ public:
     const StatusTriple* Status() const override;
     // Command 107: the community site's lyrics editor for the shown document.
     void OpenEditLyricsPage() override;
+    // A click on a timed line: the player's position, or the video page's clock.
+    void SeekTo(uint32_t positionMs) override;
 
     const LyricsDocument* ShownDocument() const { return shownDocument_.get(); }
     LyricsDocument* ShownDocument() { return shownDocument_.get(); }
@@ -168,6 +174,10 @@ private:
     void ChooseStatusFor(const LyricsDocument* document);
     void OpenPlayerItem();
     void OpenPageItem(const LyricsDocument* page);
+    // Shows a passing status text; kNoticeMs later the status before it comes back, unless
+    // something else changed the status meanwhile.
+    void ShowNotice(uint16_t textId);
+    void EndNotice();
 
     // Splitter.
     void BeginSplitDrag(int y);
@@ -195,6 +205,10 @@ private:
     bool dragging_ = false;
     int16_t lastSplitY_ = -1;
     StatusTriple status_;
+    static constexpr UINT_PTR kNoticeTimerId = 1;
+    static constexpr UINT kNoticeMs = 2000;
+    uint16_t statusBeforeNotice_ = IDS_STATUS_NONE;
+    bool noticeShown_ = false;
 
     HINSTANCE instance_ = nullptr;
     LyricsFetcher fetcher_;

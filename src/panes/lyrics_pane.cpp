@@ -160,6 +160,8 @@ void CSVPluginLyrics::SetShowLyrics(bool on) {
 
 void CSVPluginLyrics::SetResyncing(bool on) { Carry(follower_.SetResyncing(on)); }
 
+void CSVPluginLyrics::SetTimingOffset(int32_t offsetMs) { Carry(follower_.SetTimingOffset(offsetMs)); }
+
 void CSVPluginLyrics::OnPlay(uint32_t positionMs) { Carry(follower_.OnPlay(positionMs)); }
 
 void CSVPluginLyrics::OnPause() { Carry(follower_.OnPause()); }
@@ -212,6 +214,10 @@ bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             OnPrimaryButton(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
             result = 0;
             return true;
+        case WM_KEYDOWN:
+            if (!OnKey(wParam)) return false;
+            result = 0;
+            return true;
         case WM_GETTEXT:
             result = AnswerText(wParam, lParam);
             return true;
@@ -242,7 +248,54 @@ void CSVPluginLyrics::OnPrimaryButton(POINT point) {
         if (host_) host_->OpenEditLyricsPage();
         return;
     }
-    Carry(follower_.StampNextLine(PositionNow()));
+    const LyricsDocument* document = follower_.document();
+    if (document && document->resyncing) {
+        Carry(follower_.StampNextLine(PositionNow()));
+        return;
+    }
+    // Outside re-sync a click on a timed line plays from it, lit at once, without waiting for the
+    // player to report the new position.
+    const int line = LineAtY(point.y);
+    const std::optional<uint32_t> position = line >= 0 ? follower_.JumpTo(line) : std::nullopt;
+    if (!position) return;
+    if (host_) host_->SeekTo(*position);
+    if (follower_.document() != document) return;  // the seek's events replaced the document
+    Carry(follower_.CurrentLineFor(*position, true));
+}
+
+int CSVPluginLyrics::LineAtY(int y) const {
+    const LyricsDocument* document = follower_.document();
+    if (!document || lineHeight_ <= 0 || !showLyrics_) return -1;
+    // The rows as DrawLines lays them out: line 0 below one blank row, otherwise the line before
+    // the first in the top row; each row one line high plus 1 pixel.
+    const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
+    const int top = first <= 0 ? lineHeight_ : 0;
+    if (y < top) return -1;
+    const int index = (first <= 0 ? 0 : first - 1) + (y - top) / (lineHeight_ + 1);
+    return index < document->LineCount() ? index : -1;
+}
+
+bool CSVPluginLyrics::OnKey(WPARAM key) {
+    int command = 0;
+    switch (key) {
+        case VK_OEM_MINUS:
+        case VK_SUBTRACT:
+            command = CMD_LYRICS_EARLIER;
+            break;
+        case VK_OEM_PLUS:
+        case VK_ADD:
+            command = CMD_LYRICS_LATER;
+            break;
+        case '0':
+        case VK_NUMPAD0:
+            command = CMD_RESET_TIMING;
+            break;
+        default:
+            return false;
+    }
+    // The main window runs its commands; the menu names these keys.
+    SendMessageW(GetParent(Hwnd()), WM_COMMAND, MAKEWPARAM(command, 1), reinterpret_cast<LPARAM>(Hwnd()));
+    return true;
 }
 
 void CSVPluginLyrics::OnVerticalScroll(int code) {

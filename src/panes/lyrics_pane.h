@@ -1,7 +1,9 @@
 // The lyrics pane: the shown document's lines on black, the current line bright and its
 // neighbours in fading greys, kept in step with playback by one line timer that wakes when the
 // next line is due. Without lines it shows the main window's status message, and for lyrics that
-// were not found an "Edit Lyrics" link. During re-sync each click stamps the next line.
+// were not found an "Edit Lyrics" link. During re-sync each click stamps the next line; otherwise a
+// click on a timed line plays from that line. Keys "-", "+" and "0" nudge the timing (commands to
+// the parent window).
 //
 // The pane only carries out what the line rules (LineFollower) decide: stop or arm the line timer,
 // animate a one-line scroll, repaint. It never owns the document.
@@ -58,6 +60,8 @@ public:
     void SetShowLyrics(bool on);
     bool ShowLyrics() const { return showLyrics_; }
     void SetResyncing(bool on);
+    // The shown document's timing offset (negative: earlier); the line the position calls for lights.
+    void SetTimingOffset(int32_t offsetMs);
 
     void OnPlay(uint32_t positionMs);
     void OnPause();
@@ -111,6 +115,9 @@ private:
     void DrawNotFoundView(HDC dc, const RECT& client);
     void OnVerticalScroll(int code);
     void OnPrimaryButton(POINT point);
+    // The line drawn at a client y, as last painted; -1 above the first.
+    int LineAtY(int y) const;
+    bool OnKey(WPARAM key);
     bool OnSetCursor(UINT hitTest);
     // The window text follows the bright line.
     void AnnounceBrightLine();

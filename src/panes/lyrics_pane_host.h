@@ -26,6 +26,8 @@ public:
     virtual const StatusTriple* Status() const = 0;
     // Command 107: opens the community site's lyrics editor for the shown document.
     virtual void OpenEditLyricsPage() = 0;
+    // Moves playback of the shown document's source to the position (a click on a timed line).
+    virtual void SeekTo(uint32_t positionMs) = 0;
 
 protected:
     ~LyricsPaneHost() = default;

@@ -397,6 +397,10 @@ void CSonavire::Rewind() {
     if (controls_) controls_->put_currentPosition(0.0);
 }
 
+void CSonavire::SeekSeconds(double seconds) {
+    if (controls_) controls_->put_currentPosition(seconds);
+}
+
 bool CSonavire::IsNonAudioMedia() {
     if (!core_) return false;
     ComPtr<IWMPMedia> media;

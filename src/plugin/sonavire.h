@@ -121,6 +121,7 @@ private:
     void Play() override;
     void Stop() override;
     void Rewind() override;
+    void SeekSeconds(double seconds) override;
     // BridgeTarget, for the script bridge.
     void PageMediaOpened(const sv::LyricsDocument& page) override;
     void PagePlayStateChanged(sv::PagePlayState state) override;

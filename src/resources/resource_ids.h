@@ -30,7 +30,10 @@
 #define CMD_MUSIC_NEAR_YOU 116
 #define CMD_MUSIC_MAP 117
 #define CMD_CONTACT_US 118
-#define CMD_LAST 118
+#define CMD_LYRICS_EARLIER 119
+#define CMD_LYRICS_LATER 120
+#define CMD_RESET_TIMING 121
+#define CMD_LAST 121
 
 // The notice shown when the player is older than version 11.
 #define IDD_VERSION_NOTICE 102
@@ -67,6 +70,9 @@
 #define IDS_STATUS_SAVING 213
 #define IDS_STATUS_TRANSLATING 214
 #define IDS_SIGNING_IN 215
+#define IDS_TIMING_EARLIER 216
+#define IDS_TIMING_LATER 217
+#define IDS_TIMING_RESET 218
 
 // Community-site pages: full addresses with the compiled-in community host.
 #define IDS_PAGE_HOME 300

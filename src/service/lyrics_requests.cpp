@@ -102,7 +102,11 @@ public:
                 }
             }
             // Out of memory on a text copy: the fetch failed, and the window still hears of it.
-            if (!CallbackBoundary("lyrics fetch", [&] { FetchLyrics(*document_, settings_, cacheFolder_); })) {
+            if (!CallbackBoundary("lyrics fetch", [&] {
+                    FetchLyrics(*document_, settings_, cacheFolder_);
+                    // The user's timing for this song, read here with its cache, off the player's thread.
+                    if (document_->HasLines()) document_->timingOffsetMs = ReadTimingOffset(*document_, cacheFolder_);
+                })) {
                 document_->status = LyricsStatus::ConnectionError;
             }
         }

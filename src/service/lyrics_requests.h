@@ -81,6 +81,8 @@ public:
                             std::shared_ptr<const LanguageFetch> languages = nullptr) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
+    // The folder the lookups' cache files (and the timing offsets beside them) live in.
+    const std::u16string& CacheFolder() const { return cacheFolder_; }
 
     // The document of a WM_SV_LYRICS_READY: the reply of this fetcher's fetch with that sequence
     // number, the first time it is asked; null for any other number (a message someone else posted).

@@ -114,7 +114,7 @@ TEST(Menu, PluginMenuItemsInOrder) {
     EXPECT_STREQ(L"Sonavire", title);
     HMENU popup = GetSubMenu(menu.get(), 0);
     ASSERT_NE(nullptr, popup);
-    const std::vector<UINT> expectedIds = {101, 109, 0, 103, 104, 116, 0, 105, 118, 111, 113};
+    const std::vector<UINT> expectedIds = {101, 109, 119, 120, 121, 0, 103, 104, 116, 0, 105, 118, 111, 113};
     ASSERT_EQ(static_cast<int>(expectedIds.size()), GetMenuItemCount(popup));
     for (size_t i = 0; i < expectedIds.size(); ++i) {
         MENUITEMINFOW info{};
@@ -127,6 +127,8 @@ TEST(Menu, PluginMenuItemsInOrder) {
     wchar_t text[64] = {};
     GetMenuStringW(popup, 113, text, 64, MF_BYCOMMAND);
     EXPECT_STREQ(L"About", text);
+    GetMenuStringW(popup, CMD_LYRICS_EARLIER, text, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(L"Lyrics earlier by 0.5 s\t-", text) << "the pane's key after a tab";
 }
 
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }

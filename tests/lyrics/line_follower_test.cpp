@@ -122,6 +122,43 @@ TEST_F(Follow, VeryDistantLinesUseTheLongestTimer) {
     EXPECT_EQ(follower.OnPlay(now).lineTimerMs, kLongestLineTimerMs);
 }
 
+TEST_F(Follow, TheTimingOffsetMovesTheLitLineAndTheTimerButNoTime) {
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
+    now = 4600;
+    follower.OnPlay(now);
+    EXPECT_EQ(follower.currentLine(), 0);
+    // Earlier by 0.5 s: line 1 is due at 4500 ms, so it lights now, and line 2 at 8500 ms.
+    PaneActions a = follower.SetTimingOffset(-kTimingNudgeMs);
+    EXPECT_EQ(follower.currentLine(), 1);
+    EXPECT_TRUE(a.repaint);
+    EXPECT_EQ(a.lineTimerMs, 8500u - 4600u + kLineTimerMarginMs);
+    EXPECT_EQ(LineFor(8500), 1);
+    EXPECT_EQ(LineFor(8501), 2);
+    // Later: every line 500 ms after its own time.
+    follower.SetTimingOffset(kTimingNudgeMs);
+    EXPECT_EQ(LineFor(5500), 0);
+    EXPECT_EQ(LineFor(5501), 1);
+    EXPECT_EQ(doc.LineAt(1)->time, 5000);  // what an upload sends stays the document's own
+    follower.SetTimingOffset(-2 * kLongestTimingOffsetMs);
+    EXPECT_EQ(doc.timingOffsetMs, -kLongestTimingOffsetMs);
+}
+
+TEST_F(Follow, AJumpLandsJustPastTheLinesShownTimeOutsideResyncOnly) {
+    Lines({0, 5000, 9000}, LyricsStatus::Timed);
+    doc.timingOffsetMs = -500;
+    ASSERT_TRUE(follower.JumpTo(2).has_value());
+    EXPECT_EQ(*follower.JumpTo(2), 8500u + kLineTimerMarginMs);
+    EXPECT_EQ(LineFor(*follower.JumpTo(2)), 2);
+    EXPECT_EQ(*follower.JumpTo(0), 0u);  // never before the start
+    EXPECT_FALSE(follower.JumpTo(3));
+    EXPECT_FALSE(follower.JumpTo(-1));
+    doc.resyncing = true;
+    EXPECT_FALSE(follower.JumpTo(1));
+    doc.resyncing = false;
+    doc.status = LyricsStatus::Untimed;
+    EXPECT_FALSE(follower.JumpTo(1));
+}
+
 TEST_F(Follow, PauseStopAndTheOneShotTimer) {
     Lines({0, 5000, 9000}, LyricsStatus::Timed);
     now = 6000;

@@ -109,6 +109,17 @@ TEST(CacheNames, NoPathWhenItWouldNotFitOrWouldBeCut) {
     EXPECT_FALSE(ComposeCachePath(folder, u"x", std::u16string(u"a\0b", 3), u"", u""));
 }
 
+TEST(CacheNames, TimingOffsetBesideTheCacheFileAndItsText) {
+    EXPECT_EQ(TimingOffsetPathFor(u"C:\\c\\[a][t][][].xml"), u"C:\\c\\[a][t][][].offset");
+    EXPECT_FALSE(TimingOffsetPathFor(u"C:\\c\\x.txt"));
+    EXPECT_FALSE(TimingOffsetPathFor(std::u16string(kCachePathCapacity - 5, u'a') + u".xml"));
+    EXPECT_EQ(ParseTimingOffset("-1500"), -1500);
+    EXPECT_EQ(ParseTimingOffset("500\r\n"), 500);
+    for (const char* broken : {"", "-", "1.5", "5x", "99999999999", "600001", "+5"}) {
+        EXPECT_EQ(ParseTimingOffset(broken), 0) << broken;
+    }
+}
+
 TEST(DocumentType, FoundInThePrologOnly) {
     EXPECT_TRUE(DeclaresDocumentType(u"<!DOCTYPE r><r/>"));
     EXPECT_TRUE(DeclaresDocumentType(u"\uFEFF<?xml version=\"1.0\"?>\r\n<!-- a -->\t<?pi x?><!doctype r [ ]><r/>"));

@@ -11,6 +11,7 @@
 #include "loopback_server.h"
 #include "requests_fixture.h"
 #include "resources/resource_ids.h"
+#include "base/win_handles.h"
 #include "service/http_retriever.h"
 
 using namespace sv;
@@ -158,9 +159,21 @@ TEST_F(LyricsRequests, MatchingCachedVersionIsPostedWithoutTheFullFetch) {
     ASSERT_EQ(first->status, LyricsStatus::Timed);
     ASSERT_EQ(CacheFiles().size(), 1u) << "the reply is the cache file";
     client_.ClearRequests();
+    // The user's timing nudge of this song, beside its cache file, comes back with the lyrics.
+    EXPECT_EQ(first->timingOffsetMs, 0);
+    const std::wstring cacheName = CacheFiles()[0];
+    const std::wstring offsetFile = cacheFolder_ + L"\\" + cacheName.substr(0, cacheName.size() - 4) + L".offset";
+    {
+        const sv::UniqueFileHandle file(
+            CreateFileW(offsetFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "-1500", 5, &written, nullptr));
+    }
 
     auto cached = Fetch(Request("Blue Harbour", "Night Train"));
+    DeleteFileW(offsetFile.c_str());
     ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->timingOffsetMs, -1500);
     EXPECT_EQ(cached->status, LyricsStatus::Timed);
     EXPECT_EQ(cached->LineCount(), first->LineCount());
     EXPECT_EQ(cached->Version(), first->Version());

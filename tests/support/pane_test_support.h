@@ -23,12 +23,14 @@ public:
     uint32_t GetPositionMs() override { return positionSource ? positionSource() : position; }
     const sv::StatusTriple* Status() const override { return hasStatus ? &status : nullptr; }
     void OpenEditLyricsPage() override { ++editorOpened; }
+    void SeekTo(uint32_t positionMs) override { seeks.push_back(positionMs); }
 
     uint32_t position = 0;
     std::function<uint32_t()> positionSource;  // when set, answers instead of position
     sv::StatusTriple status;
     bool hasStatus = true;
     int editorOpened = 0;
+    std::vector<uint32_t> seeks;
 };
 
 // A document with the given line times and texts "Line 0", "Line 1", ...

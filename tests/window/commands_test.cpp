@@ -227,8 +227,8 @@ TEST_F(CommandsTest, PageCommandsOpenTheirPagesInTheBrowsePane) {
     EXPECT_EQ(L"mailto:", Window().BrowsePane().CurrentAddress());
     // Ids that are no command, and the commands that need a document while none is shown.
     const std::wstring address = Window().BrowsePane().CurrentAddress();
-    for (const WPARAM ignored :
-         {CMD_NONE, 100, 119, 0xFFFF, CMD_EDIT_LYRICS, CMD_TRANSLATE, CMD_RESYNC, CMD_SCROLL_LYRICS}) {
+    for (const WPARAM ignored : {CMD_NONE, 100, 150, 0xFFFF, CMD_EDIT_LYRICS, CMD_TRANSLATE, CMD_RESYNC,
+                                 CMD_SCROLL_LYRICS, CMD_LYRICS_EARLIER, CMD_RESET_TIMING}) {
         SendMessageW(Window().Hwnd(), WM_COMMAND, ignored, 0);
     }
     EXPECT_EQ(address, Window().BrowsePane().CurrentAddress()) << "no page opened";

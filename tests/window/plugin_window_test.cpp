@@ -427,4 +427,56 @@ TEST_F(PluginWindowTest, EditLyricsOpensTheEditorWithTheShownDocumentsQuery) {
     EXPECT_EQ(expected, window.BrowsePane().CurrentAddress());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Timing nudges and clicks on lines.
+
+TEST_F(PluginWindowTest, NudgedTimingIsKeptPerSongNeverUploadedAndClearedByResyncAndAClickSeeks) {
+    LoadPlugin();
+    auto document = MakeDocument(sv::LyricsStatus::Timed, 5);
+    for (int i = 0; i < 5; ++i) document->LineAt(i)->time = 5000.0 * i;
+    LyricsDocument* shown = document.get();
+    Window().SetDocument(std::move(document));
+    const std::u16string folder = sv::AsU16(cacheFolder_.c_str());
+    const std::wstring offsetFile =
+        sv::AsWide(sv::TimingOffsetPathFor(*shown->CachePathIn(folder)).value_or(u"").c_str());
+    auto stored = [&] {
+        LyricsDocument sameSong(*shown);
+        return sv::ReadTimingOffset(sameSong, folder);
+    };
+
+    Window().ExecuteCommand(CMD_LYRICS_EARLIER);
+    SendMessageW(Window().LyricsPane().Hwnd(), WM_KEYDOWN, VK_SUBTRACT, 0);  // the pane's key for it
+    EXPECT_EQ(-1000, shown->timingOffsetMs);
+    EXPECT_EQ(L"Lyrics 0.5 s earlier", StatusLineText());
+    EXPECT_TRUE(PumpUntil([&] { return stored() == -1000; }, 5000)) << "kept beside the cache file";
+    // The notice passes and the status before it comes back.
+    EXPECT_TRUE(PumpUntil([&] { return Status().statusTextId == IDS_STATUS_NONE; }, 5000));
+
+    // A click on line 3 plays from its nudged time and lights it at once.
+    UpdateWindow(Window().LyricsPane().Hwnd());
+    const int height = Window().LyricsPane().LineHeight();
+    ASSERT_GT(height, 0);
+    engine_->Log().Clear();
+    const int y = height + 3 * (height + 1) + 2;  // below the blank row above line 0
+    SendMessageW(Window().LyricsPane().Hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, y));
+    ASSERT_FALSE(Calls().empty());
+    EXPECT_EQ("controls.put_currentPosition(14.0015)", Calls().front());
+    EXPECT_EQ(3, Window().LyricsPane().CurrentLine());
+
+    // An upload sends the lines' own times, never the nudge.
+    shown->status = sv::LyricsStatus::Retimed;
+    const auto save = sv::PrepareLyricsSave(shown, sv::ServiceQuerySettings());
+    ASSERT_TRUE(save);
+    EXPECT_NE(std::string::npos, save->body.find("[00:15.00] line 3"));
+
+    // Re-timing the song drops the nudge, on screen and on disk; the clicks stamp again.
+    Window().StartResync(false);
+    EXPECT_EQ(0, shown->timingOffsetMs);
+    engine_->Log().Clear();
+    SendMessageW(Window().LyricsPane().Hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, y));
+    EXPECT_EQ(1, Window().LyricsPane().CurrentLine());
+    for (const std::string& call : Calls()) EXPECT_EQ(std::string::npos, call.find("put_currentPosition"));
+    EXPECT_TRUE(PumpUntil([&] { return GetFileAttributesW(offsetFile.c_str()) == INVALID_FILE_ATTRIBUTES; }, 5000));
+}
+
 }  // namespace
