@@ -39,6 +39,10 @@ enum class LyricsStatus : int32_t {
 // where statuses meet the string table. Timed, re-timed and untimed lyrics have none of their own.
 uint16_t StatusTextId(LyricsStatus status);
 
+// Where shown lyrics came from: the service (or its cache), an LRC file beside the song, or the
+// song's own tags. The status line names the last two.
+enum class LyricsOrigin : int32_t { Service = 0, OwnFile = 1, SongTags = 2 };
+
 // Where the track plays, and where an event about it comes from.
 enum class MediaSource : int32_t { None = 0, Player = 1, VideoPage = 2 };
 
@@ -87,6 +91,8 @@ public:
     // Appends a line: its time decoded from the "timing" text (absent passed as empty), its
     // reading order from its characters.
     void AddLine(std::u16string_view text, std::u16string_view timing);
+    // Appends a line stamped in milliseconds (0: untimed), as read from an LRC text.
+    void AddTimedLine(std::u16string_view text, double timeMs);
 
     // Fresh copies of the texts.
     std::u16string Title() const { return title; }
@@ -143,6 +149,9 @@ public:
     LyricsStatus status = LyricsStatus::None;
     bool resyncing = false;     // re-sync mode: clicks stamp lines
     bool manualScroll = false;  // the user scrolls; playback does not move the lines
+    // Set by the lookup that filled the lines; a copy starts from the service again.
+    LyricsOrigin origin = LyricsOrigin::Service;
+    std::u16string originFile;  // the LRC file's path, when origin is OwnFile
 
 private:
     std::u16string title;

@@ -1,6 +1,7 @@
 #include "main_window/plugin_window.h"
 
 #include <windowsx.h>
+#include <commdlg.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -8,8 +9,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/hresult.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
+#include "base/worker_pool.h"
+#include "lyrics/own_lyrics.h"
+#include "lyrics/own_lyrics_file.h"
 #include "resources/resource_ids.h"
 #include "panes/settings_dialog.h"
 #include "service/languages.h"
@@ -90,6 +95,7 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             // Lookups still running delete their replies from now on; replies already queued go too.
             fetcher_.Close();
             if (languageFetch_) languageFetch_->Close();
+            if (lrcSaveTarget_) lrcSaveTarget_->Close();
             // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
             if (openDialog_) openDialog_->EndDialog(IDCANCEL);
             if (menuOpen_) EndMenu();
@@ -117,6 +123,10 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             return true;
         case WM_SV_LYRICS_READY:
             OnLyricsReady(wParam);
+            result = 0;
+            return true;
+        case WM_SV_LRC_SAVED:
+            OnLrcSaved(wParam, static_cast<HRESULT>(lParam));
             result = 0;
             return true;
         case WM_SV_LANGUAGES_READY:
@@ -363,6 +373,7 @@ void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page
     }
     if (shownDocument_) SetDocument(nullptr);
     requestDocument_.Reset();
+    lrcPathBeside_.clear();
     // Whatever was being looked up is no longer wanted, even when nothing new is.
     wantedFetch_ = 0;
 
@@ -395,8 +406,14 @@ void CSVPluginWindow::OpenPlayerItem() {
     requestDocument_.status = LyricsStatus::NotFound;
 
     browsePane_.PageMediaOpened(Settings().userName, Wide(artist), Wide(title));
+    OwnLyricsSources ownLyrics;
+    lrcPathBeside_ = LrcPathBeside(tags.sourceUrl).value_or(std::u16string());
+    ownLyrics.lrcPath = lrcPathBeside_;
+    ownLyrics.taggedLyrics = std::move(tags.lyrics);
+    ownLyrics.taggedSyncLyrics = std::move(tags.syncLyrics);
     // Without artist or title the worker answers at once with status -2.
-    StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE);
+    StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE,
+                     std::move(ownLyrics));
 }
 
 void CSVPluginWindow::OpenPageItem(const LyricsDocument* page) {
@@ -442,11 +459,11 @@ void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
 // ---------------------------------------------------------------------------------------------
 // Documents and status.
 
-void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
+void CSVPluginWindow::StartLyricsFetch(uint16_t textId, OwnLyricsSources ownLyrics) {
     SetStatus(textId);
     if (!Hwnd()) return;
-    wantedFetch_ =
-        fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_);
+    wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_,
+                                             std::move(ownLyrics));
     // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
     if (wantedFetch_ == 0) SetStatus(StatusTextId(LyricsStatus::ConnectionError));
 }
@@ -502,11 +519,23 @@ void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
         if (document->LineCount() > 0) StartResync(false);
         return;
     }
+    if (document->status == LyricsStatus::Timed && document->origin == LyricsOrigin::OwnFile) {
+        const std::u16string_view name = FileNameOf(document->originFile);
+        SetStatus(IDS_STATUS_FROM_FILE, std::wstring(AsWide(name.data()), name.size()));
+        return;
+    }
+    if (document->status == LyricsStatus::Timed && document->origin == LyricsOrigin::SongTags) {
+        SetStatus(IDS_STATUS_FROM_TAGS);
+        return;
+    }
     SetStatus(StatusTextId(document->status));
 }
 
-void CSVPluginWindow::SetStatus(uint16_t textId) {
+void CSVPluginWindow::SetStatus(uint16_t textId) { SetStatus(textId, std::wstring()); }
+
+void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
     status_.statusTextId = textId;
+    status_.statusArgument = std::move(argument);
     status_.statusColour = STATUS_COLOUR;
     status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
     if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
@@ -545,6 +574,98 @@ void CSVPluginWindow::StopResync() {
 void CSVPluginWindow::SetManualScroll(bool on) {
     lyricsPane_.SetManualScroll(on);
     actionBar_.RefreshItem(CMD_SCROLL_LYRICS);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Save as LRC.
+
+namespace {
+
+class LrcSaveJob final : public PoolJob {
+public:
+    LrcSaveJob(std::shared_ptr<PostTarget> target, WPARAM ticket, std::u16string path, std::string text)
+        : target_(std::move(target)), ticket_(ticket), path_(std::move(path)), text_(std::move(text)) {}
+    void Run() override {
+        HRESULT result = E_FAIL;
+        CallbackBoundary("LRC save", [&] { result = WriteLrcFile(path_, text_); });
+        target_->Post(WM_SV_LRC_SAVED, ticket_, static_cast<LPARAM>(result));
+    }
+
+private:
+    std::shared_ptr<PostTarget> target_;
+    WPARAM ticket_;
+    std::u16string path_;
+    std::string text_;
+};
+
+}  // namespace
+
+void CSVPluginWindow::SaveAsLrc() {
+    CommandInfo info;
+    info.id = CMD_SAVE_AS_LRC;
+    if (!Hwnd() || !DescribeCommand(info) || info.state == CMD_STATE_DISABLED) return;
+    lrcSaveText_ = ToLrcText(*shownDocument_);
+    if (!lrcPathBeside_.empty()) {
+        lrcSaveChosenByUser_ = false;
+        QueueLrcSave(lrcPathBeside_);
+        return;
+    }
+    // Not a local song: nowhere beside it, so the user says where.
+    lrcSaveChosenByUser_ = true;
+    if (std::optional<std::u16string> chosen = AskLrcSavePath()) QueueLrcSave(std::move(*chosen));
+}
+
+void CSVPluginWindow::QueueLrcSave(std::u16string path) {
+    if (!lrcSaveTarget_) lrcSaveTarget_ = std::make_shared<PostTarget>(Hwnd());
+    lrcSavePath_ = path;
+    ++lrcSaveTicket_;
+    std::unique_ptr<PoolJob> job =
+        std::make_unique<LrcSaveJob>(lrcSaveTarget_, lrcSaveTicket_, std::move(path), lrcSaveText_);
+    if (!SubmitToPool(job)) SetStatus(IDS_LRC_SAVE_FAILED);
+}
+
+void CSVPluginWindow::OnLrcSaved(WPARAM ticket, HRESULT result) {
+    if (ticket != lrcSaveTicket_) return;  // an earlier save, or not ours
+    if (SUCCEEDED(result)) {
+        const std::u16string_view name = FileNameOf(lrcSavePath_);
+        SetStatus(IDS_LRC_SAVED, std::wstring(AsWide(name.data()), name.size()));
+        return;
+    }
+    ReportFailure("LRC save", result);
+    if (!lrcSaveChosenByUser_) {
+        // The song's folder cannot be written (a read-only share, another user's music): the user
+        // picks a place instead.
+        lrcSaveChosenByUser_ = true;
+        if (std::optional<std::u16string> chosen = AskLrcSavePath()) {
+            QueueLrcSave(std::move(*chosen));
+            return;
+        }
+        return;  // the user cancelled: nothing to report
+    }
+    SetStatus(IDS_LRC_SAVE_FAILED);
+}
+
+std::optional<std::u16string> CSVPluginWindow::AskLrcSavePath() {
+    wchar_t file[MAX_PATH] = {};
+    const std::u16string_view suggested = lrcPathBeside_.empty() ? std::u16string_view() : FileNameOf(lrcPathBeside_);
+    if (suggested.size() < MAX_PATH) std::copy(suggested.begin(), suggested.end(), file);
+    // The filter's pairs are separated by '|' in the string table, by NULs for the dialog.
+    wchar_t filter[kSettingTextChars] = {};
+    const int length = LoadStringW(instance_, IDS_LRC_FILE_FILTER, filter, static_cast<int>(std::size(filter)) - 1);
+    for (int i = 0; i < length; ++i) {
+        if (filter[i] == L'|') filter[i] = L'\0';
+    }
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = Hwnd();
+    dialog.lpstrFilter = length > 0 ? filter : nullptr;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrDefExt = L"lrc";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+    if (!Hwnd()) return std::nullopt;  // the plug-in went while the dialog was open
+    return std::u16string(AsU16(file));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -649,6 +770,13 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
                            shown->status != LyricsStatus::Timed))
                 info.state = CMD_STATE_DISABLED;
             break;
+        case CMD_SAVE_AS_LRC:
+            label = IDS_LABEL_SAVE_AS_LRC;
+            // Only timed lines make an LRC file; re-sync still changes them.
+            if (!shown || shown->resyncing || shown->LineCount() == 0 ||
+                (shown->status != LyricsStatus::Timed && shown->status != LyricsStatus::Retimed))
+                info.state = CMD_STATE_DISABLED;
+            break;
         case CMD_TRANSLATE: {
             label = IDS_LABEL_TRANSLATE;
             // A selection outside the list is no translation.
@@ -689,6 +817,9 @@ void CSVPluginWindow::ExecuteCommand(int commandId) {
             } else {
                 StopResync();
             }
+            break;
+        case CMD_SAVE_AS_LRC:
+            SaveAsLrc();
             break;
         case CMD_TRANSLATE:
             if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate

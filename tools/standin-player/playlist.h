@@ -15,6 +15,9 @@ struct Track {
     // is a missing attribute.
     std::map<std::wstring, std::wstring> attributes;
     double lengthSeconds = 60.0;
+    // What get_sourceURL answers: the item's file (a path such as "C:\\Music\\a.mp3") or address;
+    // empty as for an item the player has no source for.
+    std::wstring sourceUrl;
 
     static Track Audio(const std::wstring& artist, const std::wstring& title, const std::wstring& album,
                        double lengthSeconds);
