@@ -96,6 +96,8 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             fetcher_.Close();
             if (languageFetch_) languageFetch_->Close();
             if (lrcSaveTarget_) lrcSaveTarget_->Close();
+            // The file dialog too: it would outlive the plug-in, with the player's window disabled.
+            if (saveDialog_) PostMessageW(saveDialog_, WM_COMMAND, IDCANCEL, 0);
             // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
             if (openDialog_) openDialog_->EndDialog(IDCANCEL);
             if (menuOpen_) EndMenu();
@@ -598,6 +600,15 @@ private:
     std::string text_;
 };
 
+// Learns the file dialog's window, so that the plug-in can close it when it goes.
+UINT_PTR CALLBACK SaveDialogHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* dialog = reinterpret_cast<const OPENFILENAMEW*>(lParam);
+        *reinterpret_cast<HWND*>(dialog->lCustData) = GetParent(child);
+    }
+    return 0;
+}
+
 }  // namespace
 
 void CSVPluginWindow::SaveAsLrc() {
@@ -662,9 +673,12 @@ std::optional<std::u16string> CSVPluginWindow::AskLrcSavePath() {
     dialog.lpstrFile = file;
     dialog.nMaxFile = MAX_PATH;
     dialog.lpstrDefExt = L"lrc";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&dialog)) return std::nullopt;
-    if (!Hwnd()) return std::nullopt;  // the plug-in went while the dialog was open
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_ENABLEHOOK;
+    dialog.lpfnHook = SaveDialogHook;
+    dialog.lCustData = reinterpret_cast<LPARAM>(&saveDialog_);
+    const BOOL chosen = GetSaveFileNameW(&dialog);
+    saveDialog_ = nullptr;
+    if (!chosen || !Hwnd()) return std::nullopt;  // cancelled, or the plug-in went meanwhile
     return std::u16string(AsU16(file));
 }
 

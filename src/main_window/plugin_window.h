@@ -224,6 +224,7 @@ private:
     std::string lrcSaveText_;                    // what that save writes
     std::u16string lrcSavePath_;
     bool lrcSaveChosenByUser_ = false;
+    HWND saveDialog_ = nullptr;  // the file dialog while it is open
 };
 
 }  // namespace sv

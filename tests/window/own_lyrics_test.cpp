@@ -28,7 +28,7 @@ protected:
     const LyricsDocument* PlaySong(Track track) {
         track.sourceUrl = songFolder_ + L"\\" + track.Attribute(L"Title") + L".mp3";
         engine_->SetPlaylist({track});
-        if (!Object().Window()) LoadPlugin();
+        if (!plugin_) LoadPlugin();
         engine_->Open(0, true);
         Deliver();
         const std::u16string title = sv::AsU16(track.Attribute(L"Title").c_str());
