@@ -676,7 +676,23 @@ std::optional<std::u16string> CSVPluginWindow::AskLrcSavePath() {
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_ENABLEHOOK;
     dialog.lpfnHook = SaveDialogHook;
     dialog.lCustData = reinterpret_cast<LPARAM>(&saveDialog_);
-    const BOOL chosen = GetSaveFileNameW(&dialog);
+    // comdlg32 is loaded for the dialog only: linked to the module, each load of the plug-in left
+    // a mutex of it behind. From the system folder, never from a folder a user can write.
+    struct Library {
+        HMODULE module = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        ~Library() {
+            if (module) FreeLibrary(module);
+        }
+    } comdlg;
+    using SaveFileName = BOOL(WINAPI*)(OPENFILENAMEW*);
+    const auto getSaveFileName = comdlg.module ? reinterpret_cast<SaveFileName>(reinterpret_cast<void (*)()>(
+                                                     GetProcAddress(comdlg.module, "GetSaveFileNameW")))
+                                               : nullptr;
+    if (!getSaveFileName) {
+        ReportFailure("save dialog", HRESULT_FROM_WIN32(GetLastError()));
+        return std::nullopt;
+    }
+    const BOOL chosen = getSaveFileName(&dialog);
     saveDialog_ = nullptr;
     if (!chosen || !Hwnd()) return std::nullopt;  // cancelled, or the plug-in went meanwhile
     return std::u16string(AsU16(file));
