@@ -1,5 +1,6 @@
 // The stand-in player's tracks and the playlist file it reads: UTF-8 text, one track a line,
-// TAB-separated: artist, title, album, media type, length in seconds ("215", "3:35" or "1.5").
+// TAB-separated: artist, title, album, media type, length in seconds ("215", "3:35" or "1.5"),
+// source URL (the item's file, such as "C:\Music\a.mp3"; none when left out).
 // Trailing fields may be left out (album "", media type "audio", length 60 s); blank lines and
 // lines starting with "#" are skipped.
 #pragma once
