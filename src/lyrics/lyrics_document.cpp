@@ -94,6 +94,14 @@ void LyricsDocument::AddLine(std::u16string_view text, std::u16string_view timin
     lines.push_back(std::move(line));
 }
 
+void LyricsDocument::AddTimedLine(std::u16string_view text, double timeMs) {
+    LyricLine line;
+    line.time = timeMs;
+    line.text.assign(text);
+    line.rightToLeft = IsRightToLeft(text);
+    lines.push_back(std::move(line));
+}
+
 std::optional<std::u16string> LyricsDocument::CachePathIn(std::u16string_view folder) const {
     return ComposeCachePath(folder, artist, title, videoId, language);
 }

@@ -39,6 +39,10 @@ enum class LyricsStatus : int32_t {
 // where statuses meet the string table. Timed, re-timed and untimed lyrics have none of their own.
 uint16_t StatusTextId(LyricsStatus status);
 
+// Where shown lyrics came from: the service (or its cache), an LRC file beside the song, or the
+// song's own tags. The status line names the last two.
+enum class LyricsOrigin : int32_t { Service = 0, OwnFile = 1, SongTags = 2 };
+
 // Where the track plays, and where an event about it comes from.
 enum class MediaSource : int32_t { None = 0, Player = 1, VideoPage = 2 };
 
@@ -87,6 +91,8 @@ public:
     // Appends a line: its time decoded from the "timing" text (absent passed as empty), its
     // reading order from its characters.
     void AddLine(std::u16string_view text, std::u16string_view timing);
+    // Appends a line stamped in milliseconds (0: untimed), as read from an LRC text.
+    void AddTimedLine(std::u16string_view text, double timeMs);
 
     // Fresh copies of the texts.
     std::u16string Title() const { return title; }
@@ -146,6 +152,9 @@ public:
     // The user's own shift of every line's shown time, in milliseconds (negative: earlier). Kept
     // for this user beside the cache file; never part of the lines' times, so never uploaded.
     int32_t timingOffsetMs = 0;
+    // Set by the lookup that filled the lines; a copy starts from the service again.
+    LyricsOrigin origin = LyricsOrigin::Service;
+    std::u16string originFile;  // the LRC file's path, when origin is OwnFile
 
 private:
     std::u16string title;

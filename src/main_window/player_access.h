@@ -9,6 +9,9 @@ namespace sv {
 
 struct MediaTags {
     std::u16string artist, title, album;  // "Artist", "Title", "Album"; each may be empty
+    std::u16string sourceUrl;             // where the item plays from (a path or a URL); may be empty
+    std::u16string lyrics;                // "WM/Lyrics", untimed; may be empty
+    std::u16string syncLyrics;            // "WM/Lyrics_Synchronised" as LRC text; empty where the player has none
 };
 
 class PlayerAccess {

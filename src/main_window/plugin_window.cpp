@@ -1,6 +1,7 @@
 #include "main_window/plugin_window.h"
 
 #include <windowsx.h>
+#include <commdlg.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -8,8 +9,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/hresult.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
+#include "base/worker_pool.h"
+#include "lyrics/own_lyrics.h"
+#include "lyrics/own_lyrics_file.h"
 #include "resources/resource_ids.h"
 #include "panes/settings_dialog.h"
 #include "service/languages.h"
@@ -90,6 +95,9 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             // Lookups still running delete their replies from now on; replies already queued go too.
             fetcher_.Close();
             if (languageFetch_) languageFetch_->Close();
+            if (lrcSaveTarget_) lrcSaveTarget_->Close();
+            // The file dialog too: it would outlive the plug-in, with the player's window disabled.
+            if (saveDialog_) PostMessageW(saveDialog_, WM_COMMAND, IDCANCEL, 0);
             // A dialog or menu of the plug-in would outlive it, with the player's window disabled.
             if (openDialog_) openDialog_->EndDialog(IDCANCEL);
             if (menuOpen_) EndMenu();
@@ -122,6 +130,10 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             return true;
         case WM_SV_LYRICS_READY:
             OnLyricsReady(wParam);
+            result = 0;
+            return true;
+        case WM_SV_LRC_SAVED:
+            OnLrcSaved(wParam, static_cast<HRESULT>(lParam));
             result = 0;
             return true;
         case WM_SV_LANGUAGES_READY:
@@ -368,6 +380,7 @@ void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page
     }
     if (shownDocument_) SetDocument(nullptr);
     requestDocument_.Reset();
+    lrcPathBeside_.clear();
     // Whatever was being looked up is no longer wanted, even when nothing new is.
     wantedFetch_ = 0;
 
@@ -400,8 +413,14 @@ void CSVPluginWindow::OpenPlayerItem() {
     requestDocument_.status = LyricsStatus::NotFound;
 
     browsePane_.PageMediaOpened(Settings().userName, Wide(artist), Wide(title));
+    OwnLyricsSources ownLyrics;
+    lrcPathBeside_ = LrcPathBeside(tags.sourceUrl).value_or(std::u16string());
+    ownLyrics.lrcPath = lrcPathBeside_;
+    ownLyrics.taggedLyrics = std::move(tags.lyrics);
+    ownLyrics.taggedSyncLyrics = std::move(tags.syncLyrics);
     // Without artist or title the worker answers at once with status -2.
-    StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE);
+    StartLyricsFetch(!artist.empty() && !title.empty() ? IDS_STATUS_LOADING : IDS_STATUS_MISSING_ARTIST_OR_TITLE,
+                     std::move(ownLyrics));
 }
 
 void CSVPluginWindow::OpenPageItem(const LyricsDocument* page) {
@@ -447,11 +466,11 @@ void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
 // ---------------------------------------------------------------------------------------------
 // Documents and status.
 
-void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
+void CSVPluginWindow::StartLyricsFetch(uint16_t textId, OwnLyricsSources ownLyrics) {
     SetStatus(textId);
     if (!Hwnd()) return;
-    wantedFetch_ =
-        fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_);
+    wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_,
+                                             std::move(ownLyrics));
     // A lookup that could not start sends nothing back: the waiting text must not stay for ever.
     if (wantedFetch_ == 0) SetStatus(StatusTextId(LyricsStatus::ConnectionError));
 }
@@ -507,11 +526,23 @@ void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
         if (document->LineCount() > 0) StartResync(false);
         return;
     }
+    if (document->status == LyricsStatus::Timed && document->origin == LyricsOrigin::OwnFile) {
+        const std::u16string_view name = FileNameOf(document->originFile);
+        SetStatus(IDS_STATUS_FROM_FILE, std::wstring(AsWide(name.data()), name.size()));
+        return;
+    }
+    if (document->status == LyricsStatus::Timed && document->origin == LyricsOrigin::SongTags) {
+        SetStatus(IDS_STATUS_FROM_TAGS);
+        return;
+    }
     SetStatus(StatusTextId(document->status));
 }
 
-void CSVPluginWindow::SetStatus(uint16_t textId) {
+void CSVPluginWindow::SetStatus(uint16_t textId) { SetStatus(textId, std::wstring()); }
+
+void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
     status_.statusTextId = textId;
+    status_.statusArgument = std::move(argument);
     status_.statusColour = STATUS_COLOUR;
     status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
     if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
@@ -600,6 +631,126 @@ void CSVPluginWindow::SeekTo(uint32_t positionMs) {
 void CSVPluginWindow::SetManualScroll(bool on) {
     lyricsPane_.SetManualScroll(on);
     actionBar_.RefreshItem(CMD_SCROLL_LYRICS);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Save as LRC.
+
+namespace {
+
+class LrcSaveJob final : public PoolJob {
+public:
+    LrcSaveJob(std::shared_ptr<PostTarget> target, WPARAM ticket, std::u16string path, std::string text)
+        : target_(std::move(target)), ticket_(ticket), path_(std::move(path)), text_(std::move(text)) {}
+    void Run() override {
+        HRESULT result = E_FAIL;
+        CallbackBoundary("LRC save", [&] { result = WriteLrcFile(path_, text_); });
+        target_->Post(WM_SV_LRC_SAVED, ticket_, static_cast<LPARAM>(result));
+    }
+
+private:
+    std::shared_ptr<PostTarget> target_;
+    WPARAM ticket_;
+    std::u16string path_;
+    std::string text_;
+};
+
+// Learns the file dialog's window, so that the plug-in can close it when it goes.
+UINT_PTR CALLBACK SaveDialogHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* dialog = reinterpret_cast<const OPENFILENAMEW*>(lParam);
+        *reinterpret_cast<HWND*>(dialog->lCustData) = GetParent(child);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void CSVPluginWindow::SaveAsLrc() {
+    CommandInfo info;
+    info.id = CMD_SAVE_AS_LRC;
+    if (!Hwnd() || !DescribeCommand(info) || info.state == CMD_STATE_DISABLED) return;
+    lrcSaveText_ = ToLrcText(*shownDocument_);
+    if (!lrcPathBeside_.empty()) {
+        lrcSaveChosenByUser_ = false;
+        QueueLrcSave(lrcPathBeside_);
+        return;
+    }
+    // Not a local song: nowhere beside it, so the user says where.
+    lrcSaveChosenByUser_ = true;
+    if (std::optional<std::u16string> chosen = AskLrcSavePath()) QueueLrcSave(std::move(*chosen));
+}
+
+void CSVPluginWindow::QueueLrcSave(std::u16string path) {
+    if (!lrcSaveTarget_) lrcSaveTarget_ = std::make_shared<PostTarget>(Hwnd());
+    lrcSavePath_ = path;
+    ++lrcSaveTicket_;
+    std::unique_ptr<PoolJob> job =
+        std::make_unique<LrcSaveJob>(lrcSaveTarget_, lrcSaveTicket_, std::move(path), lrcSaveText_);
+    if (!SubmitToPool(job)) SetStatus(IDS_LRC_SAVE_FAILED);
+}
+
+void CSVPluginWindow::OnLrcSaved(WPARAM ticket, HRESULT result) {
+    if (ticket != lrcSaveTicket_) return;  // an earlier save, or not ours
+    if (SUCCEEDED(result)) {
+        const std::u16string_view name = FileNameOf(lrcSavePath_);
+        SetStatus(IDS_LRC_SAVED, std::wstring(AsWide(name.data()), name.size()));
+        return;
+    }
+    ReportFailure("LRC save", result);
+    if (!lrcSaveChosenByUser_) {
+        // The song's folder cannot be written (a read-only share, another user's music): the user
+        // picks a place instead.
+        lrcSaveChosenByUser_ = true;
+        if (std::optional<std::u16string> chosen = AskLrcSavePath()) {
+            QueueLrcSave(std::move(*chosen));
+            return;
+        }
+        return;  // the user cancelled: nothing to report
+    }
+    SetStatus(IDS_LRC_SAVE_FAILED);
+}
+
+std::optional<std::u16string> CSVPluginWindow::AskLrcSavePath() {
+    wchar_t file[MAX_PATH] = {};
+    const std::u16string_view suggested = lrcPathBeside_.empty() ? std::u16string_view() : FileNameOf(lrcPathBeside_);
+    if (suggested.size() < MAX_PATH) std::copy(suggested.begin(), suggested.end(), file);
+    // The filter's pairs are separated by '|' in the string table, by NULs for the dialog.
+    wchar_t filter[kSettingTextChars] = {};
+    const int length = LoadStringW(instance_, IDS_LRC_FILE_FILTER, filter, static_cast<int>(std::size(filter)) - 1);
+    for (int i = 0; i < length; ++i) {
+        if (filter[i] == L'|') filter[i] = L'\0';
+    }
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = Hwnd();
+    dialog.lpstrFilter = length > 0 ? filter : nullptr;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrDefExt = L"lrc";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER | OFN_ENABLEHOOK;
+    dialog.lpfnHook = SaveDialogHook;
+    dialog.lCustData = reinterpret_cast<LPARAM>(&saveDialog_);
+    // comdlg32 is loaded for the dialog only: linked to the module, each load of the plug-in left
+    // a mutex of it behind. From the system folder, never from a folder a user can write.
+    struct Library {
+        HMODULE module = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        ~Library() {
+            if (module) FreeLibrary(module);
+        }
+    } comdlg;
+    using SaveFileName = BOOL(WINAPI*)(OPENFILENAMEW*);
+    const auto getSaveFileName = comdlg.module ? reinterpret_cast<SaveFileName>(reinterpret_cast<void (*)()>(
+                                                     GetProcAddress(comdlg.module, "GetSaveFileNameW")))
+                                               : nullptr;
+    if (!getSaveFileName) {
+        ReportFailure("save dialog", HRESULT_FROM_WIN32(GetLastError()));
+        return std::nullopt;
+    }
+    const BOOL chosen = getSaveFileName(&dialog);
+    saveDialog_ = nullptr;
+    if (!chosen || !Hwnd()) return std::nullopt;  // cancelled, or the plug-in went meanwhile
+    return std::u16string(AsU16(file));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -713,6 +864,13 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
                 info.state = CMD_STATE_DISABLED;
             info.state |= info.extra;
             return true;  // the menu's own label, with its key
+        case CMD_SAVE_AS_LRC:
+            label = IDS_LABEL_SAVE_AS_LRC;
+            // Only timed lines make an LRC file; re-sync still changes them.
+            if (!shown || shown->resyncing || shown->LineCount() == 0 ||
+                (shown->status != LyricsStatus::Timed && shown->status != LyricsStatus::Retimed))
+                info.state = CMD_STATE_DISABLED;
+            break;
         case CMD_TRANSLATE: {
             label = IDS_LABEL_TRANSLATE;
             // A selection outside the list is no translation.
@@ -762,6 +920,9 @@ void CSVPluginWindow::ExecuteCommand(int commandId) {
             break;
         case CMD_RESET_TIMING:
             NudgeTiming(0, true);
+            break;
+        case CMD_SAVE_AS_LRC:
+            SaveAsLrc();
             break;
         case CMD_TRANSLATE:
             if (shown) ShowTranslateMenu();  // disabled without a document: nothing to translate

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "base/post_target.h"
 #include "lyrics/lyrics_document.h"
 #include "main_window/player_access.h"
 #include "panes/action_bar.h"
@@ -34,6 +36,8 @@ struct PluginWindowTestAccess;
 // Posted by the main window to itself: the next step of filling the browser panes (wParam), one
 // step per message so that the player's loop runs between them.
 inline constexpr UINT WM_SV_BROWSER_STEP = 2996;
+// Posted by the worker that wrote an LRC file: wParam the save's ticket, lParam its HRESULT.
+inline constexpr UINT WM_SV_LRC_SAVED = 3001;
 
 // What the main window takes from its surroundings rather than from the system, so that tests can
 // put their own in.
@@ -103,9 +107,11 @@ public:
     void SetDocument(std::unique_ptr<LyricsDocument> document);
     // Shows a status text (a string id) in the status colour.
     void SetStatus(uint16_t textId);
+    // A status text with "%1" replaced by argument (a file name).
+    void SetStatus(uint16_t textId, std::wstring argument);
     // Shows the text and starts a lookup of the request document. The reply to an earlier lookup
     // is dropped from now on.
-    void StartLyricsFetch(uint16_t textId);
+    void StartLyricsFetch(uint16_t textId, OwnLyricsSources ownLyrics = {});
     // Uploads the shown document's re-timed lyrics when they pass the re-sync test, showing the text.
     void StartLyricsSave(uint16_t textId);
     void StartResync(bool restart);
@@ -179,6 +185,13 @@ private:
     void ShowNotice(uint16_t textId);
     void EndNotice();
 
+    // Save as LRC: the shown timed lyrics written beside the song on a worker, or where the user
+    // chooses when that folder cannot be written (or the song is not a local file).
+    void SaveAsLrc();
+    void QueueLrcSave(std::u16string path);
+    void OnLrcSaved(WPARAM ticket, HRESULT result);
+    std::optional<std::u16string> AskLrcSavePath();
+
     // Splitter.
     void BeginSplitDrag(int y);
     void ContinueSplitDrag(int y);
@@ -217,6 +230,15 @@ private:
     // The plug-in's own modal UI while it runs, ended when the window goes.
     DialogBase* openDialog_ = nullptr;
     bool menuOpen_ = false;
+
+    // "<name>.lrc" beside the current player item; empty when it is not a local file.
+    std::u16string lrcPathBeside_;
+    std::shared_ptr<PostTarget> lrcSaveTarget_;  // made on the first save, closed when the window goes
+    WPARAM lrcSaveTicket_ = 0;                   // the save whose answer is wanted
+    std::string lrcSaveText_;                    // what that save writes
+    std::u16string lrcSavePath_;
+    bool lrcSaveChosenByUser_ = false;
+    HWND saveDialog_ = nullptr;  // the file dialog while it is open
 };
 
 }  // namespace sv

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "resources/resource_ids.h"
 
@@ -15,7 +16,8 @@ constexpr COLORREF STATUS_COLOUR = 0x0000DCFE;
 struct StatusTriple {
     uint16_t statusTextId = IDS_STATUS_NONE;  // the text that shows nothing
     COLORREF statusColour = STATUS_COLOUR;
-    bool linesShown = false;  // the shown document's lines are on screen: the text goes to the status line
+    bool linesShown = false;      // the shown document's lines are on screen: the text goes to the status line
+    std::wstring statusArgument;  // replaces "%1" in the text (a file name); usually empty
 };
 
 class LyricsPaneHost {

@@ -1,5 +1,9 @@
 #include "panes/status_line.h"
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 #include "resources/resource_ids.h"
 #include "settings/settings.h"
 
@@ -25,8 +29,21 @@ int CSVPluginStatus::ShownText(wchar_t (&text)[kSettingTextChars]) const {
     if (!status || status->statusTextId == IDS_STATUS_NONE) return 0;
     // A code without a text in the string table shows nothing.
     const int length = LoadStringW(instance_, status->statusTextId, text, static_cast<int>(kSettingTextChars));
-    if (length <= 0) text[0] = L'\0';
-    return length > 0 ? length : 0;
+    if (length <= 0) {
+        text[0] = L'\0';
+        return 0;
+    }
+    const std::wstring_view loaded(text, static_cast<size_t>(length));
+    const size_t mark = loaded.find(L"%1");
+    if (mark == std::wstring_view::npos) return length;
+    // The argument (a file name) in place of "%1", cut to fit.
+    std::wstring shown(loaded.substr(0, mark));
+    shown += status->statusArgument;
+    shown += loaded.substr(mark + 2);
+    shown.resize(std::min(shown.size(), static_cast<size_t>(kSettingTextChars - 1)));
+    std::copy(shown.begin(), shown.end(), text);
+    text[shown.size()] = L'\0';
+    return static_cast<int>(shown.size());
 }
 
 void CSVPluginStatus::StatusChanged() {

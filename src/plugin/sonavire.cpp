@@ -378,6 +378,13 @@ bool CSonavire::CurrentMediaTags(sv::MediaTags& tags) {
     tags.artist = ItemAttribute(media.get(), L"Artist");
     tags.title = ItemAttribute(media.get(), L"Title");
     tags.album = ItemAttribute(media.get(), L"Album");
+    // What the lookup falls back on when the service has no lyrics; the worker reads the file.
+    tags.lyrics = ItemAttribute(media.get(), L"WM/Lyrics");
+    tags.syncLyrics = ItemAttribute(media.get(), L"WM/Lyrics_Synchronised");
+    UniqueBstr source;
+    if (SUCCEEDED(media->get_sourceURL(source.put()))) {
+        tags.sourceUrl.assign(sv::AsU16View(source.c_str(), source.length()));
+    }
     return true;
 }
 

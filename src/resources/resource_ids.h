@@ -33,7 +33,8 @@
 #define CMD_LYRICS_EARLIER 119
 #define CMD_LYRICS_LATER 120
 #define CMD_RESET_TIMING 121
-#define CMD_LAST 121
+#define CMD_SAVE_AS_LRC 122
+#define CMD_LAST 122
 
 // The notice shown when the player is older than version 11.
 #define IDD_VERSION_NOTICE 102
@@ -73,6 +74,12 @@
 #define IDS_TIMING_EARLIER 216
 #define IDS_TIMING_LATER 217
 #define IDS_TIMING_RESET 218
+// Where shown lyrics came from when not the service; 220 takes the file name for "%1".
+#define IDS_STATUS_FROM_FILE 220
+#define IDS_STATUS_FROM_TAGS 221
+#define IDS_LRC_SAVED 222
+#define IDS_LRC_SAVE_FAILED 223
+#define IDS_LRC_FILE_FILTER 224
 
 // Community-site pages: full addresses with the compiled-in community host.
 #define IDS_PAGE_HOME 300
@@ -109,6 +116,7 @@
 #define IDS_LABEL_MUSIC_NEAR_YOU 422
 #define IDS_LABEL_MUSIC_MAP 423
 #define IDS_LABEL_CONTACT_US 424
+#define IDS_LABEL_SAVE_AS_LRC 425
 
 // Dialog buttons.
 #define IDS_BUTTON_CANCEL 450

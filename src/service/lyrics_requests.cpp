@@ -10,6 +10,7 @@
 #include "base/utf.h"
 #include "base/win_handles.h"
 #include "base/worker_pool.h"
+#include "lyrics/own_lyrics_file.h"
 #include "settings/settings.h"
 #include "service/http_retriever.h"
 #include "service/languages.h"
@@ -75,14 +76,15 @@ class FetchJob final : public PoolJob {
 public:
     FetchJob(std::shared_ptr<LyricsFetcher::Channel> channel, HWND window, WPARAM sequence,
              const LyricsDocument& request, const ServiceQuerySettings& settings, std::u16string cacheFolder,
-             std::shared_ptr<const LanguageFetch> languages)
+             std::shared_ptr<const LanguageFetch> languages, OwnLyricsSources ownLyrics)
         : channel_(std::move(channel)),
           window_(window),
           sequence_(sequence),
           document_(std::make_unique<LyricsDocument>(request)),
           settings_(settings),
           cacheFolder_(std::move(cacheFolder)),
-          languages_(std::move(languages)) {}
+          languages_(std::move(languages)),
+          ownLyrics_(std::move(ownLyrics)) {}
     ~FetchJob() override {
         if (document_) channel_->discarded.fetch_add(1, std::memory_order_relaxed);  // never delivered
     }
@@ -107,6 +109,10 @@ public:
                     // The user's timing for this song, read here with its cache, off the player's thread.
                     if (document_->HasLines()) document_->timingOffsetMs = ReadTimingOffset(*document_, cacheFolder_);
                 })) {
+                document_->status = LyricsStatus::ConnectionError;
+            }
+            if (!CallbackBoundary("own lyrics", [&] { FallBackOnOwnLyrics(*document_, ownLyrics_); })) {
+                document_->ClearLines();
                 document_->status = LyricsStatus::ConnectionError;
             }
         }
@@ -171,6 +177,7 @@ private:
     ServiceQuerySettings settings_;
     std::u16string cacheFolder_;
     std::shared_ptr<const LanguageFetch> languages_;
+    OwnLyricsSources ownLyrics_;
 };
 
 class SaveJob final : public PoolJob {
@@ -268,13 +275,23 @@ void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
     }
 }
 
+bool FallBackOnOwnLyrics(LyricsDocument& document, const OwnLyricsSources& ownLyrics) {
+    const LyricsStatus status = document.status;
+    const bool serviceHasNone = status == LyricsStatus::NotFound || status >= LyricsStatus::ConnectionError;
+    if (!serviceHasNone) return false;
+    // A cached copy kept under a connection error is the service's, and the own lyrics replace it
+    // only when there are some.
+    return LoadOwnLyrics(document, ownLyrics);
+}
+
 LyricsFetcher::LyricsFetcher(std::u16string cacheFolder)
     : channel_(std::make_shared<Channel>()), cacheFolder_(std::move(cacheFolder)) {}
 
 LyricsFetcher::~LyricsFetcher() { Close(); }
 
 WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings,
-                                       std::shared_ptr<const LanguageFetch> languages) noexcept {
+                                       std::shared_ptr<const LanguageFetch> languages,
+                                       OwnLyricsSources ownLyrics) noexcept {
     {
         ScopedSrwLock hold(channel_->lock);
         if (channel_->closed) return 0;
@@ -282,7 +299,7 @@ WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& reques
     std::unique_ptr<FetchJob> job;
     try {
         job = std::make_unique<FetchJob>(channel_, window, nextSequence_, request, settings, cacheFolder_,
-                                         std::move(languages));
+                                         std::move(languages), std::move(ownLyrics));
     } catch (const std::bad_alloc&) {
         return 0;
     }

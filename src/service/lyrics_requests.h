@@ -15,6 +15,7 @@
 #include <string>
 
 #include "lyrics/lyrics_document.h"
+#include "lyrics/own_lyrics.h"
 #include "service/service_query.h"
 
 namespace sv {
@@ -53,6 +54,10 @@ HRESULT CheckLyricsVersion(LyricsDocument& document, const ServiceQuerySettings&
 void FetchLyrics(LyricsDocument& document, const ServiceQuerySettings& settings,
                  std::u16string_view cacheFolder = UserCacheFolder());
 
+// After FetchLyrics: the listener's own lyrics in place of a "not found" or a failed request. True
+// when they were used (the document's lines, status and origin are theirs).
+bool FallBackOnOwnLyrics(LyricsDocument& document, const OwnLyricsSources& ownLyrics);
+
 // Starts fetches for one window and keeps their replies from outliving it. Owned by the window
 // and used on its thread.
 class LyricsFetcher {
@@ -77,8 +82,11 @@ public:
     // While the language list is still on its way (languages not null), a request without a
     // language waits for the stored choice on the worker, at most as long as the list's own wait,
     // and is sent in it.
+    // When the service answers "not found" or cannot be reached, the job falls back on the
+    // listener's own lyrics (ownLyrics: the LRC file beside the song, then the song's tags).
     WPARAM StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings,
-                            std::shared_ptr<const LanguageFetch> languages = nullptr) noexcept;
+                            std::shared_ptr<const LanguageFetch> languages = nullptr,
+                            OwnLyricsSources ownLyrics = {}) noexcept;
 
     WPARAM LatestFetch() const { return latest_; }
     // The folder the lookups' cache files (and the timing offsets beside them) live in.

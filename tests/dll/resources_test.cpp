@@ -114,7 +114,7 @@ TEST(Menu, PluginMenuItemsInOrder) {
     EXPECT_STREQ(L"Sonavire", title);
     HMENU popup = GetSubMenu(menu.get(), 0);
     ASSERT_NE(nullptr, popup);
-    const std::vector<UINT> expectedIds = {101, 109, 119, 120, 121, 0, 103, 104, 116, 0, 105, 118, 111, 113};
+    const std::vector<UINT> expectedIds = {101, 109, 119, 120, 121, 122, 0, 103, 104, 116, 0, 105, 118, 111, 113};
     ASSERT_EQ(static_cast<int>(expectedIds.size()), GetMenuItemCount(popup));
     for (size_t i = 0; i < expectedIds.size(); ++i) {
         MENUITEMINFOW info{};

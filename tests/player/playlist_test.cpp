@@ -15,7 +15,7 @@ TEST(PlaylistTest, FieldsDefaultsCommentsAndLineEnds) {
         "Sigur R\xC3\xB3s\tGlos\xC3\xB3li\tTakk...\taudio\t6:15\r\n"
         "\n"
         "Only Artist\tOnly Title\n"
-        "A\tB\t\tvideo\t1.5",
+        "A\tB\t\tvideo\t1.5\tC:\\Music\\b.wmv",
         error);
     ASSERT_TRUE(tracks) << error;
     ASSERT_EQ(tracks->size(), 3u);
@@ -29,6 +29,8 @@ TEST(PlaylistTest, FieldsDefaultsCommentsAndLineEnds) {
     EXPECT_EQ((*tracks)[1].lengthSeconds, 60.0);
     EXPECT_EQ((*tracks)[2].Attribute(L"MediaType"), L"video");
     EXPECT_EQ((*tracks)[2].lengthSeconds, 1.5);
+    EXPECT_EQ((*tracks)[2].sourceUrl, L"C:\\Music\\b.wmv");
+    EXPECT_EQ((*tracks)[1].sourceUrl, L"");
 }
 
 TEST(PlaylistTest, BadLinesAreNamed) {
@@ -37,7 +39,7 @@ TEST(PlaylistTest, BadLinesAreNamed) {
     EXPECT_EQ(error, "line 1: length \"3:xx\" is not a positive number of seconds");
     EXPECT_FALSE(ParsePlaylist("ok\tok\n#\nA\tB\tC\taudio\t0\n", error));
     EXPECT_EQ(error.rfind("line 3:", 0), 0u);
-    EXPECT_FALSE(ParsePlaylist("1\t2\t3\t4\t5\t6\n", error));
+    EXPECT_FALSE(ParsePlaylist("1\t2\t3\t4\t5\t6\t7\n", error));
     const auto empty = ParsePlaylist("", error);
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());

@@ -117,7 +117,12 @@ public:
     }
 
     SV_STANDIN_NOT_IMPLEMENTED("media", get_isIdentical, IWMPMedia*, VARIANT_BOOL*)
-    SV_STANDIN_NOT_IMPLEMENTED("media", get_sourceURL, BSTR*)
+    HRESULT STDMETHODCALLTYPE get_sourceURL(BSTR* value) override {
+        Record("media.get_sourceURL");
+        if (!value) return E_POINTER;
+        *value = AllocText(track_.sourceUrl);
+        return *value ? S_OK : E_OUTOFMEMORY;
+    }
     SV_STANDIN_NOT_IMPLEMENTED("media", get_name, BSTR*)
     SV_STANDIN_NOT_IMPLEMENTED("media", put_name, BSTR)
     SV_STANDIN_NOT_IMPLEMENTED("media", get_imageSourceWidth, LONG*)

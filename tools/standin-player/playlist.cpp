@@ -95,8 +95,8 @@ std::optional<std::vector<Track>> ParsePlaylist(const std::string& utf8Text, std
         if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') continue;
 
         const std::vector<std::string> fields = SplitTabs(line);
-        if (fields.size() > 5) {
-            error = Printf("line %d: more than 5 TAB-separated fields", lineNumber);
+        if (fields.size() > 6) {
+            error = Printf("line %d: more than 6 TAB-separated fields", lineNumber);
             return std::nullopt;
         }
         Track track = Track::Audio(Wide(fields[0]), fields.size() > 1 ? Wide(fields[1]) : std::wstring(),
@@ -111,6 +111,7 @@ std::optional<std::vector<Track>> ParsePlaylist(const std::string& utf8Text, std
             }
             track.lengthSeconds = *length;
         }
+        if (fields.size() > 5) track.sourceUrl = Wide(fields[5]);
         tracks.push_back(std::move(track));
     }
     return tracks;

@@ -1,5 +1,6 @@
 // The stand-in player's tracks and the playlist file it reads: UTF-8 text, one track a line,
-// TAB-separated: artist, title, album, media type, length in seconds ("215", "3:35" or "1.5").
+// TAB-separated: artist, title, album, media type, length in seconds ("215", "3:35" or "1.5"),
+// source URL (the item's file, such as "C:\Music\a.mp3"; none when left out).
 // Trailing fields may be left out (album "", media type "audio", length 60 s); blank lines and
 // lines starting with "#" are skipped.
 #pragma once
@@ -15,6 +16,9 @@ struct Track {
     // is a missing attribute.
     std::map<std::wstring, std::wstring> attributes;
     double lengthSeconds = 60.0;
+    // What get_sourceURL answers: the item's file (a path such as "C:\\Music\\a.mp3") or address;
+    // empty as for an item the player has no source for.
+    std::wstring sourceUrl;
 
     static Track Audio(const std::wstring& artist, const std::wstring& title, const std::wstring& album,
                        double lengthSeconds);
