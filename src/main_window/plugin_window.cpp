@@ -79,8 +79,8 @@ HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wc
 }
 
 bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_CREATE:
             OnCreate();
