@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/ui_thread.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
 #include "resources/resource_ids.h"
@@ -74,6 +75,7 @@ bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
 
 HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style) {
     if (Hwnd() || !RegisterMainWindowClass(instance)) return nullptr;
+    NoteUiThread();
     instance_ = instance;
     return WindowBase::Create(instance, kClassName, parent, name, style);
 }
@@ -353,6 +355,7 @@ void CSVPluginWindow::DrawSplitLine(int y) {
 // Events.
 
 void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page) {
+    SV_ASSERT_UI_THREAD();
     if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != source) {
         // The other source was playing: it stops before this one's track is taken.
         if (shown->sourceKind == MediaSource::Player) {
@@ -410,6 +413,7 @@ void CSVPluginWindow::OpenPageItem(const LyricsDocument* page) {
 }
 
 void CSVPluginWindow::OnPlaybackStarted(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     const LyricsDocument* shown = shownDocument_.get();
     if (shown && source == MediaSource::Player && shown->sourceKind != MediaSource::Player) {
         // The player takes over from the video page: its own item is looked up first.
@@ -420,29 +424,39 @@ void CSVPluginWindow::OnPlaybackStarted(MediaSource source) {
 }
 
 void CSVPluginWindow::OnPlaybackStopped(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaStopped();
     lyricsPane_.OnStop();
 }
 
 void CSVPluginWindow::OnPlaybackPaused(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaPaused();
     lyricsPane_.OnPause();
 }
 
 void CSVPluginWindow::OnMediaEnded(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaEnded();
     lyricsPane_.OnStop();
     StartLyricsSave(IDS_STATUS_SAVING);
 }
 
-void CSVPluginWindow::OnPositionChange() { lyricsPane_.CurrentLineFor(GetPositionMs(), true); }
+void CSVPluginWindow::OnPositionChange() {
+    SV_ASSERT_UI_THREAD();
+    lyricsPane_.CurrentLineFor(GetPositionMs(), true);
+}
 
-void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
+void CSVPluginWindow::SetShowLyrics(bool on) {
+    SV_ASSERT_UI_THREAD();
+    lyricsPane_.SetShowLyrics(on);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Documents and status.
 
 void CSVPluginWindow::StartLyricsFetch(uint16_t textId) {
+    SV_ASSERT_UI_THREAD();
     SetStatus(textId);
     if (!Hwnd()) return;
     wantedFetch_ =
@@ -470,6 +484,7 @@ void CSVPluginWindow::OnLyricsReady(WPARAM sequence) {
 }
 
 void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
+    SV_ASSERT_UI_THREAD();
     // The buttons follow the new document even when showing it fails part-way.
     struct RefreshButtons {
         CSVPluginAction& bar;
@@ -506,6 +521,7 @@ void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
 }
 
 void CSVPluginWindow::SetStatus(uint16_t textId) {
+    SV_ASSERT_UI_THREAD();
     status_.statusTextId = textId;
     status_.statusColour = STATUS_COLOUR;
     status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
@@ -514,6 +530,7 @@ void CSVPluginWindow::SetStatus(uint16_t textId) {
 }
 
 void CSVPluginWindow::StartLyricsSave(uint16_t textId) {
+    SV_ASSERT_UI_THREAD();
     std::unique_ptr<LyricsSaveJob> job = PrepareLyricsSave(shownDocument_.get(), CaptureQuerySettings(Settings()));
     if (!job) return;
     SetStatus(textId);
@@ -672,6 +689,7 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
 }
 
 void CSVPluginWindow::ExecuteCommand(int commandId) {
+    SV_ASSERT_UI_THREAD();
     LyricsDocument* shown = shownDocument_.get();
     switch (commandId) {
         case CMD_SIGN_IN:

@@ -30,6 +30,8 @@ namespace sv {
 // The version text pages read as "sys_version": the file VERSION, as in the module's version record.
 inline constexpr wchar_t kBridgeVersionText[] = L"" SONAVIRE_VERSION_TEXT;
 
+// The script bridge: the automation object pages reach (through their pane's CPaneExternal) as
+// window.external.
 class CWebIDispatch final : public IDispatch {
 public:
     // Dispatch ids of the members, in table order.
