@@ -9,6 +9,9 @@
 
 namespace sv {
 
+// The module's application object: starts and ends the module-wide parts (InitInstance and
+// ExitInstance keep the names of an application's start and end; ExitInstance's 0 is an exit code
+// nobody reads, as a DLL has none to give).
 class CSonavireApp {
 public:
     CSonavireApp() = default;

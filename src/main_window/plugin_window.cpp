@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/hresult.h"
+#include "base/ui_thread.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
 #include "base/worker_pool.h"
@@ -79,13 +80,14 @@ bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
 
 HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style) {
     if (Hwnd() || !RegisterMainWindowClass(instance)) return nullptr;
+    NoteUiThread();
     instance_ = instance;
     return WindowBase::Create(instance, kClassName, parent, name, style);
 }
 
 bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_CREATE:
             OnCreate();
@@ -370,6 +372,7 @@ void CSVPluginWindow::DrawSplitLine(int y) {
 // Events.
 
 void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page) {
+    SV_ASSERT_UI_THREAD();
     if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != source) {
         // The other source was playing: it stops before this one's track is taken.
         if (shown->sourceKind == MediaSource::Player) {
@@ -434,6 +437,7 @@ void CSVPluginWindow::OpenPageItem(const LyricsDocument* page) {
 }
 
 void CSVPluginWindow::OnPlaybackStarted(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     const LyricsDocument* shown = shownDocument_.get();
     if (shown && source == MediaSource::Player && shown->sourceKind != MediaSource::Player) {
         // The player takes over from the video page: its own item is looked up first.
@@ -444,29 +448,39 @@ void CSVPluginWindow::OnPlaybackStarted(MediaSource source) {
 }
 
 void CSVPluginWindow::OnPlaybackStopped(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaStopped();
     lyricsPane_.OnStop();
 }
 
 void CSVPluginWindow::OnPlaybackPaused(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaPaused();
     lyricsPane_.OnPause();
 }
 
 void CSVPluginWindow::OnMediaEnded(MediaSource source) {
+    SV_ASSERT_UI_THREAD();
     if (source == MediaSource::Player) browsePane_.PageMediaEnded();
     lyricsPane_.OnStop();
     StartLyricsSave(IDS_STATUS_SAVING);
 }
 
-void CSVPluginWindow::OnPositionChange() { lyricsPane_.CurrentLineFor(GetPositionMs(), true); }
+void CSVPluginWindow::OnPositionChange() {
+    SV_ASSERT_UI_THREAD();
+    lyricsPane_.CurrentLineFor(GetPositionMs(), true);
+}
 
-void CSVPluginWindow::SetShowLyrics(bool on) { lyricsPane_.SetShowLyrics(on); }
+void CSVPluginWindow::SetShowLyrics(bool on) {
+    SV_ASSERT_UI_THREAD();
+    lyricsPane_.SetShowLyrics(on);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Documents and status.
 
 void CSVPluginWindow::StartLyricsFetch(uint16_t textId, OwnLyricsSources ownLyrics) {
+    SV_ASSERT_UI_THREAD();
     SetStatus(textId);
     if (!Hwnd()) return;
     wantedFetch_ = fetcher_.StartLyricsFetch(Hwnd(), requestDocument_, CaptureQuerySettings(Settings()), languageFetch_,
@@ -494,6 +508,7 @@ void CSVPluginWindow::OnLyricsReady(WPARAM sequence) {
 }
 
 void CSVPluginWindow::SetDocument(std::unique_ptr<LyricsDocument> document) {
+    SV_ASSERT_UI_THREAD();
     // The buttons follow the new document even when showing it fails part-way.
     struct RefreshButtons {
         CSVPluginAction& bar;
@@ -541,6 +556,7 @@ void CSVPluginWindow::ChooseStatusFor(const LyricsDocument* document) {
 void CSVPluginWindow::SetStatus(uint16_t textId) { SetStatus(textId, std::wstring()); }
 
 void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
+    SV_ASSERT_UI_THREAD();
     status_.statusTextId = textId;
     status_.statusArgument = std::move(argument);
     status_.statusColour = STATUS_COLOUR;
@@ -550,6 +566,7 @@ void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
 }
 
 void CSVPluginWindow::StartLyricsSave(uint16_t textId) {
+    SV_ASSERT_UI_THREAD();
     std::unique_ptr<LyricsSaveJob> job = PrepareLyricsSave(shownDocument_.get(), CaptureQuerySettings(Settings()));
     if (!job) return;
     SetStatus(textId);
@@ -894,6 +911,7 @@ bool CSVPluginWindow::DescribeCommand(CommandInfo& info) {
 }
 
 void CSVPluginWindow::ExecuteCommand(int commandId) {
+    SV_ASSERT_UI_THREAD();
     LyricsDocument* shown = shownDocument_.get();
     switch (commandId) {
         case CMD_SIGN_IN:

@@ -166,7 +166,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     friend struct PluginWindowTestAccess;

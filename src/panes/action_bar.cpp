@@ -60,8 +60,8 @@ void CSVPluginAction::OnCreate() {
 }
 
 bool CSVPluginAction::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM lParam, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_CREATE:
             OnCreate();

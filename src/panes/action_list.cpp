@@ -112,8 +112,8 @@ void CSVActionList::SendCommand(LPARAM point) {
 }
 
 bool CSVActionList::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                         DWORD mapId) {
-    if (mapId != 0) return false;
+                                         MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_ERASEBKGND:
             PaintBackground(reinterpret_cast<HDC>(wParam));

@@ -37,7 +37,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     int HitTest(LPARAM point) const;

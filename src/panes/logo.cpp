@@ -13,8 +13,8 @@ bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style) {
     return WindowBase::Create(instance, CSVPluginLyrics::kClassName, parent, nullptr, style) != nullptr;
 }
 
-bool CSVPluginSVLogo::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, DWORD mapId) {
-    if (mapId != 0) return false;
+bool CSVPluginSVLogo::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_PAINT: {
             PaintScope paint(hwnd);

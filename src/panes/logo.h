@@ -9,6 +9,7 @@
 
 namespace sv {
 
+// The Sonavire logo pane (the "SV" of the name is the product's initials).
 class CSVPluginSVLogo : public WindowBase {
 public:
     CSVPluginSVLogo() = default;
@@ -19,7 +20,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     UniqueBitmap bitmap_;

@@ -173,8 +173,8 @@ void CSVPluginLyrics::CurrentLineFor(uint32_t positionMs, bool repaint) {
 }
 
 bool CSVPluginLyrics::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_PAINT:
             OnPaint();

@@ -94,7 +94,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     uint32_t PositionNow() const;

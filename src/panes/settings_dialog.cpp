@@ -37,8 +37,8 @@ INT_PTR CSVSettings::ShowSignIn(HINSTANCE resources, HWND owner) {
 }
 
 bool CSVSettings::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                       DWORD mapId) {
-    if (mapId != 0) return false;
+                                       MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_INITDIALOG:
             CentreOverOwner(hwnd);

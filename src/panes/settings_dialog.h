@@ -12,6 +12,7 @@
 
 namespace sv {
 
+// The modal dialog that runs the sign-in and the version notice (not a settings page).
 class CSVSettings : public DialogBase {
 public:
     static constexpr COLORREF kFailureColour = RGB(255, 0, 0);
@@ -32,7 +33,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     enum class Kind { VersionNotice, SignIn };

@@ -55,8 +55,8 @@ void CSVPluginStatus::StatusChanged() {
 }
 
 bool CSVPluginStatus::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_PAINT:
             OnPaint();

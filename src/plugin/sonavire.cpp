@@ -8,6 +8,7 @@
 #include "base/module_instance.h"
 #include "base/module_lock.h"
 #include "base/qi_table.h"
+#include "base/ui_thread.h"
 #include "panes/settings_dialog.h"
 #include "plugin/sonavire_factory.h"
 #include "resources/resource_ids.h"
@@ -116,6 +117,7 @@ CSonavire* CSonavire::live_ = nullptr;
 CSonavire::CSonavire(sv::MainWindowOptions windowOptions) : windowOptions_(std::move(windowOptions)) {
     // The lock first: everything below may fail, and the destructor then does not run.
     sv::ModuleAddRef();
+    sv::NoteUiThread();  // the player makes its plug-in on its user-interface thread
     try {
         menu_.reset(LoadMenuW(sv::ModuleInstance(), MAKEINTRESOURCEW(IDR_PLUGIN_MENU)));
         window_ =

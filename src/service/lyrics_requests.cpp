@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/hresult.h"
+#include "base/ui_thread.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
 #include "base/worker_pool.h"
@@ -292,6 +293,7 @@ LyricsFetcher::~LyricsFetcher() { Close(); }
 WPARAM LyricsFetcher::StartLyricsFetch(HWND window, const LyricsDocument& request, const ServiceQuerySettings& settings,
                                        std::shared_ptr<const LanguageFetch> languages,
                                        OwnLyricsSources ownLyrics) noexcept {
+    SV_ASSERT_UI_THREAD();
     {
         ScopedSrwLock hold(channel_->lock);
         if (channel_->closed) return 0;
@@ -357,6 +359,7 @@ std::unique_ptr<LyricsSaveJob> PrepareLyricsSave(const LyricsDocument* shown, co
 }
 
 bool StartLyricsSave(std::unique_ptr<LyricsSaveJob> work) noexcept {
+    SV_ASSERT_UI_THREAD();
     if (!work || work->body.empty()) return false;
     std::unique_ptr<PoolJob> job(new (std::nothrow) SaveJob(std::move(work)));
     return job && SubmitToPool(job);

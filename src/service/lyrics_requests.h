@@ -3,10 +3,11 @@
 // on the system thread pool (base/worker_pool.h, which keeps the module loaded under it), and the
 // addresses of the community pages that carry the song's query.
 //
-// Jobs never read what the user-interface thread owns: everything a job needs (a copy of the
-// request document, a snapshot of the query settings, the cache folder, the save's text and
-// address) is taken on that thread before it is queued. A fetch reports back only by posting
-// WM_SV_LYRICS_READY; a save reports nothing. Nothing waits for a job.
+// Jobs never read what the user-interface thread owns (the settings record included): everything
+// a job needs (a copy of the request document, a snapshot of the query settings, the cache folder,
+// the save's text and address) is taken on that thread before it is queued. A fetch reports back
+// only by posting WM_SV_LYRICS_READY; a save reports nothing. Nothing waits for a job. The rule in
+// full: docs/architecture.md, "Lifetimes and threads".
 #pragma once
 #include <windows.h>
 

@@ -5,6 +5,7 @@
 
 #include "base/hresult.h"
 #include "base/post_target.h"
+#include "base/ui_thread.h"
 #include "base/worker_pool.h"
 #include "base/utf.h"
 #include "resources/resource_ids.h"
@@ -90,6 +91,7 @@ bool StartSignInCheck(std::string url, std::shared_ptr<PostTarget> target, WPARA
 
 SignInOutcome CompleteSignIn(PluginSettings& settings, std::wstring_view userName, std::wstring_view password,
                              const SignInAnswer& answer) {
+    SV_ASSERT_UI_THREAD();
     SignInOutcome outcome;
     if (answer.accepted && settings.SetCredentials(userName, password)) {
         outcome.signedIn = true;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "base/hresult.h"
+#include "base/ui_thread.h"
 
 namespace sv {
 namespace {
@@ -167,6 +168,7 @@ void PluginSettings::LoadSettings() {
 }
 
 void PluginSettings::SaveSettings() const {
+    SV_ASSERT_UI_THREAD();
     UniqueHkey key = CreateUserKey();
     if (!key) return;
     const DWORD value = static_cast<DWORD>(splitPos);
@@ -175,6 +177,7 @@ void PluginSettings::SaveSettings() const {
 }
 
 bool PluginSettings::SetCredentials(std::wstring_view newUserName, std::wstring_view newPassword) {
+    SV_ASSERT_UI_THREAD();
     if (!FitsTextField(newUserName) || !FitsTextField(newPassword)) return false;
     CopyToField(userName, newUserName);
     HoldPassword(newPassword);
@@ -190,6 +193,7 @@ bool PluginSettings::SetCredentials(std::wstring_view newUserName, std::wstring_
 }
 
 void PluginSettings::SignOut() {
+    SV_ASSERT_UI_THREAD();
     userName[0] = L'\0';
     ForgetPassword();
     UniqueHkey key = OpenUserKey(KEY_SET_VALUE);
@@ -312,6 +316,9 @@ std::wstring ReadStoredTranslation() {
     return ReadPluginText(kTranslationValue).value_or(std::wstring());
 }
 
-void StoreTranslation(std::wstring_view languageCode) { WriteUserText(kTranslationValue, languageCode); }
+void StoreTranslation(std::wstring_view languageCode) {
+    SV_ASSERT_UI_THREAD();
+    WriteUserText(kTranslationValue, languageCode);
+}
 
 }  // namespace sv

@@ -9,6 +9,11 @@
 // defaults. The password is stored encrypted for the user (DPAPI) and held encrypted in memory.
 // A key that cannot be opened means defaults on reading and no change on writing. Nothing here
 // shows an error to the user.
+//
+// Threads: the record belongs to the user-interface thread (read and changed there only; jobs get
+// copies before they are queued). The free functions below that read open a key of their own per
+// call and may run on a job; the writes run on the user-interface thread. The rule in full: docs/architecture.md,
+// "Lifetimes and threads".
 #pragma once
 #include <windows.h>
 
@@ -42,7 +47,7 @@ struct PluginSettings {
     UniqueFont boldFont;       // lyrics pane
     UniqueFont regularFont;    // action bar, status line
     UniqueFont underlineFont;  // lyrics pane
-    // Changed only on the user-interface thread; workers get copies (CaptureQuerySettings).
+    // User-interface thread only; jobs get copies (CaptureQuerySettings).
     wchar_t userName[kSettingTextChars] = {};
     wchar_t deviceText[kSettingTextChars] = {};
     int32_t screenWidth = 0;
@@ -94,8 +99,9 @@ private:
     bool hasPassword_ = false;
 };
 
-// The module's record, made on first use: it reads the registry and creates fonts, which must not
-// happen under the loader lock, so never call this from DllMain.
+// The module's record, made on first use (by any thread, under a lock: the application's start):
+// it reads the registry and creates fonts, which must not happen under the loader lock, so never
+// call this from DllMain.
 PluginSettings& Settings();
 // Module unload: deletes the record and its fonts. The next Settings() makes a new one.
 void DestroySettings();
@@ -113,7 +119,8 @@ std::optional<std::wstring> ReadUserText(const wchar_t* valueName);
 bool WriteUserText(const wchar_t* valueName, std::wstring_view text);
 
 // The chosen translation language's code: the user's own, else the plug-in key's; empty for
-// "no translation" or when nothing is stored. Storing writes the user's own.
+// "no translation" or when nothing is stored (any thread). Storing writes the user's own
+// (user-interface thread).
 std::wstring ReadStoredTranslation();
 void StoreTranslation(std::wstring_view languageCode);
 

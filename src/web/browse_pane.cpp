@@ -97,8 +97,8 @@ bool CSVPluginBrowse::CreateControl() {
 }
 
 bool CSVPluginBrowse::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                           DWORD mapId) {
-    if (mapId != 0) return false;
+                                           MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_CREATE:
             // A control that cannot be made leaves the pane empty: every page call then finds no page.

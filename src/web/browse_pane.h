@@ -96,7 +96,7 @@ public:
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     void CallWithoutResult(const wchar_t* name, const std::vector<std::wstring>& arguments = {});

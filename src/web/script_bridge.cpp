@@ -8,6 +8,7 @@
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/qi_table.h"
+#include "base/ui_thread.h"
 #include "base/utf.h"
 #include "settings/settings.h"
 #include "web/web_browser.h"
@@ -135,6 +136,7 @@ STDMETHODIMP CWebIDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, L
 
 STDMETHODIMP CWebIDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                                    UINT*) {
+    SV_ASSERT_UI_THREAD();
     // Outside any pane nobody can tell which document calls.
     bool trusted = false;
     if (trusted_) {
@@ -422,6 +424,7 @@ STDMETHODIMP CPaneExternal::GetNameSpaceParent(IUnknown** parent) {
 }
 
 HRESULT CPaneExternal::Dispatch(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, IServiceProvider* caller) {
+    SV_ASSERT_UI_THREAD();
     // Held for the call: the page may let go of this object while the call runs.
     const ComPtr<CPaneExternal> self = ComPtr<CPaneExternal>::From(this);
     bool trusted = false;

@@ -20,6 +20,7 @@
 #include <dispex.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <functional>
 
 #include "sonavire_version.h"
@@ -30,6 +31,8 @@ namespace sv {
 // The version text pages read as "sys_version": the file VERSION, as in the module's version record.
 inline constexpr wchar_t kBridgeVersionText[] = L"" SONAVIRE_VERSION_TEXT;
 
+// The script bridge: the automation object pages reach (through their pane's CPaneExternal) as
+// window.external.
 class CWebIDispatch final : public IDispatch {
 public:
     // Dispatch ids of the members, in table order.
@@ -78,7 +81,7 @@ public:
     // act false: the call is answered but nothing is done (the caller's pane is gone).
     HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, bool trusted, bool act = true);
 
-    long ReferenceCount() const { return references_; }
+    long ReferenceCount() const { return references_.load(); }
     // The track the video page last reported through "OnYouTubePlayOpen".
     const LyricsDocument& PageDocument() const { return pageDocument_; }
     LyricsDocument& PageDocument() { return pageDocument_; }
@@ -94,7 +97,8 @@ private:
     bool ValueOfKey(const wchar_t* key, UINT keyLength, bool trusted, BSTR* value);
     BridgeTarget* Target() const;
 
-    long references_ = 0;
+    // Changed on the player's thread, read by DllCanUnloadNow on whichever thread COM calls it on.
+    std::atomic<long> references_{0};
     int depth_ = 0;  // member actions running now, nested through the pages
     std::function<BridgeTarget*()> liveTarget_;
     std::function<bool()> trusted_;

@@ -142,7 +142,8 @@ private:
     ComPtr<CPaneExternal> external_;  // made when a page first asks
 };
 
-// One hosted Web Browser control. Owned by value by its pane.
+// Our window-side host of one Web Browser control (not the control's IWebBrowser2 itself). Owned
+// by value by its pane.
 class CWebBrowser2 {
 public:
     CWebBrowser2() = default;

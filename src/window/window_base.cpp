@@ -108,7 +108,7 @@ struct WindowBase::DispatchFrame {
     bool objectDeleted;
 };
 
-bool WindowBase::ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD) { return false; }
+bool WindowBase::ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, MessagePass) { return false; }
 
 WindowBase::~WindowBase() {
     for (DispatchFrame* frame = innermostFrame_; frame; frame = frame->outer) frame->objectDeleted = true;
@@ -303,7 +303,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
     LRESULT result = 0;
     handled = false;
     try {
-        handled = object->ProcessWindowMessage(hwnd, message, wParam, lParam, result, 0);
+        handled = object->ProcessWindowMessage(hwnd, message, wParam, lParam, result, MessagePass::Ordinary);
     } catch (...) {
         // A failing handler counts as not handling the message.
         ReportFailure("window message", CurrentExceptionHr());
@@ -323,7 +323,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
         LRESULT ignored = 0;
         // The object may delete itself here; nothing of it is touched afterwards.
         CallbackBoundary("final window message",
-                         [&] { object->ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap); });
+                         [&] { object->ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, MessagePass::Final); });
     }
     return result;
 }
@@ -372,7 +372,7 @@ void WindowBase::ForgetEndedDialog() {
     kind_ = Kind::None;
     LRESULT ignored = 0;
     CallbackBoundary("final dialog message",
-                     [&] { ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, kFinalMessageMap); });
+                     [&] { ProcessWindowMessage(hwnd, WM_NCDESTROY, 0, 0, ignored, MessagePass::Final); });
 }
 
 bool DialogBase::EndDialog(INT_PTR result) {

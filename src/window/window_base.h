@@ -7,8 +7,8 @@
 // message (WM_GETMINMAXINFO or WM_NCCREATE, before WM_CREATE).
 //
 // Lifetime: after WM_NCDESTROY the object is unbound and its handle is null; once no message
-// handler of the object is running any more, it receives the final message (WM_NCDESTROY with map
-// id kFinalMessageMap), after which it may delete itself. Deleting the object while its window
+// handler of the object is running any more, it receives the final message (WM_NCDESTROY with
+// MessagePass::Final), after which it may delete itself. Deleting the object while its window
 // still exists unbinds it first (and destroys a window it created), so no message ever reaches a
 // deleted object, even when it is deleted from inside one of its own handlers.
 #pragma once
@@ -40,17 +40,18 @@ inline WindowClassInfo PaneClassInfo(const wchar_t* name) {
 
 class WindowBase {
 public:
-    // Map id of the last call an object receives: message WM_NCDESTROY, wParam 0, lParam 0, after
-    // its window is gone and none of its handlers runs. Maps that handle only id 0 ignore it.
-    static constexpr DWORD kFinalMessageMap = 0xFFFFFFFFu;
+    // Which call of the message map this is. Final is the last call an object receives: message
+    // WM_NCDESTROY, wParam 0, lParam 0, after its window is gone and none of its handlers runs; the
+    // object may delete itself in it. Maps that want only the window's messages ignore it.
+    enum class MessagePass { Ordinary, Final };
 
     WindowBase(const WindowBase&) = delete;
     WindowBase& operator=(const WindowBase&) = delete;
 
     // The message map: handles one message, stores its result and reports whether it handled it.
-    // Unhandled messages get default processing. Map id 0 is the window's own map.
+    // Unhandled messages get default processing (not for the final pass, which has no window).
     virtual bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                      DWORD mapId);
+                                      MessagePass pass);
     // A derived class whose handlers use its own members should destroy its window at the start of
     // its destructor: until this base destructor runs, messages still reach the derived map.
     virtual ~WindowBase();

@@ -62,13 +62,13 @@ public:
     std::vector<std::string>& Record() { return *record_; }
 
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override {
-        if (mapId == kFinalMessageMap) {
+                              MessagePass pass) override {
+        if (pass == MessagePass::Final) {
             record_->push_back("final");
             if (onFinalMessage) onFinalMessage(hwnd);
             return true;
         }
-        EXPECT_EQ(mapId, 0u);
+        EXPECT_EQ(pass, MessagePass::Ordinary);
         const std::string name = Name(message);
         if (!name.empty()) record_->push_back(name);
         if (message == WM_NCCREATE) boundAtNcCreate = Hwnd();
@@ -389,8 +389,8 @@ public:
     std::vector<std::string> record;
     LRESULT queryResult = 0;
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override {
-        if (mapId != 0) {
+                              MessagePass pass) override {
+        if (pass != MessagePass::Ordinary) {
             record.push_back("final");
             return true;
         }

@@ -97,8 +97,8 @@ void PluginHost::Unload() {
 }
 
 // ---------------------------------------------------------------------------------------------
-bool AreaWindow::ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT& result, DWORD mapId) {
-    if (mapId != 0 || message != WM_SIZE) return false;
+bool AreaWindow::ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT& result, MessagePass pass) {
+    if (pass != MessagePass::Ordinary || message != WM_SIZE) return false;
     if (onSize) onSize(LOWORD(lParam), HIWORD(lParam));
     result = 0;
     return true;
@@ -271,8 +271,8 @@ bool PlayerWindow::SavePicture(const std::wstring& path) {
 }
 
 bool PlayerWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                                        DWORD mapId) {
-    if (mapId != 0) return false;
+                                        MessagePass pass) {
+    if (pass != MessagePass::Ordinary) return false;
     if (message == pluginAddRemoveMessage_ && message != 0) {
         Rescan();
         result = 0;

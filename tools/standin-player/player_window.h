@@ -49,7 +49,7 @@ class AreaWindow : public WindowBase {
 public:
     std::function<void(int width, int height)> onSize;
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 };
 
 class PlayerWindow : public WindowBase {
@@ -88,7 +88,7 @@ public:
     bool SavePicture(const std::wstring& path);
 
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                              DWORD mapId) override;
+                              MessagePass pass) override;
 
 private:
     bool MakeHostWindow();
