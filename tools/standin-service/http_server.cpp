@@ -467,7 +467,9 @@ bool HttpServer::ReadRequest(int socket, std::atomic<bool>& started, bool reused
         if (ready < 0 && errno == EINTR) continue;
         if (ready > 0 && !stopSeen && waiting[1].revents) {
             stopSeen = true;  // a request that has started may still finish; silence ends now
-            if (!parser.Started()) return false;
+            // Bytes already waiting are a request that has started, even if this thread has not
+            // read them yet (Stop spared the connection for them).
+            if (!parser.Started() && !(waiting[0].revents & POLLIN)) return false;
             continue;
         }
         if (ready <= 0) {  // silent too long, or the whole request took too long
