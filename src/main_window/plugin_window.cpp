@@ -616,7 +616,10 @@ void CSVPluginWindow::NudgeTiming(int32_t change, bool reset) {
 
 void CSVPluginWindow::ShowNotice(uint16_t textId) {
     if (!Hwnd()) return;
-    if (!noticeShown_) statusBeforeNotice_ = status_.statusTextId;
+    if (!noticeShown_) {
+        statusBeforeNotice_ = status_.statusTextId;
+        statusArgumentBeforeNotice_ = status_.statusArgument;  // "Lyrics from %1" needs its file back
+    }
     SetStatus(textId);
     noticeShown_ = true;
     SetTimer(Hwnd(), kNoticeTimerId, kNoticeMs, nullptr);
@@ -628,8 +631,9 @@ void CSVPluginWindow::EndNotice() {
     noticeShown_ = false;
     const uint16_t text = status_.statusTextId;
     if (text == IDS_TIMING_EARLIER || text == IDS_TIMING_LATER || text == IDS_TIMING_RESET) {
-        SetStatus(statusBeforeNotice_);
+        SetStatus(statusBeforeNotice_, std::move(statusArgumentBeforeNotice_));
     }
+    statusArgumentBeforeNotice_.clear();
 }
 
 void CSVPluginWindow::SeekTo(uint32_t positionMs) {

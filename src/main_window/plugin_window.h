@@ -221,6 +221,7 @@ private:
     static constexpr UINT_PTR kNoticeTimerId = 1;
     static constexpr UINT kNoticeMs = 2000;
     uint16_t statusBeforeNotice_ = IDS_STATUS_NONE;
+    std::wstring statusArgumentBeforeNotice_;
     bool noticeShown_ = false;
 
     HINSTANCE instance_ = nullptr;

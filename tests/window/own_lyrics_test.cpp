@@ -51,6 +51,13 @@ TEST_F(OwnLyricsTest, TheFileBesideTheSongIsUsedOnlyWhenTheServiceHasNoneOrCanno
     ASSERT_EQ(2, shown->LineCount());
     EXPECT_EQ(3250, shown->LineAt(1)->time);
     EXPECT_EQ(L"Lyrics from Auld Lang Syne.lrc", StatusLineText());
+    // A nudge's passing notice gives the status back with its file name.
+    for (const int command : {CMD_LYRICS_EARLIER, CMD_RESET_TIMING}) {
+        Window().ExecuteCommand(command);
+        EXPECT_NE(L"Lyrics from Auld Lang Syne.lrc", StatusLineText());
+        SendMessageW(Window().Hwnd(), WM_TIMER, 1, 0);  // the notice's time is up
+        EXPECT_EQ(L"Lyrics from Auld Lang Syne.lrc", StatusLineText());
+    }
 
     // The service has lyrics: the file is ignored.
     shown = PlaySong(Track::Audio(L"Blue Harbour", L"Night Train", L"", 40.0));
