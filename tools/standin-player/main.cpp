@@ -35,7 +35,8 @@ constexpr char kUsage[] =
     "  --size WxH          client size of the player window (default 900x640)\n"
     "  --log FILE          write the record of calls and events as it grows (\"-\": standard output)\n"
     "  --read-lyrics       record each line the lyrics pane shows bright (its window text, as a\n"
-    "                      screen reader reads it) with the playback position in milliseconds\n"
+    "                      screen reader reads it) with the playback position and the system time\n"
+    "                      (since 1970, UTC), both in milliseconds\n"
     "  --standin-browser   the plug-in's browser panes get the stand-in browser (pages and their\n"
     "                      scripts, drawn as text) instead of the system's Web Browser control\n"
     "  --at SECONDS ACTION at that time after start: play, pause, stop, next, end, open=N (track N,\n"
@@ -395,8 +396,28 @@ void CALLBACK RunDueActions(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
+// The system clock in milliseconds since 1970 (UTC): other programs on the machine (the lyrics
+// service's request log) stamp their records with it, and under Wine it is the host's clock.
+long long SystemTimeMs() {
+    using PreciseTime = void(WINAPI*)(LPFILETIME);
+    // Windows 8 and later: the precise clock; Windows 7's only ticks every 10-16 ms.
+    static const auto precise = reinterpret_cast<PreciseTime>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now{};
+    if (precise) {
+        precise(&now);
+    } else {
+        GetSystemTimeAsFileTime(&now);
+    }
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    constexpr unsigned long long kTicksFrom1601To1970 = 116444736000000000ULL;
+    return static_cast<long long>((ticks.QuadPart - kTicksFrom1601To1970) / 10000ULL);
+}
+
 // What a screen reader following the lyrics pane would read: its window text each time it
-// changes, recorded with the playback position at that moment.
+// changes, recorded with the playback position and the system time at that moment.
 PlayerEngine* g_readingEngine = nullptr;
 
 void CALLBACK ReadLyricsLine(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
@@ -406,8 +427,8 @@ void CALLBACK ReadLyricsLine(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG 
     wchar_t text[1024] = {};
     GetWindowTextW(hwnd, text, 1024);
     const double position = g_readingEngine->Position();
-    g_readingEngine->Log().Add(LogKind::Player,
-                               Printf("player.reads(%.0f ms) %s", position * 1000.0, Narrow(text).c_str()));
+    g_readingEngine->Log().Add(LogKind::Player, Printf("player.reads(%.0f ms, system time %lld ms) %s",
+                                                       position * 1000.0, SystemTimeMs(), Narrow(text).c_str()));
 }
 
 struct WinEventHookCloser {
