@@ -4,10 +4,12 @@
 # service and its sample library. Prints, as they happen, the player's record of its calls and
 # events and the plug-in window's status texts, then what the service was asked. A user acts on
 # the plug-in at the times of tools/demo/actions.txt: the action buttons, the Translate menu, the
-# plug-in's menu, the sign-in dialog, clicks that re-time untimed lyrics. Writes pictures of the
-# player window at the moments of tools/demo/moments.txt and a timeline of the lyrics pane's line
-# changes into $SONAVIRE_BUILD/demo-output (build/demo-output by default).
-# Runs inside Xvfb when no display is set; cleans up after itself and exits 0 when the run worked.
+# plug-in's menu, the sign-in dialog, clicks that re-time untimed lyrics, the timing nudged earlier
+# and reset, a click on a line that plays from it. Writes pictures of the player window at the
+# moments of tools/demo/moments.txt and a timeline of the lyrics pane's line changes with its
+# figures into $SONAVIRE_BUILD/demo-output (build/demo-output by default).
+# Runs inside Xvfb when no display is set; cleans up after itself and exits 0 when the run worked
+# and every timeline figure held.
 # SONAVIRE_DEMO_KEEP_OPEN=1 with a real display: the player stays open after the playlist until
 # its window is closed, for a person to watch and click.
 set -euo pipefail
@@ -29,6 +31,9 @@ plugin_key="HKLM\\Software\\Microsoft\\MediaPlayer\\UIPlugins\\$clsid"
 work=$(mktemp -d /tmp/sonavire-demo.XXXXXX)
 server_pid= xvfb_pid= watcher_pid= slow_pid= wine_server=
 cleanup() {
+  # A process may have ended by itself already (the wineserver does, a few seconds after its last
+  # program): nothing here decides whether the run worked.
+  set +e
   [ -n "$slow_pid" ] && kill "$slow_pid" 2>/dev/null
   [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
@@ -101,8 +106,16 @@ lookup_path=/sonavire/services/getLyricXML_2
 "$wine" regsvr32 /s "$("$wine" winepath -w "$dll" 2>/dev/null)"
 "$wine" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "$service" /f >/dev/null
 "$wine" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "$service" /f >/dev/null
-# Each run starts with an empty lyrics cache (the user's own, under their local application data).
-rm -f "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.xml
+# Each run starts with an empty lyrics cache (the user's own, under their local application data),
+# and no song keeps a timing nudge of an earlier run.
+rm -f "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.xml \
+  "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.offset
+# The listener's own files: a song the service does not know, with its lyrics in an .lrc file
+# beside it (the playlist names the song's file; the player answers it as the item's source).
+own_song="$WINEPREFIX/drive_c/Music/Kitchen Radio.mp3"
+mkdir -p "${own_song%/*}"
+: >"$own_song"
+cp "$root/tools/demo/kitchen-radio.lrc" "${own_song%.mp3}.lrc"
 # The offline pages, where the installer puts them.
 mkdir -p "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline"
 cp "$tree/src/dll/Offline/"*.htm "$WINEPREFIX/drive_c/Program Files/Sonavire/Offline/"
@@ -193,8 +206,15 @@ for bmp in "$work"/*.bmp; do
   pictures=$((pictures + 1))
 done
 
-# The timeline: one row per line the pane showed bright (tools/demo/timeline.awk).
-awk -v playlist="$playlist" -f "$root/tools/demo/timeline.awk" "$playlist" "$root"/tools/standin-service/library/*.lrc \
+# The timeline: one row per line the pane showed bright, and the figures of the nudge, the click
+# on a line and the own file (tools/demo/timeline.awk). Its figures are required of the demo's
+# own playlist and actions; others may leave them unmeasured.
+cp "$work/server.log" "$output/service-log.txt"
+required=0
+[ "$playlist" = "$root/tools/demo/playlist.txt" ] && [ "$actions" = "$root/tools/demo/actions.txt" ] && required=1
+awk -v playlist="$playlist" -v own="$root/tools/demo/kitchen-radio.lrc" -v service_log="$output/service-log.txt" \
+  -v lookup="$lookup_path" -v required="$required" -f "$root/tools/demo/timeline.awk" "$playlist" \
+  "$root"/tools/standin-service/library/*.lrc "$root/tools/demo/kitchen-radio.lrc" "$output/service-log.txt" \
   "$output/player-record.txt" >"$output/timeline.txt"
 figures=$(awk -F'\t' '!/^#/ && $6 == "" { print $5 }' "$output/timeline.txt" | sort -n | awk '
   { d[NR] = $1; if ($1 < 0) early++ }
@@ -209,4 +229,9 @@ echo "# $figures" >>"$output/timeline.txt"
 echo "demo: $pictures pictures and timeline.txt in $output"
 ls "$output"
 echo "demo: timeline: $figures"
+sed -n 's/^# figure: /demo: figure: /p' "$output/timeline.txt"
+if grep -q '^# figure: .*FAILED$' "$output/timeline.txt"; then
+  echo "demo: a timeline figure FAILED" >&2
+  exit 1
+fi
 echo "demo: done"
