@@ -106,8 +106,10 @@ lookup_path=/sonavire/services/getLyricXML_2
 "$wine" regsvr32 /s "$("$wine" winepath -w "$dll" 2>/dev/null)"
 "$wine" reg add "$plugin_key" /v "Lyrics Host" /t REG_SZ /d "$service" /f >/dev/null
 "$wine" reg add "$plugin_key" /v "Community Host" /t REG_SZ /d "$service" /f >/dev/null
-# Each run starts with an empty lyrics cache (the user's own, under their local application data),
-# and no song keeps a timing nudge of an earlier run.
+# Each run starts as a user new to Sonavire: signed out (the user signs in on the first song; a
+# sign-in kept from an earlier run would turn that menu item into Sign-out), with no settings of
+# their own, an empty lyrics cache (under their local application data) and no timing nudges.
+"$wine" reg delete 'HKCU\Software\Sonavire' /f >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.xml \
   "$WINEPREFIX/drive_c/users/"*/AppData/Local/Sonavire/Cache/*.offset
 # The listener's own files: a song the service does not know, with its lyrics in an .lrc file
