@@ -49,6 +49,7 @@ public:
     void RefreshItem(int commandId);
     // The list window inside the bar; none before the bar is created.
     HWND ListWindow() const { return list_.Hwnd(); }
+    const CSVActionList& List() const { return list_; }
     // The list index of a command's button; -1 when it has none.
     int FindItem(int commandId) const;
 
