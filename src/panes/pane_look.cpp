@@ -3,11 +3,14 @@
 #include "settings/settings.h"
 
 namespace sv {
+namespace {
 
-const PaneLook& PaneLook::Default() {
-    static const PaneLook look;
-    return look;
-}
+// At namespace scope, made at load and ended at unload (it holds no fonts of its own).
+const PaneLook g_defaultLook;
+
+}  // namespace
+
+const PaneLook& PaneLook::Default() { return g_defaultLook; }
 
 bool PaneLook::SetDpi(int dpi) {
     dpi = UsableDpi(dpi);

@@ -6,11 +6,11 @@ namespace sv {
 
 int WindowDpi(HWND hwnd) {
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = [] {
-        const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-        FARPROC found = user32 ? GetProcAddress(user32, "GetDpiForWindow") : nullptr;
-        return reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(found));
-    }();
+    // Looked up at each call (it is asked for rarely): a function-local static would be state
+    // the runtime keeps past the module's unload.
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void*>(user32 ? GetProcAddress(user32, "GetDpiForWindow") : nullptr));
     if (getDpiForWindow && hwnd) {
         const UINT dpi = getDpiForWindow(hwnd);
         if (dpi != 0) return UsableDpi(static_cast<int>(dpi));
