@@ -20,13 +20,13 @@ demo_dpi() {
       echo "demo: the first song at $1 dpi"
       "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
       "$wine" "$player" --playlist "$playlist_path" --play --dpi "$1" --size 600x460 --log - \
-        --at 12 "$(dpi_snapshot "$2")" --quit-after 13 >>"$record"
+        --at 15 "$(dpi_snapshot "$2")" --quit-after 16 >>"$record"
     done
     "$wine" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
     # Per-monitor aware at 96 dpi, then moved to a 200% screen: WM_DPICHANGED to the player's window.
     echo "demo: the first song at 96 dpi, moved to a 200% screen after 8 s"
     "$wine" "$player" --playlist "$playlist_path" --play --dpi 96 --size 600x460 --log - \
-      --at 8 dpi=192 --at 12 "$(dpi_snapshot dpi-moved-to-200)" --quit-after 13 >>"$record"
+      --at 8 dpi=192 --at 15 "$(dpi_snapshot dpi-moved-to-200)" --quit-after 16 >>"$record"
   )
   grep -E 'player[.](dpi|snapshot)' "$record" | sed 's/^/demo: dpi: /'
 }

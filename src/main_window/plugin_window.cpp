@@ -44,6 +44,21 @@ std::wstring OfflinePagePath(const wchar_t* fileName) {
 
 std::wstring_view Wide(const std::u16string& text) { return std::wstring_view(AsWide(text.c_str()), text.size()); }
 
+// Calls of RootWindowProc on the stack (the player's thread), and the module locks of procedures
+// taken out meanwhile. A lock is given back only once no call is left: the player may let go of
+// the plug-in inside a message of its top-level window, and a module unloaded then would return
+// into its own procedure, or into the subclass code of a comctl32 loaded only for it.
+int g_rootProcedureCalls = 0;
+int g_rootLocksOwed = 0;
+
+void ReleaseRootLockWhenUnwound() {
+    if (g_rootProcedureCalls > 0) {
+        ++g_rootLocksOwed;
+    } else {
+        ModuleRelease();
+    }
+}
+
 // Seconds of a player or a page as unsigned milliseconds, truncated. A page may answer anything:
 // no number, a time before the start or one past the 64-bit range is the start.
 uint32_t MillisecondsOf(double seconds) {
@@ -265,25 +280,32 @@ void CSVPluginWindow::StopWatchingRootWindow() {
     rootWindow_ = nullptr;
     // Left in the chain when someone has put a procedure on top of it: it takes itself out at
     // its next message, finding this window gone.
-    if (root && WindowSubclass::Remove(root, &RootWindowProc, reinterpret_cast<UINT_PTR>(Hwnd()))) ModuleRelease();
+    if (root && WindowSubclass::Remove(root, &RootWindowProc, reinterpret_cast<UINT_PTR>(Hwnd()))) {
+        ReleaseRootLockWhenUnwound();
+    }
 }
 
 LRESULT CALLBACK CSVPluginWindow::RootWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                                  DWORD_PTR) {
+    ++g_rootProcedureCalls;
     const HWND watcher = reinterpret_cast<HWND>(id);
     const bool watcherGone = !IsWindow(watcher) || GetAncestor(watcher, GA_ROOT) != hwnd;
     if (message == WM_NCDESTROY || watcherGone) {
-        // The module lock goes last: this procedure is on the stack until the chain has returned.
         const bool ownsLock = message == WM_NCDESTROY ? WindowSubclass::Forget(hwnd, &RootWindowProc, id)
                                                       : WindowSubclass::Remove(hwnd, &RootWindowProc, id);
-        const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
-        if (ownsLock) ModuleRelease();
-        return result;
+        if (ownsLock) ReleaseRootLockWhenUnwound();
+    } else if (message == WM_DPICHANGED) {
+        // Before the player's own handling, which moves its window to the suggested rectangle:
+        // the layout that move brings already has the new sizes.
+        SendMessageW(watcher, WM_DPICHANGED, wParam, 0);
     }
-    // Before the player's own handling, which moves its window to the suggested rectangle: the
-    // layout that move brings already has the new sizes.
-    if (message == WM_DPICHANGED) SendMessageW(watcher, WM_DPICHANGED, wParam, 0);
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+    // The locks go last: once they are given back the module may be unloaded, and this call is
+    // still on the stack until the rest of the chain has returned.
+    if (--g_rootProcedureCalls == 0) {
+        for (; g_rootLocksOwed > 0; --g_rootLocksOwed) ModuleRelease();
+    }
+    return result;
 }
 
 void CSVPluginWindow::ApplyDpi(int dpi) {
