@@ -180,6 +180,7 @@ slow_pid=
 # One song from the video theatre (scripts/demo-theatre.sh).
 . "$root/scripts/demo-theatre.sh"
 demo_theatre
+. "$root/scripts/demo-dpi.sh" && demo_dpi  # the first song at 150% and 200%, and a move to a 200% screen
 
 # What the service was asked, from its own record.
 echo "demo: the service's record:"

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/hresult.h"
+#include "base/module_lock.h"
 #include "base/ui_thread.h"
 #include "base/utf.h"
 #include "base/win_handles.h"
@@ -21,6 +22,8 @@
 #include "service/languages.h"
 #include "service/server_hosts.h"
 #include "settings/settings.h"
+#include "window/dpi.h"
+#include "window/window_subclass.h"
 
 namespace sv {
 namespace {
@@ -40,6 +43,21 @@ std::wstring OfflinePagePath(const wchar_t* fileName) {
 }
 
 std::wstring_view Wide(const std::u16string& text) { return std::wstring_view(AsWide(text.c_str()), text.size()); }
+
+// Calls of RootWindowProc on the stack (the player's thread), and the module locks of procedures
+// taken out meanwhile. A lock is given back only once no call is left: the player may let go of
+// the plug-in inside a message of its top-level window, and a module unloaded then would return
+// into its own procedure, or into the subclass code of a comctl32 loaded only for it.
+int g_rootProcedureCalls = 0;
+int g_rootLocksOwed = 0;
+
+void ReleaseRootLockWhenUnwound() {
+    if (g_rootProcedureCalls > 0) {
+        ++g_rootLocksOwed;
+    } else {
+        ModuleRelease();
+    }
+}
 
 // Seconds of a player or a page as unsigned milliseconds, truncated. A page may answer anything:
 // no number, a time before the start or one past the 64-bit range is the start.
@@ -61,6 +79,10 @@ CSVPluginWindow::CSVPluginWindow(PlayerAccess* player, HMENU menu, MainWindowOpt
       fetcher_(options_.cacheFolder) {
     browsePane_.SetScriptBridge(options_.scriptBridge);
     advertPane_.SetScriptBridge(options_.scriptBridge);
+    lyricsPane_.SetLook(&look_);
+    statusLine_.SetLook(&look_);
+    actionBar_.SetLook(&look_);
+    logo_.SetLook(&look_);
 }
 
 CSVPluginWindow::~CSVPluginWindow() {
@@ -94,6 +116,7 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             result = 0;
             return true;
         case WM_DESTROY:
+            StopWatchingRootWindow();
             // Lookups still running delete their replies from now on; replies already queued go too.
             fetcher_.Close();
             if (languageFetch_) languageFetch_->Close();
@@ -106,6 +129,16 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             return false;
         case WM_SIZE:
             Layout(LOWORD(lParam), HIWORD(lParam));
+            result = 0;
+            return true;
+        case WM_DPICHANGED:
+            // Passed on by RootWindowProc: the new DPI in the low word.
+            ApplyDpi(LOWORD(wParam));
+            result = 0;
+            return true;
+        case kDpiChangedAfterParent:
+            // A per-monitor (v2) player: this window's DPI has changed with its parent's.
+            ApplyDpi(WindowDpi(hwnd));
             result = 0;
             return true;
         case WM_ERASEBKGND:
@@ -175,6 +208,8 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
 
 void CSVPluginWindow::OnCreate() {
     const HWND hwnd = Hwnd();
+    look_.SetDpi(WindowDpi(hwnd));
+    WatchRootWindow();
     statusLine_.Create(instance_, hwnd, kPaneStyle);
     actionBar_.Create(instance_, hwnd, kPaneStyle);
     // The browser controls come a message later (OnBrowserStep), each making and navigating in
@@ -230,13 +265,66 @@ void CSVPluginWindow::EraseBackground(HDC dc) {
     if (brush) FillRect(dc, &client, static_cast<HBRUSH>(brush.get()));
 }
 
+void CSVPluginWindow::WatchRootWindow() {
+    const HWND root = GetAncestor(Hwnd(), GA_ROOT);
+    if (!root || root == Hwnd()) return;
+    // The procedure finds this window by its handle (the subclass id), never by a pointer that
+    // could outlive it; the module stays loaded while the procedure is in the chain.
+    if (!WindowSubclass::Install(root, &RootWindowProc, reinterpret_cast<UINT_PTR>(Hwnd()))) return;
+    ModuleAddRef();
+    rootWindow_ = root;
+}
+
+void CSVPluginWindow::StopWatchingRootWindow() {
+    const HWND root = rootWindow_;
+    rootWindow_ = nullptr;
+    // Left in the chain when someone has put a procedure on top of it: it takes itself out at
+    // its next message, finding this window gone.
+    if (root && WindowSubclass::Remove(root, &RootWindowProc, reinterpret_cast<UINT_PTR>(Hwnd()))) {
+        ReleaseRootLockWhenUnwound();
+    }
+}
+
+LRESULT CALLBACK CSVPluginWindow::RootWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                                 DWORD_PTR) {
+    ++g_rootProcedureCalls;
+    const HWND watcher = reinterpret_cast<HWND>(id);
+    const bool watcherGone = !IsWindow(watcher) || GetAncestor(watcher, GA_ROOT) != hwnd;
+    if (message == WM_NCDESTROY || watcherGone) {
+        const bool ownsLock = message == WM_NCDESTROY ? WindowSubclass::Forget(hwnd, &RootWindowProc, id)
+                                                      : WindowSubclass::Remove(hwnd, &RootWindowProc, id);
+        if (ownsLock) ReleaseRootLockWhenUnwound();
+    } else if (message == WM_DPICHANGED) {
+        // Before the player's own handling, which moves its window to the suggested rectangle:
+        // the layout that move brings already has the new sizes.
+        SendMessageW(watcher, WM_DPICHANGED, wParam, 0);
+    }
+    const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+    // The locks go last: once they are given back the module may be unloaded, and this call is
+    // still on the stack until the rest of the chain has returned.
+    if (--g_rootProcedureCalls == 0) {
+        for (; g_rootLocksOwed > 0; --g_rootLocksOwed) ModuleRelease();
+    }
+    return result;
+}
+
+void CSVPluginWindow::ApplyDpi(int dpi) {
+    if (!look_.SetDpi(dpi)) return;
+    actionBar_.DpiChanged();
+    RECT client{};
+    if (GetClientRect(Hwnd(), &client)) Layout(client.right, client.bottom);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void CSVPluginWindow::Layout(int width, int height) {
     const PluginSettings& settings = Settings();
-    const int split = static_cast<int16_t>(height - settings.splitPos);
-    const int buttonWidth = settings.buttonWidth;
-    const int logoHeight = settings.logoHeight;
-    const int statusHeight = settings.statusHeight;
-    const int lowerTop = split + kSplitterGap;
+    const PaneLook& look = look_;
+    const int split = static_cast<int16_t>(height - look.Scale(settings.splitPos));
+    const int buttonWidth = look.Scale(settings.buttonWidth);
+    const int logoHeight = look.Scale(settings.logoHeight);
+    const int statusHeight = look.Scale(settings.statusHeight);
+    const int advertWidth = look.Scale(kAdvertPaneWidth);
+    const int lowerTop = split + look.Scale(kSplitterGap);
 
     struct Placement {
         HWND hwnd;
@@ -244,10 +332,10 @@ void CSVPluginWindow::Layout(int width, int height) {
     };
     // The order in which the panes are moved.
     const Placement placements[] = {
-        {lyricsPane_.Hwnd(), {buttonWidth, lowerTop, width - kAdvertPaneWidth, height - statusHeight}},
+        {lyricsPane_.Hwnd(), {buttonWidth, lowerTop, width - advertWidth, height - statusHeight}},
         {statusLine_.Hwnd(), {0, height - statusHeight, width, height}},
         {actionBar_.Hwnd(), {0, lowerTop, buttonWidth, height - logoHeight - statusHeight}},
-        {advertPane_.Hwnd(), {width - kAdvertPaneWidth, lowerTop, width, height - statusHeight}},
+        {advertPane_.Hwnd(), {width - advertWidth, lowerTop, width, height - statusHeight}},
         {logo_.Hwnd(), {0, height - logoHeight - statusHeight, buttonWidth, height - statusHeight}},
         {browsePane_.Hwnd(), {0, 1, width, split}},
     };
@@ -320,7 +408,7 @@ bool CSVPluginWindow::EndSplitDrag(int y) {
     if (!GetWindowRect(Hwnd(), &window)) return false;
     const int height = window.bottom - window.top;
     PluginSettings& settings = Settings();
-    settings.splitPos = height - y;
+    settings.splitPos = look_.Unscale(height - y);
     settings.SaveSettings();
     Layout(window.right - window.left, height);
     return true;
@@ -335,7 +423,7 @@ void CSVPluginWindow::CancelSplitDrag() {
 int CSVPluginWindow::ClampSplitY(int y) const {
     RECT window{};
     GetWindowRect(Hwnd(), &window);
-    const int highest = (window.bottom - window.top) - kLowestLowerPart;
+    const int highest = (window.bottom - window.top) - look_.Scale(kLowestLowerPart);
     if (y < 0) y = 0;
     if (y > highest) y = highest;
     return y;
@@ -357,7 +445,7 @@ void CSVPluginWindow::DrawSplitLine(int y) {
         end.x -= parentWindow.left;
         end.y -= parentWindow.top;
     }
-    UniqueGdiObject pen(CreatePen(PS_SOLID, kSplitLineWidth, kSplitLineColour));
+    UniqueGdiObject pen(CreatePen(PS_SOLID, look_.Scale(kSplitLineWidth), kSplitLineColour));
     if (!pen) return;
     const int previousMode = SetROP2(dc.get(), R2_XORPEN);
     {

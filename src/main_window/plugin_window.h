@@ -22,6 +22,7 @@
 #include "panes/logo.h"
 #include "panes/lyrics_pane.h"
 #include "panes/lyrics_pane_host.h"
+#include "panes/pane_look.h"
 #include "panes/status_line.h"
 #include "service/language_list.h"
 #include "service/languages.h"
@@ -61,6 +62,8 @@ public:
     static constexpr DWORD kLyricsPaneStyle = kPaneStyle | WS_VSCROLL;
     static_assert(kPaneStyle == 0x52000000 && kLyricsPaneStyle == 0x52200000, "pane styles");
 
+    // Sizes at 96 dpi; the layout scales them with the window's DPI (Look()). The stored splitter
+    // position is a 96-dpi height too, so that it means the same on every screen.
     static constexpr int kAdvertPaneWidth = 190;
     static constexpr int kSplitterGap = 3;                     // the bar between the web page and the lyrics
     static constexpr int kLowestLowerPart = 223;               // a drag leaves at least this much below
@@ -122,6 +125,10 @@ public:
     void NudgeTiming(int32_t change, bool reset);
     // Lays the panes out for a client area of width x height.
     void Layout(int width, int height);
+    // The window is now shown at dpi: fonts and pictures are made again and the panes laid out.
+    void ApplyDpi(int dpi);
+    // The fonts and sizes the panes draw with, at the window's DPI.
+    const PaneLook& Look() const { return look_; }
 
     // The address of a community page from the string table, with the shown document's query for
     // the pages that take one; empty when there is no such page.
@@ -172,6 +179,12 @@ private:
     friend struct PluginWindowTestAccess;
 
     void OnCreate();
+    // The top-level window (the player's) tells of DPI changes: children of a per-monitor aware
+    // window get no message of their own. Its messages come through this procedure.
+    void WatchRootWindow();
+    void StopWatchingRootWindow();
+    static LRESULT CALLBACK RootWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR);
     void OnBrowserStep(WPARAM step);
     void OnLyricsReady(WPARAM sequence);
     void OnLanguagesReady();
@@ -206,6 +219,8 @@ private:
     PlayerAccess* player_;
     HMENU menu_;
     MainWindowOptions options_;
+    PaneLook look_;              // before the panes, which draw with it
+    HWND rootWindow_ = nullptr;  // the top-level window watched for DPI changes
     CSVPluginLyrics lyricsPane_;
     CSVPluginStatus statusLine_;
     CSVPluginAction actionBar_;

@@ -42,14 +42,52 @@ void CSVPluginAction::RefreshItem(int commandId) {
     }
 }
 
-void CSVPluginAction::OnCreate() {
+void CSVPluginAction::SetLook(const PaneLook* look) {
+    look_ = look;
+    list_.SetLook(look);
+}
+
+int CSVPluginAction::ItemHeight(bool button) const {
+    const PaneLook& look = Look();
+    return button ? look.Scale(Settings().buttonHeight) + look.Scale(kItemPadding) : look.Scale(kItemPadding);
+}
+
+void CSVPluginAction::MakeFaces() {
     const PluginSettings& settings = Settings();
-    faces_.reset(ImageList_Create(settings.buttonWidth, settings.buttonHeight, ILC_COLOR24, 4, 0));
-    if (faces_) {
-        UniqueBitmap strip(
-            static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BUTTON_FACES), IMAGE_BITMAP, 0, 0, 0)));
-        if (strip) ImageList_Add(faces_.get(), strip.get(), nullptr);
+    const PaneLook& look = Look();
+    faceSize_ = {look.Scale(settings.buttonWidth), look.Scale(settings.buttonHeight)};
+    faces_.reset(ImageList_Create(faceSize_.cx, faceSize_.cy, ILC_COLOR24, kFaceCount, 0));
+    if (!faces_) return;
+    UniqueBitmap strip(
+        static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BUTTON_FACES), IMAGE_BITMAP, 0, 0, 0)));
+    if (!strip) return;
+    if (look.Dpi() == kDefaultDpi) {
+        ImageList_Add(faces_.get(), strip.get(), nullptr);
+        return;
     }
+    // Face by face, so that no face's edge is blended with its neighbour's.
+    for (int face = 0; face < kFaceCount; ++face) {
+        UniqueBitmap scaled(StretchBitmap(strip.get(), face * settings.buttonWidth, 0, settings.buttonWidth,
+                                          settings.buttonHeight, faceSize_.cx, faceSize_.cy));
+        if (scaled) ImageList_Add(faces_.get(), scaled.get(), nullptr);
+    }
+}
+
+void CSVPluginAction::DpiChanged() {
+    if (!Hwnd()) return;
+    MakeFaces();
+    const HWND list = ListWindow();
+    if (!list) return;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT data = SendMessageW(list, LB_GETITEMDATA, static_cast<WPARAM>(i), 0);
+        SendMessageW(list, LB_SETITEMHEIGHT, static_cast<WPARAM>(i), ItemHeight(data != 0 && data != LB_ERR));
+    }
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void CSVPluginAction::OnCreate() {
+    MakeFaces();
     if (!list_.Create(instance_, Hwnd(),
                       WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_OWNERDRAWVARIABLE)) {
         return;
@@ -77,8 +115,7 @@ bool CSVPluginAction::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPAR
             return true;
         case WM_MEASUREITEM: {
             auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-            item->itemHeight = item->itemData != 0 ? static_cast<UINT>(Settings().buttonHeight + kItemPadding)
-                                                   : static_cast<UINT>(kItemPadding);
+            item->itemHeight = static_cast<UINT>(ItemHeight(item->itemData != 0));
             result = TRUE;
             return true;
         }
@@ -101,9 +138,11 @@ void CSVPluginAction::DrawItem(const DRAWITEMSTRUCT& item) {
         FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
         UniquePen white(CreatePen(PS_SOLID, 1, RGB(255, 255, 255)));
         ScopedSelect selectPen(dc, white.get());
+        const PaneLook& look = Look();
         for (const int offset : {3, 5}) {
-            MoveToEx(dc, area.left + 1, area.top + offset, nullptr);
-            LineTo(dc, area.right - 1, area.top + offset);
+            const int y = area.top + look.Scale(offset);
+            MoveToEx(dc, area.left + 1, y, nullptr);
+            LineTo(dc, area.right - 1, y);
         }
         return;
     }
@@ -122,19 +161,19 @@ void CSVPluginAction::DrawItem(const DRAWITEMSTRUCT& item) {
     } else if (info.state & CSVActionList::kHoverBit) {
         face = kFaceHover;
     }
-    const PluginSettings& settings = Settings();
+    const PaneLook& look = Look();
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     if (faces_) {
-        ImageList_Draw(faces_.get(), face, dc, area.left + (width - settings.buttonWidth) / 2,
-                       area.top + (height - settings.buttonHeight) / 2, ILD_NORMAL);
+        ImageList_Draw(faces_.get(), face, dc, area.left + (width - faceSize_.cx) / 2,
+                       area.top + (height - faceSize_.cy) / 2, ILD_NORMAL);
     }
     const COLORREF oldColour = SetTextColor(dc, textColour);
     const int oldMode = SetBkMode(dc, TRANSPARENT);
-    ScopedSelect selectFont(dc, settings.regularFont.get());
+    ScopedSelect selectFont(dc, look.TextFont());
     RECT label = area;
-    label.top += 2;
-    label.bottom -= 2;
+    label.top += look.Scale(2);
+    label.bottom -= look.Scale(2);
     DrawTextW(dc, info.label, -1, &label, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOPREFIX);
     SetBkMode(dc, oldMode);
     SetTextColor(dc, oldColour);

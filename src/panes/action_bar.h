@@ -8,6 +8,7 @@
 #include "base/win_handles.h"
 #include "panes/action_list.h"
 #include "panes/command_info.h"
+#include "panes/pane_look.h"
 #include "window/window_base.h"
 
 namespace sv {
@@ -26,8 +27,9 @@ public:
     static constexpr int kWholeList = -1;
     // The faces of bitmap 103, left to right.
     enum Face { kFaceNormal = 0, kFaceHover = 1, kFacePressedOrActive = 2, kFaceDisabled = 3 };
+    static constexpr int kFaceCount = 4;
     static constexpr COLORREF kDisabledTextColour = 0x008D8D8E;
-    static constexpr int kItemPadding = 10;  // an item is the button's height plus this
+    static constexpr int kItemPadding = 10;  // an item is the button's height plus this (at 96 dpi)
 
     // describer answers each button's label and state (the main window); it must outlive the bar.
     explicit CSVPluginAction(CommandDescriber* describer);
@@ -35,11 +37,19 @@ public:
 
     static bool RegisterPaneClass(HINSTANCE instance);
     bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // The fonts and sizes at the window's DPI (not owned; outlives the bar); none: 96 dpi.
+    void SetLook(const PaneLook* look);
+    const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }
+    // The look's DPI changed: the button faces are made again and the items measured again.
+    void DpiChanged();
+    // An item's height at the look's DPI (a button's, or a separator's).
+    int ItemHeight(bool button) const;
 
     // Repaints the button of a command (or the whole list for an id that no button has).
     void RefreshItem(int commandId);
     // The list window inside the bar; none before the bar is created.
     HWND ListWindow() const { return list_.Hwnd(); }
+    const CSVActionList& List() const { return list_; }
     // The list index of a command's button; -1 when it has none.
     int FindItem(int commandId) const;
 
@@ -50,11 +60,15 @@ protected:
 private:
     void OnCreate();
     void DrawItem(const DRAWITEMSTRUCT& item);
+    // The four faces of bitmap 103 at the look's DPI (stretched with halftone when it is not 96).
+    void MakeFaces();
 
     CommandDescriber* describer_;
     HINSTANCE instance_ = nullptr;
     CSVActionList list_;
     UniqueImageList faces_;
+    const PaneLook* look_ = nullptr;
+    SIZE faceSize_ = {0, 0};  // one face as drawn
 };
 
 }  // namespace sv

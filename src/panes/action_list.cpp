@@ -69,7 +69,9 @@ void CSVActionList::PaintBackground(HDC dc) {
         if (source) {
             ScopedSelect selectBand(source.get(), band_.get());
             // The band is the logo's first pixel column, stretched across the bottom.
-            StretchBlt(memory, 0, size.cy - kBandHeight, size.cx, kBandHeight, source.get(), 0, 0, 1, kBandHeight,
+            const int bandHeight = BandHeight();
+            if (bandHeight != kBandHeight) SetStretchBltMode(memory, HALFTONE);
+            StretchBlt(memory, 0, size.cy - bandHeight, size.cx, bandHeight, source.get(), 0, 0, 1, kBandHeight,
                        SRCCOPY);
         }
     }

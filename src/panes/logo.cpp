@@ -13,16 +13,29 @@ bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style) {
     return WindowBase::Create(instance, CSVPluginLyrics::kClassName, parent, nullptr, style) != nullptr;
 }
 
+HBITMAP CSVPluginSVLogo::ShownBitmap() {
+    const PaneLook& look = Look();
+    if (look.Dpi() == kDefaultDpi || !bitmap_) return bitmap_.get();
+    if (scaled_ && scaledDpi_ == look.Dpi()) return scaled_.get();
+    BITMAP info{};
+    if (GetObjectW(bitmap_.get(), sizeof(info), &info) != sizeof(info)) return bitmap_.get();
+    scaled_.reset(StretchBitmap(bitmap_.get(), 0, 0, info.bmWidth, info.bmHeight, look.Scale(info.bmWidth),
+                                look.Scale(info.bmHeight)));
+    scaledDpi_ = look.Dpi();
+    return scaled_ ? scaled_.get() : bitmap_.get();
+}
+
 bool CSVPluginSVLogo::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, MessagePass pass) {
     if (pass != MessagePass::Ordinary) return false;
     switch (message) {
         case WM_PAINT: {
             PaintScope paint(hwnd);
+            const HBITMAP shown = ShownBitmap();
             BITMAP info{};
-            if (bitmap_ && GetObjectW(bitmap_.get(), sizeof(info), &info) == sizeof(info)) {
+            if (shown && GetObjectW(shown, sizeof(info), &info) == sizeof(info)) {
                 UniqueMemoryDc memory(CreateCompatibleDC(paint.dc()));
                 if (memory) {
-                    ScopedSelect select(memory.get(), bitmap_.get());
+                    ScopedSelect select(memory.get(), shown);
                     BitBlt(paint.dc(), 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
                 }
             }

@@ -267,11 +267,11 @@ int CSVPluginLyrics::LineAtY(int y) const {
     const LyricsDocument* document = follower_.document();
     if (!document || lineHeight_ <= 0 || !showLyrics_) return -1;
     // The rows as DrawLines lays them out: line 0 below one blank row, otherwise the line before
-    // the first in the top row; each row one line high plus 1 pixel.
+    // the first in the top row; each row one line high plus the gap between rows.
     const int first = InManualScroll() ? GetScrollPos(Hwnd(), SB_VERT) : follower_.currentLine();
     const int top = first <= 0 ? lineHeight_ : 0;
     if (y < top) return -1;
-    const int index = (first <= 0 ? 0 : first - 1) + (y - top) / (lineHeight_ + 1);
+    const int index = (first <= 0 ? 0 : first - 1) + (y - top) / (lineHeight_ + RowGap());
     return index < document->LineCount() ? index : -1;
 }
 
@@ -345,7 +345,7 @@ void CSVPluginLyrics::OnPaint() {
     const HDC memory = buffer.dc();
     if (!memory) return;
     {
-        ScopedSelect selectFont(memory, Settings().boldFont.get());
+        ScopedSelect selectFont(memory, Look().LyricsFont());
         SetBkMode(memory, TRANSPARENT);
         lineHeight_ = TextHeight(memory, L" ", 1, DT_SINGLELINE);
 
@@ -394,7 +394,7 @@ void CSVPluginLyrics::DrawLines(HDC dc, const RECT& client, int first) {
         SetTextColor(dc, colour);
         const int height = DrawTextW(dc, reinterpret_cast<const wchar_t*>(line->text.data()),
                                      static_cast<int>(line->text.size()), &rect, format);
-        rect.top += height + 1;
+        rect.top += height + RowGap();
     }
 }
 
@@ -419,11 +419,12 @@ void CSVPluginLyrics::DrawNotFoundView(HDC dc, const RECT& client) {
     const int height = client.bottom - client.top;
 
     SetTextColor(dc, status->statusColour);
-    RECT upper = {client.left, client.top, client.right, height / 2 - 5};
+    const int gap = Look().Scale(kNotFoundGap);
+    RECT upper = {client.left, client.top, client.right, height / 2 - gap};
     DrawTextW(dc, kNotFoundFirstLine, -1, &upper, DT_SINGLELINE | DT_CENTER | DT_BOTTOM | DT_NOPREFIX);
 
     int x = (width - TextWidth(dc, kNotFoundSecondLine)) / 2;
-    const int y = height / 2 + 5;
+    const int y = height / 2 + gap;
 
     auto drawRun = [&](const wchar_t* text, HFONT font, COLORREF colour) {
         ScopedSelect selectFont(dc, font);
@@ -434,10 +435,10 @@ void CSVPluginLyrics::DrawNotFoundView(HDC dc, const RECT& client) {
         x += runWidth;
         return rect;
     };
-    PluginSettings& settings = Settings();
-    drawRun(kNotFoundBeforeLink, settings.boldFont.get(), STATUS_COLOUR);
-    linkRect_ = drawRun(kNotFoundLink, settings.underlineFont.get(), kLinkColour);
-    drawRun(kNotFoundAfterLink, settings.boldFont.get(), STATUS_COLOUR);
+    const PaneLook& look = Look();
+    drawRun(kNotFoundBeforeLink, look.LyricsFont(), STATUS_COLOUR);
+    linkRect_ = drawRun(kNotFoundLink, look.LinkFont(), kLinkColour);
+    drawRun(kNotFoundAfterLink, look.LyricsFont(), STATUS_COLOUR);
 }
 
 void CSVPluginLyrics::AnnounceBrightLine() {

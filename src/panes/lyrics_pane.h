@@ -20,6 +20,7 @@
 #include "lyrics/lyrics_document.h"
 #include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
+#include "panes/pane_look.h"
 #include "window/buffered_paint.h"
 #include "window/window_base.h"
 
@@ -40,6 +41,9 @@ public:
     static constexpr int kGreyStep = 8;
     static constexpr int kDarkestGreyLevel = 0x40;
     static constexpr COLORREF kLinkColour = 0x00FF8000;
+    // At 96 dpi: rows of lines are this far apart; the not-found view's two lines this far from the middle.
+    static constexpr int kRowGap = 1;
+    static constexpr int kNotFoundGap = 5;
 
     // The host answers the playback position, the status triple and the Edit Lyrics command; it
     // must outlive the pane. Null is allowed: position 0, no status, no editor.
@@ -48,6 +52,9 @@ public:
 
     // Registers "SVPluginLyrics" in the given module (the logo shares the class).
     static bool RegisterPaneClass(HINSTANCE instance);
+    // The fonts and sizes at the window's DPI (not owned; outlives the pane); none: 96 dpi.
+    void SetLook(const PaneLook* look) { look_ = look; }
+    const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }
     // Creates the pane as a child of parent; its status texts come from instance's string table.
     bool Create(HINSTANCE instance, HWND parent, DWORD style);
 
@@ -89,8 +96,9 @@ public:
 
     // Client rectangle of the "Edit Lyrics" link as last painted; empty when none is shown.
     const RECT& LinkRect() const { return linkRect_; }
-    // Height of one line of the lyrics font as last painted; rows are this plus 1 pixel apart.
+    // Height of one line of the lyrics font as last painted; rows are this plus RowGap() apart.
     int LineHeight() const { return lineHeight_; }
+    int RowGap() const { return Look().Scale(kRowGap); }
 
 protected:
     bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -125,6 +133,7 @@ private:
     LRESULT AnswerText(WPARAM capacity, LPARAM buffer) const;
 
     LyricsPaneHost* host_;
+    const PaneLook* look_ = nullptr;
     HINSTANCE instance_ = nullptr;
     LineFollower follower_;
     BufferedPaintUser bufferedPaint_;

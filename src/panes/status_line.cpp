@@ -98,7 +98,7 @@ void CSVPluginStatus::OnPaint() {
     wchar_t text[kSettingTextChars];
     const int length = ShownText(text);
     if (status && status->linesShown && length > 0) {
-        ScopedSelect selectFont(memory, Settings().regularFont.get());
+        ScopedSelect selectFont(memory, Look().TextFont());
         SetTextColor(memory, status->statusColour);
         SetBkMode(memory, TRANSPARENT);
         RECT area = client;

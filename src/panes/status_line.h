@@ -7,6 +7,7 @@
 
 #include "base/win_handles.h"
 #include "panes/lyrics_pane_host.h"
+#include "panes/pane_look.h"
 #include "settings/settings.h"
 #include "window/buffered_paint.h"
 #include "window/window_base.h"
@@ -23,6 +24,9 @@ public:
     ~CSVPluginStatus() override;
 
     static bool RegisterPaneClass(HINSTANCE instance);
+    // The font at the window's DPI (not owned; outlives the pane); none: 96 dpi.
+    void SetLook(const PaneLook* look) { look_ = look; }
+    const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }
     // Status texts come from instance's string table.
     bool Create(HINSTANCE instance, HWND parent, DWORD style);
 
@@ -39,6 +43,7 @@ private:
     int ShownText(wchar_t (&text)[kSettingTextChars]) const;
 
     const LyricsPaneHost* host_;
+    const PaneLook* look_ = nullptr;
     HINSTANCE instance_ = nullptr;
     BufferedPaintUser bufferedPaint_;
 };

@@ -137,11 +137,6 @@ void CopyToField(wchar_t (&field)[kSettingTextChars], std::wstring_view text) {
     field[length] = L'\0';
 }
 
-HFONT MakeTahoma(int height, int weight, bool underline) {
-    return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, 0, 0, 0, CLEARTYPE_QUALITY, 0,
-                       L"Tahoma");
-}
-
 // Constant-initialised, so usable whatever the order of static construction.
 SRWLOCK g_settingsLock = SRWLOCK_INIT;
 std::atomic<PluginSettings*> g_settings{nullptr};
@@ -250,9 +245,14 @@ void PluginSettings::MeasureScreen() {
 }
 
 void PluginSettings::CreateFonts() {
-    boldFont.reset(MakeTahoma(17, 600, false));
-    regularFont.reset(MakeTahoma(16, 400, false));
-    underlineFont.reset(MakeTahoma(17, 600, true));
+    boldFont.reset(MakePaneFont(kLyricsFontHeight, kLyricsFontWeight, false));
+    regularFont.reset(MakePaneFont(kTextFontHeight, kTextFontWeight, false));
+    underlineFont.reset(MakePaneFont(kLyricsFontHeight, kLyricsFontWeight, true));
+}
+
+HFONT MakePaneFont(int height, int weight, bool underline) {
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, 0, 0, 0, CLEARTYPE_QUALITY, 0,
+                       L"Tahoma");
 }
 
 PluginSettings& Settings() {

@@ -35,6 +35,13 @@ inline constexpr int kDefaultSplitPos = 220;
 inline constexpr int kStatusLineHeight = 20;
 inline constexpr wchar_t kDeviceText[] = L"1000";
 
+// The panes' fonts (Tahoma, ClearType), pixel heights at 96 dpi: the lyrics and the link under
+// them, and the small texts (action bar, status line).
+inline constexpr int kLyricsFontHeight = 17;
+inline constexpr int kLyricsFontWeight = 600;
+inline constexpr int kTextFontHeight = 16;
+inline constexpr int kTextFontWeight = 400;
+
 // Value names: the user's own key holds the first four, the plug-in's key the rest.
 inline constexpr wchar_t kUserNameValue[] = L"UserName";
 inline constexpr wchar_t kPasswordValue[] = L"Password";
@@ -107,6 +114,9 @@ PluginSettings& Settings();
 void DestroySettings();
 // Stores the bitmap metrics in the module's record (the application object measures them).
 void SetBitmapMetrics(int buttonWidth, int buttonHeight, int logoWidth, int logoHeight);
+
+// A font of the panes' face at a pixel height (the panes' own at another DPI).
+HFONT MakePaneFont(int height, int weight, bool underline);
 
 // Single values under the machine-wide plug-in key (HKEY_LOCAL_MACHINE), in the same format as
 // the record's texts: read into at most 259 characters (a longer or unreadable value counts as

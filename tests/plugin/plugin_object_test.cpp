@@ -4,10 +4,12 @@
 // places, the version notice, the player's call record, the service's request record, the
 // registry and whether the module may be unloaded.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -334,6 +336,33 @@ TEST_F(PluginObjectTest, AHostThatFreesTheModuleUnderARunningLookupDoesNotUnload
     EXPECT_NE(nullptr, GetModuleHandleW(L"Sonavire.dll")) << "unloaded under a running lookup";
     EXPECT_TRUE(PumpUntil([] { return GetModuleHandleW(L"Sonavire.dll") == nullptr; }, 15000))
         << "the lookup's reference must go once it is done";
+}
+
+// A host that lets go of the plug-in, and frees the module as soon as it may, inside a message of
+// its own top-level window (which the plug-in watches for DPI changes): the module must stay until
+// that message has returned through the plug-in's procedure.
+constexpr UINT kUnloadMessage = WM_APP + 22;
+LRESULT CALLBACK UnloadingPlayerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    if (message == kUnloadMessage) (*reinterpret_cast<std::function<void()>*>(data))();
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(PluginObjectTest, APlayerThatUnloadsThePluginInsideItsOwnWindowsMessageReturnsIntoNoFreedCode) {
+    bool freed = false;
+    std::function<void()> unload = [&] {
+        player_->UnloadPlugin();
+        if (module_.CanUnloadNow() == S_OK) {
+            module_.FreeWithoutAsking();
+            freed = true;
+        }
+    };
+    ASSERT_TRUE(SetWindowSubclass(player_->Hwnd(), &UnloadingPlayerProc, 1, reinterpret_cast<DWORD_PTR>(&unload)));
+    ASSERT_EQ(S_OK, LoadPlugin());
+    plugin_.reset();
+    SendMessageW(player_->Hwnd(), kUnloadMessage, 0, 0);  // a crash here: the module went too soon
+    EXPECT_FALSE(freed) << "the plug-in's procedure was still on the stack";
+    EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "and nothing holds it once that message has returned";
+    RemoveWindowSubclass(player_->Hwnd(), &UnloadingPlayerProc, 1);
 }
 
 TEST_F(PluginObjectTest, AModuleLoadedAndUnloadedAgainAndAgainLeavesNothingBehind) {

@@ -19,6 +19,7 @@
 #include "player_window.h"
 #include "playlist.h"
 #include "standin_browser.h"
+#include "window/dpi.h"
 
 using namespace sv;
 using namespace sv::standin;
@@ -32,7 +33,11 @@ constexpr char kUsage[] =
     "  --clsid {GUID}      the plug-in class to load (default: Sonavire)\n"
     "  --no-plugin         load no plug-in\n"
     "  --version TEXT      the version text the player reports (default 12.0.7601.24150)\n"
-    "  --size WxH          client size of the player window (default 900x640)\n"
+    "  --size WxH          client size of the player window at 96 dpi (default 900x640); it grows\n"
+    "                      with the DPI the window is shown at\n"
+    "  --dpi N             show the player at N dpi: the player declares itself per-monitor DPI aware\n"
+    "                      and, when the system shows it at another DPI, moves it to a screen of N dpi\n"
+    "                      once the plug-in is loaded (as dpi=N does)\n"
     "  --log FILE          write the record of calls and events as it grows (\"-\": standard output)\n"
     "  --read-lyrics       record each line the lyrics pane shows bright (its window text, as a\n"
     "                      screen reader reads it) with the playback position and the system time\n"
@@ -46,7 +51,8 @@ constexpr char kUsage[] =
     "                      client area), press=ID (the action button of command ID), menu=ID (the next\n"
     "                      menu that opens chooses its item ID; 0 dismisses it), type=ID:TEXT (the text\n"
     "                      of control ID of the open dialog), button=ID (clicks button ID of the open\n"
-    "                      dialog or message box)\n"
+    "                      dialog or message box), dpi=N (the window moves to a screen of N dpi:\n"
+    "                      WM_DPICHANGED with the size scaled, as a per-monitor aware window gets it)\n"
     "  --quit-after SECONDS  the same as --at SECONDS quit\n";
 
 struct Action {
@@ -67,6 +73,7 @@ struct Options {
     std::wstring logPath;
     bool readLyrics = false;
     bool standinBrowser = false;
+    int dpi = 0;  // none asked for
     std::vector<Action> actions;
 };
 
@@ -78,6 +85,13 @@ bool ParseSeconds(const wchar_t* text, double& seconds) {
     wchar_t* end = nullptr;
     seconds = std::wcstod(text, &end);
     return end != text && *end == L'\0' && seconds >= 0.0;
+}
+
+// A DPI a screen can have, else 0.
+int ParseDpi(const wchar_t* text) {
+    wchar_t* end = nullptr;
+    const long dpi = std::wcstol(text, &end, 10);
+    return end != text && *end == L'\0' && dpi >= 48 && dpi <= kLargestDpi ? static_cast<int>(dpi) : 0;
 }
 
 bool ParseAction(double at, const std::wstring& text, Action& action) {
@@ -104,6 +118,7 @@ bool ParseAction(double at, const std::wstring& text, Action& action) {
                std::wcsspn(action.argument.c_str(), L"0123456789") == action.argument.size();
     }
     if (action.name == L"type") return action.argument.find(L':') != std::wstring::npos;
+    if (action.name == L"dpi") return ParseDpi(action.argument.c_str()) != 0;
     return false;
 }
 
@@ -141,6 +156,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::string& error
             if (swscanf(value, L"%dx%d", &options.width, &options.height) != 2 || options.width < 100 ||
                 options.height < 100) {
                 error = "--size: expected WxH, at least 100x100";
+                return false;
+            }
+        } else if (option == L"--dpi") {
+            if (!next(value)) return false;
+            options.dpi = ParseDpi(value);
+            if (options.dpi == 0) {
+                error = "--dpi: expected a DPI from 48 to " + std::to_string(kLargestDpi);
                 return false;
             }
         } else if (option == L"--read-lyrics") {
@@ -363,6 +385,11 @@ void RunAction(const Action& action, PlayerEngine& engine, PlayerWindow& window,
         const bool ran = !browsers.empty() && browsers.front()->RunScript(action.argument);
         engine.Log().Add(LogKind::Player,
                          "player.page(" + Narrow(action.argument.c_str()) + (ran ? ") ran" : ") failed"));
+    } else if (action.name == L"dpi") {
+        const int from = window.Dpi();
+        window.MoveToScreenOfDpi(ParseDpi(action.argument.c_str()));
+        engine.Log().Add(LogKind::Player,
+                         Printf("player.dpi(%s) from %d", Narrow(action.argument.c_str()).c_str(), from));
     } else if (action.name == L"quit") {
         engine.Log().Add(LogKind::Player, "player.quit");
         PostMessageW(window.Hwnd(), WM_CLOSE, 0, 0);
@@ -429,6 +456,17 @@ void CALLBACK ReadLyricsLine(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG 
     const double position = g_readingEngine->Position();
     g_readingEngine->Log().Add(LogKind::Player, Printf("player.reads(%.0f ms, system time %lld ms) %s",
                                                        position * 1000.0, SystemTimeMs(), Narrow(text).c_str()));
+}
+
+// As a per-monitor aware player declares itself: the newest way the system knows first. (Wine 8
+// refuses all but SetProcessDPIAware and shows every process at the system DPI.)
+void DeclarePerMonitorAware() {
+    using SetContextFunction = BOOL(WINAPI*)(HANDLE);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto setContext = reinterpret_cast<SetContextFunction>(
+        reinterpret_cast<void*>(user32 ? GetProcAddress(user32, "SetProcessDpiAwarenessContext") : nullptr));
+    if (setContext && (setContext(reinterpret_cast<HANDLE>(-4)) || setContext(reinterpret_cast<HANDLE>(-3)))) return;
+    SetProcessDPIAware();
 }
 
 struct WinEventHookCloser {
@@ -498,9 +536,14 @@ int main() {
 
         // An executable's own module: the window classes belong to it.
         const HINSTANCE instance = GetModuleHandleW(nullptr);
+        const bool dpiActions = std::any_of(options.actions.begin(), options.actions.end(),
+                                            [](const Action& action) { return action.name == L"dpi"; });
+        if (options.dpi != 0 || dpiActions) DeclarePerMonitorAware();
+        // The size is the one at 96 dpi: at the DPI the window will be shown at it grows.
+        const int shownDpi = WindowDpi(nullptr);
         PlayerWindow window(instance, engine);
         window.SetQuitOnDestroy(true);
-        RECT frame{0, 0, options.width, options.height};
+        RECT frame{0, 0, ScaleForDpi(options.width, shownDpi), ScaleForDpi(options.height, shownDpi)};
         AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
         OffsetRect(&frame, 40 - frame.left, 40 - frame.top);
         if (!window.Create(&frame, true)) {
@@ -515,6 +558,13 @@ int main() {
         }
         if (options.hasClassId) window.SetPluginClass(options.classId);
         if (options.loadPlugin) window.LoadPlugin();
+        if (options.dpi != 0 && options.dpi != window.Dpi()) {
+            // The system shows the player at another DPI (Wine: the prefix's LogPixels): it moves
+            // to a screen of the DPI asked for, as a per-monitor aware player would.
+            const int from = window.Dpi();
+            window.MoveToScreenOfDpi(options.dpi);
+            engine.Log().Add(LogKind::Player, Printf("player.dpi(%d) from %d", options.dpi, from));
+        }
         if (options.play) engine.Open(0, true);
 
         // The actions run from a timer, so they run inside the plug-in's menus and dialogs too,

@@ -6,6 +6,7 @@
 
 #include "base/win_handles.h"
 #include "settings/plugin_identity.h"
+#include "window/dpi.h"
 
 namespace sv::standin {
 namespace {
@@ -148,6 +149,7 @@ bool PlayerWindow::Create(const RECT* rect, bool show) {
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, rect)) {
         return false;
     }
+    dpi_ = WindowDpi(Hwnd());
     settingsArea_.onSize = [this](int width, int height) {
         if (HWND hostWindow = HostWindow()) {
             // The player places the host; a plug-in adjusts that in WM_WINDOWPOSCHANGING.
@@ -170,6 +172,16 @@ bool PlayerWindow::Create(const RECT* rect, bool show) {
         UpdateWindow(Hwnd());
     }
     return true;
+}
+
+void PlayerWindow::MoveToScreenOfDpi(int dpi) {
+    RECT window{};
+    if (!Hwnd() || !GetWindowRect(Hwnd(), &window)) return;
+    const int from = dpi_;
+    auto scaled = [&](LONG size) { return static_cast<LONG>(MulDiv(static_cast<int>(size), dpi, from)); };
+    RECT suggested{window.left, window.top, window.left + scaled(window.right - window.left),
+                   window.top + scaled(window.bottom - window.top)};
+    SendMessageW(Hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
 bool PlayerWindow::MakeHostWindow() {
@@ -298,6 +310,15 @@ bool PlayerWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, 
             return true;
         case WM_SIZE:
             LayOut(LOWORD(lParam), HIWORD(lParam));
+            result = 0;
+            return true;
+        case WM_DPICHANGED:
+            dpi_ = LOWORD(wParam);
+            if (lParam) {
+                const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+                SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                             suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            }
             result = 0;
             return true;
         case WM_PAINT: {

@@ -84,6 +84,13 @@ public:
     int RescanCount() const { return rescanCount_; }
     HRESULT LastLoadResult() const { return lastLoadResult_; }
 
+    // The DPI the window is shown at: the system's when it was made, then each WM_DPICHANGED's.
+    int Dpi() const { return dpi_; }
+    // What the system does when a per-monitor aware window moves to a screen of another DPI: it
+    // sends the window WM_DPICHANGED with the new DPI and a rectangle of the size scaled to it,
+    // which the window takes.
+    void MoveToScreenOfDpi(int dpi);
+
     // A picture of the window's client area, as a 24-bit BMP file.
     bool SavePicture(const std::wstring& path);
 
@@ -108,6 +115,7 @@ private:
     UINT pluginAddRemoveMessage_ = 0;
     bool deliveryPosted_ = false;
     bool quitOnDestroy_ = false;
+    int dpi_ = 96;
 };
 
 // Writes a picture of a window's client area (children included) as a 24-bit BMP file.
