@@ -142,8 +142,8 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             OnLanguagesReady();
             result = 0;
             return true;
-        case WM_SV_BROWSER_STEP:
-            OnBrowserStep(wParam);
+        case WM_SV_CREATE_STEP:
+            OnCreateStep(wParam);
             result = 0;
             return true;
         case WM_SETCURSOR:
@@ -173,21 +173,30 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
     }
 }
 
+// What follows WM_CREATE, in order, one posted message each: the panes nothing reaches at once,
+// their first layout, then the browser controls, each made and navigated on its own.
+enum CreateStep : WPARAM {
+    kMakeActionBar,
+    kMakeBrowsePanes,
+    kMakeLogo,
+    kLayOutPanes,
+    kMakeBrowseControl,
+    kLoadBrowsePage,
+    kMakeAdvertControl,
+    kLoadAdvertPage,
+};
+
 void CSVPluginWindow::OnCreate() {
     const HWND hwnd = Hwnd();
+    // At once only the panes that the player's first events reach; the rest come a message later
+    // (OnCreateStep). All six, their first layout and the two browser controls in this message
+    // held the player's thread for 40-190 ms.
     statusLine_.Create(instance_, hwnd, kPaneStyle);
-    actionBar_.Create(instance_, hwnd, kPaneStyle);
-    // The browser controls come a message later (OnBrowserStep), each making and navigating in
-    // a message of its own: together they held the player's thread for up to 200 ms.
-    browsePane_.Create(instance_, hwnd, kPaneStyle, false);
-    advertPane_.Create(instance_, hwnd, kPaneStyle, false);
-    logo_.Create(instance_, hwnd, kPaneStyle);
     lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
     statusLine_.StatusChanged();
 
     // The list comes on a worker; lookups started before it is here wait for it there.
     languageFetch_ = LanguageFetch::Start(hwnd, WM_SV_LANGUAGES_READY);
-    actionBar_.RefreshItem(CMD_TRANSLATE);
     lyricsPane_.SetManualScroll(false);
 
     std::wstring browseUrl = BrowsePaneFirstPageUrl();
@@ -200,27 +209,72 @@ void CSVPluginWindow::OnCreate() {
     // The addresses are the panes' at once; they load once the controls are there.
     browsePane_.NavigateTo(browseUrl);
     advertPane_.NavigateTo(advertUrl);
-    PostMessageW(hwnd, WM_SV_BROWSER_STEP, 0, 0);
+    PostMessageW(hwnd, WM_SV_CREATE_STEP, kMakeActionBar, 0);
 }
 
-void CSVPluginWindow::OnBrowserStep(WPARAM step) {
+void CSVPluginWindow::OnCreateStep(WPARAM step) {
+    const HWND hwnd = Hwnd();
     switch (step) {
-        case 0:
+        case kMakeActionBar:
+            // Its list draws every button's state as it is now (the Translate item among them).
+            actionBar_.Create(instance_, hwnd, kPaneStyle);
+            PlaceInCreationOrder(actionBar_.Hwnd(), statusLine_.Hwnd());
+            break;
+        case kMakeBrowsePanes:
+            browsePane_.Create(instance_, hwnd, kPaneStyle, false);
+            PlaceInCreationOrder(browsePane_.Hwnd(), actionBar_.Hwnd());
+            advertPane_.Create(instance_, hwnd, kPaneStyle, false);
+            PlaceInCreationOrder(advertPane_.Hwnd(), browsePane_.Hwnd());
+            break;
+        case kMakeLogo:
+            logo_.Create(instance_, hwnd, kPaneStyle);
+            PlaceInCreationOrder(logo_.Hwnd(), advertPane_.Hwnd());
+            break;
+        case kLayOutPanes: {
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            Layout(client.right, client.bottom);
+            panesReady_ = true;
+            break;
+        }
+        case kMakeBrowseControl:
             browsePane_.CreateControl();
             break;
-        case 1:
+        case kLoadBrowsePage:
             browsePane_.NavigateKeptAddress();
             break;
-        case 2:
+        case kMakeAdvertControl:
             advertPane_.CreateControl();
             break;
-        case 3:
+        case kLoadAdvertPage:
             advertPane_.NavigateKeptAddress();
             return;
         default:
             return;
     }
-    PostMessageW(Hwnd(), WM_SV_BROWSER_STEP, step + 1, 0);
+    PostMessageW(hwnd, WM_SV_CREATE_STEP, step + 1, 0);
+}
+
+// A pane made after WM_CREATE goes where making the six in order would have put it among its
+// siblings. Whether a new sibling goes to the top or the bottom of the z-order differs between
+// systems: the status line (made first) and the lyrics pane (made last) tell which.
+void CSVPluginWindow::PlaceInCreationOrder(HWND pane, HWND madeBefore) {
+    if (!pane || !madeBefore) return;
+    bool firstOnTop = false;
+    for (HWND child = GetWindow(Hwnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (child == statusLine_.Hwnd() || child == lyricsPane_.Hwnd()) {
+            firstOnTop = child == statusLine_.Hwnd();
+            break;
+        }
+    }
+    HWND insertAfter = madeBefore;  // just below it
+    if (!firstOnTop) {
+        // Just above it.
+        insertAfter = GetWindow(madeBefore, GW_HWNDPREV);
+        if (insertAfter == pane) return;
+        if (!insertAfter) insertAfter = HWND_TOP;
+    }
+    SetWindowPos(pane, insertAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
 }
 
 void CSVPluginWindow::EraseBackground(HDC dc) {

@@ -33,9 +33,9 @@ namespace sv {
 
 struct PluginWindowTestAccess;
 
-// Posted by the main window to itself: the next step of filling the browser panes (wParam), one
-// step per message so that the player's loop runs between them.
-inline constexpr UINT WM_SV_BROWSER_STEP = 2996;
+// Posted by the main window to itself: the next step of making its panes and loading their first
+// pages (wParam), one step per message so that the player's loop runs between them.
+inline constexpr UINT WM_SV_CREATE_STEP = 2996;
 // Posted by the worker that wrote an LRC file: wParam the save's ticket, lParam its HRESULT.
 inline constexpr UINT WM_SV_LRC_SAVED = 3001;
 
@@ -122,6 +122,9 @@ public:
     void NudgeTiming(int32_t change, bool reset);
     // Lays the panes out for a client area of width x height.
     void Layout(int width, int height);
+    // Whether every pane has its window and its place: a few posted messages after creation, which
+    // makes only the status line and the lyrics pane at once.
+    bool PanesReady() const { return panesReady_; }
 
     // The address of a community page from the string table, with the shown document's query for
     // the pages that take one; empty when there is no such page.
@@ -172,7 +175,8 @@ private:
     friend struct PluginWindowTestAccess;
 
     void OnCreate();
-    void OnBrowserStep(WPARAM step);
+    void OnCreateStep(WPARAM step);
+    void PlaceInCreationOrder(HWND pane, HWND madeBefore);
     void OnLyricsReady(WPARAM sequence);
     void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);
@@ -215,6 +219,7 @@ private:
     LanguageList languages_;
     // The language list on its way from the service; null once it has been taken.
     std::shared_ptr<LanguageFetch> languageFetch_;
+    bool panesReady_ = false;
     bool dragging_ = false;
     int16_t lastSplitY_ = -1;
     StatusTriple status_;

@@ -24,6 +24,10 @@ PluginWindows PluginWindows::In(HWND hostWindow) {
         windows.logo = panes[4];
         windows.lyrics = panes[5];
     }
+    // The status line is there from Create on; the other panes come a few messages later.
+    for (HWND pane : panes) {
+        if (ClassOf(pane) == L"SVPluginStatus") windows.statusLine = pane;
+    }
     return windows;
 }
 

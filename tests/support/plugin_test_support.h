@@ -21,6 +21,11 @@ struct PluginWindows {
     std::vector<HWND> panes;  // in the order they were created
     static PluginWindows In(HWND hostWindow);
     bool found() const { return main != nullptr; }
+    // All six panes are made and laid out (the logo, made last, has its width).
+    bool laidOut() const {
+        RECT rect{};
+        return logo && GetWindowRect(logo, &rect) && rect.right > rect.left;
+    }
     // The status line keeps the current status text as its window text.
     std::wstring StatusText() const { return statusLine ? TextOf(statusLine) : std::wstring(); }
 };

@@ -260,7 +260,7 @@ TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
 TEST_F(PluginWindowTest, RepliesStillQueuedWhenTheWindowGoesAreFreed) {
     // The item is open before the plug-in comes: Create's replayed open starts the lookup.
     engine_->Open(0, true);
-    LoadPlugin();
+    LoadPlugin(false);
     const HWND main = Window().Hwnd();
     MSG queued;
     // The reply is posted by the worker; nothing here dispatches it.
