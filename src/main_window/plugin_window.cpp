@@ -427,6 +427,8 @@ void CSVPluginWindow::DrawSplitLine(int y) {
 
 void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page) {
     SV_ASSERT_UI_THREAD();
+    // The lyrics pane paints once, when the new track's status is there, not also empty before it.
+    CSVPluginLyrics::PaintHold paintOnce(lyricsPane_);
     if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != source) {
         // The other source was playing: it stops before this one's track is taken.
         if (shown->sourceKind == MediaSource::Player) {
@@ -611,10 +613,17 @@ void CSVPluginWindow::SetStatus(uint16_t textId) { SetStatus(textId, std::wstrin
 
 void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
     SV_ASSERT_UI_THREAD();
+    const bool linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
+    // The same status again (the loading text of each track while tracks change quickly) repaints
+    // nothing.
+    if (status_.statusTextId == textId && status_.statusArgument == argument && status_.statusColour == STATUS_COLOUR &&
+        status_.linesShown == linesShown) {
+        return;
+    }
     status_.statusTextId = textId;
     status_.statusArgument = std::move(argument);
     status_.statusColour = STATUS_COLOUR;
-    status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
+    status_.linesShown = linesShown;
     if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
     statusLine_.StatusChanged();
 }
