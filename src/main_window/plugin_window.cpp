@@ -105,7 +105,9 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             if (menuOpen_) EndMenu();
             return false;
         case WM_SIZE:
-            Layout(LOWORD(lParam), HIWORD(lParam));
+            // A window without an area shows no pane (the first WM_SIZE, inside CreateWindowEx, is
+            // 0 x 0): the panes are moved once it has one.
+            if (LOWORD(lParam) != 0 || HIWORD(lParam) != 0) Layout(LOWORD(lParam), HIWORD(lParam));
             result = 0;
             return true;
         case WM_ERASEBKGND:
@@ -199,16 +201,6 @@ void CSVPluginWindow::OnCreate() {
     languageFetch_ = LanguageFetch::Start(hwnd, WM_SV_LANGUAGES_READY);
     lyricsPane_.SetManualScroll(false);
 
-    std::wstring browseUrl = BrowsePaneFirstPageUrl();
-    std::wstring advertUrl = AdvertPaneFirstPageUrl();
-    const bool connected = options_.isConnected ? options_.isConnected() : SystemReportsConnection();
-    if (!connected) {
-        browseUrl = OfflinePagePath(kOfflineBrowsePage);
-        advertUrl = OfflinePagePath(kOfflineAdvertPage);
-    }
-    // The addresses are the panes' at once; they load once the controls are there.
-    browsePane_.NavigateTo(browseUrl);
-    advertPane_.NavigateTo(advertUrl);
     PostMessageW(hwnd, WM_SV_CREATE_STEP, kMakeActionBar, 0);
 }
 
@@ -225,6 +217,7 @@ void CSVPluginWindow::OnCreateStep(WPARAM step) {
             PlaceInCreationOrder(browsePane_.Hwnd(), actionBar_.Hwnd());
             advertPane_.Create(instance_, hwnd, kPaneStyle, false);
             PlaceInCreationOrder(advertPane_.Hwnd(), browsePane_.Hwnd());
+            NavigateToFirstPages();
             break;
         case kMakeLogo:
             logo_.Create(instance_, hwnd, kPaneStyle);
@@ -253,6 +246,19 @@ void CSVPluginWindow::OnCreateStep(WPARAM step) {
             return;
     }
     PostMessageW(hwnd, WM_SV_CREATE_STEP, step + 1, 0);
+}
+
+void CSVPluginWindow::NavigateToFirstPages() {
+    std::wstring browseUrl = BrowsePaneFirstPageUrl();
+    std::wstring advertUrl = AdvertPaneFirstPageUrl();
+    const bool connected = options_.isConnected ? options_.isConnected() : SystemReportsConnection();
+    if (!connected) {
+        browseUrl = OfflinePagePath(kOfflineBrowsePage);
+        advertUrl = OfflinePagePath(kOfflineAdvertPage);
+    }
+    // The panes keep the addresses (and show them as their text); they load once the controls are there.
+    browsePane_.NavigateTo(browseUrl);
+    advertPane_.NavigateTo(advertUrl);
 }
 
 // A pane made after WM_CREATE goes where making the six in order would have put it among its

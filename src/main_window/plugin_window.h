@@ -86,7 +86,8 @@ public:
     void Retire();
 
     static bool RegisterMainWindowClass(HINSTANCE instance);
-    // Creates the window (and in WM_CREATE its panes) as a child of parent. Resources (status
+    // Creates the window (and in WM_CREATE the status line and the lyrics pane; the other panes
+    // and the first pages follow in posted messages) as a child of parent. Resources (status
     // texts, page addresses) come from instance.
     HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style);
 
@@ -177,6 +178,7 @@ private:
     void OnCreate();
     void OnCreateStep(WPARAM step);
     void PlaceInCreationOrder(HWND pane, HWND madeBefore);
+    void NavigateToFirstPages();
     void OnLyricsReady(WPARAM sequence);
     void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);
