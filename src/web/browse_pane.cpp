@@ -84,10 +84,7 @@ bool CSVPluginBrowse::RegisterPaneClass(HINSTANCE instance) {
 bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     makeControlOnCreate_ = makeControl;
-    if (!WindowBase::Create(instance, kClassName, parent, nullptr, style)) return false;
-    // An address given before the window was there is its text from the start.
-    if (!address_.empty()) SetWindowTextW(Hwnd(), address_.c_str());
-    return true;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
 }
 
 bool CSVPluginBrowse::CreateControl() {
