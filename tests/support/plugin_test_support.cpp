@@ -17,7 +17,6 @@ PluginWindows PluginWindows::In(HWND hostWindow) {
     if (!panes.empty() && ClassOf(panes.back()) == L"SVPluginStatus") std::reverse(panes.begin(), panes.end());
     windows.panes = panes;
     if (panes.size() == 6) {
-        windows.statusLine = panes[0];
         windows.actionBar = panes[1];
         windows.browse = panes[2];
         windows.advert = panes[3];

@@ -22,10 +22,7 @@ struct PluginWindows {
     static PluginWindows In(HWND hostWindow);
     bool found() const { return main != nullptr; }
     // All six panes are made and laid out (the logo, made last, has its width).
-    bool laidOut() const {
-        RECT rect{};
-        return logo && GetWindowRect(logo, &rect) && rect.right > rect.left;
-    }
+    bool laidOut() const { return logo && RectInParent(logo).right > RectInParent(logo).left; }
     // The status line keeps the current status text as its window text.
     std::wstring StatusText() const { return statusLine ? TextOf(statusLine) : std::wstring(); }
 };
