@@ -128,7 +128,9 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             if (menuOpen_) EndMenu();
             return false;
         case WM_SIZE:
-            Layout(LOWORD(lParam), HIWORD(lParam));
+            // A window without an area shows no pane (the first WM_SIZE, inside CreateWindowEx, is
+            // 0 x 0): the panes are moved once it has one.
+            if (LOWORD(lParam) != 0 || HIWORD(lParam) != 0) Layout(LOWORD(lParam), HIWORD(lParam));
             result = 0;
             return true;
         case WM_DPICHANGED:
@@ -175,8 +177,8 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
             OnLanguagesReady();
             result = 0;
             return true;
-        case WM_SV_BROWSER_STEP:
-            OnBrowserStep(wParam);
+        case WM_SV_CREATE_STEP:
+            OnCreateStep(wParam);
             result = 0;
             return true;
         case WM_SETCURSOR:
@@ -206,25 +208,82 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
     }
 }
 
+// What follows WM_CREATE, in order, one posted message each: the panes nothing reaches at once,
+// their first layout, then the browser controls, each made and navigated on its own.
+enum CreateStep : WPARAM {
+    kMakeActionBar,
+    kMakeBrowsePanes,
+    kMakeLogo,
+    kLayOutPanes,
+    kMakeBrowseControl,
+    kLoadBrowsePage,
+    kMakeAdvertControl,
+    kLoadAdvertPage,
+};
+
 void CSVPluginWindow::OnCreate() {
     const HWND hwnd = Hwnd();
     look_.SetDpi(WindowDpi(hwnd));
     WatchRootWindow();
+    // At once only the panes that the player's first events reach; the rest come a message later
+    // (OnCreateStep). All six, their first layout and the two browser controls in this message
+    // held the player's thread for 40-190 ms.
     statusLine_.Create(instance_, hwnd, kPaneStyle);
-    actionBar_.Create(instance_, hwnd, kPaneStyle);
-    // The browser controls come a message later (OnBrowserStep), each making and navigating in
-    // a message of its own: together they held the player's thread for up to 200 ms.
-    browsePane_.Create(instance_, hwnd, kPaneStyle, false);
-    advertPane_.Create(instance_, hwnd, kPaneStyle, false);
-    logo_.Create(instance_, hwnd, kPaneStyle);
     lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
     statusLine_.StatusChanged();
 
     // The list comes on a worker; lookups started before it is here wait for it there.
     languageFetch_ = LanguageFetch::Start(hwnd, WM_SV_LANGUAGES_READY);
-    actionBar_.RefreshItem(CMD_TRANSLATE);
     lyricsPane_.SetManualScroll(false);
 
+    PostMessageW(hwnd, WM_SV_CREATE_STEP, kMakeActionBar, 0);
+}
+
+void CSVPluginWindow::OnCreateStep(WPARAM step) {
+    const HWND hwnd = Hwnd();
+    switch (step) {
+        case kMakeActionBar:
+            // Its list draws every button's state as it is now (the Translate item among them).
+            actionBar_.Create(instance_, hwnd, kPaneStyle);
+            PlaceInCreationOrder(actionBar_.Hwnd(), statusLine_.Hwnd());
+            break;
+        case kMakeBrowsePanes:
+            browsePane_.Create(instance_, hwnd, kPaneStyle, false);
+            PlaceInCreationOrder(browsePane_.Hwnd(), actionBar_.Hwnd());
+            advertPane_.Create(instance_, hwnd, kPaneStyle, false);
+            PlaceInCreationOrder(advertPane_.Hwnd(), browsePane_.Hwnd());
+            NavigateToFirstPages();
+            break;
+        case kMakeLogo:
+            logo_.Create(instance_, hwnd, kPaneStyle);
+            PlaceInCreationOrder(logo_.Hwnd(), advertPane_.Hwnd());
+            break;
+        case kLayOutPanes: {
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            Layout(client.right, client.bottom);
+            panesReady_ = true;
+            break;
+        }
+        case kMakeBrowseControl:
+            browsePane_.CreateControl();
+            break;
+        case kLoadBrowsePage:
+            browsePane_.NavigateKeptAddress();
+            break;
+        case kMakeAdvertControl:
+            advertPane_.CreateControl();
+            break;
+        case kLoadAdvertPage:
+            advertPane_.NavigateKeptAddress();
+            return;
+        default:
+            return;
+    }
+    PostMessageW(hwnd, WM_SV_CREATE_STEP, step + 1, 0);
+}
+
+void CSVPluginWindow::NavigateToFirstPages() {
     std::wstring browseUrl = BrowsePaneFirstPageUrl();
     std::wstring advertUrl = AdvertPaneFirstPageUrl();
     const bool connected = options_.isConnected ? options_.isConnected() : SystemReportsConnection();
@@ -232,30 +291,31 @@ void CSVPluginWindow::OnCreate() {
         browseUrl = OfflinePagePath(kOfflineBrowsePage);
         advertUrl = OfflinePagePath(kOfflineAdvertPage);
     }
-    // The addresses are the panes' at once; they load once the controls are there.
+    // The panes keep the addresses (and show them as their text); they load once the controls are there.
     browsePane_.NavigateTo(browseUrl);
     advertPane_.NavigateTo(advertUrl);
-    PostMessageW(hwnd, WM_SV_BROWSER_STEP, 0, 0);
 }
 
-void CSVPluginWindow::OnBrowserStep(WPARAM step) {
-    switch (step) {
-        case 0:
-            browsePane_.CreateControl();
+// A pane made after WM_CREATE goes where making the six in order would have put it among its
+// siblings. Whether a new sibling goes to the top or the bottom of the z-order differs between
+// systems: the status line (made first) and the lyrics pane (made last) tell which.
+void CSVPluginWindow::PlaceInCreationOrder(HWND pane, HWND madeBefore) {
+    if (!pane || !madeBefore) return;
+    bool firstOnTop = false;
+    for (HWND child = GetWindow(Hwnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (child == statusLine_.Hwnd() || child == lyricsPane_.Hwnd()) {
+            firstOnTop = child == statusLine_.Hwnd();
             break;
-        case 1:
-            browsePane_.NavigateKeptAddress();
-            break;
-        case 2:
-            advertPane_.CreateControl();
-            break;
-        case 3:
-            advertPane_.NavigateKeptAddress();
-            return;
-        default:
-            return;
+        }
     }
-    PostMessageW(Hwnd(), WM_SV_BROWSER_STEP, step + 1, 0);
+    HWND insertAfter = madeBefore;  // just below it
+    if (!firstOnTop) {
+        // Just above it.
+        insertAfter = GetWindow(madeBefore, GW_HWNDPREV);
+        if (insertAfter == pane) return;
+        if (!insertAfter) insertAfter = HWND_TOP;
+    }
+    SetWindowPos(pane, insertAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
 }
 
 void CSVPluginWindow::EraseBackground(HDC dc) {
@@ -461,6 +521,8 @@ void CSVPluginWindow::DrawSplitLine(int y) {
 
 void CSVPluginWindow::OnMediaOpen(MediaSource source, const LyricsDocument* page) {
     SV_ASSERT_UI_THREAD();
+    // The lyrics pane paints once, when the new track's status is there, not also empty before it.
+    CSVPluginLyrics::PaintHold paintOnce(lyricsPane_);
     if (const LyricsDocument* shown = shownDocument_.get(); shown && shown->sourceKind != source) {
         // The other source was playing: it stops before this one's track is taken.
         if (shown->sourceKind == MediaSource::Player) {
@@ -645,10 +707,17 @@ void CSVPluginWindow::SetStatus(uint16_t textId) { SetStatus(textId, std::wstrin
 
 void CSVPluginWindow::SetStatus(uint16_t textId, std::wstring argument) {
     SV_ASSERT_UI_THREAD();
+    const bool linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
+    // The same status again (the loading text of each track while tracks change quickly) repaints
+    // nothing.
+    if (status_.statusTextId == textId && status_.statusArgument == argument && status_.statusColour == STATUS_COLOUR &&
+        status_.linesShown == linesShown) {
+        return;
+    }
     status_.statusTextId = textId;
     status_.statusArgument = std::move(argument);
     status_.statusColour = STATUS_COLOUR;
-    status_.linesShown = shownDocument_ && shownDocument_->status <= LyricsStatus::Timed;
+    status_.linesShown = linesShown;
     if (lyricsPane_.Hwnd()) InvalidateRect(lyricsPane_.Hwnd(), nullptr, FALSE);
     statusLine_.StatusChanged();
 }

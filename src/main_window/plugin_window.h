@@ -34,9 +34,9 @@ namespace sv {
 
 struct PluginWindowTestAccess;
 
-// Posted by the main window to itself: the next step of filling the browser panes (wParam), one
-// step per message so that the player's loop runs between them.
-inline constexpr UINT WM_SV_BROWSER_STEP = 2996;
+// Posted by the main window to itself: the next step of making its panes and loading their first
+// pages (wParam), one step per message so that the player's loop runs between them.
+inline constexpr UINT WM_SV_CREATE_STEP = 2996;
 // Posted by the worker that wrote an LRC file: wParam the save's ticket, lParam its HRESULT.
 inline constexpr UINT WM_SV_LRC_SAVED = 3001;
 
@@ -89,7 +89,8 @@ public:
     void Retire();
 
     static bool RegisterMainWindowClass(HINSTANCE instance);
-    // Creates the window (and in WM_CREATE its panes) as a child of parent. Resources (status
+    // Creates the window (and in WM_CREATE the status line and the lyrics pane; the other panes
+    // and the first pages follow in posted messages) as a child of parent. Resources (status
     // texts, page addresses) come from instance.
     HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style);
 
@@ -129,6 +130,9 @@ public:
     void ApplyDpi(int dpi);
     // The fonts and sizes the panes draw with, at the window's DPI.
     const PaneLook& Look() const { return look_; }
+    // Whether every pane has its window and its place: a few posted messages after creation, which
+    // makes only the status line and the lyrics pane at once.
+    bool PanesReady() const { return panesReady_; }
 
     // The address of a community page from the string table, with the shown document's query for
     // the pages that take one; empty when there is no such page.
@@ -185,7 +189,9 @@ private:
     void StopWatchingRootWindow();
     static LRESULT CALLBACK RootWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                            DWORD_PTR);
-    void OnBrowserStep(WPARAM step);
+    void OnCreateStep(WPARAM step);
+    void PlaceInCreationOrder(HWND pane, HWND madeBefore);
+    void NavigateToFirstPages();
     void OnLyricsReady(WPARAM sequence);
     void OnLanguagesReady();
     void ShowContextMenu(LPARAM screenPoint);
@@ -230,6 +236,7 @@ private:
     LanguageList languages_;
     // The language list on its way from the service; null once it has been taken.
     std::shared_ptr<LanguageFetch> languageFetch_;
+    bool panesReady_ = false;
     bool dragging_ = false;
     int16_t lastSplitY_ = -1;
     StatusTriple status_;

@@ -106,7 +106,12 @@ bool CSVPluginAction::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPAR
             result = 0;
             return true;
         case WM_SIZE:
-            if (list_.Hwnd()) MoveWindow(list_.Hwnd(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            // Repainted in the list's own paint message rather than at once: its frame (the scroll
+            // bar) drawn inside the main window's layout held the player's thread for 10-17 ms.
+            if (list_.Hwnd()) {
+                MoveWindow(list_.Hwnd(), 0, 0, LOWORD(lParam), HIWORD(lParam), FALSE);
+                RedrawWindow(list_.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+            }
             result = 0;
             return true;
         case WM_SETCURSOR:

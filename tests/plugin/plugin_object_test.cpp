@@ -121,7 +121,9 @@ protected:
     HRESULT LoadPlugin() {
         plugin_ = module_.NewPlugin();
         if (!plugin_) return E_NOINTERFACE;
-        return player_->LoadPluginObject(plugin_.get());
+        const HRESULT hr = player_->LoadPluginObject(plugin_.get());
+        if (hr == S_OK) PumpUntil([&] { return Windows().laidOut(); });
+        return hr;
     }
     ComPtr<IWMPEvents> Events() {
         ComPtr<IWMPEvents> events;

@@ -17,12 +17,15 @@ PluginWindows PluginWindows::In(HWND hostWindow) {
     if (!panes.empty() && ClassOf(panes.back()) == L"SVPluginStatus") std::reverse(panes.begin(), panes.end());
     windows.panes = panes;
     if (panes.size() == 6) {
-        windows.statusLine = panes[0];
         windows.actionBar = panes[1];
         windows.browse = panes[2];
         windows.advert = panes[3];
         windows.logo = panes[4];
         windows.lyrics = panes[5];
+    }
+    // The status line is there from Create on; the other panes come a few messages later.
+    for (HWND pane : panes) {
+        if (ClassOf(pane) == L"SVPluginStatus") windows.statusLine = pane;
     }
     return windows;
 }

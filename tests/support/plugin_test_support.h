@@ -21,6 +21,8 @@ struct PluginWindows {
     std::vector<HWND> panes;  // in the order they were created
     static PluginWindows In(HWND hostWindow);
     bool found() const { return main != nullptr; }
+    // All six panes are made and laid out (the logo, made last, has its width).
+    bool laidOut() const { return logo && RectInParent(logo).right > RectInParent(logo).left; }
     // The status line keeps the current status text as its window text.
     std::wstring StatusText() const { return statusLine ? TextOf(statusLine) : std::wstring(); }
 };

@@ -112,7 +112,8 @@ protected:
         EndService();
     }
 
-    void LoadPlugin() {
+    // waitForPanes: returns once the panes made after Create are there (which dispatches messages).
+    void LoadPlugin(bool waitForPanes = true) {
         sv::MainWindowOptions options;
         options.isConnected = [this] { return connected_; };
         options.cacheFolder = sv::AsU16(cacheFolder_.c_str());
@@ -120,6 +121,9 @@ protected:
         ASSERT_EQ(S_OK, CSonavire::CreateInstance(sv::kIidWmpPluginUi, plugin_.put_void(), std::move(options)));
         ASSERT_EQ(S_OK, player_->LoadPluginObject(plugin_.get()));
         ASSERT_NE(nullptr, Object().Window());
+        if (waitForPanes) {
+            ASSERT_TRUE(PumpUntil([&] { return Window().PanesReady(); }));
+        }
     }
     CSonavire& Object() { return *static_cast<CSonavire*>(plugin_.get()); }
     CSVPluginWindow& Window() { return *Object().Window(); }

@@ -240,6 +240,31 @@ TEST_F(PluginWindowTest, ADocumentArrivingMidSongIsPaintedOnceAtItsLine) {
     EXPECT_EQ(2, Window().LyricsPane().CurrentLine());
 }
 
+TEST_F(PluginWindowTest, CreateMakesThePanesTheFirstEventsReachAndTheOthersInLaterMessages) {
+    engine_->Open(0, true);
+    LoadPlugin(false);
+    EXPECT_EQ(L"Loading lyrics... Please wait", StatusLineText()) << "the replayed open reached the status line";
+    EXPECT_TRUE(Window().LyricsPane().Hwnd() && !Window().ActionBar().Hwnd());
+    ASSERT_TRUE(PumpUntil([&] { return Window().PanesReady(); }));
+    EXPECT_TRUE(Window().ActionBar().ListWindow() && Window().Logo().Hwnd() && Window().AdvertPane().Hwnd());
+}
+
+TEST_F(PluginWindowTest, TracksChangingWhileTheServiceIsSilentRepaintNothingThatStaysTheSame) {
+    LoadPlugin();
+    service_.SetBehaviour(kFetchPath, "delay", 3000);
+    engine_->Open(0, true);
+    Deliver();
+    PumpPending();
+    MessageCounter status(Window().StatusLine().Hwnd()), lyrics(Window().LyricsPane().Hwnd());
+    for (int i = 1; i < 6; ++i) {
+        engine_->Open(i % 2, true);
+        Deliver();
+        PumpPending();
+    }
+    EXPECT_EQ(IDS_STATUS_LOADING, Status().statusTextId);
+    EXPECT_EQ(0, status.paints() + lyrics.paints()) << "the same loading text again";
+}
+
 TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
     LoadPlugin();
     service_.SetBehaviour(kFetchPath, "delay", 500);
@@ -260,7 +285,7 @@ TEST_F(PluginWindowTest, AForeignLyricsReadyMessageIsNeverTakenForAReply) {
 TEST_F(PluginWindowTest, RepliesStillQueuedWhenTheWindowGoesAreFreed) {
     // The item is open before the plug-in comes: Create's replayed open starts the lookup.
     engine_->Open(0, true);
-    LoadPlugin();
+    LoadPlugin(false);
     const HWND main = Window().Hwnd();
     MSG queued;
     // The reply is posted by the worker; nothing here dispatches it.
