@@ -655,21 +655,30 @@ TEST(SonavireServer, RequireSignInCreditsTheMemberAndAFloodOfSignInsIsToldBusyAt
     EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "wrong").status, 401);
     EXPECT_EQ(server.Client().Send("POST", "/wiki/wmp/editLyrics.php", form + "pw").status, 200);
 
-    // More sign-ins at once than the hash queue holds: the rest hear 503 at once, not in turn.
-    std::vector<std::future<std::pair<int, long long>>> checks;
-    for (int i = 0; i < 24; ++i) {
-        checks.push_back(std::async(std::launch::async, [&] {
-            const auto start = Clock::now();
-            const int status = server.Client().Send("GET", kVerify + "?username=anna&password=x").status;
-            return std::make_pair(status, MsSince(start));
-        }));
-    }
+    // More sign-ins at once than the hash queue holds: the rest hear 503 at once, not in turn. Every
+    // connection is open before any request goes, so the requests meet at the queue however slowly
+    // the machine starts threads; a round on a machine too slow to fill it is tried again.
     int busy = 0;
-    for (auto& check : checks) {
-        const auto [status, ms] = check.get();
-        if (status == 503) {
-            ++busy;
-            EXPECT_LT(ms, 1000);
+    for (int round = 0; round < 5 && busy == 0; ++round) {
+        std::vector<std::unique_ptr<Raw>> flood;
+        for (int i = 0; i < 24; ++i) flood.push_back(std::make_unique<Raw>(server.Port()));
+        const auto start = Clock::now();
+        for (auto& raw : flood) {
+            raw->Send("GET " + kVerify + "?username=anna&password=x HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        }
+        std::vector<std::future<std::pair<int, long long>>> answers;
+        for (auto& raw : flood) {
+            answers.push_back(std::async(std::launch::async, [&raw, start] {
+                const int status = StatusOf(raw->ReadAll());
+                return std::make_pair(status, MsSince(start));
+            }));
+        }
+        for (auto& answer : answers) {
+            const auto [status, ms] = answer.get();
+            if (status == 503) {
+                ++busy;
+                EXPECT_LT(ms, 1000);
+            }
         }
     }
     EXPECT_GT(busy, 0);

@@ -291,6 +291,8 @@ TEST_F(CommandsTest, TheSignInCheckWaitsOffThePlayersThreadAndCancelDropsItsAnsw
     service_.AddUser("anna", "secret");
     service_.SetBehaviour(kSignInPath, "delay", 2500);
     LoadPlugin();
+    // The language list's worker is done before the count without workers is taken.
+    ASSERT_TRUE(PumpUntil([&] { return !Window().Languages().entries().empty(); }));
     const long idleLocks = sv::ModuleLockCount();
     std::wstring waitingText;
     bool fieldsEnabled = true, cancelEnabled = false;
@@ -326,7 +328,7 @@ TEST_F(CommandsTest, TheSignInCheckWaitsOffThePlayersThreadAndCancelDropsItsAnsw
     EXPECT_TRUE(cancelEnabled);
     EXPECT_LT(dialogMs, 2500u) << "Cancel ends the dialog without waiting for the check";
     // The service's late "true" is dropped: nobody is signed in, and no notice opens.
-    ASSERT_TRUE(PumpUntil([&] { return sv::ModuleLockCount() == idleLocks; }));
+    ASSERT_TRUE(PumpUntil([&] { return sv::ModuleLockCount() <= idleLocks; }));
     PumpPending();
     EXPECT_EQ(nullptr, WaitForThreadWindow(uiThread_, L"#32770", nullptr, 200));
     EXPECT_EQ(L"Sign-in", Label(CMD_SIGN_IN));
