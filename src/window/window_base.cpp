@@ -10,8 +10,17 @@
 namespace sv {
 namespace {
 
-// The object bound to a window.
-constexpr wchar_t kObjectProperty[] = L"SonavireWindowObject";
+// The object bound to a window lives in the slot Windows keeps for the application's own use:
+// GWLP_USERDATA for a window of ours, DWLP_USER for a dialog. Read on every message, it is read
+// from the window itself; a window property would be a round trip to Wine's server each time.
+int ObjectSlot(bool dialog) { return dialog ? DWLP_USER : GWLP_USERDATA; }
+
+WindowBase* ReadObjectSlot(HWND hwnd, bool dialog) {
+    return reinterpret_cast<WindowBase*>(GetWindowLongPtrW(hwnd, ObjectSlot(dialog)));
+}
+void WriteObjectSlot(HWND hwnd, bool dialog, WindowBase* object) {
+    SetWindowLongPtrW(hwnd, ObjectSlot(dialog), reinterpret_cast<LONG_PTR>(object));
+}
 
 // Superclasses registered by this module: the class name and the base class's procedure, which
 // handles what the object does not. Registered and read on the user-interface thread.
@@ -219,20 +228,22 @@ LRESULT WindowBase::DefaultFor(Kind kind, WNDPROC previous, HWND hwnd, UINT mess
 }
 
 bool WindowBase::Bind(HWND hwnd, Kind kind) {
-    if (!SetPropW(hwnd, kObjectProperty, static_cast<HANDLE>(this))) return false;
+    const bool dialog = kind == Kind::Dialog;
+    WriteObjectSlot(hwnd, dialog, this);
+    if (ReadObjectSlot(hwnd, dialog) != this) return false;
     hwnd_ = hwnd;
     kind_ = kind;
     return true;
 }
 
 void WindowBase::Unbind(HWND hwnd) {
-    RemovePropW(hwnd, kObjectProperty);
+    if (ReadObjectSlot(hwnd, kind_ == Kind::Dialog) == this) WriteObjectSlot(hwnd, kind_ == Kind::Dialog, nullptr);
     hwnd_ = nullptr;
     kind_ = Kind::None;
     previousProcedure_ = nullptr;
 }
 
-WindowBase* WindowBase::BoundObject(HWND hwnd) { return static_cast<WindowBase*>(GetPropW(hwnd, kObjectProperty)); }
+WindowBase* WindowBase::BoundObject(HWND hwnd, Kind kind) { return ReadObjectSlot(hwnd, kind == Kind::Dialog); }
 
 WindowBase* WindowBase::BindPendingObject(HWND hwnd, Kind kind) {
     PendingBinding* pending = g_pendingSlot.Get();
@@ -329,7 +340,7 @@ LRESULT WindowBase::Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM 
 }
 
 LRESULT CALLBACK WindowBase::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    WindowBase* object = BoundObject(hwnd);
+    WindowBase* object = BoundObject(hwnd, Kind::Created);
     if (!object) object = BindPendingObject(hwnd, Kind::Created);
     if (!object) return DefWindowProcW(hwnd, message, wParam, lParam);
     bool handled = false;
@@ -337,7 +348,7 @@ LRESULT CALLBACK WindowBase::WindowProcedure(HWND hwnd, UINT message, WPARAM wPa
 }
 
 INT_PTR CALLBACK WindowBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    WindowBase* object = BoundObject(hwnd);
+    WindowBase* object = BoundObject(hwnd, Kind::Dialog);
     if (!object) object = BindPendingObject(hwnd, Kind::Dialog);
     if (!object) return FALSE;
     bool handled = false;
@@ -367,7 +378,7 @@ INT_PTR DialogBase::DoModal(HINSTANCE instance, const wchar_t* templateName, HWN
 void WindowBase::ForgetEndedDialog() {
     if (!hwnd_ || kind_ != Kind::Dialog) return;
     const HWND hwnd = hwnd_;
-    if (IsWindow(hwnd)) RemovePropW(hwnd, kObjectProperty);
+    if (IsWindow(hwnd) && ReadObjectSlot(hwnd, true) == this) WriteObjectSlot(hwnd, true, nullptr);
     hwnd_ = nullptr;
     kind_ = Kind::None;
     LRESULT ignored = 0;

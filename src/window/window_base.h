@@ -89,7 +89,7 @@ private:
 
     static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static WindowBase* BoundObject(HWND hwnd);
+    static WindowBase* BoundObject(HWND hwnd, Kind kind);
     static WindowBase* BindPendingObject(HWND hwnd, Kind kind);
     static LRESULT Deliver(WindowBase* object, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
 
