@@ -48,9 +48,15 @@ public:
     // since now: the bench's own blocking calls just before must not show as the scenario's gap.
     void Restart() {
         longestMs_ = 0;
+        longestFrom_ = longestTo_ = 0;
         restartedAt_ = Now();
     }
-    double LongestMs() const { return longestMs_; }
+    struct Gap {
+        double ms = 0;
+        LONGLONG from = 0;  // when it began and ended, as full performance-counter values
+        LONGLONG to = 0;
+    };
+    Gap Longest() const { return {longestMs_, longestFrom_, longestTo_}; }
 
 private:
     static constexpr UINT kTick = WM_APP + 31;
@@ -64,9 +70,16 @@ private:
         if (message != kTick) return DefWindowProcW(hwnd, message, wParam, lParam);
         auto* meter = reinterpret_cast<LoopGapMeter*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (meter) {
-            const uint32_t now = Now();
+            LARGE_INTEGER full;
+            QueryPerformanceCounter(&full);
+            const uint32_t now = static_cast<uint32_t>(full.QuadPart);
             const uint32_t waited = std::min(now - static_cast<uint32_t>(lParam), now - meter->restartedAt_);
-            meter->longestMs_ = std::max(meter->longestMs_, 1000.0 * waited / meter->frequency_);
+            const double waitedMs = 1000.0 * waited / meter->frequency_;
+            if (waitedMs > meter->longestMs_) {
+                meter->longestMs_ = waitedMs;
+                meter->longestFrom_ = full.QuadPart - waited;
+                meter->longestTo_ = full.QuadPart;
+            }
         }
         return 0;
     }
@@ -76,6 +89,8 @@ private:
     std::atomic<bool> stop_{false};
     double frequency_ = 1;
     double longestMs_ = 0;
+    LONGLONG longestFrom_ = 0;
+    LONGLONG longestTo_ = 0;
     uint32_t restartedAt_ = Now();
 };
 

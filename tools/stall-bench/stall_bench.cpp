@@ -29,6 +29,7 @@
 #include "dll/application.h"
 #include "bench_clock.h"
 #include "loop_gap.h"
+#include "thread_sampler.h"
 #include "main_window/plugin_window.h"
 #include "player_engine.h"
 #include "player_window.h"
@@ -42,6 +43,7 @@ namespace {
 using sv::standin::PlayerEngine;
 using sv::standin::PlayerWindow;
 using sv::standin::Track;
+using Gap = tools::LoopGapMeter::Gap;
 
 constexpr char kServices[] = "/sonavire/services/";
 std::string ServicePath(const char* name) { return std::string(kServices) + name; }
@@ -128,8 +130,27 @@ private:
     std::wstring cacheFolder_;
 };
 
-void Print(const char* scenario, double longestMs, const char* note = "") {
-    std::printf("stall %s: longest %.1f ms%s\n", scenario, longestMs, note);
+// With --profile: the player's thread sampled all along, and the stacks it was in during each
+// scenario's longest gap printed under its line (scripts/stall-profile.sh names them). With
+// --gaps (or --profile): when each longest gap began and ended, in seconds of the performance
+// counter (Wine's is CLOCK_MONOTONIC_RAW), to find it in a system-wide `perf record -k
+// monotonic_raw`.
+tools::ThreadSampler* profile = nullptr;
+bool printGaps = false;
+
+void Print(const char* scenario, const Gap& longest, const char* note = "") {
+    std::printf("stall %s: longest %.1f ms%s\n", scenario, longest.ms, note);
+    if (printGaps) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        std::printf("  gap %.6f %.6f\n", static_cast<double>(longest.from) / frequency.QuadPart,
+                    static_cast<double>(longest.to) / frequency.QuadPart);
+    }
+    if (profile) {
+        for (const std::string& stack : profile->Stacks(longest.from, longest.to))
+            std::printf("  stack %s\n", stack.c_str());
+        profile->Clear();
+    }
     std::fflush(stdout);
 }
 
@@ -137,7 +158,32 @@ void Pump(DWORD ms) {
     svtest::PumpUntil([] { return false; }, ms);
 }
 
-double WindowCreated(Bench& bench, tools::LoopGapMeter& meter, double& loadMs) {
+// Under Wine the bench's own change to the machine's registry (the plug-in's key, pointed at the
+// stand-in) is written out by Wine's server within 30 s: all of system.reg, some 3 MB, during which
+// every thread of every Wine process waits for the server, the player's too (40-150 ms on the
+// 2-core machine). That is no cost of the plug-in's, so the bench lets it pass before it measures.
+// Not under Wine (no WINEPREFIX) or no file found: nothing to wait for.
+void WaitForRegistrySave() {
+    wchar_t prefix[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) return;
+    std::wstring path = std::wstring(L"Z:") + prefix + L"/system.reg";
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    auto written = [&path] {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0ULL;
+        return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    };
+    const ULONGLONG before = written();
+    if (!before) return;
+    const tools::BenchClock clock;
+    const bool saved = svtest::PumpUntil([&] { return written() != before; }, 32000);
+    std::printf("stall-bench: %s %.1f s for Wine to save the registry\n", saved ? "waited" : "gave up after",
+                clock.ElapsedMs() / 1000);
+    std::fflush(stdout);
+}
+
+Gap WindowCreated(Bench& bench, tools::LoopGapMeter& meter, double& loadMs) {
     bench.Service().SetBehaviour(ServicePath("getSupportedLanguages.php"), "delay", 10000);
     Pump(50);
     meter.Restart();
@@ -145,7 +191,7 @@ double WindowCreated(Bench& bench, tools::LoopGapMeter& meter, double& loadMs) {
     bench.Load();
     loadMs = clock.ElapsedMs();
     Pump(3500);  // past the language list's own wait
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     bench.Service().ResetBehaviours();
     return longest;
 }
@@ -156,7 +202,7 @@ BOOL CALLBACK FindDialog(HWND hwnd, LPARAM found) {
     return FALSE;
 }
 
-double SignInCheck(Bench& bench, tools::LoopGapMeter& meter) {
+Gap SignInCheck(Bench& bench, tools::LoopGapMeter& meter) {
     const std::string path = ServicePath("appVerifyUser.php");
     bench.Service().SetBehaviour(path, "delay", 20000);
     bench.Service().ClearRequests();
@@ -177,13 +223,13 @@ double SignInCheck(Bench& bench, tools::LoopGapMeter& meter) {
     });
     meter.Restart();
     bench.Window()->ExecuteCommand(CMD_SIGN_IN);
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     user.join();
     bench.Service().ResetBehaviours();
     return longest;
 }
 
-double TwentyLookups(Bench& bench, tools::LoopGapMeter& meter, long baseline, double& burstMs) {
+Gap TwentyLookups(Bench& bench, tools::LoopGapMeter& meter, long baseline, double& burstMs) {
     bench.ClearCache();
     bench.Service().SetBehaviour(ServicePath("getLyricXML_2"), "delay", 2000);
     sv::CSVPluginWindow& window = *bench.Window();
@@ -197,7 +243,7 @@ double TwentyLookups(Bench& bench, tools::LoopGapMeter& meter, long baseline, do
     burstMs = clock.ElapsedMs();
     bench.WaitForShown([](const sv::LyricsDocument& shown) { return shown.Title() == u"The Long Road"; });
     bench.WaitForWorkers(baseline);
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     bench.Service().ResetBehaviours();
     return longest;
 }
@@ -205,7 +251,7 @@ double TwentyLookups(Bench& bench, tools::LoopGapMeter& meter, long baseline, do
 // A reply that holds 10,000 lines of the stand-in's large lyrics and a few more: its lines, with
 // their random timing keys, average 62.7 bytes (about 10,050 lines in 630,000 bytes, never fewer
 // than 10,000 in practice).
-double LongLyrics(Bench& bench, tools::LoopGapMeter& meter, long baseline, int& lines) {
+Gap LongLyrics(Bench& bench, tools::LoopGapMeter& meter, long baseline, int& lines) {
     bench.ClearCache();
     bench.Service().SetBehaviour(ServicePath("getLyricXML_2"), "large", 0, 0, 10000L * 63);
     bench.Clock() = 0;
@@ -214,14 +260,14 @@ double LongLyrics(Bench& bench, tools::LoopGapMeter& meter, long baseline, int& 
     bench.Open(2);
     bench.WaitForShown([](const sv::LyricsDocument& shown) { return shown.LineCount() > 1000; });
     Pump(100);
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     lines = bench.Window()->ShownDocument() ? bench.Window()->ShownDocument()->LineCount() : 0;
     bench.WaitForWorkers(baseline);
     bench.Service().ResetBehaviours();
     return longest;
 }
 
-double CutReply(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
+Gap CutReply(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
     bench.ClearCache();
     bench.Service().SetBehaviour(ServicePath("getLyricXML_2"), "large", 0, 0, 50L * 1024 * 1024);
     // The stand-in makes the reply once and keeps it: made now, its second of CPU on this 2-core
@@ -232,12 +278,12 @@ double CutReply(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
     bench.Open(1);
     bench.WaitForShown([](const sv::LyricsDocument& shown) { return shown.Title() == u"Amazing Grace"; }, 60000);
     bench.WaitForWorkers(baseline, 60000);
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     bench.Service().ResetBehaviours();
     return longest;
 }
 
-double TrackStorm(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
+Gap TrackStorm(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
     bench.ClearCache();
     for (const char* name : {"getLyricXML_2", "getLyricVerXML.php"})
         bench.Service().SetBehaviour(ServicePath(name), "delay", 20000);
@@ -247,13 +293,13 @@ double TrackStorm(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
         bench.Open(i % 3);
         Pump(25);
     }
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     bench.Service().ResetBehaviours();
     bench.WaitForWorkers(baseline, 60000);
     return longest;
 }
 
-double ResyncClick(Bench& bench, tools::LoopGapMeter& meter) {
+Gap ResyncClick(Bench& bench, tools::LoopGapMeter& meter) {
     sv::CSVPluginWindow& window = *bench.Window();
     auto document = std::make_unique<sv::LyricsDocument>();
     document->SetArtist(u"Blue Harbour");
@@ -273,10 +319,10 @@ double ResyncClick(Bench& bench, tools::LoopGapMeter& meter) {
     PostMessageW(pane, WM_LBUTTONDOWN, MK_LBUTTON, middle);
     PostMessageW(pane, WM_LBUTTONUP, 0, middle);
     Pump(200);
-    return meter.LongestMs();
+    return meter.Longest();
 }
 
-double TranslationMidSong(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
+Gap TranslationMidSong(Bench& bench, tools::LoopGapMeter& meter, long baseline) {
     bench.ClearCache();
     bench.Clock() = 0;
     bench.Open(0);
@@ -289,29 +335,37 @@ double TranslationMidSong(Bench& bench, tools::LoopGapMeter& meter, long baselin
     window.StartLyricsFetch(IDS_STATUS_TRANSLATING);
     bench.WaitForShown([](const sv::LyricsDocument& shown) { return shown.Language() == u"de"; });
     Pump(100);
-    const double longest = meter.LongestMs();
+    const Gap longest = meter.Longest();
     bench.WaitForWorkers(baseline);
     return longest;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     sv::ScopedCoInit com(COINIT_APARTMENTTHREADED);
+    std::unique_ptr<tools::ThreadSampler> sampler;
+    const std::string option = argc > 1 ? argv[1] : "";
+    printGaps = option == "--gaps" || option == "--profile";
+    if (option == "--profile") {
+        sampler = std::make_unique<tools::ThreadSampler>(GetCurrentThreadId());
+        profile = sampler.get();
+    }
     sv::StartApplication();
     try {
         Bench bench;
+        WaitForRegistrySave();
         tools::LoopGapMeter meter;
         // The same loop with no plug-in at all: what this machine's scheduling alone costs, the
         // floor under every figure below.
         meter.Restart();
         Pump(2000);
-        Print("loop-alone", meter.LongestMs(), " (no plug-in loaded, 2 s)");
+        Print("loop-alone", meter.Longest(), " (no plug-in loaded, 2 s)");
         // The first window of the process also loads what the system loads once (COM classes,
         // the browser control); the second is what every later start costs.
         for (const char* which : {" (first in the process", " (again"}) {
             double loadMs = 0;
-            const double longest = WindowCreated(bench, meter, loadMs);
+            const Gap longest = WindowCreated(bench, meter, loadMs);
             char note[96];
             std::snprintf(note, sizeof note, "%s; creating it took %.1f ms)", which, loadMs);
             Print("window", longest, note);
@@ -326,12 +380,12 @@ int main() {
         const long baseline = sv::ModuleLockCount();
         Print("sign-in", SignInCheck(bench, meter));
         double burstMs = 0;
-        const double lookups = TwentyLookups(bench, meter, baseline, burstMs);
+        const Gap lookups = TwentyLookups(bench, meter, baseline, burstMs);
         char burst[64];
         std::snprintf(burst, sizeof burst, " (starting the 20 took %.1f ms)", burstMs);
         Print("lookups", lookups, burst);
         int lines = 0;
-        const double longLyrics = LongLyrics(bench, meter, baseline, lines);
+        const Gap longLyrics = LongLyrics(bench, meter, baseline, lines);
         const std::string note = " (" + std::to_string(lines) + " lines)";
         Print("long-lyrics", longLyrics, note.c_str());
         Print("cut-reply", CutReply(bench, meter, baseline));
