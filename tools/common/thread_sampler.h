@@ -29,11 +29,9 @@ public:
     static constexpr int kMaxFrames = 48;
 
     explicit ThreadSampler(DWORD threadId)
-        : thread_(OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
-                             threadId)) {
+        : thread_(OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, threadId)) {
         ReadStackBounds();
-        if (thread_)
-            sampler_ = std::thread([this] { Run(); });
+        if (thread_) sampler_ = std::thread([this] { Run(); });
     }
     ~ThreadSampler() {
         stop_ = true;
@@ -132,7 +130,8 @@ private:
                                              module.base + section.VirtualAddress + section.Misc.VirtualSize);
             }
 #ifdef _WIN64
-            const IMAGE_DATA_DIRECTORY& directory = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
+            const IMAGE_DATA_DIRECTORY& directory =
+                headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
             if (directory.VirtualAddress && directory.Size) {
                 module.functions = reinterpret_cast<const RUNTIME_FUNCTION*>(module.base + directory.VirtualAddress);
                 module.functionCount = directory.Size / sizeof(RUNTIME_FUNCTION);
@@ -190,8 +189,8 @@ private:
             const Module* module = CodeModule(context.Rip, 0);
             RUNTIME_FUNCTION probe;
             // A module unloaded since the list was read is no longer there to read.
-            if (!module || (module->functions && !Copy(reinterpret_cast<uintptr_t>(module->functions), &probe,
-                                                       sizeof probe)))
+            if (!module ||
+                (module->functions && !Copy(reinterpret_cast<uintptr_t>(module->functions), &probe, sizeof probe)))
                 break;
             const RUNTIME_FUNCTION* function = FunctionAt(*module, context.Rip);
             if (function) {
