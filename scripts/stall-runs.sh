@@ -28,7 +28,10 @@ done
 for width in "${widths[@]}"; do
   echo "$width, longest gap per run (ms):"
   cat "$out/$width".* | awk '
-    { name = $2; sub(/:$/, "", name); if (!(name in seen)) { seen[name] = 1; order[++count] = name }
+    { name = $2; sub(/:$/, "", name)
+      if ($0 ~ /\(first in the process/) name = name "-first"
+      if ($0 ~ /\(again/) name = name "-again"
+      if (!(name in seen)) { seen[name] = 1; order[++count] = name }
       row[name] = row[name] sprintf(" %7.1f", $4) }
     END { for (i = 1; i <= count; i++) printf "  %-13s%s\n", order[i], row[order[i]] }'
 done
