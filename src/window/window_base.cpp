@@ -4,6 +4,7 @@
 #include "base/module_lock.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,9 @@ INT_PTR CALLBACK WindowBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wPa
     WindowBase* object = BoundObject(hwnd, Kind::Dialog);
     if (!object) object = BindPendingObject(hwnd, Kind::Dialog);
     if (!object) return FALSE;
+    // Only DialogBase binds dialogs.
+    INT_PTR stepResult = 0;
+    if (static_cast<DialogBase*>(object)->StepMessage(hwnd, message, lParam, stepResult)) return stepResult;
     bool handled = false;
     const LRESULT result = Deliver(object, hwnd, message, wParam, lParam, handled);
     if (!handled) return FALSE;
@@ -359,20 +363,214 @@ INT_PTR CALLBACK WindowBase::DialogProcedure(HWND hwnd, UINT message, WPARAM wPa
     return TRUE;
 }
 
-INT_PTR DialogBase::DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner) {
+template <typename Show>
+INT_PTR DialogBase::RunModal(const Show& show) {
     if (hwnd_) return -1;
     bool deleted = false;
     modalDeletedFlag_ = &deleted;
     INT_PTR result;
     {
         ScopedPendingBinding pending(this, static_cast<int>(Kind::Dialog));
-        result = DialogBoxParamW(instance, templateName, owner, &WindowBase::DialogProcedure,
-                                 reinterpret_cast<LPARAM>(this));
+        result = show();
     }
     if (deleted) return result;
     modalDeletedFlag_ = nullptr;
+    steps_.running = false;
     ForgetEndedDialog();
     return result;
+}
+
+INT_PTR DialogBase::DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner) {
+    return RunModal([&] {
+        return DialogBoxParamW(instance, templateName, owner, &WindowBase::DialogProcedure,
+                               reinterpret_cast<LPARAM>(this));
+    });
+}
+
+namespace {
+
+// Dialog templates (DIALOGEX), read with their bounds checked; fields are copied out, as the
+// template's WORD alignment does not suit every field.
+template <typename T>
+bool ReadField(const unsigned char*& at, const unsigned char* end, T& value) {
+    if (end - at < static_cast<ptrdiff_t>(sizeof(T))) return false;
+    std::memcpy(&value, at, sizeof(T));
+    at += sizeof(T);
+    return true;
+}
+
+// A text-or-ordinal field: its text (null for an ordinal) and ordinal; false when it runs past the end.
+bool ReadTextOrOrdinal(const unsigned char*& at, const unsigned char* end, const wchar_t*& text, WORD& ordinal) {
+    WORD first = 0;
+    const unsigned char* start = at;
+    if (!ReadField(at, end, first)) return false;
+    text = nullptr;
+    if (first == 0xFFFF) return ReadField(at, end, ordinal);
+    text = reinterpret_cast<const wchar_t*>(start);
+    for (WORD c = first; c != 0;)
+        if (!ReadField(at, end, c)) return false;
+    return true;
+}
+
+const unsigned char* AlignedToDword(const unsigned char* at, const unsigned char* base) {
+    return base + ((at - base + 3) & ~static_cast<ptrdiff_t>(3));
+}
+
+constexpr size_t kItemCountOffset = 16;  // dlgVer, signature, helpID, exStyle, style
+
+// Where a DIALOGEX template's first control begins, and how many there are.
+bool ReadDialogHeader(const unsigned char* base, const unsigned char* end, const unsigned char*& items, int& count) {
+    const unsigned char* at = base;
+    WORD version = 0, signature = 0, itemCount = 0;
+    DWORD helpId = 0, exStyle = 0, style = 0;
+    short rect[4] = {};
+    if (!ReadField(at, end, version) || !ReadField(at, end, signature) || version != 1 || signature != 0xFFFF ||
+        !ReadField(at, end, helpId) || !ReadField(at, end, exStyle) || !ReadField(at, end, style) ||
+        !ReadField(at, end, itemCount) || !ReadField(at, end, rect))
+        return false;
+    const wchar_t* text = nullptr;
+    WORD ordinal = 0;
+    for (int field = 0; field < 2; ++field)  // menu, class
+        if (!ReadTextOrOrdinal(at, end, text, ordinal)) return false;
+    if (!ReadTextOrOrdinal(at, end, text, ordinal) || !text) return false;  // caption
+    if (style & (DS_SETFONT | DS_SHELLFONT)) {
+        WORD points = 0, weight = 0;
+        BYTE italic = 0, charset = 0;
+        if (!ReadField(at, end, points) || !ReadField(at, end, weight) || !ReadField(at, end, italic) ||
+            !ReadField(at, end, charset) || !ReadTextOrOrdinal(at, end, text, ordinal) || !text)
+            return false;
+    }
+    items = AlignedToDword(at, base);
+    count = itemCount;
+    return items <= end;
+}
+
+struct DialogItem {
+    DWORD exStyle = 0;
+    DWORD style = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    DWORD id = 0;
+    const wchar_t* className = nullptr;
+    bool button = false;
+    const wchar_t* title = L"";
+    wchar_t titleOrdinal[3] = {};  // a resource title as controls take it: 0xFFFF, its ordinal
+    const void* creationData = nullptr;
+};
+
+// One control's entry; the next entry, or null when it runs past the end.
+const unsigned char* ReadDialogItem(const unsigned char* base, const unsigned char* at, const unsigned char* end,
+                                    DialogItem& item) {
+    DWORD helpId = 0;
+    if (!ReadField(at, end, helpId) || !ReadField(at, end, item.exStyle) || !ReadField(at, end, item.style) ||
+        !ReadField(at, end, item.x) || !ReadField(at, end, item.y) || !ReadField(at, end, item.cx) ||
+        !ReadField(at, end, item.cy) || !ReadField(at, end, item.id))
+        return nullptr;
+    WORD ordinal = 0;
+    if (!ReadTextOrOrdinal(at, end, item.className, ordinal)) return nullptr;
+    if (!item.className) {
+        static const wchar_t* const kSystemClasses[] = {L"Button",  L"Edit",      L"Static",
+                                                        L"ListBox", L"ScrollBar", L"ComboBox"};
+        if (ordinal < 0x80 || ordinal > 0x85) return nullptr;
+        item.className = kSystemClasses[ordinal - 0x80];
+        item.button = ordinal == 0x80;
+    } else {
+        item.button = lstrcmpiW(item.className, L"Button") == 0;
+    }
+    const wchar_t* title = nullptr;
+    if (!ReadTextOrOrdinal(at, end, title, ordinal)) return nullptr;
+    if (title) {
+        item.title = title;
+    } else {
+        item.titleOrdinal[0] = 0xFFFF;
+        item.titleOrdinal[1] = static_cast<wchar_t>(ordinal);
+        item.title = item.titleOrdinal;
+    }
+    WORD extraBytes = 0;
+    const unsigned char* extra = at;
+    if (!ReadField(at, end, extraBytes) || end - at < extraBytes) return nullptr;
+    item.creationData = extraBytes ? extra : nullptr;
+    at += extraBytes;
+    return AlignedToDword(at, base);
+}
+
+}  // namespace
+
+INT_PTR DialogBase::DoModalInSteps(HINSTANCE instance, const wchar_t* templateName, HWND owner) {
+    const HRSRC found = FindResourceW(instance, templateName, MAKEINTRESOURCEW(5));  // RT_DIALOG
+    const HGLOBAL loaded = found ? LoadResource(instance, found) : nullptr;
+    const auto* base = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+    const unsigned char* end = base ? base + SizeofResource(instance, found) : nullptr;
+    const unsigned char* items = nullptr;
+    int count = 0;
+    if (!base || !ReadDialogHeader(base, end, items, count) || count == 0)
+        return DoModal(instance, templateName, owner);
+    if (hwnd_) return -1;
+
+    // The frame alone: the template up to its first control, with no controls.
+    std::vector<DWORD> frame((static_cast<size_t>(items - base) + 3) / 4);
+    std::memcpy(frame.data(), base, static_cast<size_t>(items - base));
+    const WORD none = 0;
+    std::memcpy(reinterpret_cast<unsigned char*>(frame.data()) + kItemCountOffset, &none, sizeof none);
+
+    steps_ = {};
+    steps_.instance = instance;
+    steps_.base = base;
+    steps_.next = items;
+    steps_.end = end;
+    steps_.left = count;
+    steps_.message = RegisterWindowMessageW(L"SonavireDialogStep");
+    steps_.running = steps_.message != 0;
+    return RunModal([&] {
+        return DialogBoxIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(frame.data()), owner,
+                                       &WindowBase::DialogProcedure, reinterpret_cast<LPARAM>(this));
+    });
+}
+
+bool DialogBase::StepMessage(HWND hwnd, UINT message, LPARAM lParam, INT_PTR& result) {
+    if (!steps_.running) return false;
+    if (message == WM_INITDIALOG) {
+        // No controls yet: the object's own WM_INITDIALOG waits for them.
+        steps_.initParam = lParam;
+        PostMessageW(hwnd, steps_.message, 0, 0);
+        result = FALSE;
+        return true;
+    }
+    if (message != steps_.message) return false;
+    result = TRUE;
+    MakeNextControl(hwnd);
+    if (steps_.left > 0 && steps_.next) {
+        PostMessageW(hwnd, steps_.message, 0, 0);
+        return true;
+    }
+    steps_.running = false;
+    bool handled = false;
+    // May end the dialog or delete the object: only the window is looked at afterwards.
+    const LRESULT focusFirst = Deliver(this, hwnd, WM_INITDIALOG, 0, steps_.initParam, handled);
+    if ((!handled || focusFirst) && IsWindow(hwnd)) {
+        if (const HWND first = GetNextDlgTabItem(hwnd, nullptr, FALSE))
+            SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    }
+    return true;
+}
+
+void DialogBase::MakeNextControl(HWND hwnd) {
+    DialogItem item;
+    steps_.next = ReadDialogItem(steps_.base, steps_.next, steps_.end, item);
+    --steps_.left;
+    if (!steps_.next) return;
+    RECT area{item.x, item.y, item.x + item.cx, item.y + item.cy};
+    MapDialogRect(hwnd, &area);
+    const HWND control = CreateWindowExW(
+        item.exStyle | WS_EX_NOPARENTNOTIFY, item.className, item.title, item.style | WS_CHILD, area.left, area.top,
+        area.right - area.left, area.bottom - area.top, hwnd, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)),
+        steps_.instance, const_cast<void*>(item.creationData));
+    if (!control) return;
+    if (const LRESULT font = SendMessageW(hwnd, WM_GETFONT, 0, 0)) SendMessageW(control, WM_SETFONT, font, FALSE);
+    // The tab order is the template's.
+    SetWindowPos(control, steps_.lastControl ? steps_.lastControl : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    steps_.lastControl = control;
+    if (item.button && (item.style & 0x0F) == BS_DEFPUSHBUTTON) SendMessageW(hwnd, DM_SETDEFID, item.id, 0);
 }
 
 void WindowBase::ForgetEndedDialog() {

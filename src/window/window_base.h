@@ -134,10 +134,36 @@ public:
     // DialogBoxParamW with this object bound; -1 when the dialog could not be made or the object
     // already has a window.
     INT_PTR DoModal(HINSTANCE instance, const wchar_t* templateName, HWND owner);
+    // DoModal for a DIALOGEX template whose controls are made one per posted message after its
+    // frame, so that no one message holds the thread for the whole build (Wine takes 20-50 ms for
+    // a handful of controls). The object's WM_INITDIALOG comes once the last control is there; the
+    // modal loop shows the dialog when it first finds its queue empty, by then complete. Any other
+    // template: DoModal.
+    INT_PTR DoModalInSteps(HINSTANCE instance, const wchar_t* templateName, HWND owner);
     bool EndDialog(INT_PTR result);
 
 protected:
     DialogBase() = default;
+
+private:
+    friend class WindowBase;
+    template <typename Show>
+    INT_PTR RunModal(const Show& show);
+    // A message of the stepwise build (its WM_INITDIALOG, a step); true when it was one.
+    bool StepMessage(HWND hwnd, UINT message, LPARAM lParam, INT_PTR& result);
+    void MakeNextControl(HWND hwnd);
+
+    struct Steps {
+        HINSTANCE instance = nullptr;
+        const unsigned char* base = nullptr;  // the template, in the module's resources
+        const unsigned char* next = nullptr;  // the next control's entry
+        const unsigned char* end = nullptr;
+        int left = 0;
+        LPARAM initParam = 0;
+        HWND lastControl = nullptr;
+        UINT message = 0;
+        bool running = false;
+    } steps_;
 };
 
 }  // namespace sv

@@ -432,4 +432,62 @@ TEST_F(WindowBaseTest, ModalDialogIsBoundFromItsFirstMessage) {
     EXPECT_EQ(dialog.DoModal(Instance(), MAKEINTRESOURCEW(1), nullptr), 42);
 }
 
+// The stepwise build: a message posted before it runs while the dialog has no controls yet; the
+// object's WM_INITDIALOG sees them all, in the template's tab order, with the dialog's font, the
+// default button known and the first tab stop focused.
+class SteppedDialog : public sv::DialogBase {
+public:
+    std::vector<int> idsAtInit;
+    bool fontsMatch = false;
+    LRESULT defaultId = 0;
+    bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, LRESULT& result,
+                              MessagePass pass) override {
+        if (pass != MessagePass::Ordinary) return false;
+        if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) return EndDialog(IDCANCEL);
+        if (message != WM_INITDIALOG) return false;
+        const LRESULT font = SendMessageW(hwnd, WM_GETFONT, 0, 0);
+        fontsMatch = font != 0;
+        for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            idsAtInit.push_back(GetDlgCtrlID(child));
+            fontsMatch = fontsMatch && SendMessageW(child, WM_GETFONT, 0, 0) == font;
+        }
+        defaultId = LOWORD(SendMessageW(hwnd, DM_GETDEFID, 0, 0));
+        PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+        result = TRUE;
+        return true;
+    }
+};
+
+TEST_F(WindowBaseTest, StepwiseDialogMakesItsControlsOverSeveralMessages) {
+    SteppedDialog dialog;
+    int controlsWhenPostedRan = -1;
+    struct Probe : sv::WindowBase {
+        SteppedDialog* dialog = nullptr;
+        int* controls = nullptr;
+        bool ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM, LRESULT&, MessagePass pass) override {
+            if (pass != MessagePass::Ordinary || !dialog->Hwnd()) return false;
+            if (message == WM_APP) {
+                *controls = 0;
+                for (HWND c = GetWindow(dialog->Hwnd(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) ++*controls;
+            }
+            return false;
+        }
+    } probe;
+    probe.dialog = &dialog;
+    probe.controls = &controlsWhenPostedRan;
+    ASSERT_TRUE(sv::WindowBase::RegisterWindowClass(Instance(), {L"SonavireStepProbe"}));
+    ASSERT_TRUE(probe.Create(Instance(), L"SonavireStepProbe", HWND_MESSAGE, L"", 0));
+    PostMessageW(probe.Hwnd(), WM_APP, 0, 0);
+
+    EXPECT_EQ(dialog.DoModalInSteps(Instance(), MAKEINTRESOURCEW(2), nullptr), IDCANCEL);
+    EXPECT_EQ(controlsWhenPostedRan, 0);
+    EXPECT_EQ(dialog.idsAtInit, (std::vector<int>{101, 102, 103, 104}));
+    EXPECT_TRUE(dialog.fontsMatch);
+    EXPECT_EQ(dialog.defaultId, 103);
+    // A template without controls is made at once.
+    TestDialog plain;
+    EXPECT_EQ(plain.DoModalInSteps(Instance(), MAKEINTRESOURCEW(1), nullptr), 42);
+    probe.Destroy();
+}
+
 }  // namespace
