@@ -1,32 +1,50 @@
 #!/usr/bin/env bash
-# stall-runs.sh [RUNS] [WIDTH...]
+# stall-runs.sh [--split] [RUNS] [WIDTH...]
 # Runs stall-bench RUNS times (5 unless given) for each width (those this machine runs unless
 # given) against the stand-in, under the display in $DISPLAY, and prints one table per width: a
-# row per scenario, a column per run, in ms. Take the figures on an otherwise idle machine.
+# row per scenario, a column per run, in ms. Take the figures on an otherwise idle machine. With
+# no display set it starts Xvfb for the runs.
+#
+# --split: the player (Wine, with its own Wine server) on CPU 0, the stand-in service on CPU 1.
+# On Windows the player's calls into the window system are system calls; under Wine each is a
+# round trip to the Wine server, another process, and on a virtual machine waking an idle CPU for
+# it can take milliseconds. On one CPU the round trip is a plain switch, as on Windows, and the
+# service, which in use runs on another computer, keeps its own CPU.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${SONAVIRE_BUILD:-$root/build}
+split=
+if [ "${1:-}" = --split ]; then
+  split=1; shift
+  [ "$(nproc)" -ge 2 ] || { echo "--split needs two CPUs" >&2; exit 2; }
+fi
 runs=${1:-5}
 shift || true
+. "$here/xvfb.sh"
+start_xvfb 240 280 || exit 1
 widths=("$@")
 if [ ${#widths[@]} -eq 0 ]; then
   widths=(win64)
   [ -x "$build/win32/tools/stall-bench/stall-bench.exe" ] && "$here/probe-win32.sh" >/dev/null 2>&1 && widths+=(win32)
 fi
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+trap 'rm -rf "$out"; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 for ((run = 1; run <= runs; run++)); do
   for width in "${widths[@]}"; do
     tree=$build/win
     [ "$width" = win32 ] && tree=$build/win32
-    "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
-      "$here/wine-run.sh" --arch "$width" "$tree/tools/stall-bench/stall-bench.exe" 2>/dev/null |
+    service_cpu=() player_cpu=()
+    [ -n "$split" ] && service_cpu=(taskset -c 1) player_cpu=(taskset -c 0)
+    # Each run starts the prefix's Wine server afresh (on the player's CPU with --split).
+    (. "$here/wine-env.sh" && wine_env "$width" && "$wine_server" -w)
+    "${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
+      "${player_cpu[@]}" "$here/wine-run.sh" --arch "$width" "$tree/tools/stall-bench/stall-bench.exe" 2>/dev/null |
       tr -d '\r' | grep '^stall ' >"$out/$width.$run" || true
   done
 done
 for width in "${widths[@]}"; do
-  echo "$width, longest gap per run (ms):"
+  echo "$width${split:+, player on CPU 0 and service on CPU 1}, longest gap per run (ms):"
   cat "$out/$width".* | awk '
     { name = $2; sub(/:$/, "", name)
       if ($0 ~ /\(first in the process/) name = name "-first"
