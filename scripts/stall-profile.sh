@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
-# stall-profile.sh [win64|win32]
+# stall-profile.sh [--split] [win64|win32]
 # Where the player's thread spends each scenario's longest gap: runs stall-bench with --profile
 # (the player's thread sampled about every millisecond) against the stand-in, under the display in
 # $DISPLAY, and names the sampled stacks with addr2line. Per scenario it prints the bench's line,
 # how many samples fell in the gap, and the stacks, innermost function first, most frequent first.
 # A gap with few samples for its length is one where the whole process waited (the sampler's own
 # thread did not run either): the machine, not the player's thread, held it.
+# --split: the player on CPU 0 and the service on CPU 1, as scripts/stall-runs.sh --split.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
+service_cpu=() player_cpu=()
+if [ "${1:-}" = --split ]; then service_cpu=(taskset -c 1) player_cpu=(taskset -c 0); shift; fi
 arch=${1:-win64}
 build=${SONAVIRE_BUILD:-$root/build}
 case $arch in
   win64) tree=$build/win; triplet=x86_64-linux-gnu; pe=x86_64-windows; tools=x86_64-w64-mingw32 ;;
   win32) tree=$build/win32; triplet=i386-linux-gnu; pe=i386-windows; tools=i686-w64-mingw32 ;;
-  *) echo "usage: $0 [win64|win32]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--split] [win64|win32]" >&2; exit 2 ;;
 esac
 bench=$tree/tools/stall-bench/stall-bench.exe
 raw=$(mktemp)
 trap 'rm -f "$raw"' EXIT
-"$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
-  "$here/wine-run.sh" --arch "$arch" "$bench" --profile >"$raw" 2>/dev/null
+(. "$here/wine-env.sh" && wine_env "$arch" && "$wine_server" -w)
+"${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
+  "${player_cpu[@]}" "$here/wine-run.sh" --arch "$arch" "$bench" --profile >"$raw" 2>/dev/null
 
 python3 - "$raw" "$bench" "/usr/lib/$triplet/wine/$pe" "$tools" <<'PY'
 import collections, os, re, subprocess, sys
