@@ -22,7 +22,8 @@ esac
 bench=$tree/tools/stall-bench/stall-bench.exe
 raw=$(mktemp)
 trap 'rm -f "$raw"' EXIT
-(. "$here/wine-env.sh" && wine_env "$arch" && "$wine_server" -w)
+(. "$here/wine-env.sh" && wine_env "$arch" && timeout 30 "$wine_server" -w) ||
+  echo "stall-profile: the prefix's Wine server stays (a persistent one?): this run shares it" >&2
 "${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
   "${player_cpu[@]}" "$here/wine-run.sh" --arch "$arch" "$bench" --profile >"$raw" 2>/dev/null
 

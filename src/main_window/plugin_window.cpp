@@ -100,11 +100,12 @@ bool CSVPluginWindow::RegisterMainWindowClass(HINSTANCE instance) {
     return WindowBase::RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style) {
+HWND CSVPluginWindow::CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style,
+                                       const RECT* rect) {
     if (Hwnd() || !RegisterMainWindowClass(instance)) return nullptr;
     NoteUiThread();
     instance_ = instance;
-    return WindowBase::Create(instance, kClassName, parent, name, style);
+    return WindowBase::Create(instance, kClassName, parent, name, style, 0, rect);
 }
 
 bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -228,8 +229,12 @@ void CSVPluginWindow::OnCreate() {
     // At once only the panes that the player's first events reach; the rest come a message later
     // (OnCreateStep). All six, their first layout and the two browser controls in this message
     // held the player's thread for 40-190 ms.
-    statusLine_.Create(instance_, hwnd, kPaneStyle);
-    lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle);
+    // Made in their places: moving them there afterwards is a round of messages and repaints more.
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const PanePlaces places = PlacesFor(client.right, client.bottom);
+    statusLine_.Create(instance_, hwnd, kPaneStyle, &places.status);
+    lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle, &places.lyrics);
     statusLine_.StatusChanged();
 
     // The list comes on a worker; lookups started before it is here wait for it there.
@@ -376,7 +381,7 @@ void CSVPluginWindow::ApplyDpi(int dpi) {
     RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void CSVPluginWindow::Layout(int width, int height) {
+CSVPluginWindow::PanePlaces CSVPluginWindow::PlacesFor(int width, int height) const {
     const PluginSettings& settings = Settings();
     const PaneLook& look = look_;
     const int split = static_cast<int16_t>(height - look.Scale(settings.splitPos));
@@ -385,28 +390,46 @@ void CSVPluginWindow::Layout(int width, int height) {
     const int statusHeight = look.Scale(settings.statusHeight);
     const int advertWidth = look.Scale(kAdvertPaneWidth);
     const int lowerTop = split + look.Scale(kSplitterGap);
+    // Never inverted: a window too small for its panes gives them no area rather than a negative one.
+    auto place = [](LONG left, LONG top, LONG right, LONG bottom) {
+        return RECT{left, top, std::max(left, right), std::max(top, bottom)};
+    };
+    PanePlaces places;
+    places.lyrics = place(buttonWidth, lowerTop, width - advertWidth, height - statusHeight);
+    places.status = place(0, height - statusHeight, width, height);
+    places.action = place(0, lowerTop, buttonWidth, height - logoHeight - statusHeight);
+    places.advert = place(width - advertWidth, lowerTop, width, height - statusHeight);
+    places.logo = place(0, height - logoHeight - statusHeight, buttonWidth, height - statusHeight);
+    places.browse = place(0, 1, width, split);
+    return places;
+}
 
+void CSVPluginWindow::Layout(int width, int height) {
+    const PanePlaces places = PlacesFor(width, height);
     struct Placement {
         HWND hwnd;
         RECT rect;
     };
     // The order in which the panes are moved.
     const Placement placements[] = {
-        {lyricsPane_.Hwnd(), {buttonWidth, lowerTop, width - advertWidth, height - statusHeight}},
-        {statusLine_.Hwnd(), {0, height - statusHeight, width, height}},
-        {actionBar_.Hwnd(), {0, lowerTop, buttonWidth, height - logoHeight - statusHeight}},
-        {advertPane_.Hwnd(), {width - advertWidth, lowerTop, width, height - statusHeight}},
-        {logo_.Hwnd(), {0, height - logoHeight - statusHeight, buttonWidth, height - statusHeight}},
-        {browsePane_.Hwnd(), {0, 1, width, split}},
+        {lyricsPane_.Hwnd(), places.lyrics}, {statusLine_.Hwnd(), places.status}, {actionBar_.Hwnd(), places.action},
+        {advertPane_.Hwnd(), places.advert}, {logo_.Hwnd(), places.logo},         {browsePane_.Hwnd(), places.browse},
     };
     constexpr UINT kMoveFlags = SWP_NOZORDER | SWP_NOACTIVATE;
     auto extent = [](LONG from, LONG to) { return std::max<LONG>(0, to - from); };
+    const HWND hwnd = Hwnd();
+    auto inPlace = [hwnd](const Placement& placement) {
+        RECT now{};
+        if (!GetWindowRect(placement.hwnd, &now)) return false;
+        MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&now), 2);
+        return EqualRect(&now, &placement.rect) != FALSE;
+    };
 
     // One batch, so the whole area repaints once.
     HDWP batch = BeginDeferWindowPos(4);
     for (const Placement& placement : placements) {
         if (!batch) break;
-        if (!placement.hwnd) continue;
+        if (!placement.hwnd || inPlace(placement)) continue;
         const RECT& r = placement.rect;
         batch = DeferWindowPos(batch, placement.hwnd, nullptr, r.left, r.top, extent(r.left, r.right),
                                extent(r.top, r.bottom), kMoveFlags);
@@ -414,7 +437,7 @@ void CSVPluginWindow::Layout(int width, int height) {
     if (!batch || !EndDeferWindowPos(batch)) {
         // No batch to be had: the panes move one by one.
         for (const Placement& placement : placements) {
-            if (!placement.hwnd) continue;
+            if (!placement.hwnd || inPlace(placement)) continue;
             const RECT& r = placement.rect;
             SetWindowPos(placement.hwnd, nullptr, r.left, r.top, extent(r.left, r.right), extent(r.top, r.bottom),
                          kMoveFlags);

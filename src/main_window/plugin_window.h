@@ -91,8 +91,10 @@ public:
     static bool RegisterMainWindowClass(HINSTANCE instance);
     // Creates the window (and in WM_CREATE the status line and the lyrics pane; the other panes
     // and the first pages follow in posted messages) as a child of parent. Resources (status
-    // texts, page addresses) come from instance.
-    HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style);
+    // texts, page addresses) come from instance. Made at rect in parent (none: empty), its first
+    // panes are made in their places.
+    HWND CreateMainWindow(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style,
+                          const RECT* rect = nullptr);
 
     // Player and video-page events, by where they come from (Player or VideoPage). For the video
     // page, page is the track it reported (the script bridge's page document); none counts as a
@@ -124,7 +126,7 @@ public:
     // Moves the shown lyrics' timing by change milliseconds (negative: earlier), or back to the
     // document's own with reset; kept for this song and said on the status line for a moment.
     void NudgeTiming(int32_t change, bool reset);
-    // Lays the panes out for a client area of width x height.
+    // Lays the panes out for a client area of width x height; a pane already in its place is not moved.
     void Layout(int width, int height);
     // The window is now shown at dpi: fonts and pictures are made again and the panes laid out.
     void ApplyDpi(int dpi);
@@ -190,6 +192,11 @@ private:
     static LRESULT CALLBACK RootWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                            DWORD_PTR);
     void OnCreateStep(WPARAM step);
+    // Where each pane goes in a client area of width x height.
+    struct PanePlaces {
+        RECT lyrics, status, action, advert, logo, browse;
+    };
+    PanePlaces PlacesFor(int width, int height) const;
     void PlaceInCreationOrder(HWND pane, HWND madeBefore);
     void NavigateToFirstPages();
     void OnLyricsReady(WPARAM sequence);

@@ -49,11 +49,11 @@ bool CSVPluginLyrics::RegisterPaneClass(HINSTANCE instance) {
     return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-bool CSVPluginLyrics::Create(HINSTANCE instance, HWND parent, DWORD style) {
+bool CSVPluginLyrics::Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     instance_ = instance;
     announced_.clear();
-    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style, 0, rect) != nullptr;
 }
 
 uint32_t CSVPluginLyrics::PositionNow() const { return host_ ? host_->GetPositionMs() : 0; }

@@ -55,8 +55,9 @@ public:
     // The fonts and sizes at the window's DPI (not owned; outlives the pane); none: 96 dpi.
     void SetLook(const PaneLook* look) { look_ = look; }
     const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }
-    // Creates the pane as a child of parent; its status texts come from instance's string table.
-    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // Creates the pane as a child of parent, at rect (none: empty); its status texts come from
+    // instance's string table.
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect = nullptr);
 
     // Shows another document (not owned; may be null). The line timer stops; the playback mode stays.
     void SetDocument(LyricsDocument* document);

@@ -17,10 +17,10 @@ bool CSVPluginStatus::RegisterPaneClass(HINSTANCE instance) {
     return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-bool CSVPluginStatus::Create(HINSTANCE instance, HWND parent, DWORD style) {
+bool CSVPluginStatus::Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     instance_ = instance;
-    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style, 0, rect) != nullptr;
 }
 
 int CSVPluginStatus::ShownText(wchar_t (&text)[kSettingTextChars]) const {

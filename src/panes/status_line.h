@@ -27,8 +27,8 @@ public:
     // The font at the window's DPI (not owned; outlives the pane); none: 96 dpi.
     void SetLook(const PaneLook* look) { look_ = look; }
     const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }
-    // Status texts come from instance's string table.
-    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // Status texts come from instance's string table; rect: its place in parent (none: empty).
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect = nullptr);
 
     // The status triple changed: the strip is repainted (without erasing) and its text follows.
     void StatusChanged();

@@ -219,15 +219,6 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
         SubclassHostWindow(hostWindow);
         SetWindowLongPtrW(hostWindow, GWL_STYLE, GetWindowLongPtrW(hostWindow, GWL_STYLE) | WS_CLIPCHILDREN);
 
-        wchar_t name[sv::kSettingTextChars] = {};
-        LoadStringW(sv::ModuleInstance(), IDS_PLUGIN_NAME, name, static_cast<int>(sv::kSettingTextChars));
-        const HWND made = window_->CreateMainWindow(sv::ModuleInstance(), hostWindow, name, kMainWindowStyle);
-        if (!made) {
-            window_.reset();
-            return E_FAIL;
-        }
-        *window = made;
-
         if (const HWND parent = GetParent(hostWindow)) {
             RECT outer;
             if (GetWindowRect(parent, &outer)) {
@@ -236,8 +227,17 @@ STDMETHODIMP CSonavire::Create(HWND hostWindow, HWND* window) {
             }
         }
         // The player may size the window it is handed only later: until then it fills the host.
-        RECT host;
-        if (GetClientRect(hostWindow, &host)) MoveWindow(made, 0, 0, host.right, host.bottom, TRUE);
+        // Made at that size, it and its first panes need no move afterwards.
+        RECT host{};
+        GetClientRect(hostWindow, &host);
+        wchar_t name[sv::kSettingTextChars] = {};
+        LoadStringW(sv::ModuleInstance(), IDS_PLUGIN_NAME, name, static_cast<int>(sv::kSettingTextChars));
+        const HWND made = window_->CreateMainWindow(sv::ModuleInstance(), hostWindow, name, kMainWindowStyle, &host);
+        if (!made) {
+            window_.reset();
+            return E_FAIL;
+        }
+        *window = made;
 
         // As if the current item had just opened and started: its lyrics are looked up at once.
         IWMPEvents* events = this;

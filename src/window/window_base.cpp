@@ -151,7 +151,7 @@ bool WindowBase::RegisterWindowClass(HINSTANCE instance, const WindowClassInfo& 
     windowClass.lpfnWndProc = &WindowBase::WindowProcedure;
     windowClass.hInstance = instance;
     windowClass.hIcon = info.icon;
-    windowClass.hCursor = info.cursor;
+    windowClass.hCursor = info.cursor || !info.systemCursor ? info.cursor : LoadCursorW(nullptr, info.systemCursor);
     windowClass.hbrBackground = info.background;
     windowClass.lpszClassName = info.name;
     if (RegisterClassExW(&windowClass)) return true;

@@ -24,6 +24,9 @@ struct WindowClassInfo {
     UINT style = 0;
     HBRUSH background = nullptr;
     HCURSOR cursor = nullptr;
+    // A system cursor (IDC_*) for when no cursor is given: loaded only when the class is
+    // registered, not each time a window of it is made.
+    const wchar_t* systemCursor = nullptr;
     HICON icon = nullptr;
 };
 
@@ -34,7 +37,7 @@ inline WindowClassInfo PaneClassInfo(const wchar_t* name) {
     info.name = name;
     info.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
     info.background = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-    info.cursor = LoadCursorW(nullptr, IDC_ARROW);
+    info.systemCursor = IDC_ARROW;
     return info;
 }
 
