@@ -41,16 +41,33 @@ for ((run = 1; run <= runs; run++)); do
       echo "stall-runs: the prefix's Wine server stays (a persistent one?): this run shares it" >&2
     "${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
       "${player_cpu[@]}" "$here/wine-run.sh" --arch "$width" "$tree/tools/stall-bench/stall-bench.exe" 2>/dev/null |
-      tr -d '\r' | grep '^stall ' >"$out/$width.$run" || true
+      tr -d '\r' | grep '^stall \|^stall-bench: a call' >"$out/$width.$run" || true
   done
 done
-for width in "${widths[@]}"; do
-  echo "$width${split:+, player on CPU 0 and service on CPU 1}, longest gap per run (ms):"
-  cat "$out/$width".* | awk '
+# A row per scenario, a column per run: the longest gap (and first, in microseconds, what one call
+# into the window system cost in that run), or with "machine" what the bench's sleeping thread
+# saw in that gap (its longest 1 ms sleep; "-" when every one took under 4 ms).
+table() {
+  cat "$out/$1".* | awk -v what="$2" '
+    $1 == "stall-bench:" { if (what == "gap") calls = calls sprintf(" %7.1f", $(NF - 2)); next }
     { name = $2; sub(/:$/, "", name)
       if ($0 ~ /\(first in the process/) name = name "-first"
       if ($0 ~ /\(again/) name = name "-again"
       if (!(name in seen)) { seen[name] = 1; order[++count] = name }
-      row[name] = row[name] sprintf(" %7.1f", $4) }
-    END { for (i = 1; i <= count; i++) printf "  %-13s%s\n", order[i], row[order[i]] }'
+      figure = sprintf(" %7.1f", $4)
+      if (what == "machine") {
+        figure = sprintf(" %7s", "?")
+        if (match($0, /sleep took up to [0-9.]+/)) figure = sprintf(" %7.1f", substr($0, RSTART + 17, RLENGTH - 17))
+        else if ($0 ~ /sleep took under/) figure = sprintf(" %7s", "-")
+      }
+      row[name] = row[name] figure }
+    END {
+      if (calls != "") printf "  %-13s%s\n", "call (us)", calls
+      for (i = 1; i <= count; i++) printf "  %-13s%s\n", order[i], row[order[i]] }'
+}
+for width in "${widths[@]}"; do
+  echo "$width${split:+, player on CPU 0 and service on CPU 1}, longest gap per run (ms):"
+  table "$width" gap
+  echo "  in that gap, the longest 1 ms sleep of a thread that does nothing else (ms):"
+  table "$width" machine
 done

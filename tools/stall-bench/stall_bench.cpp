@@ -9,7 +9,10 @@
 //   track-storm  tracks change every 25 ms for 2 s with the service silent;
 //   resync-click a re-sync click on untimed lyrics;
 //   translation  the translation arrives mid-song.
-// First, loop-alone: the loop for 2 s with no plug-in loaded, the machine's own floor.
+// First, loop-alone: the loop for 2 s with no plug-in loaded, the machine's own floor. After each
+// figure, "[machine: a 1 ms sleep took up to M ms meanwhile]": the longest sleep, in that very gap,
+// of a thread of the bench that does nothing but sleep 1 ms (tools/common/idle_probe.h), the part
+// of the gap the machine itself held every thread of the process.
 //
 // It changes the plug-in's key and the user's Sonavire key of the prefix it runs in (pointed at the
 // stand-in, removed at the end), as the tests do:
@@ -28,6 +31,7 @@
 #include "base/utf.h"
 #include "dll/application.h"
 #include "bench_clock.h"
+#include "idle_probe.h"
 #include "loop_gap.h"
 #include "thread_sampler.h"
 #include "main_window/plugin_window.h"
@@ -137,9 +141,17 @@ private:
 // monotonic_raw`.
 tools::ThreadSampler* profile = nullptr;
 bool printGaps = false;
+tools::IdleProbe* idle = nullptr;
 
 void Print(const char* scenario, const Gap& longest, const char* note = "") {
-    std::printf("stall %s: longest %.1f ms%s\n", scenario, longest.ms, note);
+    const double slept = idle->LongestSleepWithin(longest.from, longest.to);
+    char machine[80];
+    if (slept > 0)
+        std::snprintf(machine, sizeof machine, " [machine: a 1 ms sleep took up to %.1f ms meanwhile]", slept);
+    else
+        std::snprintf(machine, sizeof machine, " [machine: a 1 ms sleep took under %.0f ms meanwhile]",
+                      tools::IdleProbe::kNotedMs);
+    std::printf("stall %s: longest %.1f ms%s%s\n", scenario, longest.ms, note, machine);
     if (printGaps) {
         LARGE_INTEGER frequency;
         QueryPerformanceFrequency(&frequency);
@@ -340,6 +352,21 @@ Gap TranslationMidSong(Bench& bench, tools::LoopGapMeter& meter, long baseline) 
     return longest;
 }
 
+// What one call into the window system costs here: a window property read, which under Wine is
+// a round trip to Wine's server (on Windows, a call into the kernel). Most of what the plug-in does
+// on the player's thread is made of such calls.
+void PrintServerCallCost() {
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (!window) return;
+    constexpr int kCalls = 2000;
+    const tools::BenchClock clock;
+    for (int i = 0; i < kCalls; ++i) GetPropW(window, L"SonavireStallBench");
+    const double ms = clock.ElapsedMs();
+    DestroyWindow(window);
+    std::printf("stall-bench: a call into the window system (GetPropW) takes %.1f us here\n", 1000.0 * ms / kCalls);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,10 +378,13 @@ int main(int argc, char** argv) {
         sampler = std::make_unique<tools::ThreadSampler>(GetCurrentThreadId());
         profile = sampler.get();
     }
+    tools::IdleProbe probe;
+    idle = &probe;
     sv::StartApplication();
     try {
         Bench bench;
         WaitForRegistrySave();
+        PrintServerCallCost();
         tools::LoopGapMeter meter;
         // The same loop with no plug-in at all: what this machine's scheduling alone costs, the
         // floor under every figure below.
