@@ -245,8 +245,18 @@ TEST_F(PluginWindowTest, CreateMakesThePanesTheFirstEventsReachAndTheOthersInLat
     LoadPlugin(false);
     EXPECT_EQ(L"Loading lyrics... Please wait", StatusLineText()) << "the replayed open reached the status line";
     EXPECT_TRUE(Window().LyricsPane().Hwnd() && !Window().ActionBar().Hwnd());
+    // Made in their places: the status line along the bottom, the lyrics pane with an area.
+    RECT client{}, status{}, lyrics{};
+    GetClientRect(Window().Hwnd(), &client);
+    GetClientRect(Window().StatusLine().Hwnd(), &status);
+    GetClientRect(Window().LyricsPane().Hwnd(), &lyrics);
+    EXPECT_TRUE(client.right > 0 && status.right == client.right && status.bottom > 0 && !IsRectEmpty(&lyrics));
     ASSERT_TRUE(PumpUntil([&] { return Window().PanesReady(); }));
     EXPECT_TRUE(Window().ActionBar().ListWindow() && Window().Logo().Hwnd() && Window().AdvertPane().Hwnd());
+    // A layout for the size the window has moves no pane.
+    MessageCounter statusMoves(Window().StatusLine().Hwnd()), actionMoves(Window().ActionBar().Hwnd());
+    Window().Layout(client.right, client.bottom);
+    EXPECT_EQ(0, statusMoves.Count(WM_WINDOWPOSCHANGING) + actionMoves.Count(WM_WINDOWPOSCHANGING));
 }
 
 TEST_F(PluginWindowTest, TracksChangingWhileTheServiceIsSilentRepaintNothingThatStaysTheSame) {
