@@ -10,6 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
+. "$here/wine-env.sh"
 service_cpu=() player_cpu=()
 if [ "${1:-}" = --split ]; then service_cpu=(taskset -c 1) player_cpu=(taskset -c 0); shift; fi
 arch=${1:-win64}
@@ -22,8 +23,7 @@ esac
 bench=$tree/tools/stall-bench/stall-bench.exe
 raw=$(mktemp)
 trap 'rm -f "$raw"' EXIT
-(. "$here/wine-env.sh" && wine_env "$arch" && timeout 30 "$wine_server" -w) ||
-  echo "stall-profile: the prefix's Wine server stays (a persistent one?): this run shares it" >&2
+wine_server_afresh "$arch" stall-profile
 "${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
   "${player_cpu[@]}" "$here/wine-run.sh" --arch "$arch" "$bench" --profile >"$raw" 2>/dev/null
 

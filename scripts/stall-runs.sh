@@ -13,6 +13,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
+. "$here/wine-env.sh"
 build=${SONAVIRE_BUILD:-$root/build}
 split=
 if [ "${1:-}" = --split ]; then
@@ -37,8 +38,7 @@ for ((run = 1; run <= runs; run++)); do
     service_cpu=() player_cpu=()
     [ -n "$split" ] && service_cpu=(taskset -c 1) player_cpu=(taskset -c 0)
     # Each run starts the prefix's Wine server afresh (on the player's CPU with --split).
-    (. "$here/wine-env.sh" && wine_env "$width" && timeout 30 "$wine_server" -w) ||
-      echo "stall-runs: the prefix's Wine server stays (a persistent one?): this run shares it" >&2
+    wine_server_afresh "$width" stall-runs
     "${service_cpu[@]}" "$here/with-standin.sh" "$build/native/tools/standin-service/sonavire-server" -- \
       "${player_cpu[@]}" "$here/wine-run.sh" --arch "$width" "$tree/tools/stall-bench/stall-bench.exe" 2>/dev/null |
       tr -d '\r' | grep '^stall \|^stall-bench: a call' >"$out/$width.$run" || true

@@ -22,3 +22,11 @@ wine_env() {
   # No Mono or Gecko installer dialogs: the prefix has neither, and nothing here needs them.
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 }
+
+# wine_server_afresh ARCH WHO: waits (at most 30 s) until ARCH's prefix has no Wine server, so the
+# next Wine program starts one of its own, under that program's CPU placement; WHO names the
+# caller in the message when one stays (a persistent server).
+wine_server_afresh() {
+  ( wine_env "$1" && timeout 30 "$wine_server" -w ) ||
+    echo "$2: the prefix's Wine server stays (a persistent one?): this run shares it" >&2
+}
