@@ -210,10 +210,13 @@ bool CSVPluginWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wPara
 }
 
 // What follows WM_CREATE, in order, one posted message each: the panes nothing reaches at once,
-// their first layout, then the browser controls, each made and navigated on its own.
+// one by one in their places (each one's first erase and frame come with it), the layout that
+// catches up with a size changed meanwhile, then the browser controls, each made and navigated
+// on its own.
 enum CreateStep : WPARAM {
     kMakeActionBar,
-    kMakeBrowsePanes,
+    kMakeBrowsePane,
+    kMakeAdvertPane,
     kMakeLogo,
     kLayOutPanes,
     kMakeBrowseControl,
@@ -246,26 +249,29 @@ void CSVPluginWindow::OnCreate() {
 
 void CSVPluginWindow::OnCreateStep(WPARAM step) {
     const HWND hwnd = Hwnd();
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const PanePlaces places = PlacesFor(client.right, client.bottom);
     switch (step) {
         case kMakeActionBar:
             // Its list draws every button's state as it is now (the Translate item among them).
-            actionBar_.Create(instance_, hwnd, kPaneStyle);
+            actionBar_.Create(instance_, hwnd, kPaneStyle, &places.action);
             PlaceInCreationOrder(actionBar_.Hwnd(), statusLine_.Hwnd());
             break;
-        case kMakeBrowsePanes:
-            browsePane_.Create(instance_, hwnd, kPaneStyle, false);
+        case kMakeBrowsePane:
+            browsePane_.Create(instance_, hwnd, kPaneStyle, false, &places.browse);
             PlaceInCreationOrder(browsePane_.Hwnd(), actionBar_.Hwnd());
-            advertPane_.Create(instance_, hwnd, kPaneStyle, false);
+            break;
+        case kMakeAdvertPane:
+            advertPane_.Create(instance_, hwnd, kPaneStyle, false, &places.advert);
             PlaceInCreationOrder(advertPane_.Hwnd(), browsePane_.Hwnd());
             NavigateToFirstPages();
             break;
         case kMakeLogo:
-            logo_.Create(instance_, hwnd, kPaneStyle);
+            logo_.Create(instance_, hwnd, kPaneStyle, &places.logo);
             PlaceInCreationOrder(logo_.Hwnd(), advertPane_.Hwnd());
             break;
         case kLayOutPanes: {
-            RECT client{};
-            GetClientRect(hwnd, &client);
             Layout(client.right, client.bottom);
             panesReady_ = true;
             break;

@@ -12,10 +12,10 @@ bool CSVPluginAction::RegisterPaneClass(HINSTANCE instance) {
     return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-bool CSVPluginAction::Create(HINSTANCE instance, HWND parent, DWORD style) {
+bool CSVPluginAction::Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     instance_ = instance;
-    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style, 0, rect) != nullptr;
 }
 
 int CSVPluginAction::FindItem(int commandId) const {

@@ -36,7 +36,8 @@ public:
     ~CSVPluginAction() override;
 
     static bool RegisterPaneClass(HINSTANCE instance);
-    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // rect: its place in parent (none: empty).
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect = nullptr);
     // The fonts and sizes at the window's DPI (not owned; outlives the bar); none: 96 dpi.
     void SetLook(const PaneLook* look);
     const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }

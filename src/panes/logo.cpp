@@ -7,10 +7,10 @@ namespace sv {
 
 CSVPluginSVLogo::~CSVPluginSVLogo() { Destroy(); }
 
-bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style) {
+bool CSVPluginSVLogo::Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect) {
     if (Hwnd() || !CSVPluginLyrics::RegisterPaneClass(instance)) return false;
     bitmap_.reset(static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0)));
-    return WindowBase::Create(instance, CSVPluginLyrics::kClassName, parent, nullptr, style) != nullptr;
+    return WindowBase::Create(instance, CSVPluginLyrics::kClassName, parent, nullptr, style, 0, rect) != nullptr;
 }
 
 HBITMAP CSVPluginSVLogo::ShownBitmap() {

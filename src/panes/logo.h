@@ -17,8 +17,8 @@ public:
     CSVPluginSVLogo() = default;
     ~CSVPluginSVLogo() override;
 
-    // The bitmap comes from instance's resources.
-    bool Create(HINSTANCE instance, HWND parent, DWORD style);
+    // The bitmap comes from instance's resources; rect: its place in parent (none: empty).
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, const RECT* rect = nullptr);
     // The size at the window's DPI (not owned; outlives the pane); none: 96 dpi.
     void SetLook(const PaneLook* look) { look_ = look; }
     const PaneLook& Look() const { return look_ ? *look_ : PaneLook::Default(); }

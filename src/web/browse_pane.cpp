@@ -81,10 +81,10 @@ bool CSVPluginBrowse::RegisterPaneClass(HINSTANCE instance) {
     return RegisterWindowClass(instance, PaneClassInfo(kClassName));
 }
 
-bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl) {
+bool CSVPluginBrowse::Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl, const RECT* rect) {
     if (Hwnd() || !RegisterPaneClass(instance)) return false;
     makeControlOnCreate_ = makeControl;
-    return WindowBase::Create(instance, kClassName, parent, nullptr, style) != nullptr;
+    return WindowBase::Create(instance, kClassName, parent, nullptr, style, 0, rect) != nullptr;
 }
 
 bool CSVPluginBrowse::CreateControl() {

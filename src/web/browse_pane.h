@@ -43,7 +43,8 @@ public:
     // Creates the pane's window and, unless told to wait, the control in it. Making the control
     // and its first navigation each hold the thread for tens of milliseconds: a caller that must
     // not (the main window on the player's thread) makes the control later with CreateControl.
-    bool Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl = true);
+    // rect: the pane's place in parent (none: empty).
+    bool Create(HINSTANCE instance, HWND parent, DWORD style, bool makeControl = true, const RECT* rect = nullptr);
     // Makes the control in the existing window, filling it; nothing when there is one already.
     bool CreateControl();
 

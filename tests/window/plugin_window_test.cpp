@@ -240,9 +240,26 @@ TEST_F(PluginWindowTest, ADocumentArrivingMidSongIsPaintedOnceAtItsLine) {
     EXPECT_EQ(2, Window().LyricsPane().CurrentLine());
 }
 
+// Moves and resizes of the plug-in window's panes, seen by a hook on this thread: a pane made
+// somewhere and moved into its place afterwards costs the player's thread a round of messages and
+// an erase more.
+HWND g_movesWatchedParent = nullptr;
+int g_paneMoves = 0;
+LRESULT CALLBACK CountPaneMoves(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGING && GetParent(call->hwnd) == g_movesWatchedParent) {
+        const auto* position = reinterpret_cast<const WINDOWPOS*>(call->lParam);
+        if ((position->flags & (SWP_NOMOVE | SWP_NOSIZE)) != (SWP_NOMOVE | SWP_NOSIZE)) ++g_paneMoves;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 TEST_F(PluginWindowTest, CreateMakesThePanesTheFirstEventsReachAndTheOthersInLaterMessages) {
     engine_->Open(0, true);
     LoadPlugin(false);
+    g_movesWatchedParent = Window().Hwnd();
+    g_paneMoves = 0;
+    const HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, &CountPaneMoves, nullptr, GetCurrentThreadId());
     EXPECT_EQ(L"Loading lyrics... Please wait", StatusLineText()) << "the replayed open reached the status line";
     EXPECT_TRUE(Window().LyricsPane().Hwnd() && !Window().ActionBar().Hwnd());
     // Made in their places: the status line along the bottom, the lyrics pane with an area.
@@ -251,8 +268,11 @@ TEST_F(PluginWindowTest, CreateMakesThePanesTheFirstEventsReachAndTheOthersInLat
     GetClientRect(Window().StatusLine().Hwnd(), &status);
     GetClientRect(Window().LyricsPane().Hwnd(), &lyrics);
     EXPECT_TRUE(client.right > 0 && status.right == client.right && status.bottom > 0 && !IsRectEmpty(&lyrics));
-    ASSERT_TRUE(PumpUntil([&] { return Window().PanesReady(); }));
+    const bool ready = PumpUntil([&] { return Window().PanesReady(); });
+    UnhookWindowsHookEx(hook);
+    ASSERT_TRUE(ready);
     EXPECT_TRUE(Window().ActionBar().ListWindow() && Window().Logo().Hwnd() && Window().AdvertPane().Hwnd());
+    EXPECT_EQ(0, g_paneMoves) << "the later panes are made in their places too";
     // A layout for the size the window has moves no pane.
     MessageCounter statusMoves(Window().StatusLine().Hwnd()), actionMoves(Window().ActionBar().Hwnd());
     Window().Layout(client.right, client.bottom);
