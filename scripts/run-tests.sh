@@ -33,9 +33,10 @@ cleanup() {
 trap cleanup EXIT
 
 # One wineserver per prefix for the whole run, started with the prefix's own services before the
-# tests: test processes that start together then never race each other to start them.
+# tests: test processes that start together then never race each other to start them. A server
+# still ending from an earlier run (a bench just before) is waited for: a second one is refused.
 warm_wine() {
-  ( . "$root/scripts/wine-env.sh" && wine_env "$1" && "$wine_server" -p &&
+  ( . "$root/scripts/wine-env.sh" && wine_server_afresh "$1" run-tests && wine_env "$1" && "$wine_server" -p &&
     timeout 120 "$wine_loader" cmd.exe /c exit 0 >/dev/null 2>&1 ) || echo "wine ($1): warm-up failed" >&2
 }
 warm_wine win64
