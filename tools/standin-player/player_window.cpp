@@ -359,6 +359,10 @@ bool SaveWindowPicture(HWND hwnd, const std::wstring& path) {
     if (width <= 0 || height <= 0) return false;
     // Everything painted before the copy is taken.
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // Under Wine what a window draws reaches the screen when its thread next waits for messages
+    // (the window surfaces are flushed then); a copy taken before shows the window's old picture.
+    // A wait that returns at once is enough.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, 0);
 
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
