@@ -233,9 +233,7 @@ void CSVPluginWindow::OnCreate() {
     // (OnCreateStep). All six, their first layout and the two browser controls in this message
     // held the player's thread for 40-190 ms.
     // Made in their places: moving them there afterwards is a round of messages and repaints more.
-    RECT client{};
-    GetClientRect(hwnd, &client);
-    const PanePlaces places = PlacesFor(client.right, client.bottom);
+    const PanePlaces places = PlacesNow();
     statusLine_.Create(instance_, hwnd, kPaneStyle, &places.status);
     lyricsPane_.Create(instance_, hwnd, kLyricsPaneStyle, &places.lyrics);
     statusLine_.StatusChanged();
@@ -249,9 +247,7 @@ void CSVPluginWindow::OnCreate() {
 
 void CSVPluginWindow::OnCreateStep(WPARAM step) {
     const HWND hwnd = Hwnd();
-    RECT client{};
-    GetClientRect(hwnd, &client);
-    const PanePlaces places = PlacesFor(client.right, client.bottom);
+    const PanePlaces places = PlacesNow();
     switch (step) {
         case kMakeActionBar:
             // Its list draws every button's state as it is now (the Translate item among them).
@@ -272,6 +268,8 @@ void CSVPluginWindow::OnCreateStep(WPARAM step) {
             PlaceInCreationOrder(logo_.Hwnd(), advertPane_.Hwnd());
             break;
         case kLayOutPanes: {
+            RECT client{};
+            GetClientRect(hwnd, &client);
             Layout(client.right, client.bottom);
             panesReady_ = true;
             break;
@@ -408,6 +406,12 @@ CSVPluginWindow::PanePlaces CSVPluginWindow::PlacesFor(int width, int height) co
     places.logo = place(0, height - logoHeight - statusHeight, buttonWidth, height - statusHeight);
     places.browse = place(0, 1, width, split);
     return places;
+}
+
+CSVPluginWindow::PanePlaces CSVPluginWindow::PlacesNow() const {
+    RECT client{};
+    GetClientRect(Hwnd(), &client);
+    return PlacesFor(client.right, client.bottom);
 }
 
 void CSVPluginWindow::Layout(int width, int height) {

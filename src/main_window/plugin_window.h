@@ -197,6 +197,8 @@ private:
         RECT lyrics, status, action, advert, logo, browse;
     };
     PanePlaces PlacesFor(int width, int height) const;
+    // Where each pane goes in the window's client area as it is now.
+    PanePlaces PlacesNow() const;
     void PlaceInCreationOrder(HWND pane, HWND madeBefore);
     void NavigateToFirstPages();
     void OnLyricsReady(WPARAM sequence);
